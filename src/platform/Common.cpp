@@ -1,0 +1,201 @@
+#include "Common.h"
+
+#include "CodePage.h"
+#include "Wildcard.h"
+
+#include <cpuid.h>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+
+namespace zenta {
+
+namespace fs = std::filesystem;
+
+std::string Trim(const std::string& s) {
+    size_t b = s.find_first_not_of(' ');
+    if (b == std::string::npos)
+        return {};
+    return s.substr(b, s.find_last_not_of(' ') - b + 1);
+}
+
+std::string LowerCase(std::string s) {
+    for (auto& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+std::string UpperCase(std::string s) {
+    for (auto& c : s)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
+std::string WithSlash(const std::string& folder) {
+    if (!folder.empty() && folder.back() == '/')
+        return folder;
+    return folder + "/";
+}
+
+std::string ReplaceAll(std::string s, const std::string& from, const std::string& to) {
+    if (from.empty())
+        return s;
+    size_t pos = 0;
+    while ((pos = s.find(from, pos)) != std::string::npos) {
+        s.replace(pos, from.size(), to);
+        pos += to.size();
+    }
+    return s;
+}
+
+bool FileExists(const std::string& path) {
+    if (path.empty())
+        return false;
+    return !DirListing(path, vbReadOnly | vbHidden | vbSystem).empty();
+}
+
+bool DirExists(const std::string& path) {
+    if (path.empty())
+        return false;
+    if (path.find_first_of("*?") != std::string::npos)
+        return !DirListing(path, vbDirectory | vbHidden | vbSystem | vbReadOnly).empty();
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+bool CreateFolderPath(const std::string& path) {
+    if (path.empty() || path[0] != '/')
+        return false;
+    std::string built = "/";
+    std::string rest = path.substr(1);
+    while (!rest.empty()) {
+        size_t p = rest.find('/');
+        std::string part = rest.substr(0, p);
+        rest = p == std::string::npos ? std::string() : rest.substr(p + 1);
+        if (part.empty())
+            continue;
+        built += part + "/";
+        struct stat st {};
+        if (::stat(built.c_str(), &st) == 0) {
+            if (!S_ISDIR(st.st_mode))
+                return false;
+            continue;
+        }
+        if (::mkdir(built.c_str(), 0777) != 0 && ::stat(built.c_str(), &st) != 0)
+            return false;
+    }
+    return true;
+}
+
+bool DeleteFolderTree(const std::string& folder, std::string* error) {
+    std::error_code ec;
+    fs::path p(folder);
+    // Read-only entries inside must become writable for their parent to be cleared.
+    for (auto it = fs::recursive_directory_iterator(p, fs::directory_options::none, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        std::error_code ignore;
+        if (it->is_directory(ignore) && !it->is_symlink(ignore))
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignore);
+    }
+    std::error_code ignore;
+    fs::permissions(p, fs::perms::owner_all, fs::perm_options::add, ignore);
+    fs::remove_all(p, ec);
+    if (ec) {
+        if (error)
+            *error = ec.message();
+        return false;
+    }
+    return true;
+}
+
+double GetDiskFreeBytes(std::string& folder) {
+    folder = WithSlash(Trim(folder));
+    struct statvfs sv {};
+    if (::statvfs(folder.c_str(), &sv) != 0)
+        return 0;
+    return static_cast<double>(sv.f_bavail) * static_cast<double>(sv.f_frsize);
+}
+
+std::string QuoteIfSpaced(std::string& text) {
+    text = Trim(text);
+    if (text.find(' ') != std::string::npos)
+        return "\"" + text + "\"";
+    return text;
+}
+
+std::string SQLEscape(const std::string& text, bool likeMode) {
+    std::string out;
+    out.reserve(text.size() + 8);
+    for (char c : text) {
+        if (c == '\\')
+            out += likeMode ? "\\\\\\\\" : "\\\\";
+        else if (c == '\'')
+            out += "\\'";
+        else if (likeMode && c == '_')
+            out += "\\_";
+        else if (likeMode && c == '%')
+            out += "\\%";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string AnsiBytesToString(const Variant& value) {
+    if (value.IsNull() || value.IsEmpty())
+        return {};
+    if (auto b = value.get<Bytes>())
+        return FromAnsi(std::string_view(reinterpret_cast<const char*>(b->data()), b->size()));
+    return value.ToString();
+}
+
+void QuickSortStrings(std::vector<std::string>& a, int first, int last) {
+    static std::minstd_rand rng(std::random_device{}());
+    while (last > first) {
+        int pick = first + static_cast<int>(rng() % static_cast<unsigned>(last - first + 1));
+        std::string pivot = std::move(a[pick]);
+        a[pick] = std::move(a[first]);
+        int lo = first, hi = last;
+        for (;;) {
+            while (hi > lo && a[hi] >= pivot)
+                --hi;
+            if (hi <= lo) {
+                a[lo] = std::move(pivot);
+                break;
+            }
+            a[lo] = std::move(a[hi]);
+            ++lo;
+            while (lo < hi && a[lo] < pivot)
+                ++lo;
+            if (lo >= hi) {
+                lo = hi;
+                a[hi] = std::move(pivot);
+                break;
+            }
+            a[hi] = std::move(a[lo]);
+        }
+        // Recurse into the smaller side, loop on the larger: bounded stack depth.
+        if (lo - first < last - lo) {
+            QuickSortStrings(a, first, lo - 1);
+            first = lo + 1;
+        } else {
+            QuickSortStrings(a, lo + 1, last);
+            last = lo - 1;
+        }
+    }
+}
+
+std::string GetProcessorID() {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx))
+        return {};
+    char b[32];
+    std::snprintf(b, sizeof b, "%08X%08X", edx, eax);
+    return b;
+}
+
+} // namespace zenta

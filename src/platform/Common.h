@@ -1,0 +1,44 @@
+#pragma once
+
+#include "Variant.h"
+
+#include <string>
+#include <vector>
+
+namespace zenta {
+
+// Small shared helpers of the program. None throws; failures give the neutral value.
+
+bool FileExists(const std::string& path);
+// False for ""; True for an existing folder, and (as the suite always had it) for an
+// existing file too.
+bool DirExists(const std::string& path);
+// Creates every missing folder along an absolute path. False when a folder cannot be made.
+bool CreateFolderPath(const std::string& path);
+// Removes the folder with everything in it, read-only and hidden entries too.
+// False (with the error in `error`) when something could not be removed.
+bool DeleteFolderTree(const std::string& folder, std::string* error = nullptr);
+// Bytes available to this user on the folder's file system; 0 when it cannot be measured.
+// Trims the caller's variable and appends "/" when missing.
+double GetDiskFreeBytes(std::string& folder);
+// Trims the caller's variable; the text in double quotes when it holds a blank.
+std::string QuoteIfSpaced(std::string& text);
+// Escape for a MySQL string literal: backslash doubled, quote preceded by a backslash; in
+// like mode backslashes are doubled twice and "_" and "%" escaped too.
+std::string SQLEscape(const std::string& text, bool likeMode = false);
+// Double-byte text held as bytes, decoded in the suite's code page; "" for null.
+std::string AnsiBytesToString(const Variant& value);
+// Sorts [first, last] ascending by byte order.
+void QuickSortStrings(std::vector<std::string>& items, int first, int last);
+// The processor's identity as 16 hexadecimal digits (CPUID leaf 1, EDX then EAX).
+std::string GetProcessorID();
+
+// Blanks (spaces only) removed at both ends, as the suite's Trim does.
+std::string Trim(const std::string& s);
+std::string LowerCase(std::string s);
+std::string UpperCase(std::string s);
+// Folder path with exactly one trailing "/".
+std::string WithSlash(const std::string& folder);
+std::string ReplaceAll(std::string s, const std::string& from, const std::string& to);
+
+} // namespace zenta

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+
+namespace zenta {
+
+// Private-profile files in the suite's code page, read and written the way the suite's other
+// programs do: section and key matched without regard to case (first match wins), blanks
+// around keys and values ignored, one pair of matching quotes around a value removed, values
+// cut at 254 bytes of the code page. A write changes only the one line it concerns (or
+// appends it), so every other byte of the file stays as it was; the file and the section are
+// created when missing. Texts passed in and returned are UTF-8.
+class IniFile {
+public:
+    static constexpr size_t kMaxValueBytes = 254;
+
+    // The value, or "" when the file, section or key is missing.
+    static std::string Read(const std::string& path, const std::string& section,
+                            const std::string& key);
+    // False when the file could not be written (missing folder, no permission).
+    static bool Write(const std::string& path, const std::string& section, const std::string& key,
+                      const std::string& value);
+
+    // The same two operations on file contents, for callers (and fuzzers) that hold the bytes.
+    static std::string ReadFrom(const std::string& contents, const std::string& section,
+                                const std::string& key);
+    static std::string WriteTo(const std::string& contents, const std::string& section,
+                               const std::string& key, const std::string& value);
+};
+
+} // namespace zenta

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+
+namespace zenta {
+
+// Settings access for zentamarket.ini and the other INI-format files of the suite. A file
+// name equal to "zentamarket.ini" (any case) means the one in the program folder, and the
+// caller's variable is rewritten to that full path; any other name is used as given.
+// A missing or empty value gives the caller's default.
+std::string GetINIValue(const std::string& section, const std::string& key,
+                        const std::string& defaultValue, std::string& fileName);
+void SetINIValue(const std::string& section, const std::string& key, const std::string& value,
+                 std::string& fileName);
+
+// Convenience forms for zentamarket.ini.
+std::string GetSetting(const std::string& section, const std::string& key,
+                       const std::string& defaultValue);
+void SetSetting(const std::string& section, const std::string& key, const std::string& value);
+// A Boolean setting; a text that is no Boolean reads as `whenUnreadable`.
+bool GetSettingBool(const std::string& section, const std::string& key,
+                    const std::string& defaultValue, bool whenUnreadable = false);
+
+} // namespace zenta

@@ -1,0 +1,117 @@
+#include "CodePage.h"
+#include "Globals.h"
+#include "IniFile.h"
+#include "Settings.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace zenta;
+using zenta::test::ReadFile;
+using zenta::test::TempDir;
+using zenta::test::WriteFile;
+
+TEST(IniRead, MatchesSectionAndKeyWithoutRegardToCaseAndTrimsBlanks) {
+    const std::string text = "[MySQL]\r\n  mysqlhost  =  shop-server  \r\nMySQLPort=3307\r\n";
+    EXPECT_EQ(IniFile::ReadFrom(text, "mysql", "MySQLHost"), "shop-server");
+    EXPECT_EQ(IniFile::ReadFrom(text, "MYSQL", "mysqlport"), "3307");
+    EXPECT_EQ(IniFile::ReadFrom(text, "MySQL", "Missing"), "");
+    EXPECT_EQ(IniFile::ReadFrom(text, "Other", "MySQLHost"), "");
+}
+
+TEST(IniRead, FirstDuplicateWinsAndKeysStayInTheirSection) {
+    const std::string text = "[A]\nk=1\nk=2\n[B]\nk=3\n[a]\nk=4\nonly=5\n";
+    EXPECT_EQ(IniFile::ReadFrom(text, "A", "k"), "1");
+    EXPECT_EQ(IniFile::ReadFrom(text, "B", "k"), "3");
+    // Like the suite's other programs, only the first section of a name is consulted.
+    EXPECT_EQ(IniFile::ReadFrom(text, "a", "only"), "");
+}
+
+TEST(IniRead, CommentsQuotesNulsAndMissingFinalLineBreak) {
+    const std::string text = std::string("[S]\n;k=comment\nq=\"quoted value\"\nn=a") + '\0' + "b\nlast=end";
+    EXPECT_EQ(IniFile::ReadFrom(text, "S", ";k"), "");
+    EXPECT_EQ(IniFile::ReadFrom(text, "S", "q"), "quoted value");
+    EXPECT_EQ(IniFile::ReadFrom(text, "S", "n"), "a b");
+    EXPECT_EQ(IniFile::ReadFrom(text, "S", "last"), "end");
+}
+
+TEST(IniRead, ValuesAreCutAt254BytesOfTheCodePage) {
+    const std::string text = "[S]\nv=" + std::string(300, 'x') + "\n";
+    EXPECT_EQ(IniFile::ReadFrom(text, "S", "v"), std::string(254, 'x'));
+    // A double-byte character cut in half at the limit is dropped, not turned into garbage.
+    const std::string gbkWord = ToAnsi("中");
+    ASSERT_EQ(gbkWord.size(), 2u);
+    const std::string cut = "[S]\nv=" + std::string(253, 'y') + gbkWord + "\n";
+    EXPECT_EQ(IniFile::ReadFrom(cut, "S", "v"), std::string(253, 'y'));
+}
+
+TEST(IniRead, ChineseTextIsReadFromTheSuitesCodePage) {
+    const std::string text = ToAnsi("[分店]\r\n名称=泽川超市\r\n");
+    EXPECT_EQ(IniFile::ReadFrom(text, "分店", "名称"), "泽川超市");
+}
+
+TEST(IniWrite, ReplacesOnlyTheValueAndKeepsEveryOtherByte) {
+    const std::string text = "; shop settings\r\n[MySQL]\r\nMySQLHost = old\r\n# odd line\r\n"
+                             "garbage \xff\xfe\x80\r\n[Debug]\r\nReleaseVersion=1";
+    const std::string out = IniFile::WriteTo(text, "mysql", "mysqlhost", "new-host");
+    EXPECT_EQ(out, "; shop settings\r\n[MySQL]\r\nMySQLHost=new-host\r\n# odd line\r\n"
+                   "garbage \xff\xfe\x80\r\n[Debug]\r\nReleaseVersion=1");
+}
+
+TEST(IniWrite, AddsMissingKeyAtTheEndOfItsSectionAndMissingSectionAtTheEnd) {
+    const std::string text = "[A]\nx=1\n\n[B]\ny=2";
+    std::string out = IniFile::WriteTo(text, "A", "z", "3");
+    EXPECT_EQ(out, "[A]\nx=1\nz=3\n\n[B]\ny=2");
+    out = IniFile::WriteTo(out, "B", "w", "4");
+    EXPECT_EQ(out, "[A]\nx=1\nz=3\n\n[B]\ny=2\nw=4\n");
+    out = IniFile::WriteTo(out, "C", "v", "5");
+    EXPECT_EQ(IniFile::ReadFrom(out, "C", "v"), "5");
+    EXPECT_EQ(IniFile::ReadFrom(out, "A", "x"), "1");
+    EXPECT_EQ(IniFile::ReadFrom(out, "B", "y"), "2");
+}
+
+TEST(IniWrite, LineBreaksInAValueCannotBreakTheFile) {
+    std::string out = IniFile::WriteTo("", "Log", "2024-01-01 10:00:00", "INSERT INTO t\r\nVALUES (1);");
+    EXPECT_EQ(IniFile::ReadFrom(out, "Log", "2024-01-01 10:00:00"), "INSERT INTO t  VALUES (1);");
+    out = IniFile::WriteTo(out, "Log", "k2", "[Fake]\nx=1");
+    EXPECT_EQ(IniFile::ReadFrom(out, "Fake", "x"), "");
+}
+
+TEST(IniWrite, BinaryGarbageFileKeepsItsBytesAndGainsTheValue) {
+    std::string garbage;
+    for (int i = 0; i < 4096; ++i)
+        garbage += static_cast<char>((i * 7919) & 0xff);
+    std::string out = IniFile::WriteTo(garbage, "S", "k", "v");
+    EXPECT_EQ(out.substr(0, garbage.size()), garbage);
+    EXPECT_EQ(IniFile::ReadFrom(out, "S", "k"), "v");
+}
+
+TEST(IniFileOnDisk, CreatesFileAndFolderlessWriteFailsWithoutCrash) {
+    TempDir dir;
+    const std::string path = dir.path() + "new.ini";
+    EXPECT_TRUE(IniFile::Write(path, "S", "k", "值"));
+    EXPECT_EQ(ReadFile(path), "[S]\r\nk=" + ToAnsi("值") + "\r\n");
+    EXPECT_FALSE(IniFile::Write(dir.path() + "missing/x.ini", "S", "k", "v"));
+    EXPECT_EQ(IniFile::Read(dir.path() + "missing/x.ini", "S", "k"), "");
+}
+
+TEST(Settings, FileNameResolutionDefaultsAndTrimming) {
+    TempDir dir;
+    Globals::AppPath = dir.path();
+    WriteFile(dir.path() + "zentamarket.ini",
+              "[MySQL]\r\nMySQLHost=\r\nMySQLPort=  3307  \r\n[Debug]\r\nReleaseVersion=abc\r\n");
+    std::string file = "ZENTAMARKET.INI";
+    EXPECT_EQ(GetINIValue("MySQL", "MySQLHost", "localhost", file), "localhost");
+    EXPECT_EQ(file, dir.path() + "ZENTAMARKET.INI");
+    file = "zentamarket.ini";
+    EXPECT_EQ(GetINIValue("MySQL", "MySQLPort", "", file), "3307");
+    // A full path ending in the same name is used as given.
+    std::string other = dir.path() + "sub/zentamarket.ini";
+    EXPECT_EQ(GetINIValue("MySQL", "MySQLPort", "dflt", other), "dflt");
+    EXPECT_EQ(other, dir.path() + "sub/zentamarket.ini");
+    EXPECT_TRUE(GetSettingBool("Debug", "ReleaseVersion", "1", true));
+    EXPECT_FALSE(GetSettingBool("Debug", "ReleaseVersion", "1", false));
+    SetSetting("MySQL", "MySQLVersion", "10.11");
+    EXPECT_EQ(GetSetting("mysql", "mysqlversion", ""), "10.11");
+    EXPECT_EQ(GetSetting("MySQL", "MySQLPort", ""), "3307");
+}

@@ -1,0 +1,108 @@
+#include "TestSupport.h"
+
+#include "TestConfig.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <stdexcept>
+#include <unistd.h>
+#include <vector>
+
+namespace zenta::test {
+
+namespace {
+
+// Everything a test binary needs in its environment, set before any test runs: the ODBC driver
+// names of the build tree, the private server's socket for "localhost", a registry store of
+// its own.
+struct Environment {
+    Environment() {
+        setenv("ODBCSYSINI", ZENTA_TEST_ENV_DIR, 1);
+        setenv("ODBCINI", ZENTA_TEST_ENV_DIR "/odbc.ini", 1);
+        setenv("MYSQL_UNIX_PORT", ZENTA_TEST_DB_DIR "/mysqld.sock", 1);
+        const std::string reg = std::string(ZENTA_TEST_ENV_DIR) + "/registry-" +
+                                std::to_string(::getpid()) + ".reg";
+        setenv("ZENTA_REGISTRY", reg.c_str(), 1);
+        setenv("ZENTA_LOCK_DIR", ZENTA_TEST_ENV_DIR, 1);
+        unsetenv("ZENTA_CODEPAGE");
+    }
+    ~Environment() {
+        if (const char* r = std::getenv("ZENTA_REGISTRY")) {
+            std::remove(r);
+            std::remove((std::string(r) + ".lock").c_str());
+        }
+    }
+};
+
+} // namespace
+
+void InitTestEnvironment() { static Environment environment; }
+
+std::string SourceDir() { return ZENTA_SOURCE_DIR; }
+std::string BinaryDir() { return ZENTA_BINARY_DIR; }
+int DbPort() { return std::atoi(ZENTA_TEST_DB_PORT); }
+std::string DbDir() { return ZENTA_TEST_DB_DIR; }
+std::string DbSocket() { return std::string(ZENTA_TEST_DB_DIR) + "/mysqld.sock"; }
+
+TempDir::TempDir(const std::string& hint) {
+    std::string base = std::string(ZENTA_TEST_ENV_DIR) + "/tmp";
+    std::filesystem::create_directories(base);
+    std::string tmpl = base + "/" + hint + "-XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    if (!::mkdtemp(buf.data()))
+        throw std::runtime_error("mkdtemp failed");
+    path_ = std::string(buf.data()) + "/";
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(path_, ec);
+}
+
+void WriteFile(const std::string& path, const std::string& contents) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << contents;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+int Shell(const std::string& command) {
+    int rc = std::system(command.c_str());
+    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+std::string Sql(const std::string& statements, const std::string& database) {
+    TempDir dir("sql");
+    WriteFile(dir.path() + "in.sql", statements);
+    std::string cmd = "mariadb --no-defaults --default-character-set=utf8mb4 -N -B -uroot --socket='" +
+                      DbSocket() + "' " + database + " < '" + dir.path() + "in.sql' > '" +
+                      dir.path() + "out.txt' 2> '" + dir.path() + "err.txt'";
+    int rc = Shell(cmd);
+    if (rc != 0)
+        ADD_FAILURE() << "mariadb client failed: " << ReadFile(dir.path() + "err.txt")
+                      << "\nfor: " << statements.substr(0, 500);
+    return ReadFile(dir.path() + "out.txt");
+}
+
+void ResetDatabase() {
+    Sql("DROP DATABASE IF EXISTS zentasupermarket; CREATE DATABASE zentasupermarket CHARACTER "
+        "SET utf8mb4;",
+        "mysql");
+    std::string cmd = "mariadb --no-defaults -uroot --socket='" + DbSocket() +
+                      "' zentasupermarket < '" + SourceDir() + "/schema/zentasupermarket.sql'";
+    ASSERT_EQ(Shell(cmd), 0);
+}
+
+} // namespace zenta::test

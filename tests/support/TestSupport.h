@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+
+namespace zenta::test {
+
+// Called by the test main before any test runs.
+void InitTestEnvironment();
+
+std::string SourceDir();
+std::string BinaryDir();
+int DbPort();
+std::string DbDir();
+std::string DbSocket();
+
+// A fresh folder for one test, removed afterwards; path() ends in "/".
+class TempDir {
+public:
+    explicit TempDir(const std::string& hint = "t");
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+void WriteFile(const std::string& path, const std::string& contents);
+std::string ReadFile(const std::string& path);
+
+// Runs a statement with the mariadb client as root over the private server's socket and
+// returns its output (tab-separated rows, no header). An independent view of the database.
+std::string Sql(const std::string& statements, const std::string& database = "zentasupermarket");
+// Drops and re-creates zentasupermarket with the suite's schema.
+void ResetDatabase();
+// Runs a shell command; its exit status.
+int Shell(const std::string& command);
+
+} // namespace zenta::test
