@@ -1,8 +1,3 @@
--- ZentaMarket database structure
--- Tables of the database zentasupermarket used by the cashier, management, price and monitor
--- programs. Every continuation line starts with a blank, so that the script can be run line by
--- line as well as by the mariadb client.
-
 DROP TABLE IF EXISTS `opcion`;
 CREATE TABLE `opcion` (
   `ID` varchar(50) NOT NULL,

@@ -13,10 +13,9 @@ namespace zenta {
 std::string ProgramLogPath() { return Globals::AppPath + "Log/" + Globals::ExecutableName + ".log"; }
 
 void WriteProgramLog(const std::string& text) {
+    // The folder is made by start-up; without it the line is dropped, as the suite's logs are.
     if (Globals::AppPath.empty())
         return;
-    std::error_code ec;
-    std::filesystem::create_directories(Globals::AppPath + "Log", ec);
     std::ofstream out(ProgramLogPath(), std::ios::app | std::ios::binary);
     if (out)
         out << DateTime::Now().StampText() << ' ' << text << '\n';

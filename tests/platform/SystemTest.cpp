@@ -120,6 +120,7 @@ TEST(SingleInstance, SecondLockOnTheSameNameFails) {
 TEST(ErrorModeDeathTest, FailureEndsTheProgramOnlyWhenNotInReleaseMode) {
     TempDir dir;
     Globals::AppPath = dir.path();
+    std::filesystem::create_directory(dir.path() + "Log");
     Globals::ReleaseVersion = true;
     ReportFailure("Job", "first failure");
     EXPECT_NE(ReadFile(ProgramLogPath()).find("Job: first failure"), std::string::npos);

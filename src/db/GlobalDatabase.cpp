@@ -1,0 +1,47 @@
+#include "GlobalDatabase.h"
+
+#include "Settings.h"
+#include "TodoSobreMySQLServer.h"
+
+#include <cmath>
+#include <memory>
+
+namespace zenta {
+
+namespace {
+std::unique_ptr<clsDataBase>& Instance() {
+    static std::unique_ptr<clsDataBase> db;
+    return db;
+}
+} // namespace
+
+bool ServerIsLocal = false;
+
+clsDataBase& DataBase() {
+    auto& db = Instance();
+    if (!db)
+        db = std::make_unique<clsDataBase>();
+    return *db;
+}
+
+bool HasDataBase() { return Instance() != nullptr; }
+
+void ReleaseDataBase() { Instance().reset(); }
+
+long ConfiguredMySQLPort() {
+    double v = Val(GetSetting("MySQL", "MySQLPort", ""));
+    long port = (v > 2147483647.0 || v < -2147483648.0) ? 0 : static_cast<long>(std::nearbyint(v));
+    return port == 0 ? 3306 : port;
+}
+
+void ConnectDataBase() {
+    const std::string host = GetSetting("MySQL", "MySQLHost", "localhost");
+    const long port = ConfiguredMySQLPort();
+    Instance().reset();
+    clsDataBase& db = DataBase();
+    db.Connect(host, port, "zentasupermarket", kBackOfficeUser, kBackOfficePassword);
+    if (db.ConnectionStatus())
+        ServerIsLocal = IsMySQLServerLocal(host);
+}
+
+} // namespace zenta

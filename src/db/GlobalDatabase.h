@@ -1,0 +1,27 @@
+#pragma once
+
+#include "clsDataBase.h"
+
+namespace zenta {
+
+// The program's one database object, created on first use.
+clsDataBase& DataBase();
+bool HasDataBase();
+// Releases it (closing its connection).
+void ReleaseDataBase();
+
+// The MySQL server named in zentamarket.ini is this computer; set by ConnectDataBase after a
+// successful connection, left as it was after a failed one.
+extern bool ServerIsLocal;
+
+// The back-office account every job uses.
+constexpr const char* kBackOfficeUser = "zentamarketback";
+constexpr const char* kBackOfficePassword = "lotusbay200311170844";
+
+// Reads host and port from zentamarket.ini, replaces DataBase with a new object, connects it
+// with the back-office account and, on success, decides ServerIsLocal.
+void ConnectDataBase();
+// The port from zentamarket.ini: the number at the start of "MySQL"/"MySQLPort", 3306 for 0.
+long ConfiguredMySQLPort();
+
+} // namespace zenta

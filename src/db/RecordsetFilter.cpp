@@ -1,0 +1,348 @@
+#include "RecordsetFilter.h"
+
+#include "Common.h"
+
+#include <cctype>
+
+namespace zenta {
+
+struct RecordsetFilter::Node {
+    enum class Kind { And, Or, Clause } kind = Kind::Clause;
+    std::unique_ptr<Node> left, right;
+    // Clause
+    size_t column = 0;
+    std::string op;
+    enum class ValueKind { Text, Number, Date, NullValue } valueKind = ValueKind::Text;
+    std::string text;
+    double number = 0;
+    DateTime date;
+};
+
+namespace {
+
+using Node = RecordsetFilter::Node;
+
+struct Token {
+    enum class Type { LParen, RParen, Name, Op, Text, Number, Date, Word, End } type;
+    std::string text;
+};
+
+bool Tokenize(const std::string& s, std::vector<Token>& out, std::string& error) {
+    size_t i = 0;
+    while (i < s.size()) {
+        char c = s[i];
+        if (std::isspace(static_cast<unsigned char>(c))) {
+            ++i;
+        } else if (c == '(') {
+            out.push_back({Token::Type::LParen, "("});
+            ++i;
+        } else if (c == ')') {
+            out.push_back({Token::Type::RParen, ")"});
+            ++i;
+        } else if (c == '[') {
+            size_t e = s.find(']', i + 1);
+            if (e == std::string::npos) {
+                error = "unclosed [ in filter";
+                return false;
+            }
+            out.push_back({Token::Type::Name, s.substr(i + 1, e - i - 1)});
+            i = e + 1;
+        } else if (c == '\'') {
+            std::string v;
+            size_t j = i + 1;
+            bool closed = false;
+            while (j < s.size()) {
+                if (s[j] == '\'') {
+                    if (j + 1 < s.size() && s[j + 1] == '\'') {
+                        v += '\'';
+                        j += 2;
+                        continue;
+                    }
+                    closed = true;
+                    ++j;
+                    break;
+                }
+                v += s[j++];
+            }
+            if (!closed) {
+                error = "unclosed quote in filter";
+                return false;
+            }
+            out.push_back({Token::Type::Text, v});
+            i = j;
+        } else if (c == '#') {
+            size_t e = s.find('#', i + 1);
+            if (e == std::string::npos) {
+                error = "unclosed # in filter";
+                return false;
+            }
+            out.push_back({Token::Type::Date, s.substr(i + 1, e - i - 1)});
+            i = e + 1;
+        } else if (c == '<' || c == '>' || c == '=') {
+            std::string op(1, c);
+            if (i + 1 < s.size() && ((c != '=' && s[i + 1] == '=') || (c == '<' && s[i + 1] == '>')))
+                op += s[++i];
+            out.push_back({Token::Type::Op, op});
+            ++i;
+        } else if (std::isdigit(static_cast<unsigned char>(c)) || c == '-' || c == '+' || c == '.') {
+            size_t j = i + 1;
+            while (j < s.size() && (std::isdigit(static_cast<unsigned char>(s[j])) || s[j] == '.' ||
+                                    s[j] == 'e' || s[j] == 'E'))
+                ++j;
+            out.push_back({Token::Type::Number, s.substr(i, j - i)});
+            i = j;
+        } else if (std::isalpha(static_cast<unsigned char>(c)) || c == '_' ||
+                   static_cast<unsigned char>(c) >= 0x80) {
+            size_t j = i + 1;
+            while (j < s.size() && (std::isalnum(static_cast<unsigned char>(s[j])) || s[j] == '_' ||
+                                    s[j] == '.' || static_cast<unsigned char>(s[j]) >= 0x80))
+                ++j;
+            out.push_back({Token::Type::Word, s.substr(i, j - i)});
+            i = j;
+        } else {
+            error = std::string("unexpected character '") + c + "' in filter";
+            return false;
+        }
+    }
+    out.push_back({Token::Type::End, ""});
+    return true;
+}
+
+class Parser {
+public:
+    Parser(const std::vector<Token>& t, const std::vector<std::string>& cols) : t_(t), cols_(cols) {}
+
+    std::unique_ptr<Node> Parse(std::string& error) {
+        auto n = Or(error);
+        if (n && t_[p_].type != Token::Type::End) {
+            error = "unexpected '" + t_[p_].text + "' in filter";
+            return nullptr;
+        }
+        return n;
+    }
+
+private:
+    bool IsWord(const char* w) const {
+        return t_[p_].type == Token::Type::Word && UpperCase(t_[p_].text) == w;
+    }
+
+    std::unique_ptr<Node> Or(std::string& error) {
+        auto left = And(error);
+        while (left && IsWord("OR")) {
+            ++p_;
+            auto right = And(error);
+            if (!right)
+                return nullptr;
+            auto n = std::make_unique<Node>();
+            n->kind = Node::Kind::Or;
+            n->left = std::move(left);
+            n->right = std::move(right);
+            left = std::move(n);
+        }
+        return left;
+    }
+
+    std::unique_ptr<Node> And(std::string& error) {
+        auto left = Factor(error);
+        while (left && IsWord("AND")) {
+            ++p_;
+            auto right = Factor(error);
+            if (!right)
+                return nullptr;
+            auto n = std::make_unique<Node>();
+            n->kind = Node::Kind::And;
+            n->left = std::move(left);
+            n->right = std::move(right);
+            left = std::move(n);
+        }
+        return left;
+    }
+
+    std::unique_ptr<Node> Factor(std::string& error) {
+        if (t_[p_].type == Token::Type::LParen) {
+            ++p_;
+            auto n = Or(error);
+            if (!n)
+                return nullptr;
+            if (t_[p_].type != Token::Type::RParen) {
+                error = "missing ) in filter";
+                return nullptr;
+            }
+            ++p_;
+            return n;
+        }
+        return Clause(error);
+    }
+
+    std::unique_ptr<Node> Clause(std::string& error) {
+        const Token& field = t_[p_];
+        if (field.type != Token::Type::Name && field.type != Token::Type::Word) {
+            error = "field name expected in filter";
+            return nullptr;
+        }
+        auto n = std::make_unique<Node>();
+        bool found = false;
+        for (size_t i = 0; i < cols_.size(); ++i)
+            if (LowerCase(cols_[i]) == LowerCase(field.text)) {
+                n->column = i;
+                found = true;
+                break;
+            }
+        if (!found) {
+            error = "filter names no column of the result: " + field.text;
+            return nullptr;
+        }
+        ++p_;
+        if (t_[p_].type == Token::Type::Op) {
+            n->op = t_[p_].text;
+        } else if (IsWord("LIKE")) {
+            n->op = "LIKE";
+        } else {
+            error = "operator expected after " + field.text;
+            return nullptr;
+        }
+        ++p_;
+        const Token& v = t_[p_];
+        switch (v.type) {
+        case Token::Type::Text:
+            n->valueKind = Node::ValueKind::Text;
+            n->text = v.text;
+            break;
+        case Token::Type::Number: {
+            Variant probe(v.text);
+            if (!probe.IsNumeric()) {
+                error = "unreadable number " + v.text;
+                return nullptr;
+            }
+            n->valueKind = Node::ValueKind::Number;
+            n->number = Val(v.text);
+            n->text = v.text;
+            break;
+        }
+        case Token::Type::Date: {
+            auto d = DateTime::Parse(v.text);
+            if (!d) {
+                error = "unreadable date #" + v.text + "#";
+                return nullptr;
+            }
+            n->valueKind = Node::ValueKind::Date;
+            n->date = *d;
+            break;
+        }
+        case Token::Type::Word:
+            if (UpperCase(v.text) == "NULL") {
+                n->valueKind = Node::ValueKind::NullValue;
+                break;
+            }
+            [[fallthrough]];
+        default:
+            error = "value expected after " + n->op;
+            return nullptr;
+        }
+        if (n->op == "LIKE" && n->valueKind != Node::ValueKind::Text) {
+            error = "LIKE needs a quoted pattern";
+            return nullptr;
+        }
+        ++p_;
+        return n;
+    }
+
+    const std::vector<Token>& t_;
+    const std::vector<std::string>& cols_;
+    size_t p_ = 0;
+};
+
+bool LikeMatch(const std::string& pattern, size_t pi, const std::string& s, size_t si) {
+    while (pi < pattern.size()) {
+        char c = pattern[pi];
+        if (c == '*' || c == '%') {
+            while (pi < pattern.size() && (pattern[pi] == '*' || pattern[pi] == '%'))
+                ++pi;
+            if (pi == pattern.size())
+                return true;
+            for (size_t k = si; k <= s.size(); ++k)
+                if (LikeMatch(pattern, pi, s, k))
+                    return true;
+            return false;
+        }
+        if (si >= s.size() || std::tolower(static_cast<unsigned char>(c)) !=
+                                  std::tolower(static_cast<unsigned char>(s[si])))
+            return false;
+        ++pi;
+        ++si;
+    }
+    return si == s.size();
+}
+
+template <class T> bool Compare(const std::string& op, const T& a, const T& b) {
+    if (op == "=")
+        return a == b;
+    if (op == "<>")
+        return a != b;
+    if (op == "<")
+        return a < b;
+    if (op == ">")
+        return a > b;
+    if (op == "<=")
+        return a <= b;
+    if (op == ">=")
+        return a >= b;
+    return false;
+}
+
+bool Evaluate(const Node& n, const std::vector<Variant>& row) {
+    if (n.kind == Node::Kind::And)
+        return Evaluate(*n.left, row) && Evaluate(*n.right, row);
+    if (n.kind == Node::Kind::Or)
+        return Evaluate(*n.left, row) || Evaluate(*n.right, row);
+    const Variant& cell = n.column < row.size() ? row[n.column] : Variant();
+    const bool isNull = cell.IsNull() || cell.IsEmpty();
+    if (n.valueKind == Node::ValueKind::NullValue) {
+        if (n.op == "=")
+            return isNull;
+        if (n.op == "<>")
+            return !isNull;
+        return false;
+    }
+    if (isNull)
+        return false;
+    if (n.op == "LIKE")
+        return LikeMatch(n.text, 0, cell.ToString(), 0);
+    if (n.valueKind == Node::ValueKind::Number && cell.IsNumeric())
+        return Compare(n.op, cell.ToDouble(), n.number);
+    if (n.valueKind == Node::ValueKind::Date) {
+        auto d = cell.ToDate();
+        if (!d)
+            return false;
+        auto key = [](const DateTime& t) {
+            return t.DayNumber() * 86400L + t.hour * 3600L + t.minute * 60L + t.second;
+        };
+        return Compare(n.op, key(*d), key(n.date));
+    }
+    const std::string value = n.valueKind == Node::ValueKind::Number ? n.text : n.text;
+    return Compare(n.op, LowerCase(cell.ToString()), LowerCase(value));
+}
+
+} // namespace
+
+RecordsetFilter::RecordsetFilter() = default;
+RecordsetFilter::~RecordsetFilter() = default;
+RecordsetFilter::RecordsetFilter(RecordsetFilter&&) noexcept = default;
+RecordsetFilter& RecordsetFilter::operator=(RecordsetFilter&&) noexcept = default;
+
+bool RecordsetFilter::Compile(const std::string& criteria,
+                              const std::vector<std::string>& columnNames, std::string& error) {
+    root_.reset();
+    std::vector<Token> tokens;
+    if (!Tokenize(criteria, tokens, error))
+        return false;
+    Parser p(tokens, columnNames);
+    root_ = p.Parse(error);
+    return root_ != nullptr;
+}
+
+bool RecordsetFilter::Matches(const std::vector<Variant>& row) const {
+    return !root_ || Evaluate(*root_, row);
+}
+
+} // namespace zenta

@@ -1,0 +1,37 @@
+#include "DbFixture.h"
+
+#include "GlobalDatabase.h"
+#include "Globals.h"
+
+#include <filesystem>
+
+namespace zenta::test {
+
+void DbTest::SetUp() {
+    app_ = std::make_unique<TempDir>("app");
+    std::filesystem::create_directory(app_->path() + "Log");
+    Globals::AppPath = app_->path();
+    Globals::ExecutableName = "ZentaMarketMonitor";
+    Globals::ReleaseVersion = true;
+    WriteFile(app_->path() + "zentamarket.ini",
+              "[MySQL]\r\nMySQLHost=127.0.0.1\r\nMySQLPort=" + std::to_string(DbPort()) + "\r\n");
+    ResetDatabase();
+}
+
+void DbTest::TearDown() {
+    ReleaseDataBase();
+    app_.reset();
+}
+
+std::unique_ptr<clsDataBase> DbTest::Connected(const std::string& database) {
+    auto db = std::make_unique<clsDataBase>();
+    db->Connect("127.0.0.1", DbPort(), database, kBackOfficeUser, kBackOfficePassword);
+    EXPECT_TRUE(db->ConnectionStatus()) << db->LastError().Text();
+    return db;
+}
+
+std::string DbTest::NoRunSqlLog() const {
+    return ReadFile(app_->path() + "Log/ZentaMarketMonitor-NoRunSQL.log");
+}
+
+} // namespace zenta::test

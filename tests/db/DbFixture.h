@@ -1,0 +1,25 @@
+#pragma once
+
+#include "TestSupport.h"
+#include "clsDataBase.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace zenta::test {
+
+// A program folder with zentamarket.ini naming the private server, a Log/ folder, and a fresh
+// zentasupermarket database with the suite's schema.
+class DbTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // A connected database object on the back-office account.
+    std::unique_ptr<clsDataBase> Connected(const std::string& database = "");
+    std::string AppPath() const { return app_->path(); }
+    std::string NoRunSqlLog() const;
+
+    std::unique_ptr<TempDir> app_;
+};
+
+} // namespace zenta::test

@@ -1,0 +1,132 @@
+#include "DbFixture.h"
+
+#include "CodePage.h"
+#include "IniFile.h"
+
+#include <filesystem>
+#include <regex>
+
+using namespace zenta;
+using namespace zenta::test;
+
+class Statements : public DbTest {};
+
+TEST_F(Statements, FailedStatementIsLoggedOnceUnderItsTimeAndStatusTellsTheOutcome) {
+    auto db = Connected();
+    db->SQLExecute("INSERT INTO opcion (ID, IntegerValor) VALUES ('A', 1);");
+    EXPECT_TRUE(db->ConnectionStatus());
+    db->SQLExecute("INSERT INTO no_such_table VALUES (1);");
+    EXPECT_FALSE(db->ConnectionStatus());
+    EXPECT_EQ(db->LastError().records.at(0).native, 1146);
+    const std::string log = NoRunSqlLog();
+    // Entries written after a connection stand in the section with an empty name.
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(log, m, std::regex(R"(\[\]\r\n(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)=INSERT INTO no_such_table VALUES \(1\);\r\n)")))
+        << log;
+    EXPECT_EQ(IniFile::Read(clsDataBase::NoRunSQLLogPath(), "", m[1].str()),
+              "INSERT INTO no_such_table VALUES (1);");
+    db->SQLExecute("SELECT 1;");
+    EXPECT_TRUE(db->ConnectionStatus());
+    EXPECT_EQ(Sql("SELECT IntegerValor FROM opcion WHERE ID='A';"), "1\n");
+}
+
+TEST_F(Statements, WithoutALogFolderTheEntryIsLostButTheStatusStillSaysSo) {
+    std::filesystem::remove_all(AppPath() + "Log");
+    auto db = Connected();
+    db->SQLExecute("DELETE FROM no_such_table;");
+    EXPECT_FALSE(db->ConnectionStatus());
+    EXPECT_FALSE(std::filesystem::exists(AppPath() + "Log"));
+}
+
+TEST_F(Statements, OldTableOptionsAreRewrittenForCurrentServers) {
+    auto db = Connected();
+    db->SQLExecute("CREATE TABLE oldstyle (ID int, Stamp timestamp(14) NOT NULL) TYPE=InnoDB;");
+    EXPECT_TRUE(db->ConnectionStatus()) << db->LastError().Text();
+    EXPECT_EQ(db->LastSQL(), "CREATE TABLE oldstyle (ID int, Stamp timestamp NOT NULL DEFAULT "
+                             "'0000-00-00 00:00:00') ENGINE=InnoDB;");
+    EXPECT_NE(Sql("SHOW CREATE TABLE oldstyle;").find("ENGINE=InnoDB"), std::string::npos);
+    // The latin1 removal belongs to servers before 5 only.
+    db->SQLExecute("CREATE TABLE l1 (a varchar(5)) ENGINE=InnoDB DEFAULT CHARSET=latin1;");
+    EXPECT_TRUE(db->ConnectionStatus());
+    EXPECT_NE(Sql("SHOW CREATE TABLE l1;").find("latin1"), std::string::npos);
+}
+
+TEST_F(Statements, ScriptLinesAreGluedAsTheSuitesScriptsExpect) {
+    auto db = Connected();
+    TempDir dir;
+    const std::string script =
+        "CREATE TABLE s1 (\r\n"
+        " ID int,\r\n"
+        "-- a comment inside the statement\r\n"
+        "\r\n"
+        " Name varchar(20));\r\n"
+        "INSERT INTO s1 VALUES (1, 'a;b'); INSERT INTO s1 VALUES (2, 'same line');\r\n"
+        "INSERT INTO s1 VALUES (3, 'glued'\r\n"
+        ");\n"
+        "INSERT INTO missing_table VALUES (1);\r\n"
+        "INSERT INTO s1 VALUES (4, '" + ToAnsi("中文") + "');\r\n"
+        "INSERT INTO s1\rVALUES (5, 'x');";
+    WriteFile(dir.path() + "s.sql", script);
+    db->SQLExecuteFromFile(dir.path() + "s.sql");
+    EXPECT_TRUE(db->ConnectionStatus());
+    // A ";" inside a line does not split it: that line is one statement the server refuses.
+    EXPECT_EQ(Sql("SELECT ID, Name FROM s1 ORDER BY ID;"), "3\tglued\n4\t中文\n");
+    const std::string log = NoRunSqlLog();
+    EXPECT_NE(log.find("INSERT INTO missing_table VALUES (1);"), std::string::npos);
+    EXPECT_NE(log.find("INSERT INTO s1 VALUES (1, 'a;b'); INSERT INTO s1 VALUES (2, 'same line');"),
+              std::string::npos);
+    // "INSERT INTO s1" + "VALUES" glued without a blank: a run-together word the server refuses.
+    EXPECT_NE(log.find("INSERT INTO s1VALUES (5, 'x');"), std::string::npos);
+}
+
+TEST_F(Statements, AFirstLineCommentStartsTheNextStatementAndAnEmptyScriptIsFine) {
+    auto db = Connected();
+    TempDir dir;
+    WriteFile(dir.path() + "c.sql", "-- header\r\nCREATE TABLE c1 (a int);\r\nCREATE TABLE c2 (a int);\r\n");
+    db->SQLExecuteFromFile(dir.path() + "c.sql");
+    EXPECT_TRUE(db->ConnectionStatus());
+    // "-- headerCREATE TABLE c1 (a int);" is all comment to the server: c1 is never made.
+    EXPECT_EQ(Sql("SHOW TABLES LIKE 'c_';"), "c2\n");
+
+    WriteFile(dir.path() + "empty.sql", "");
+    db->SQLExecute("SELECT * FROM nothing_here;");
+    ASSERT_FALSE(db->ConnectionStatus());
+    db->SQLExecuteFromFile(dir.path() + "empty.sql");
+    EXPECT_TRUE(db->ConnectionStatus());
+    // A script that cannot be opened is a failure, not a success.
+    db->SQLExecuteFromFile(dir.path() + "missing.sql");
+    EXPECT_FALSE(db->ConnectionStatus());
+}
+
+TEST_F(Statements, TheSuitesSchemaLoadsThroughTheScriptRunner) {
+    Sql("DROP DATABASE zentasupermarket; CREATE DATABASE zentasupermarket;", "mysql");
+    auto db = Connected();
+    db->SQLExecuteFromFile(SourceDir() + "/schema/zentasupermarket.sql");
+    EXPECT_TRUE(db->ConnectionStatus());
+    EXPECT_EQ(NoRunSqlLog(), "");
+    EXPECT_EQ(Sql("SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = "
+                  "'zentasupermarket';"),
+              "18\n");
+}
+
+TEST_F(Statements, TransactionsCommitOrRollBack) {
+    auto db = Connected();
+    db->StartTrans();
+    EXPECT_TRUE(db->ConnectionStatus());
+    db->SQLExecute("INSERT INTO opcion (ID, IntegerValor) VALUES ('T1', 1);");
+    EXPECT_EQ(Sql("SELECT COUNT(*) FROM opcion WHERE ID='T1';"), "0\n"); // not yet visible
+    db->RollbackTrans();
+    EXPECT_TRUE(db->ConnectionStatus());
+    EXPECT_EQ(Sql("SELECT COUNT(*) FROM opcion WHERE ID='T1';"), "0\n");
+
+    db->StartTrans();
+    db->SQLExecute("INSERT INTO opcion (ID, IntegerValor) VALUES ('T2', 2);");
+    db->SQLExecute("INSERT INTO opcion (ID, IntegerValor) VALUES ('T2', 3);"); // duplicate: fails
+    EXPECT_FALSE(db->ConnectionStatus());
+    db->CommitTrans(); // what succeeded is committed
+    EXPECT_TRUE(db->ConnectionStatus());
+    EXPECT_EQ(Sql("SELECT IntegerValor FROM opcion WHERE ID='T2';"), "2\n");
+    // Back in autocommit: a single statement is visible at once.
+    db->SQLExecute("INSERT INTO opcion (ID, IntegerValor) VALUES ('T3', 3);");
+    EXPECT_EQ(Sql("SELECT COUNT(*) FROM opcion WHERE ID='T3';"), "1\n");
+}
