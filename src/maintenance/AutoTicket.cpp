@@ -1,0 +1,73 @@
+#include "AutoTicket.h"
+
+#include "ErrorMode.h"
+#include "GlobalDatabase.h"
+#include "Opcion.h"
+#include "TodoSobreMySQLServer.h"
+
+namespace zenta {
+
+std::optional<DateTime> TicketCutOffDay(long code, const DateTime& today) {
+    switch (code) {
+    case 0:
+        return today.AddDays(-1);
+    case 1:
+        return today.AddDays(-7);
+    case 2:
+        return today.AddMonths(-1);
+    case 3:
+        return today.AddMonths(-2);
+    case 4:
+        return today.AddMonths(-3);
+    case 5:
+        return today.AddMonths(-4);
+    case 6:
+        return today.AddMonths(-6);
+    default:
+        return std::nullopt;
+    }
+}
+
+std::int64_t TicketNumberBound(const DateTime& c) {
+    const std::int64_t yymmdd = (c.year % 100) * 10000 + c.month * 100 + c.day;
+    return yymmdd * 10000 + 9999;
+}
+
+void AutoDeleteTickets() {
+    clsDataBase& db = DataBase();
+    if (!OpcionBool(db, "AutoEliminarTicket", false))
+        return;
+    db.CreatDatasArray(
+        "select to_days(now()) - IntegerValor from opcion where id = 'UltimaFechaAutoEliminarTicket';");
+    if (!db.ConnectionStatus()) {
+        ReportFailure("AutoDeleteTickets", "the day of the last purge cannot be read");
+        return;
+    }
+    if (db.DatasArray()->Count(1) > 0 && db.DatasArrayValue(0, 0).ToInt64() == 0)
+        return;
+    const long code = OpcionInteger(db, "AutoEliminarTicketPeriodo", 0);
+    // Never purge against a made-up date.
+    const auto today = MySQLServerDate();
+    if (!today) {
+        ReportFailure("AutoDeleteTickets", "the server's date cannot be read; nothing purged");
+        return;
+    }
+    const auto cutOff = TicketCutOffDay(code, *today);
+
+    db.SQLExecute("START TRANSACTION;");
+    if (cutOff) {
+        const std::string n = std::to_string(TicketNumberBound(*cutOff));
+        const std::string c = cutOff->DateText();
+        db.SQLExecute("Delete From ticket Where TicketNo <= " + n + ";");
+        db.SQLExecute("Delete From ticketarticulo Where TicketNo <= " + n + ";");
+        for (const char* table : {"ticketcobro", "articuloeliminado", "ticketdiariototal",
+                                  "ventadiariototal", "gananciadiariototal"})
+            db.SQLExecute(std::string("DELETE FROM ") + table +
+                          " WHERE Date_Format(Fecha, '%Y-%m-%d') <= '" + c + "'; ");
+    }
+    db.SQLExecute("REPLACE INTO opcion (ID, IntegerValor)  VALUES "
+                  "('UltimaFechaAutoEliminarTicket',to_days(now()));");
+    db.SQLExecute("COMMIT;");
+}
+
+} // namespace zenta

@@ -1,0 +1,322 @@
+#include "AutoBackupData.h"
+#include "BackupAll.h"
+#include "CodePage.h"
+#include "Common.h"
+#include "DbFixture.h"
+#include "GlobalDatabase.h"
+#include "Globals.h"
+#include "RemovableDrives.h"
+#include "SevenZip.h"
+#include "Wildcard.h"
+#include "clsSystem.h"
+
+#include <atomic>
+#include <filesystem>
+#include <regex>
+#include <thread>
+
+using namespace zenta;
+using namespace zenta::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::vector<std::string> kTables = {
+    "articulo", "articulodibujo", "articuloeliminado", "cliente", "gananciadiariototal",
+    "informeespecial", "opcion", "ordenadorejecutando", "proveedor", "stock", "stockcambio",
+    "stockextra", "stockextracambio", "ticket", "ticketarticulo", "ticketcobro",
+    "ticketdiariototal", "ventadiariototal"};
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> out;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t e = text.find("\r\n", pos);
+        if (e == std::string::npos) {
+            out.push_back(text.substr(pos));
+            break;
+        }
+        out.push_back(text.substr(pos, e - pos));
+        pos = e + 2;
+    }
+    return out;
+}
+
+} // namespace
+
+class Backup : public DbTest {
+protected:
+    void SetUp() override {
+        DbTest::SetUp();
+        ConnectDataBase();
+        ASSERT_TRUE(DataBase().ConnectionStatus());
+        fs::create_directories(AppPath() + "Backup");
+    }
+    void TearDown() override {
+        SetVolumeSource(nullptr);
+        unsetenv("ZENTA_7ZIP");
+        DbTest::TearDown();
+    }
+    // Packs a backup and unpacks it into a fresh folder; the archive's name.
+    std::string BackupAndExtract(const std::string& into, const std::string& label = "") {
+        std::string folder = AppPath() + "Backup";
+        std::string volume = label;
+        BackupReport report;
+        const std::string name = BackupAll(folder, volume, &report);
+        EXPECT_FALSE(name.empty());
+        EXPECT_TRUE(report.complete);
+        EXPECT_EQ(folder, AppPath() + "Backup/");
+        std::string archive = folder + name, dest = into, pw;
+        EXPECT_EQ(SevenZipExtract(archive, dest, pw, false), 0);
+        return name;
+    }
+    // Restores the extracted files into a scratch database, as the suite's restore does.
+    void Restore(const std::string& from, const std::string& database) {
+        Sql("DROP DATABASE IF EXISTS " + database + "; CREATE DATABASE " + database + ";", "mysql");
+        clsDataBase db;
+        db.Connect("127.0.0.1", DbPort(), database, kBackOfficeUser, kBackOfficePassword);
+        ASSERT_TRUE(db.ConnectionStatus());
+        db.SQLExecuteFromFile(from + "STRU.SQL");
+        for (const auto& t : kTables) {
+            if (!fs::exists(from + t + ".dat"))
+                continue;
+            db.SQLExecute("LOAD DATA LOCAL INFILE '" + SQLEscape(from + t + ".dat") + "' INTO TABLE " + t +
+                          " CHARACTER SET binary FIELDS TERMINATED BY ','  LINES TERMINATED BY '\\r\\n';");
+            EXPECT_TRUE(db.ConnectionStatus()) << t << ": " << db.LastError().Text();
+        }
+    }
+    std::string Checksums(const std::string& database) {
+        std::string out;
+        for (const auto& t : kTables)
+            out += Sql("SELECT '" + t + "', COUNT(*) FROM " + database + "." + t + ";") +
+                   Sql("CHECKSUM TABLE " + database + "." + t + ";").substr(database.size() + 1);
+        return out;
+    }
+};
+
+TEST_F(Backup, ARestoredArchiveEqualsTheDatabaseForAwkwardData) {
+    std::string blob = "UNHEX('";
+    for (int i = 0; i < 256; ++i) {
+        char b[3];
+        std::snprintf(b, sizeof b, "%02X", i);
+        blob += b;
+    }
+    blob += "0D0A5C2C0D0A')";
+    Sql("INSERT INTO articulo (ArticuloID, NombreES, NombreCN, Precio, FechaCaducada, Nota, FechaAlta) VALUES "
+        "('A,1', 'Leche, entera', '牛奶', 12.50, '2025-01-31', 'line1\\r\\nline2\\nline3\\r', '2024-03-15 08:09:10'),"
+        "('A''2', 'O''Brien \\\\ back', '', 0, NULL, NULL, NULL),"
+        "('A3', '\\\\N', 'NULL', -1.25, '2024-02-29', 'tab\\there, comma', '1999-12-31 23:59:59'),"
+        "('A4', '泽川超市 😀', 'ñandú ü', 99999.99, NULL, '', '2000-01-01 00:00:00');"
+        "INSERT INTO articulodibujo VALUES ('A,1', " + blob + ", NOW()), ('A''2', '', NULL), ('A3', NULL, NULL);"
+        "INSERT INTO opcion (ID, IntegerValor, VarCharValor, EnDeCodeValor) VALUES ('Version', 312, 'x', "
+        "ENCODE('pw', 'k')), ('GBK', NULL, NULL, 0xD4F3B4A8);"
+        "INSERT INTO cliente (NombreES, Telefono) VALUES ('Ana', NULL), ('', '');"
+        "INSERT INTO stock VALUES (1, 'A,1', -3.125);"
+        "INSERT INTO ticket (TicketNo, Fecha, Total) VALUES (2403150001, '2024-03-15 10:00:00', 12.5);"
+        "INSERT INTO ticketarticulo (TicketNo, ArticuloID, NombreCN, Cantidad) VALUES (2403150001, 'A,1', '牛奶', 1);");
+    const std::string before = Checksums("zentasupermarket");
+    TempDir out;
+    BackupAndExtract(out.path());
+    for (const auto& t : kTables)
+        EXPECT_TRUE(fs::exists(out.path() + t + ".dat")) << t;
+    Restore(out.path(), "restoretest");
+    EXPECT_EQ(Checksums("restoretest"), before);
+    EXPECT_EQ(Sql("SELECT HEX(Dibujo) FROM restoretest.articulodibujo WHERE ArticuloID = 'A,1';"),
+              Sql("SELECT HEX(Dibujo) FROM zentasupermarket.articulodibujo WHERE ArticuloID = 'A,1';"));
+    EXPECT_EQ(Sql("SELECT NombreES IS NULL, NombreES FROM restoretest.articulo WHERE ArticuloID = 'A3';"),
+              "0\t\\\\N\n");
+    Sql("DROP DATABASE restoretest;", "mysql");
+}
+
+TEST_F(Backup, ManifestStructuresAndSettingsFollowTheArchiveFormat) {
+    Sql("INSERT INTO opcion (ID, IntegerValor) VALUES ('Version', 235);");
+    WriteFile(AppPath() + "zentamarket.ini", ReadFile(AppPath() + "zentamarket.ini") + ToAnsi("[分店]\r\n名称=泽川\r\n"));
+    fs::create_directories(AppPath() + "Temp/Backup");
+    WriteFile(AppPath() + "Temp/Backup/stale.dat", "left from an earlier backup");
+    TempDir out;
+    const std::string name = BackupAndExtract(out.path());
+    EXPECT_TRUE(std::regex_match(name, std::regex(R"(ZentaMarket\d{14}\.ZTB)"))) << name;
+    EXPECT_FALSE(fs::exists(out.path() + "stale.dat"));
+    EXPECT_EQ(ReadFile(out.path() + "zentamarket.ini"), ReadFile(AppPath() + "zentamarket.ini"));
+
+    const auto lines = Lines(ReadFile(out.path() + "MarketBackup.ini"));
+    clsSystem system;
+    ASSERT_EQ(lines.size(), 11u);
+    EXPECT_EQ(lines[0], "[Version]");
+    EXPECT_EQ(lines[1], "Versoin=3");
+    EXPECT_EQ(lines[2], "OSVersion=" + system.OSVersion());
+    EXPECT_EQ(lines[3], "OSName=" + ToAnsi(system.OSName()));
+    EXPECT_EQ(lines[4], "MySQL=" + DataBase().MySQLVersion());
+    EXPECT_EQ(lines[5], "ZentaSuperMarket=2.35");
+    EXPECT_EQ(lines[6], "CPUID=" + GetProcessorID());
+    EXPECT_EQ(lines[7], "");
+    EXPECT_EQ(lines[8], "[Backup]");
+    EXPECT_EQ(lines[9], "Dump=0");
+    EXPECT_TRUE(std::regex_match(lines[10], std::regex(R"(DateTime=\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)")));
+
+    const std::string stru = ReadFile(out.path() + "STRU.SQL");
+    EXPECT_EQ(stru.find('`'), std::string::npos);
+    EXPECT_EQ(stru.find("\r\n\r\n\r\n"), std::string::npos);
+    for (size_t p = stru.find('\n'); p != std::string::npos; p = stru.find('\n', p + 1))
+        ASSERT_EQ(stru[p - 1], '\r');
+    EXPECT_NE(stru.find("CREATE TABLE articulodibujo (\r\n  ArticuloID varchar(30) NOT NULL,"), std::string::npos);
+    EXPECT_NE(stru.find("DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_general_ci;\r\n\r\nCREATE TABLE"), std::string::npos);
+    EXPECT_EQ(std::count(stru.begin(), stru.end(), ';'), 18);
+    // No reference database yet: its structure file is there and empty.
+    EXPECT_EQ(ReadFile(out.path() + "STRUBASIC.SQL"), "");
+}
+
+TEST_F(Backup, WithoutAVersionRowOrPicturesTheArchiveSaysSo) {
+    Sql("INSERT INTO opcion (ID, IntegerValor) VALUES ('BackupGoodsPictureInclude', 0);"
+        "INSERT INTO articulodibujo VALUES ('A', 0x00, NULL);"
+        "CREATE DATABASE IF NOT EXISTS zentasupermarketbasic; "
+        "CREATE TABLE IF NOT EXISTS zentasupermarketbasic.opcion (ID varchar(50) PRIMARY KEY);");
+    TempDir out;
+    BackupAndExtract(out.path());
+    const auto lines = Lines(ReadFile(out.path() + "MarketBackup.ini"));
+    ASSERT_EQ(lines.size(), 10u);
+    EXPECT_EQ(lines[5].rfind("CPUID=", 0), 0u);
+    EXPECT_FALSE(fs::exists(out.path() + "articulodibujo.dat"));
+    EXPECT_TRUE(fs::exists(out.path() + "articulo.dat"));
+    EXPECT_NE(ReadFile(out.path() + "STRU.SQL").find("CREATE TABLE articulodibujo"), std::string::npos);
+    EXPECT_EQ(ReadFile(out.path() + "STRUBASIC.SQL"),
+              "CREATE TABLE opcion (\r\n  ID varchar(50) NOT NULL,\r\n  PRIMARY KEY (ID)\r\n) "
+              "ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_general_ci;\r\n\r\n");
+    Sql("DROP DATABASE zentasupermarketbasic;", "mysql");
+}
+
+TEST_F(Backup, ExportsShareOneSnapshotWhileTicketsAreSold) {
+    // 20,000 tickets of three lines each, then a cashier keeps selling during the backup.
+    Sql("INSERT INTO ticket (TicketNo, Fecha) SELECT seq, NOW() FROM seq_1_to_20000;"
+        "INSERT INTO ticketarticulo (TicketNo, ArticuloID) SELECT t.seq, CONCAT('A', l.seq) FROM "
+        "seq_1_to_20000 t, seq_1_to_3 l;");
+    std::atomic<bool> stop{false};
+    std::atomic<int> sold{0};
+    std::thread cashier([&] {
+        clsDataBase other;
+        other.Connect("127.0.0.1", DbPort(), "", kBackOfficeUser, kBackOfficePassword);
+        for (long n = 100000; !stop; ++n) {
+            other.StartTrans();
+            other.SQLExecute("INSERT INTO ticket (TicketNo, Fecha) VALUES (" + std::to_string(n) + ", NOW());");
+            other.SQLExecute("INSERT INTO ticketarticulo (TicketNo, ArticuloID) VALUES (" + std::to_string(n) +
+                             ", 'X'), (" + std::to_string(n) + ", 'Y'), (" + std::to_string(n) + ", 'Z');");
+            other.CommitTrans();
+            ++sold;
+        }
+    });
+    while (sold < 20)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    TempDir out;
+    BackupAndExtract(out.path());
+    stop = true;
+    cashier.join();
+    Restore(out.path(), "snapshottest");
+    EXPECT_EQ(Sql("SELECT (SELECT COUNT(*) FROM snapshottest.ticketarticulo) - 3 * (SELECT COUNT(*) FROM "
+                  "snapshottest.ticket);"),
+              "0\n");
+    EXPECT_EQ(Sql("SELECT COUNT(*) FROM snapshottest.ticketarticulo a LEFT JOIN snapshottest.ticket t "
+                  "USING (TicketNo) WHERE t.TicketNo IS NULL;"),
+              "0\n");
+    Sql("DROP DATABASE snapshottest;", "mysql");
+}
+
+TEST_F(Backup, ArchiveIsCopiedOntoEveryDriveWithTheLabel) {
+    TempDir a, b, other, gone;
+    WriteFile(gone.path() + "file", "x");
+    const std::string vanished = gone.path() + "file"; // a mount point that is no folder any more
+    SetVolumeSource([&] {
+        return std::vector<MountedVolume>{{" ZentaBak ", a.path().substr(0, a.path().size() - 1)},
+                                          {"ZENTABAK", b.path()},
+                                          {"zentabak", vanished},
+                                          {"OTHER", other.path()}};
+    });
+    std::string folder = AppPath() + "Backup", label = "zentabak";
+    BackupReport report;
+    const std::string name = BackupAll(folder, label, &report);
+    ASSERT_FALSE(name.empty());
+    EXPECT_EQ(ReadFile(a.path() + "ZentaBackup/" + name), ReadFile(folder + name));
+    EXPECT_EQ(ReadFile(b.path() + "ZentaBackup/" + name), ReadFile(folder + name));
+    EXPECT_FALSE(fs::exists(other.path() + "ZentaBackup"));
+    EXPECT_EQ(report.copiedTo.size(), 2u);
+    for (auto& e : fs::directory_iterator(a.path() + "ZentaBackup"))
+        EXPECT_EQ(e.path().extension(), ".ZTB"); // no partial file left behind
+
+    // A copy already on the drive under that name is left untouched; a missing one is made.
+    WriteFile(a.path() + "ZentaBackup/" + name, "already here");
+    fs::remove(b.path() + "ZentaBackup/" + name);
+    const auto copied = CopyArchiveToDrives(folder, name, "ZENTABAK");
+    EXPECT_EQ(copied, (std::vector<std::string>{b.path() + "ZentaBackup/" + name}));
+    EXPECT_EQ(ReadFile(a.path() + "ZentaBackup/" + name), "already here");
+    EXPECT_EQ(ReadFile(b.path() + "ZentaBackup/" + name), ReadFile(folder + name));
+}
+
+TEST_F(Backup, AutoBackupRunsOncePerDayAndOnlyCountsAWrittenArchive) {
+    Sql("INSERT INTO opcion (ID, IntegerValor) VALUES ('AutoBackupOpcion', 1);");
+    // An archiver that fails: no archive, so the day is not recorded.
+    setenv("ZENTA_7ZIP", "/bin/false", 1);
+    AutoBackup();
+    EXPECT_TRUE(DirNames(AppPath() + "Backup/*.ZTB").empty());
+    EXPECT_EQ(Sql("SELECT COUNT(*) FROM opcion WHERE ID = 'LastDateAutoBackup';"), "0\n");
+    unsetenv("ZENTA_7ZIP");
+    AutoBackup();
+    EXPECT_EQ(DirNames(AppPath() + "Backup/*.ZTB").size(), 1u);
+    EXPECT_EQ(Sql("SELECT IntegerValor = TO_DAYS(NOW()) FROM opcion WHERE ID = 'LastDateAutoBackup';"), "1\n");
+    sleep(1);
+    AutoBackup(); // already made today
+    EXPECT_EQ(DirNames(AppPath() + "Backup/*.ZTB").size(), 1u);
+    // A custom folder from the options.
+    TempDir custom;
+    Sql("REPLACE INTO opcion (ID, VarCharValor) VALUES ('BackupRestoreDir', '" + SQLEscape(custom.path()) +
+        "'); UPDATE opcion SET IntegerValor = TO_DAYS(NOW()) - 1 WHERE ID = 'LastDateAutoBackup';");
+    AutoBackup();
+    EXPECT_EQ(DirNames(custom.path() + "*.ZTB").size(), 1u);
+}
+
+TEST_F(Backup, WeeklyModeWithoutAnEarlierBackupNeverStarts) {
+    Sql("INSERT INTO opcion (ID, IntegerValor) VALUES ('AutoBackupOpcion', 2), ('AutoBackupCadaSemana', 1),"
+        "('AutoBackupSemanaDia', " + std::to_string(DateTime::Today().WeekdayMondayZero()) + ");");
+    AutoBackup();
+    EXPECT_TRUE(DirNames(AppPath() + "Backup/*.ZTB").empty());
+    Sql("REPLACE INTO opcion (ID, IntegerValor) VALUES ('LastDateAutoBackup', TO_DAYS(NOW()) - 7);");
+    AutoBackup();
+    EXPECT_EQ(DirNames(AppPath() + "Backup/*.ZTB").size(), 1u);
+}
+
+TEST_F(Backup, RotationKeepsTheNewestArchivesAndNothingElseIsTouched) {
+    const std::string folder = AppPath() + "Backup/";
+    for (int i = 1; i <= 25; ++i) {
+        char name[64];
+        std::snprintf(name, sizeof name, "ZentaMarket202401%02d120000.ZTB", i);
+        WriteFile(folder + name, "x");
+    }
+    for (const char* lookalike : {"OtherMarket20240101120000.ZTB", "ZentaMarket20240101120000.ZIP",
+                                  ".ZentaMarket20240101120000.ZTB", "ZentaMarket20240101120000.ZTB.txt"})
+        WriteFile(folder + lookalike, "keep");
+    Sql("INSERT INTO opcion (ID, IntegerValor) VALUES ('MaxBackupFile', 20);");
+    RotateBackupFiles();
+    auto left = DirNames(folder + "ZentaMarket??????????????.ZTB");
+    ASSERT_EQ(left.size(), 20u);
+    EXPECT_EQ(left.front(), "ZentaMarket20240106120000.ZTB");
+    EXPECT_EQ(fs::directory_iterator(folder) == fs::directory_iterator(), false);
+    for (const char* lookalike : {"OtherMarket20240101120000.ZTB", "ZentaMarket20240101120000.ZIP",
+                                  ".ZentaMarket20240101120000.ZTB", "ZentaMarket20240101120000.ZTB.txt"})
+        EXPECT_TRUE(fs::exists(folder + lookalike)) << lookalike;
+
+    // Drives: every drive with the label is pruned to its own maximum.
+    TempDir a, b;
+    for (auto* d : {&a, &b}) {
+        fs::create_directories(d->path() + "ZentaBackup");
+        for (int i = 1; i <= 4; ++i)
+            WriteFile(d->path() + "ZentaBackup/ZentaMarket2024020" + std::to_string(i) + "120000.ZTB", "x");
+    }
+    SetVolumeSource([&] {
+        return std::vector<MountedVolume>{{"USB", a.path()}, {" usb", b.path()}};
+    });
+    Sql("REPLACE INTO opcion (ID, IntegerValor, VarCharValor) VALUES ('MaxMobilBackupFile', 1, NULL),"
+        "('MobilBackupRestoreVolumeName', NULL, 'USB'), ('MaxBackupFile', 0, NULL);");
+    RotateBackupFiles();
+    EXPECT_TRUE(DirNames(folder + "ZentaMarket??????????????.ZTB").empty());
+    for (auto* d : {&a, &b})
+        EXPECT_EQ(DirNames(d->path() + "ZentaBackup/*.ZTB"),
+                  (std::vector<std::string>{"ZentaMarket20240204120000.ZTB"}));
+}
