@@ -220,14 +220,7 @@ std::string clsDataBase::NoRunSQLLogPath() {
 }
 
 void clsDataBase::WriteNoRunSQLLog(const std::string& statement) {
-    std::string file = NoRunSQLLogPath();
-    // Keyed by the time; a second failure within the same second gets its own key instead of
-    // replacing the first.
-    const std::string stamp = DateTime::Now().StampText();
-    std::string key = stamp;
-    for (int n = 2; n < 1000 && !IniFile::Read(file, programaVersion_, key).empty(); ++n)
-        key = stamp + " (" + std::to_string(n) + ")";
-    SetINIValue(programaVersion_, key, statement, file);
+    WriteIniLogEntry(NoRunSQLLogPath(), programaVersion_, statement);
     WriteProgramLog("SQL failed " + lastError_.Text());
 }
 

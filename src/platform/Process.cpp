@@ -154,4 +154,9 @@ int RunProgramAndWait(const std::string& program, const std::vector<std::string>
 
 void SetWaitHook(std::function<void()> hook) { Hook() = std::move(hook); }
 
+void CallWaitHook() {
+    if (Hook())
+        Hook()();
+}
+
 } // namespace zenta

@@ -23,5 +23,7 @@ int RunProgramAndWait(const std::string& program, const std::vector<std::string>
                       const std::string& workingDirectory = "",
                       const std::string& outputFile = "");
 void SetWaitHook(std::function<void()> hook);
+// Calls the wait hook, if any (for other waits that must keep the tray answering).
+void CallWaitHook();
 
 } // namespace zenta

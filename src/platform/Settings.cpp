@@ -41,6 +41,14 @@ void SetINIValue(const std::string& section, const std::string& key, const std::
     IniFile::Write(fileName, section, key, value);
 }
 
+void WriteIniLogEntry(const std::string& file, const std::string& section, const std::string& text) {
+    const std::string stamp = DateTime::Now().StampText();
+    std::string key = stamp;
+    for (int n = 2; n < 1000 && !IniFile::Read(file, section, key).empty(); ++n)
+        key = stamp + " (" + std::to_string(n) + ")";
+    IniFile::Write(file, section, key, text);
+}
+
 std::string GetSetting(const std::string& section, const std::string& key,
                        const std::string& defaultValue) {
     std::string file = "zentamarket.ini";

@@ -13,6 +13,11 @@ std::string GetINIValue(const std::string& section, const std::string& key,
 void SetINIValue(const std::string& section, const std::string& key, const std::string& value,
                  std::string& fileName);
 
+// One entry of an INI-format log: key = the current date and time "yyyy-mm-dd hh:nn:ss",
+// value = the text. A second entry within the same second gets the key "<time> (2)" and so
+// on, instead of replacing the first. Nothing is written when the folder is missing.
+void WriteIniLogEntry(const std::string& file, const std::string& section, const std::string& text);
+
 // Convenience forms for zentamarket.ini.
 std::string GetSetting(const std::string& section, const std::string& key,
                        const std::string& defaultValue);

@@ -1,0 +1,13 @@
+#pragma once
+
+namespace zenta {
+
+// Reports the branch's address to head office when this computer hosts the shop's database,
+// the shop is a chain branch and its address is not fixed; logs the outcome in
+// Log/IPUpdate.log. A call made while one runs returns at once.
+void IPUpdateProc();
+
+// The key under which the branch password is stored with ENCODE.
+constexpr const char* kSubTiendaPasswordKey = "qoltavgrocerylane4826";
+
+} // namespace zenta

@@ -1,0 +1,225 @@
+#include "clsLianSuoDian.h"
+
+#include "Common.h"
+#include "Globals.h"
+#include "HeadOffice.h"
+#include "Hourglass.h"
+#include "InternetFunctions.h"
+#include "Settings.h"
+#include "Variant.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace zenta {
+
+namespace {
+
+// The host part of "host[:port]", for the FTP connection.
+std::string HostOnly(const std::string& server) {
+    if (!server.empty() && server[0] == '[')
+        return server.substr(0, server.find(']') + 1);
+    const size_t colon = server.find(':');
+    return colon == std::string::npos ? server : server.substr(0, colon);
+}
+
+} // namespace
+
+std::string clsLianSuoDian::Fetch(const std::string& scriptAndQuery) const {
+    return GetURLText(servidorNombre_ + scriptAndQuery);
+}
+
+std::string clsLianSuoDian::BranchQuery() const {
+    return "?compid=" + EncodeQueryValue(cadenaID_) + "&branchid=" + EncodeQueryValue(subTiendaID_) +
+           "&password=" + EncodeQueryValue(subTiendaPassword_);
+}
+
+void clsLianSuoDian::UpdateServer(const std::string& cadenaID, const std::string& subTiendaID,
+                                  const std::string& subTiendaPassword) {
+    Hourglass hourglass;
+    cadenaID_ = Trim(cadenaID);
+    subTiendaID_ = Trim(subTiendaID);
+    subTiendaPassword_ = Trim(subTiendaPassword);
+    servidorNombre_ = HeadOfficePrimaryHost();
+    isServidorOnline_ = false;
+    if (IsURLReachable(servidorNombre_)) {
+        isServidorMaestro_ = true;
+        if (Fetch("/tools/getserverstatus.php") == "0")
+            isServidorOnline_ = true;
+    }
+    if (!isServidorOnline_) {
+        servidorNombre_ = HeadOfficeSecondaryHost();
+        isServidorMaestro_ = false;
+        if (IsURLReachable(servidorNombre_) && Fetch("/tools/getserverstatus.php") == "0")
+            isServidorOnline_ = true;
+    }
+    servidorPassword_.clear();
+    servidorPasswordFetched_ = false;
+    servidorFTPPath_.clear();
+    servidorFTPPathFetched_ = false;
+    dbBasicInfoGeted_ = false;
+    dbBasicExists_ = false;
+    dbBasicVersion_.clear();
+    dbBasicDateTime_.clear();
+    dbBasicMD5_.clear();
+    dbBasicSize_ = 0;
+}
+
+bool clsLianSuoDian::UpdateIP() {
+    Hourglass hourglass;
+    ipLocal_.clear();
+    if (!isServidorOnline_) {
+        updateIPError_ = kOfflineMessage;
+        return false;
+    }
+    const std::string answer = Fetch("/tools/updateip.php" + BranchQuery());
+    if (answer.rfind("0:", 0) == 0) {
+        ipLocal_ = Trim(ReplaceAll(answer, "0:", ""));
+        updateIPError_.clear();
+        return true;
+    }
+    if (answer.empty())
+        updateIPError_ = kOfflineMessage;
+    else if (answer == "1")
+        updateIPError_ = "服务器数据库连接不上.";
+    else if (answer == "2")
+        updateIPError_ = "公司编号错误.";
+    else if (answer == "3")
+        updateIPError_ = "分店编号错误.";
+    else if (answer == "4")
+        updateIPError_ = "密码错误.";
+    else if (answer == "5")
+        updateIPError_ = "无法获得IP.";
+    else
+        updateIPError_ = "无法识别的故障.";
+    return false;
+}
+
+bool clsLianSuoDian::LoadGoodsPic(const std::string& fileName) {
+    Hourglass hourglass;
+    if (!isServidorOnline_) {
+        updateIPError_ = kOfflineMessage;
+        return false;
+    }
+    const std::string answer =
+        Fetch("/tools/loadgoodspic.php?compid=" + EncodeQueryValue(cadenaID_) + "&branchid=" +
+              EncodeQueryValue(subTiendaID_) + "&filename=" + EncodeQueryValue(fileName));
+    if (answer == "0") {
+        updateIPError_.clear();
+        return true;
+    }
+    if (answer.empty())
+        updateIPError_ = kOfflineMessage;
+    else if (answer == "1")
+        updateIPError_ = "服务器数据库连接不上.";
+    else if (answer == "2")
+        updateIPError_ = "公司编号错误.";
+    else if (answer == "3")
+        updateIPError_ = "文件不存在.";
+    else
+        updateIPError_ = "无法识别的故障.";
+    return false;
+}
+
+std::string clsLianSuoDian::ServidorPassword() {
+    if (!servidorPasswordFetched_) {
+        Hourglass hourglass;
+        if (isServidorOnline_) {
+            const std::string answer = Fetch("/tools/getpassword.php" + BranchQuery());
+            if (answer.rfind("0:", 0) == 0) {
+                // Sent reversed: what follows the last colon, read backwards.
+                std::string reversed(answer.rbegin(), answer.rend());
+                servidorPassword_ = Trim(reversed.substr(0, reversed.find(':')));
+            }
+        }
+        servidorPasswordFetched_ = true;
+    }
+    return servidorPassword_;
+}
+
+std::string clsLianSuoDian::ServidorFTPPath() {
+    if (!servidorFTPPathFetched_) {
+        Hourglass hourglass;
+        if (isServidorOnline_)
+            servidorFTPPath_ = Fetch("/tools/getftppath.php") + cadenaID_;
+        servidorFTPPathFetched_ = true;
+    }
+    return servidorFTPPath_;
+}
+
+std::string clsLianSuoDian::FileMD5(const std::string& pathName) {
+    if (!isServidorOnline_)
+        return {};
+    const std::string answer = Fetch("/tools/getfilemd5.php?compid=" + EncodeQueryValue(cadenaID_) +
+                                     "&filename=" + EncodeQueryValue(pathName));
+    return answer.size() == 32 ? answer : std::string();
+}
+
+std::int16_t clsLianSuoDian::SevenZipFile(const std::string& pathName) {
+    if (!isServidorOnline_)
+        return 9;
+    const std::string answer = Fetch("/tools/sevenzipfile.php?compid=" + EncodeQueryValue(cadenaID_) +
+                                     "&filename=" + EncodeQueryValue(pathName));
+    const double v = std::clamp(std::nearbyint(Val(answer)), -32768.0, 32767.0);
+    return static_cast<std::int16_t>(v);
+}
+
+std::string clsLianSuoDian::DBBasicLocalFile() {
+    return Globals::AppPath + "Temp/TiendasCadena/dbbasic.ini";
+}
+
+void clsLianSuoDian::GetDBBasicInfo() {
+    if (dbBasicInfoGeted_)
+        return;
+    Hourglass hourglass;
+    dbBasicExists_ = false;
+    dbBasicVersion_.clear();
+    dbBasicDateTime_.clear();
+    dbBasicMD5_.clear();
+    dbBasicSize_ = 0;
+    if (isServidorOnline_ && !FileMD5("dbbasic/dbbasic.ini").empty()) {
+        dbBasicExists_ = true;
+        const std::string password = ServidorPassword();
+        std::string local = DBBasicLocalFile();
+        if (FileExists(local))
+            std::remove(local.c_str());
+        FtpDownload(HostOnly(servidorNombre_), HeadOfficeFtpPort(), "market_" + cadenaID_, password,
+                    "/dbbasic/dbbasic.ini", local);
+        if (FileExists(local)) {
+            dbBasicVersion_ = GetINIValue("Version", "ZentaSuperMarket", "", local);
+            dbBasicDateTime_ = GetINIValue("Export", "DateTime", "", local);
+            dbBasicMD5_ = GetINIValue("File", "MD5", "", local);
+            const double size = std::nearbyint(Val(GetINIValue("File", "Size", "", local)));
+            dbBasicSize_ = static_cast<std::int32_t>(std::clamp(size, -2147483648.0, 2147483647.0));
+        }
+    }
+    dbBasicInfoGeted_ = true;
+}
+
+bool clsLianSuoDian::DBBasicExists() {
+    GetDBBasicInfo();
+    return dbBasicExists_;
+}
+
+std::string clsLianSuoDian::DBBasicVersion() {
+    GetDBBasicInfo();
+    return dbBasicVersion_;
+}
+
+std::string clsLianSuoDian::DBBasicDateTime() {
+    GetDBBasicInfo();
+    return dbBasicDateTime_;
+}
+
+std::string clsLianSuoDian::DBBasicMD5() {
+    GetDBBasicInfo();
+    return dbBasicMD5_;
+}
+
+std::int32_t clsLianSuoDian::DBBasicSize() {
+    GetDBBasicInfo();
+    return dbBasicSize_;
+}
+
+} // namespace zenta

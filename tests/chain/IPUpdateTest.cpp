@@ -1,0 +1,77 @@
+#include "CodePage.h"
+#include "DbFixture.h"
+#include "GlobalDatabase.h"
+#include "IPUpdate.h"
+#include "IniFile.h"
+#include "Settings.h"
+#include "TestServers.h"
+
+#include <regex>
+
+using namespace zenta;
+using namespace zenta::test;
+
+class IPUpdate : public DbTest {
+protected:
+    void SetUp() override {
+        DbTest::SetUp();
+        server_ = std::make_unique<HeadOfficeServer>();
+        setenv("ZENTA_HEADOFFICE_PRIMARY", server_->Host().c_str(), 1);
+        setenv("ZENTA_HEADOFFICE_SECONDARY", "127.0.0.1:1", 1);
+        server_->Answer("/tools/getserverstatus.php", "0");
+        server_->Answer("/tools/updateip.php", "0:198.51.100.23");
+        Sql(std::string("INSERT INTO opcion (ID, IntegerValor, VarCharValor, EnDeCodeValor) VALUES "
+            "('CadenaFunciona', 1, NULL, NULL), ('SubTiendaIPFija', 0, NULL, NULL),"
+            "('CadenaID', NULL, ' 12 ', NULL), ('SubTiendaID', NULL, '7', NULL),"
+            "('SubTiendaPassword', NULL, NULL, ENCODE(' p&ss ', '") + kSubTiendaPasswordKey + "'));");
+        ConnectDataBase();
+    }
+    void TearDown() override {
+        unsetenv("ZENTA_HEADOFFICE_PRIMARY");
+        unsetenv("ZENTA_HEADOFFICE_SECONDARY");
+        DbTest::TearDown();
+    }
+    // The log is in the suite's code page.
+    std::string Log() { return FromAnsi(ReadFile(AppPath() + "Log/IPUpdate.log")); }
+    std::unique_ptr<HeadOfficeServer> server_;
+};
+
+TEST_F(IPUpdate, ReportsTheBranchAndLogsEveryRun) {
+    IPUpdateProc();
+    EXPECT_EQ(server_->Requests().back(), "/tools/updateip.php?compid=12&branchid=7&password=p%26ss");
+    server_->Answer("/tools/updateip.php", "4");
+    IPUpdateProc();
+    const std::string log = Log();
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(log, m, std::regex(
+        "\\[IPUpdate\\]\r\n(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d)=12:7  IP更新成功！本机 IP: 198\\.51\\.100\\.23\r\n"
+        "(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d( \\(2\\))?)=密码错误\\.\r\n$"))) << log;
+}
+
+TEST_F(IPUpdate, NothingIsSentForAFixedAddressANonChainShopOrARemoteDatabase) {
+    Sql("UPDATE opcion SET IntegerValor = 1 WHERE ID = 'SubTiendaIPFija';");
+    IPUpdateProc();
+    Sql("UPDATE opcion SET IntegerValor = 0 WHERE ID = 'SubTiendaIPFija';"
+        "DELETE FROM opcion WHERE ID = 'CadenaFunciona';");
+    IPUpdateProc();
+    Sql("INSERT INTO opcion (ID, IntegerValor) VALUES ('CadenaFunciona', 1);");
+    ServerIsLocal = false; // this workstation's database is on another computer
+    DataBase();
+    IPUpdateProc();
+    EXPECT_TRUE(server_->Requests().empty());
+    EXPECT_EQ(Log(), "");
+}
+
+TEST_F(IPUpdate, AnUnreachableHeadOfficeIsLoggedAsOffline) {
+    setenv("ZENTA_HEADOFFICE_PRIMARY", "127.0.0.1:1", 1);
+    IPUpdateProc();
+    EXPECT_NE(Log().find("=网络故障或服务器离线...\r\n"), std::string::npos);
+}
+
+TEST_F(IPUpdate, ALostConnectionIsReopenedFirst) {
+    ReleaseDataBase();
+    ServerIsLocal = false;
+    IPUpdateProc();
+    EXPECT_TRUE(ServerIsLocal);
+    EXPECT_EQ(server_->Requests().size(), 2u);
+}
