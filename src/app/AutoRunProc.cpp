@@ -1,0 +1,70 @@
+#include "AutoRunProc.h"
+
+#include "AutoBackupData.h"
+#include "AutoTicket.h"
+#include "GlobalDatabase.h"
+#include "Recordings.h"
+#include "RenovarDatos.h"
+
+namespace zenta {
+
+namespace {
+MaintenanceJobs& Jobs() {
+    static MaintenanceJobs jobs = DefaultMaintenanceJobs();
+    return jobs;
+}
+} // namespace
+
+MaintenanceJobs DefaultMaintenanceJobs() {
+    return {CleanMasterData, RenovarStock, AutoBackup, AutoDeleteTickets, RotateBackupFiles,
+            AutoEliminarVideosProc};
+}
+
+void SetMaintenanceJobs(MaintenanceJobs jobs) { Jobs() = std::move(jobs); }
+
+void AutoRunProc() {
+    static bool busy = false;
+    if (busy)
+        return;
+    busy = true;
+    struct Clear {
+        ~Clear() { busy = false; }
+    } clear;
+    if (!DataBase().ConnectionStatus())
+        ConnectDataBase();
+    if (!DataBase().ConnectionStatus())
+        return;
+    const MaintenanceJobs& jobs = Jobs();
+    if (ServerIsLocal) {
+        jobs.cleanMasterData();
+        jobs.renovarStock();
+        jobs.autoBackup();
+        jobs.autoDeleteTickets();
+        jobs.rotateBackupFiles();
+    }
+    jobs.autoEliminarVideos();
+}
+
+void JobDispatcher::AutoRunTick() {
+    if (!autoRunEnabled_)
+        return;
+    if (autoRunCount_ >= kAutoRunThreshold) {
+        autoRunCount_ = 0;
+        autoRun_();
+    } else {
+        ++autoRunCount_;
+    }
+}
+
+void JobDispatcher::IPUpdateTick() {
+    if (!ipUpdateEnabled_)
+        return;
+    if (ipUpdateCount_ >= kIPUpdateThreshold) {
+        ipUpdateCount_ = 0;
+        ipUpdate_();
+    } else {
+        ++ipUpdateCount_;
+    }
+}
+
+} // namespace zenta

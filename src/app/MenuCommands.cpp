@@ -1,0 +1,80 @@
+#include "MenuCommands.h"
+
+#include "CompararDBEstructura.h"
+#include "GlobalDatabase.h"
+#include "HelperPrograms.h"
+#include "Printers.h"
+#include "Recordings.h"
+#include "UserInterface.h"
+
+#include <memory>
+
+namespace zenta {
+
+namespace {
+std::unique_ptr<clsOrdenadorEjecutando>& Workstations() {
+    static std::unique_ptr<clsOrdenadorEjecutando> w;
+    return w;
+}
+PrinterJobCanceller& Canceller() {
+    static PrinterJobCanceller c = &CancelAllPrinterJobs;
+    return c;
+}
+bool Reconnected() {
+    if (!DataBase().ConnectionStatus())
+        ConnectDataBase();
+    return DataBase().ConnectionStatus();
+}
+} // namespace
+
+clsOrdenadorEjecutando& OrdenadorEjecutando() {
+    if (!Workstations())
+        Workstations() = std::make_unique<clsOrdenadorEjecutando>();
+    return *Workstations();
+}
+
+void ReleaseOrdenadorEjecutando() { Workstations().reset(); }
+
+void SetPrinterJobCanceller(PrinterJobCanceller canceller) {
+    Canceller() = canceller ? canceller : &CancelAllPrinterJobs;
+}
+
+void CmdClearPrinterJobs() {
+    if (ShowMessage("确实要清除打印队列中所有未打印的文档？", MsgButtons::YesNo, MsgIcon::Question,
+                    MsgResult::No) != MsgResult::Yes)
+        return;
+    Canceller()();
+    ShowMessage("成功清除打印队列中所有未打印的文档！");
+}
+
+void CmdTodayRecording() { ShowTodayRecordings(); }
+
+void CmdRecordingOnTime() {
+    if (IsDVRRunning())
+        OpenDocument("mms://localhost:" + std::to_string(kLiveStreamPort));
+    else
+        ShowMessage("录像中止！");
+}
+
+void CmdDBFormato() {
+    if (!Reconnected()) {
+        ShowMessage("数据库连接失败，无法检测！");
+        return;
+    }
+    DataBase().SQLExecute("Flush Tables;");
+    ShowMessage(CompareDBStructure() ? "恭喜，恭喜，数据库版本相符！" : "很抱歉，数据库版本不相符！");
+}
+
+void CmdRunningComputer() {
+    if (!Reconnected()) {
+        ShowMessage("数据库连接失败，无法处理！");
+        return;
+    }
+    clsOrdenadorEjecutando& w = OrdenadorEjecutando();
+    if (w.Count() != 0)
+        ShowMessage("正在运行的电脑：" + w.List());
+    else
+        ShowMessage("没有正在运行的电脑！");
+}
+
+} // namespace zenta

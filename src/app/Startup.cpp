@@ -1,0 +1,155 @@
+#include "Startup.h"
+
+#include "AutoRunProc.h"
+#include "ComputerIdentity.h"
+#include "ErrorMode.h"
+#include "GlobalDatabase.h"
+#include "Globals.h"
+#include "HelperPrograms.h"
+#include "IPUpdate.h"
+#include "Process.h"
+#include "QtInterfaces.h"
+#include "Settings.h"
+#include "SetRunHotKey.h"
+#include "SingleInstance.h"
+#include "frmMain.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <unistd.h>
+
+namespace zenta {
+
+namespace {
+
+std::atomic<bool> terminationRequested{false};
+int signalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+    terminationRequested = true;
+    const char c = 1;
+    ssize_t ignored = ::write(signalPipe[1], &c, 1);
+    (void)ignored;
+}
+
+bool HasDisplay() {
+    const char* x = std::getenv("DISPLAY");
+    const char* w = std::getenv("WAYLAND_DISPLAY");
+    return (x && *x) || (w && *w);
+}
+
+} // namespace
+
+int Main(int argc, char** argv) {
+    // 1–3: program folder, error mode, this computer's address.
+    Globals::AppPath = GetAppPath();
+    Globals::ExecutableName = GetExecutableName();
+    std::error_code ec;
+    std::filesystem::create_directories(Globals::AppPath + "Log", ec);
+    Globals::ReleaseVersion = GetSettingBool("Debug", "ReleaseVersion", "1", true);
+    Globals::LocalIP = GetLocalIP();
+
+    // 5: a second copy ends here, silently.
+    SingleInstanceLock instance(Globals::ExecutableName);
+    if (!instance.acquired())
+        return 0;
+
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+        struct sigaction sa {};
+        sa.sa_handler = OnSignal;
+        sigemptyset(&sa.sa_mask);
+        ::sigaction(SIGTERM, &sa, nullptr);
+        ::sigaction(SIGINT, &sa, nullptr);
+    }
+    const bool display = HasDisplay();
+    if (!display)
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setApplicationName(QStringLiteral("ZentaMarketMonitor"));
+    SetMessageSink(std::make_shared<QtMessageSink>());
+    if (display)
+        SetBusyPointer(std::make_shared<QtBusyPointer>());
+    // Long waits (packing a backup, a head-office request) keep the tray answering.
+    SetWaitHook([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 20); });
+
+    WriteProgramLog("started, version " + ProgramVersionText());
+    frmMain form;
+    // The end is only asked for here: a job in progress (a backup packing while the tray keeps
+    // answering) runs to its end first, and the form is unloaded once the event loop is left.
+    auto end = [&] {
+        terminationRequested = true;
+        app.quit();
+    };
+    auto finish = [&] {
+        form.Unload();
+        WriteProgramLog("ended");
+        return 0;
+    };
+    form.OnEnd(end);
+    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [&] {
+        char buf[16];
+        while (::read(signalPipe[0], buf, sizeof buf) > 0) {
+        }
+        end();
+    });
+
+    // 7: the form's load, which waits for the database.
+    form.Load([] { return !terminationRequested.load(); });
+    if (!form.TrayAvailable())
+        WriteProgramLog(display ? "no system tray: running without the tray icon"
+                                : "no display: running without the tray icon");
+    if (terminationRequested)
+        return finish();
+
+    // 8, 9: recorder and scanner programs.
+    if (GetSettingBool("VideoGrabber", "AutoRecord", "0"))
+        StartDVRService();
+    if (GetSettingBool("KeyBoard", "UsarRS232EscanerCodigoBarra", "0"))
+        StartHidden("ZentaCom2Key.dll");
+
+    // 10: the hot keys, through their own display connection.
+    if (SetHotKeys()) {
+        auto* keys = new QSocketNotifier(HotKeyConnection(), QSocketNotifier::Read, &form);
+        QObject::connect(keys, &QSocketNotifier::activated, &form, [] { DispatchHotKeys(); });
+        DispatchHotKeys();
+    } else {
+        WriteProgramLog("no X11 display: the hot keys are not installed");
+    }
+
+    // 11: connected (the form's load waited for it).
+    if (!DataBase().ConnectionStatus()) {
+        app.exec();
+        return finish();
+    }
+
+    // 12: companion programs.
+    if (GetSettingBool("Ejecutar", "AutoEjecutarManager", "0"))
+        StartHidden("ZentaMarketMan.exe");
+    if (GetSettingBool("Ejecutar", "AutoEjecutar", "0"))
+        StartHidden("ZentaMarket.exe");
+    if (GetSettingBool("Ejecutar", "AutoEjecutarPriAdv", "0"))
+        StartHidden("ZentaMarketPriAdv.exe");
+
+    // 13: the rest belongs to the computer with the database.
+    if (ServerIsLocal && !terminationRequested) {
+        StartServerService();
+        AutoRunProc();
+        form.AutoRunEnabled(true);
+        CopyAndStartHelper("GoodsPicSync");
+        if (!terminationRequested)
+            IPUpdateProc();
+        form.IPUpdateEnabled(true);
+    }
+    if (!terminationRequested)
+        app.exec();
+    return finish();
+}
+
+} // namespace zenta

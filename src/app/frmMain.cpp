@@ -1,0 +1,216 @@
+#include "frmMain.h"
+
+#include "GlobalDatabase.h"
+#include "Globals.h"
+#include "IPUpdate.h"
+#include "MenuCommands.h"
+#include "SetRunHotKey.h"
+#include "StatusPanel.h"
+#include "UserInterface.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFont>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QScreen>
+#include <QThread>
+#include <QVBoxLayout>
+
+namespace zenta {
+
+namespace {
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+} // namespace
+
+QIcon ProgramIcon() {
+    QPixmap pixmap(64, 64);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setBrush(QColor(0x1f, 0x7a, 0x4d));
+    p.setPen(Qt::NoPen);
+    p.drawRoundedRect(2, 2, 60, 60, 12, 12);
+    p.setPen(Qt::white);
+    QFont f = p.font();
+    f.setBold(true);
+    f.setPixelSize(40);
+    p.setFont(f);
+    p.drawText(pixmap.rect(), Qt::AlignCenter, "Z");
+    return QIcon(pixmap);
+}
+
+frmMain::frmMain()
+    : dispatcher_([] { AutoRunProc(); }, [] { IPUpdateProc(); }) {
+    setWindowTitle(Q(kProgramTitle));
+    setWindowIcon(ProgramIcon());
+    QFont font(QStringLiteral("SimSun"));
+    font.setStyleHint(QFont::Serif);
+    lblTitle_.setFont(font);
+    lblVersion_.setFont(font);
+    lblTitle_.setAlignment(Qt::AlignCenter);
+    lblVersion_.setTextInteractionFlags(Qt::TextSelectableByMouse);
+    picIcon_.setPixmap(ProgramIcon().pixmap(48, 48));
+    picIcon_.setToolTip(QStringLiteral("双击结束监控程序"));
+    picIcon_.installEventFilter(this);
+    cmdClose_.setText(QStringLiteral("关　闭"));
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(&picIcon_, 0, Qt::AlignTop);
+    top->addWidget(&lblTitle_, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(&lblVersion_, 1);
+    layout->addWidget(&cmdClose_, 0, Qt::AlignRight);
+    resize(420, 300);
+
+    BuildMenu();
+    tray_.setIcon(ProgramIcon());
+    tray_.setToolTip(Q(kProgramTitle));
+    tray_.setContextMenu(&menu_);
+    QObject::connect(&tray_, &QSystemTrayIcon::activated, this,
+                     [this](QSystemTrayIcon::ActivationReason reason) {
+                         if (reason == QSystemTrayIcon::DoubleClick) {
+                             if (inTray_)
+                                 ShowPanel();
+                             else
+                                 HideToTray();
+                         }
+                     });
+    QObject::connect(&cmdClose_, &QPushButton::clicked, this, [this] {
+        if (!inTray_)
+            HideToTray();
+    });
+    tmrAutoRunProc_.setInterval(JobDispatcher::kIntervalMs);
+    tmrIPUpdateProc_.setInterval(JobDispatcher::kIntervalMs);
+    QObject::connect(&tmrAutoRunProc_, &QTimer::timeout, this, [this] { dispatcher_.AutoRunTick(); });
+    QObject::connect(&tmrIPUpdateProc_, &QTimer::timeout, this, [this] { dispatcher_.IPUpdateTick(); });
+}
+
+frmMain::~frmMain() { Unload(); }
+
+void frmMain::BuildMenu() {
+    menu_.setTitle(QStringLiteral("&File"));
+    auto add = [this](const char* caption, void (*command)()) {
+        QAction* a = menu_.addAction(QString::fromUtf8(caption));
+        QObject::connect(a, &QAction::triggered, this, [command] { command(); });
+        return a;
+    };
+    add("清除打印队列中所有未打印的文档", CmdClearPrinterJobs);
+    menu_.addSeparator();
+    add("本日录像", CmdTodayRecording);
+    add("实时录像", CmdRecordingOnTime);
+    menu_.addSeparator();
+    QAction* version = menu_.addAction(QStringLiteral("数据库版本信息"));
+    QObject::connect(version, &QAction::triggered, this, [this] {
+        if (inTray_)
+            ShowPanel();
+    });
+    add("数据库格式检查", CmdDBFormato)->setEnabled(false);
+    add("登录电脑显示", CmdRunningComputer);
+}
+
+QAction* frmMain::MenuItem(const QString& caption) const {
+    for (QAction* a : menu_.actions())
+        if (a->text() == caption)
+            return a;
+    return nullptr;
+}
+
+bool frmMain::TrayAvailable() const { return QSystemTrayIcon::isSystemTrayAvailable(); }
+
+void frmMain::Load(const std::function<bool()>& keepTrying) {
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect r = screen->availableGeometry();
+        move(r.x() + (r.width() - width()) / 2, r.y() + (r.height() - height()) / 2);
+    }
+    setWindowTitle(Q(kProgramTitle));
+    tray_.show();
+    if (TrayAvailable())
+        tray_.showMessage(QStringLiteral("泽川商贸管理专家"),
+                          QStringLiteral("专业收款，尽在弹指一挥间；\r\n轻松管理，皆因运筹帷幄中！"),
+                          QSystemTrayIcon::Information, 10000);
+    lblTitle_.setText(Q(TitleText()));
+    tmrAutoRunProc_.stop();
+    tmrIPUpdateProc_.stop();
+    dispatcher_.AutoRunEnabled(false);
+    dispatcher_.IPUpdateEnabled(false);
+    HideToTray();
+    if (!DataBase().ConnectionStatus())
+        ConnectDataBase();
+    while (!DataBase().ConnectionStatus() && keepTrying()) {
+        for (int i = 0; i < 10 && keepTrying(); ++i)
+            QThread::msleep(100);
+        if (keepTrying())
+            ConnectDataBase();
+    }
+    if (DataBase().ConnectionStatus() && ServerIsLocal)
+        if (QAction* check = MenuItem(QStringLiteral("数据库格式检查")))
+            check->setEnabled(true);
+}
+
+void frmMain::Unload() {
+    if (unloaded_)
+        return;
+    unloaded_ = true;
+    tmrAutoRunProc_.stop();
+    tmrIPUpdateProc_.stop();
+    if (HotKeysInstalled())
+        UnsetHotKeys();
+    ReleaseOrdenadorEjecutando();
+    ReleaseDataBase();
+    tray_.hide();
+}
+
+void frmMain::AutoRunEnabled(bool enabled) {
+    dispatcher_.AutoRunEnabled(enabled);
+    if (enabled)
+        tmrAutoRunProc_.start();
+    else
+        tmrAutoRunProc_.stop();
+}
+
+void frmMain::IPUpdateEnabled(bool enabled) {
+    dispatcher_.IPUpdateEnabled(enabled);
+    if (enabled)
+        tmrIPUpdateProc_.start();
+    else
+        tmrIPUpdateProc_.stop();
+}
+
+void frmMain::RefreshStatus() {
+    const std::string text = RefreshStatusText();
+    if (!text.empty())
+        lblVersion_.setText(Q(text));
+}
+
+void frmMain::ShowPanel() {
+    RefreshStatus();
+    show();
+    raise();
+    activateWindow();
+    inTray_ = false;
+}
+
+void frmMain::HideToTray() {
+    hide();
+    inTray_ = true;
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == &picIcon_ && event->type() == QEvent::MouseButtonDblClick) {
+        if (end_)
+            end_();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+    // The window's own close button sends the panel back to the tray, as "关　闭" does.
+    event->ignore();
+    HideToTray();
+}
+
+} // namespace zenta

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "AutoRunProc.h"
+
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+
+namespace zenta {
+
+// The program's one window: a small status panel that stays hidden behind the tray icon, the
+// icon's menu, and the two one-minute timers of the job dispatcher.
+class frmMain : public QWidget {
+public:
+    frmMain();
+    ~frmMain() override;
+
+    // The form's load: caption, balloon, title, timers stopped, into the tray, then connects to
+    // the database, retrying every second without bound (`keepTrying` says when to give up:
+    // only a termination request does).
+    void Load(const std::function<bool()>& keepTrying = [] { return true; });
+    // The form's unload: hot keys, workstation registry and database released.
+    void Unload();
+
+    void AutoRunEnabled(bool enabled);
+    void IPUpdateEnabled(bool enabled);
+    JobDispatcher& Dispatcher() { return dispatcher_; }
+
+    bool InTray() const { return inTray_; }
+    void ShowPanel();    // refresh, then out of the tray
+    void HideToTray();
+    bool TrayAvailable() const;
+
+    QMenu& Menu() { return menu_; }
+    QAction* MenuItem(const QString& caption) const;
+    QSystemTrayIcon& TrayIcon() { return tray_; }
+    QLabel& TitleLabel() { return lblTitle_; }
+    QLabel& VersionLabel() { return lblVersion_; }
+    QLabel& Icon() { return picIcon_; }
+    QPushButton& CloseButton() { return cmdClose_; }
+
+    // Called when the panel's icon is double-clicked: the program is to end (the caller leaves
+    // the event loop and unloads the form).
+    void OnEnd(std::function<void()> end) { end_ = std::move(end); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildMenu();
+    void RefreshStatus();
+
+    QSystemTrayIcon tray_;
+    QMenu menu_;
+    QLabel lblTitle_;
+    QLabel lblVersion_;
+    QLabel picIcon_;
+    QPushButton cmdClose_;
+    QTimer tmrAutoRunProc_;
+    QTimer tmrIPUpdateProc_;
+    JobDispatcher dispatcher_;
+    bool inTray_ = true;
+    bool unloaded_ = false;
+    std::function<void()> end_;
+};
+
+// The icon of the program, drawn once.
+QIcon ProgramIcon();
+
+} // namespace zenta
