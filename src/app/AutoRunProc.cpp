@@ -2,6 +2,7 @@
 
 #include "AutoBackupData.h"
 #include "AutoTicket.h"
+#include "BusyFlag.h"
 #include "GlobalDatabase.h"
 #include "Recordings.h"
 #include "RenovarDatos.h"
@@ -24,12 +25,9 @@ void SetMaintenanceJobs(MaintenanceJobs jobs) { Jobs() = std::move(jobs); }
 
 void AutoRunProc() {
     static bool busy = false;
-    if (busy)
+    BusyGuard guard(busy);
+    if (!guard.acquired())
         return;
-    busy = true;
-    struct Clear {
-        ~Clear() { busy = false; }
-    } clear;
     if (!DataBase().ConnectionStatus())
         ConnectDataBase();
     if (!DataBase().ConnectionStatus())

@@ -1,5 +1,6 @@
 #include "IPUpdate.h"
 
+#include "BusyFlag.h"
 #include "Common.h"
 #include "GlobalDatabase.h"
 #include "Globals.h"
@@ -11,12 +12,9 @@ namespace zenta {
 
 void IPUpdateProc() {
     static bool busy = false;
-    if (busy)
+    BusyGuard guard(busy);
+    if (!guard.acquired())
         return;
-    busy = true;
-    struct Clear {
-        ~Clear() { busy = false; }
-    } clear;
 
     if (!DataBase().ConnectionStatus())
         ConnectDataBase();

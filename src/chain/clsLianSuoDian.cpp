@@ -24,6 +24,24 @@ std::string HostOnly(const std::string& server) {
     return colon == std::string::npos ? server : server.substr(0, colon);
 }
 
+// The message of a failed answer; `third` is what code 3 means for the request, and codes 4 and
+// 5 are known only to the address report.
+std::string FailureMessage(const std::string& answer, const char* third, bool addressCodes) {
+    if (answer.empty())
+        return clsLianSuoDian::kOfflineMessage;
+    if (answer == "1")
+        return "服务器数据库连接不上.";
+    if (answer == "2")
+        return "公司编号错误.";
+    if (answer == "3")
+        return third;
+    if (addressCodes && answer == "4")
+        return "密码错误.";
+    if (addressCodes && answer == "5")
+        return "无法获得IP.";
+    return "无法识别的故障.";
+}
+
 } // namespace
 
 std::string clsLianSuoDian::Fetch(const std::string& scriptAndQuery) const {
@@ -79,20 +97,7 @@ bool clsLianSuoDian::UpdateIP() {
         updateIPError_.clear();
         return true;
     }
-    if (answer.empty())
-        updateIPError_ = kOfflineMessage;
-    else if (answer == "1")
-        updateIPError_ = "服务器数据库连接不上.";
-    else if (answer == "2")
-        updateIPError_ = "公司编号错误.";
-    else if (answer == "3")
-        updateIPError_ = "分店编号错误.";
-    else if (answer == "4")
-        updateIPError_ = "密码错误.";
-    else if (answer == "5")
-        updateIPError_ = "无法获得IP.";
-    else
-        updateIPError_ = "无法识别的故障.";
+    updateIPError_ = FailureMessage(answer, "分店编号错误.", true);
     return false;
 }
 
@@ -109,16 +114,7 @@ bool clsLianSuoDian::LoadGoodsPic(const std::string& fileName) {
         updateIPError_.clear();
         return true;
     }
-    if (answer.empty())
-        updateIPError_ = kOfflineMessage;
-    else if (answer == "1")
-        updateIPError_ = "服务器数据库连接不上.";
-    else if (answer == "2")
-        updateIPError_ = "公司编号错误.";
-    else if (answer == "3")
-        updateIPError_ = "文件不存在.";
-    else
-        updateIPError_ = "无法识别的故障.";
+    updateIPError_ = FailureMessage(answer, "文件不存在.", false);
     return false;
 }
 

@@ -456,27 +456,29 @@ std::string SelectList(const std::string& table, const std::vector<std::string>&
 }
 } // namespace
 
-std::string clsDataBase::TableFieldsList(const std::string& tableName) {
+bool clsDataBase::ColumnNames(const std::string& tableName, const char* member,
+                              std::vector<std::string>& names) {
     Rows rows;
     if (!Query("DESCRIBE " + tableName + ";", rows)) {
-        ReportFailure("clsDataBase.TableFieldsList", lastError_.Text());
-        return {};
+        ReportFailure(member, lastError_.Text());
+        return false;
     }
-    std::vector<std::string> names;
     for (auto& r : rows.data)
         names.push_back(r[0].ToString());
+    return true;
+}
+
+std::string clsDataBase::TableFieldsList(const std::string& tableName) {
+    std::vector<std::string> names;
+    if (!ColumnNames(tableName, "clsDataBase.TableFieldsList", names))
+        return {};
     return SelectList(tableName, names);
 }
 
 std::string clsDataBase::TableFieldsListOrdered(const std::string& tableName) {
-    Rows rows;
-    if (!Query("DESCRIBE " + tableName + ";", rows)) {
-        ReportFailure("clsDataBase.TableFieldsListOrdered", lastError_.Text());
-        return {};
-    }
     std::vector<std::string> names;
-    for (auto& r : rows.data)
-        names.push_back(r[0].ToString());
+    if (!ColumnNames(tableName, "clsDataBase.TableFieldsListOrdered", names))
+        return {};
     if (!names.empty())
         QuickSortStrings(names, 0, static_cast<int>(names.size()) - 1);
     return SelectList(tableName, names);

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace zenta {
 
@@ -106,6 +107,7 @@ private:
     void StoreFile(const std::string& table, const std::string& field, const std::string& where,
                    const std::string& fileName);
     bool FetchBlob(const std::string& sql, Bytes& data, bool& isNull);
+    bool ColumnNames(const std::string& tableName, const char* member, std::vector<std::string>& names);
 
     std::string connectionString_;
     bool status_ = false;

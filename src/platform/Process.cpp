@@ -55,6 +55,24 @@ void RedirectStandardStreams(const char* out) {
     }
 }
 
+// The child's side: signals as new, the folder, the standard streams, then the program. A
+// failed exec is reported through the pipe.
+[[noreturn]] void ExecChild(std::vector<char*>& argv, const std::string& workingDirectory,
+                            const char* output, int errorPipe) {
+    signal(SIGPIPE, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (!workingDirectory.empty() && ::chdir(workingDirectory.c_str()) != 0)
+        ::_exit(127);
+    RedirectStandardStreams(output);
+    ::execvp(argv[0], argv.data());
+    int err = errno;
+    ssize_t ignored = ::write(errorPipe, &err, sizeof err);
+    (void)ignored;
+    ::_exit(127);
+}
+
 } // namespace
 
 bool StartProgram(const std::string& program, const std::vector<std::string>& args,
@@ -78,18 +96,7 @@ bool StartProgram(const std::string& program, const std::vector<std::string>& ar
         if (grandchild != 0)
             ::_exit(grandchild < 0 ? 1 : 0);
         ::close(fds[0]);
-        signal(SIGPIPE, SIG_DFL);
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        if (!workingDirectory.empty() && ::chdir(workingDirectory.c_str()) != 0)
-            ::_exit(127);
-        RedirectStandardStreams("/dev/null");
-        ::execvp(argv[0], argv.data());
-        int err = errno;
-        ssize_t ignored = ::write(fds[1], &err, sizeof err);
-        (void)ignored;
-        ::_exit(127);
+        ExecChild(argv, workingDirectory, "/dev/null", fds[1]);
     }
     ::close(fds[1]);
     int status = 0;
@@ -118,17 +125,7 @@ int RunProgramAndWait(const std::string& program, const std::vector<std::string>
     }
     if (pid == 0) {
         ::close(fds[0]);
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        if (!workingDirectory.empty() && ::chdir(workingDirectory.c_str()) != 0)
-            ::_exit(127);
-        RedirectStandardStreams(outputFile.empty() ? "/dev/null" : outputFile.c_str());
-        ::execvp(argv[0], argv.data());
-        int err = errno;
-        ssize_t ignored = ::write(fds[1], &err, sizeof err);
-        (void)ignored;
-        ::_exit(127);
+        ExecChild(argv, workingDirectory, outputFile.empty() ? "/dev/null" : outputFile.c_str(), fds[1]);
     }
     ::close(fds[1]);
     int err = 0;

@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QTimer>
+#include <chrono>
 #include <filesystem>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -112,7 +113,8 @@ TEST_F(Tray, TheMenuHasItsEightLinesAndTheStructureCheckOnlyOnTheDatabaseCompute
     ReleaseDataBase();
     ServerIsLocal = false;
     frmMain workstation;
-    workstation.Load();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    workstation.Load([&] { return std::chrono::steady_clock::now() < deadline; });
     EXPECT_TRUE(DataBase().ConnectionStatus());
     EXPECT_FALSE(workstation.MenuItem("数据库格式检查")->isEnabled());
 }

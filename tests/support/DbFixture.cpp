@@ -16,6 +16,8 @@ void DbTest::SetUp() {
     WriteFile(app_->path() + "zentamarket.ini",
               "[MySQL]\r\nMySQLHost=127.0.0.1\r\nMySQLPort=" + std::to_string(DbPort()) + "\r\n");
     ResetDatabase();
+    // Every test starts without a reference database; those that need one build it.
+    Sql("DROP DATABASE IF EXISTS zentasupermarketbasic;", "mysql");
 }
 
 void DbTest::TearDown() {
