@@ -1,14 +1,14 @@
 #!/usr/bin/env python3
-"""Generates a shop's data for the suite's database: deterministic from a seed, scalable.
+"""Generates a shop's data for the suite's database: deterministic from a variant number, scalable.
 
-usage: generate_shop.py OUTPUT_FOLDER [--seed N] [--scale S] [--days D]
+usage: generate_shop.py OUTPUT_FOLDER [--variant N] [--scale S] [--days D]
 
 Writes one tab-separated file per table (backslash escapes, \\N for NULL, the form LOAD DATA
 reads by default) and load.sql, which loads them all into the current database:
     mariadb zentasupermarket < OUTPUT_FOLDER/load.sql
 --scale multiplies the number of articles, customers, suppliers, tickets per day, pending
 stock changes and pictures (1 is a small shop: about 2,000 articles and 150 tickets a day).
---days is the period of tickets, ending yesterday (so the same seed gives the same rows for
+--days is the period of tickets, ending yesterday (so the same variant gives the same rows for
 the same day). The data is awkward on purpose: Chinese and
 Spanish names, commas, quotes, backslashes, tabs and line breaks inside text, NULLs.
 """
@@ -54,11 +54,11 @@ def cn_name(rng, n=2):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("out")
-    ap.add_argument("--seed", type=int, default=1)
+    ap.add_argument("--variant", type=int, default=1)
     ap.add_argument("--scale", type=float, default=1.0)
     ap.add_argument("--days", type=int, default=90)
     a = ap.parse_args()
-    rng = random.Random(a.seed)
+    rng = random.Random(a.variant)
     os.makedirs(a.out, exist_ok=True)
     s = a.scale
     n_art, n_cli, n_pro = int(2000 * s), int(300 * s), int(40 * s) + 1

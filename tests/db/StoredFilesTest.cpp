@@ -12,8 +12,8 @@ using namespace zenta::test;
 class StoredFiles : public DbTest {};
 
 namespace {
-std::string RandomBytes(size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
+std::string RandomBytes(size_t n, unsigned start) {
+    std::mt19937 rng(start);
     std::string s(n, '\0');
     for (auto& c : s)
         c = static_cast<char>(rng() & 0xff);

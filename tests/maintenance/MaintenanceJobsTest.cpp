@@ -156,7 +156,7 @@ TEST_F(Jobs, NoMovementIsLostOrCountedTwiceWhileCashiersKeepSelling) {
 class TicketPurge : public Jobs {
 protected:
     // Rows dated on the cut-off day and on the day after, in every table the purge touches.
-    void Seed(const DateTime& cutOff) {
+    void Fill(const DateTime& cutOff) {
         const DateTime next = cutOff.AddDays(1);
         const std::string nBound = std::to_string(TicketNumberBound(cutOff));
         const std::string nNext = std::to_string(TicketNumberBound(next) - 9999 + 1);
@@ -181,7 +181,7 @@ protected:
 TEST_F(TicketPurge, DeletesUpToTheCutOffDayAndNothingOfTheDayAfter) {
     const DateTime today = DateTime::Today();
     const DateTime cutOff = *TicketCutOffDay(1, today);
-    Seed(cutOff);
+    Fill(cutOff);
     Sql("REPLACE INTO opcion (ID, IntegerValor) VALUES ('AutoEliminarTicket', 1), ('AutoEliminarTicketPeriodo', 1);");
     AutoDeleteTickets();
     EXPECT_EQ(Counts(), "1\t1\t1\t1\t1\t1\t1\n");
@@ -189,7 +189,7 @@ TEST_F(TicketPurge, DeletesUpToTheCutOffDayAndNothingOfTheDayAfter) {
     EXPECT_EQ(Sql("SELECT IntegerValor = TO_DAYS(NOW()) FROM opcion WHERE ID = 'UltimaFechaAutoEliminarTicket';"),
               "1\n");
     // The same server day again: nothing more happens.
-    Seed(cutOff.AddDays(-3));
+    Fill(cutOff.AddDays(-3));
     AutoDeleteTickets();
     EXPECT_EQ(Counts(), "3\t3\t3\t3\t3\t3\t3\n");
     EXPECT_EQ(NoRunSqlLog(), "");
@@ -197,7 +197,7 @@ TEST_F(TicketPurge, DeletesUpToTheCutOffDayAndNothingOfTheDayAfter) {
 
 TEST_F(TicketPurge, SwitchedOffOrUnknownCodeDeletesNothing) {
     const DateTime old = DateTime::Today().AddDays(-400);
-    Seed(old);
+    Fill(old);
     AutoDeleteTickets(); // no switch row
     Sql("REPLACE INTO opcion (ID, IntegerValor) VALUES ('AutoEliminarTicket', 0);");
     AutoDeleteTickets();
@@ -212,7 +212,7 @@ TEST_F(TicketPurge, SwitchedOffOrUnknownCodeDeletesNothing) {
 
 TEST_F(TicketPurge, AMarkerFromAnEarlierDayLetsThePurgeRun) {
     const DateTime today = DateTime::Today();
-    Seed(*TicketCutOffDay(0, today));
+    Fill(*TicketCutOffDay(0, today));
     Sql("REPLACE INTO opcion (ID, IntegerValor) VALUES ('AutoEliminarTicket', 1), "
         "('UltimaFechaAutoEliminarTicket', TO_DAYS(NOW()) - 1);");
     AutoDeleteTickets(); // code 0 by default: everything before today
