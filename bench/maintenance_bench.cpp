@@ -50,8 +50,8 @@ int main(int argc, char** argv) {
     const std::chrono::duration<double> dt = std::chrono::steady_clock::now() - t0;
     std::printf("seconds=%.3f", dt.count());
     if (!archive.empty())
-        std::printf(" bytes=%ju", static_cast<std::uintmax_t>(
-                                      std::filesystem::file_size(Globals::AppPath + "Backup/" + archive)));
+        std::printf(" bytes=%ju", static_cast<std::uintmax_t>(std::filesystem::file_size(
+                                      Globals::AppPath + "Backup/" + archive)));
     std::printf("\n");
     return 0;
 }

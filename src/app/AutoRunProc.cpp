@@ -17,11 +17,13 @@ MaintenanceJobs& Jobs() {
 } // namespace
 
 MaintenanceJobs DefaultMaintenanceJobs() {
-    return {CleanMasterData, RenovarStock, AutoBackup, AutoDeleteTickets, RotateBackupFiles,
-            AutoEliminarVideosProc};
+    return {CleanMasterData,   RenovarStock,      AutoBackup,
+            AutoDeleteTickets, RotateBackupFiles, AutoEliminarVideosProc};
 }
 
-void SetMaintenanceJobs(MaintenanceJobs jobs) { Jobs() = std::move(jobs); }
+void SetMaintenanceJobs(MaintenanceJobs jobs) {
+    Jobs() = std::move(jobs);
+}
 
 void AutoRunProc() {
     static bool busy = false;

@@ -14,7 +14,7 @@ void AutoRunProc();
 // update on every 61st. The tick source (a timer on the GUI thread in the program, direct calls
 // in tests) calls the two tick functions.
 class JobDispatcher {
-public:
+  public:
     static constexpr int kIntervalMs = 60000;
     static constexpr int kAutoRunThreshold = 720;
     static constexpr int kIPUpdateThreshold = 60;
@@ -31,7 +31,7 @@ public:
     int AutoRunCount() const { return autoRunCount_; }
     int IPUpdateCount() const { return ipUpdateCount_; }
 
-private:
+  private:
     std::function<void()> autoRun_, ipUpdate_;
     short autoRunCount_ = 0;
     short ipUpdateCount_ = 0;

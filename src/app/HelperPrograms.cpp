@@ -41,8 +41,8 @@ int Connect(int port, int timeoutMs) {
         pollfd p{fd, POLLOUT, 0};
         int err = 0;
         socklen_t len = sizeof err;
-        if (::poll(&p, 1, timeoutMs) != 1 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0 ||
-            err != 0) {
+        if (::poll(&p, 1, timeoutMs) != 1 ||
+            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) {
             ::close(fd);
             fd = -1;
         }
@@ -126,12 +126,20 @@ bool CopyAndStartHelper(const std::string& baseName) {
     return StartHidden(baseName + ".dll");
 }
 
-bool IsDVRRunning() { return ProbeHelper(kRecorderPort, "0"); }
+bool IsDVRRunning() {
+    return ProbeHelper(kRecorderPort, "0");
+}
 
-bool IsServerRunning() { return ProbeHelper(kServerHelperPort, "0, 0"); }
+bool IsServerRunning() {
+    return ProbeHelper(kServerHelperPort, "0, 0");
+}
 
-void StartDVRService() { StartService("ZentaDVR", IsDVRRunning()); }
+void StartDVRService() {
+    StartService("ZentaDVR", IsDVRRunning());
+}
 
-void StartServerService() { StartService("ZentaMarketServer", IsServerRunning()); }
+void StartServerService() {
+    StartService("ZentaMarketServer", IsServerRunning());
+}
 
 } // namespace zenta

@@ -33,7 +33,9 @@ clsOrdenadorEjecutando& OrdenadorEjecutando() {
     return *Workstations();
 }
 
-void ReleaseOrdenadorEjecutando() { Workstations().reset(); }
+void ReleaseOrdenadorEjecutando() {
+    Workstations().reset();
+}
 
 void SetPrinterJobCanceller(PrinterJobCanceller canceller) {
     Canceller() = canceller ? canceller : &CancelAllPrinterJobs;
@@ -47,7 +49,9 @@ void CmdClearPrinterJobs() {
     ShowMessage("成功清除打印队列中所有未打印的文档！");
 }
 
-void CmdTodayRecording() { ShowTodayRecordings(); }
+void CmdTodayRecording() {
+    ShowTodayRecordings();
+}
 
 void CmdRecordingOnTime() {
     if (IsDVRRunning())
@@ -62,7 +66,8 @@ void CmdDBFormato() {
         return;
     }
     DataBase().SQLExecute("Flush Tables;");
-    ShowMessage(CompareDBStructure() ? "恭喜，恭喜，数据库版本相符！" : "很抱歉，数据库版本不相符！");
+    ShowMessage(CompareDBStructure() ? "恭喜，恭喜，数据库版本相符！"
+                                     : "很抱歉，数据库版本不相符！");
 }
 
 void CmdRunningComputer() {

@@ -27,8 +27,12 @@ MsgResult QtMessageSink::Show(const std::string& text, MsgButtons buttons, MsgIc
     return MsgResult::OK;
 }
 
-void QtBusyPointer::Show() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+void QtBusyPointer::Show() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
 
-void QtBusyPointer::Restore() { QApplication::restoreOverrideCursor(); }
+void QtBusyPointer::Restore() {
+    QApplication::restoreOverrideCursor();
+}
 
 } // namespace zenta

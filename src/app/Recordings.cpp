@@ -29,7 +29,9 @@ double FreeBytes(const std::string& folder) {
 }
 } // namespace
 
-void SetFreeSpaceSource(FreeSpaceSource source) { FreeSpace() = std::move(source); }
+void SetFreeSpaceSource(FreeSpaceSource source) {
+    FreeSpace() = std::move(source);
+}
 
 void AutoEliminarVideosProc() {
     if (!GetSettingBool("VideoGrabber", "AutoEliminarVideos", "0"))
@@ -49,7 +51,8 @@ void AutoEliminarVideosProc() {
         if (gb < kRecordingsFreeSpaceGB && *it != today) {
             std::string error;
             if (!DeleteFolderTree(root + *it, &error))
-                ReportFailure("AutoEliminarVideosProc", "cannot delete " + root + *it + ": " + error);
+                ReportFailure("AutoEliminarVideosProc",
+                              "cannot delete " + root + *it + ": " + error);
         }
     }
 }

@@ -9,8 +9,8 @@
 #include "IPUpdate.h"
 #include "Process.h"
 #include "QtInterfaces.h"
-#include "Settings.h"
 #include "SetRunHotKey.h"
+#include "Settings.h"
 #include "SingleInstance.h"
 #include "frmMain.h"
 

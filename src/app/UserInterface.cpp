@@ -16,7 +16,9 @@ DocumentOpener& Opener() {
 }
 } // namespace
 
-void SetMessageSink(std::shared_ptr<MessageSink> sink) { Sink() = std::move(sink); }
+void SetMessageSink(std::shared_ptr<MessageSink> sink) {
+    Sink() = std::move(sink);
+}
 
 MsgResult ShowMessage(const std::string& text, MsgButtons buttons, MsgIcon icon,
                       MsgResult defaultButton) {
@@ -26,8 +28,12 @@ MsgResult ShowMessage(const std::string& text, MsgButtons buttons, MsgIcon icon,
     return defaultButton;
 }
 
-void SetDocumentOpener(DocumentOpener opener) { Opener() = opener ? opener : &OpenWithDesktop; }
+void SetDocumentOpener(DocumentOpener opener) {
+    Opener() = opener ? opener : &OpenWithDesktop;
+}
 
-bool OpenDocument(const std::string& target) { return Opener()(target); }
+bool OpenDocument(const std::string& target) {
+    return Opener()(target);
+}
 
 } // namespace zenta

@@ -12,7 +12,7 @@ enum class MsgIcon { None, Question, Information };
 enum class MsgResult { OK, Yes, No };
 
 class MessageSink {
-public:
+  public:
     virtual ~MessageSink() = default;
     virtual MsgResult Show(const std::string& text, MsgButtons buttons, MsgIcon icon,
                            MsgResult defaultButton) = 0;

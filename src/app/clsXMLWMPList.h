@@ -14,7 +14,7 @@ namespace zenta {
 // "section" element (attribute "name") per section, one "media" element (attributes "src" and
 // "value") per item. Used for the media player's playlist of today's recordings.
 class clsXMLWMPList {
-public:
+  public:
     clsXMLWMPList();
     ~clsXMLWMPList();
     clsXMLWMPList(const clsXMLWMPList&) = delete;
@@ -28,7 +28,7 @@ public:
     // Saves to the remembered file; false when it could not be written.
     bool SaveConfigurationFile();
 
-private:
+  private:
     std::string fileName_;
     std::unique_ptr<pugi::xml_document> document_;
 };

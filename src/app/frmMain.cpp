@@ -21,7 +21,9 @@
 namespace zenta {
 
 namespace {
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
 } // namespace
 
 QIcon ProgramIcon() {
@@ -41,8 +43,7 @@ QIcon ProgramIcon() {
     return QIcon(pixmap);
 }
 
-frmMain::frmMain()
-    : dispatcher_([] { AutoRunProc(); }, [] { IPUpdateProc(); }) {
+frmMain::frmMain() : dispatcher_([] { AutoRunProc(); }, [] { IPUpdateProc(); }) {
     setWindowTitle(Q(kProgramTitle));
     setWindowIcon(ProgramIcon());
     QFont font(QStringLiteral("SimSun"));
@@ -84,11 +85,15 @@ frmMain::frmMain()
     });
     tmrAutoRunProc_.setInterval(JobDispatcher::kIntervalMs);
     tmrIPUpdateProc_.setInterval(JobDispatcher::kIntervalMs);
-    QObject::connect(&tmrAutoRunProc_, &QTimer::timeout, this, [this] { dispatcher_.AutoRunTick(); });
-    QObject::connect(&tmrIPUpdateProc_, &QTimer::timeout, this, [this] { dispatcher_.IPUpdateTick(); });
+    QObject::connect(&tmrAutoRunProc_, &QTimer::timeout, this,
+                     [this] { dispatcher_.AutoRunTick(); });
+    QObject::connect(&tmrIPUpdateProc_, &QTimer::timeout, this,
+                     [this] { dispatcher_.IPUpdateTick(); });
 }
 
-frmMain::~frmMain() { Unload(); }
+frmMain::~frmMain() {
+    Unload();
+}
 
 void frmMain::BuildMenu() {
     menu_.setTitle(QStringLiteral("&File"));
@@ -118,7 +123,9 @@ QAction* frmMain::MenuItem(const QString& caption) const {
     return nullptr;
 }
 
-bool frmMain::TrayAvailable() const { return QSystemTrayIcon::isSystemTrayAvailable(); }
+bool frmMain::TrayAvailable() const {
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
 
 void frmMain::Load(const std::function<bool()>& keepTrying) {
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -128,9 +135,10 @@ void frmMain::Load(const std::function<bool()>& keepTrying) {
     setWindowTitle(Q(kProgramTitle));
     tray_.show();
     if (TrayAvailable())
-        tray_.showMessage(QStringLiteral("泽川商贸管理专家"),
-                          QStringLiteral("专业收款，尽在弹指一挥间；\r\n轻松管理，皆因运筹帷幄中！"),
-                          QSystemTrayIcon::Information, 10000);
+        tray_.showMessage(
+            QStringLiteral("泽川商贸管理专家"),
+            QStringLiteral("专业收款，尽在弹指一挥间；\r\n轻松管理，皆因运筹帷幄中！"),
+            QSystemTrayIcon::Information, 10000);
     lblTitle_.setText(Q(TitleText()));
     tmrAutoRunProc_.stop();
     tmrIPUpdateProc_.stop();

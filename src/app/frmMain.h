@@ -15,7 +15,7 @@ namespace zenta {
 // The program's one window: a small status panel that stays hidden behind the tray icon, the
 // icon's menu, and the two one-minute timers of the job dispatcher.
 class frmMain : public QWidget {
-public:
+  public:
     frmMain();
     ~frmMain() override;
 
@@ -31,7 +31,7 @@ public:
     JobDispatcher& Dispatcher() { return dispatcher_; }
 
     bool InTray() const { return inTray_; }
-    void ShowPanel();    // refresh, then out of the tray
+    void ShowPanel(); // refresh, then out of the tray
     void HideToTray();
     bool TrayAvailable() const;
 
@@ -47,11 +47,11 @@ public:
     // the event loop and unloads the form).
     void OnEnd(std::function<void()> end) { end_ = std::move(end); }
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void BuildMenu();
     void RefreshStatus();
 

@@ -29,7 +29,8 @@ std::string HeadOfficeSecondaryHost() {
 }
 
 long HeadOfficeFtpPort() {
-    const long port = static_cast<long>(Val(Setting("ZENTA_HEADOFFICE_FTP_PORT", "FtpPort", "21066")));
+    const long port =
+        static_cast<long>(Val(Setting("ZENTA_HEADOFFICE_FTP_PORT", "FtpPort", "21066")));
     return port > 0 ? port : 21066;
 }
 

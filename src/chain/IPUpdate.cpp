@@ -35,9 +35,10 @@ void IPUpdateProc() {
 
     clsLianSuoDian headOffice;
     headOffice.UpdateServer(cadena, branch, password);
-    const std::string outcome = headOffice.UpdateIP()
-                                    ? cadena + ":" + branch + "  IP更新成功！本机 IP: " + headOffice.IPLocal()
-                                    : headOffice.UpdateIPError();
+    const std::string outcome =
+        headOffice.UpdateIP()
+            ? cadena + ":" + branch + "  IP更新成功！本机 IP: " + headOffice.IPLocal()
+            : headOffice.UpdateIPError();
     WriteIniLogEntry(Globals::AppPath + "Log/IPUpdate.log", "IPUpdate", outcome);
 }
 

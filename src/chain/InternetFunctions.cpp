@@ -22,7 +22,9 @@ struct CurlGlobal {
     ~CurlGlobal() { curl_global_cleanup(); }
 };
 
-void EnsureCurl() { static CurlGlobal global; }
+void EnsureCurl() {
+    static CurlGlobal global;
+}
 
 // Move-only holders of libcurl's handles.
 struct EasyDeleter {
@@ -91,8 +93,12 @@ std::string TrimWhitespace(const std::string& s) {
 
 } // namespace
 
-void SetURLTimeout(std::chrono::milliseconds timeout) { Timeout() = timeout; }
-std::chrono::milliseconds URLTimeout() { return Timeout(); }
+void SetURLTimeout(std::chrono::milliseconds timeout) {
+    Timeout() = timeout;
+}
+std::chrono::milliseconds URLTimeout() {
+    return Timeout();
+}
 
 bool IsURLReachable(const std::string& url) {
     std::string target = LowerCase(Trim(url));
@@ -170,8 +176,8 @@ std::string EncodeQueryValue(const std::string& value) {
     static const char* hex = "0123456789ABCDEF";
     std::string out;
     for (unsigned char c : ToAnsi(value)) {
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-            c == '.' || c == '_' || c == '~') {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+            c == '-' || c == '.' || c == '_' || c == '~') {
             out += static_cast<char>(c);
         } else {
             out += '%';

@@ -49,7 +49,8 @@ std::string clsLianSuoDian::Fetch(const std::string& scriptAndQuery) const {
 }
 
 std::string clsLianSuoDian::BranchQuery() const {
-    return "?compid=" + EncodeQueryValue(cadenaID_) + "&branchid=" + EncodeQueryValue(subTiendaID_) +
+    return "?compid=" + EncodeQueryValue(cadenaID_) +
+           "&branchid=" + EncodeQueryValue(subTiendaID_) +
            "&password=" + EncodeQueryValue(subTiendaPassword_);
 }
 
@@ -155,8 +156,9 @@ std::string clsLianSuoDian::FileMD5(const std::string& pathName) {
 std::int16_t clsLianSuoDian::SevenZipFile(const std::string& pathName) {
     if (!isServidorOnline_)
         return 9;
-    const std::string answer = Fetch("/tools/sevenzipfile.php?compid=" + EncodeQueryValue(cadenaID_) +
-                                     "&filename=" + EncodeQueryValue(pathName));
+    const std::string answer =
+        Fetch("/tools/sevenzipfile.php?compid=" + EncodeQueryValue(cadenaID_) +
+              "&filename=" + EncodeQueryValue(pathName));
     const double v = std::clamp(std::nearbyint(Val(answer)), -32768.0, 32767.0);
     return static_cast<std::int16_t>(v);
 }

@@ -9,7 +9,7 @@ namespace zenta {
 // the branch's address recorded, fetches the branch's FTP password and folder, checks and
 // archives published files and reads the description of the chain's basic-data export.
 class clsLianSuoDian {
-public:
+  public:
     static constexpr const char* kOfflineMessage = "网络故障或服务器离线...";
 
     void UpdateServer(const std::string& cadenaID, const std::string& subTiendaID,
@@ -38,7 +38,7 @@ public:
     // The local copy of dbbasic.ini: <program>/Temp/TiendasCadena/dbbasic.ini.
     static std::string DBBasicLocalFile();
 
-private:
+  private:
     std::string Fetch(const std::string& scriptAndQuery) const;
     std::string BranchQuery() const;
     void GetDBBasicInfo();

@@ -24,9 +24,13 @@ clsDataBase& DataBase() {
     return *db;
 }
 
-bool HasDataBase() { return Instance() != nullptr; }
+bool HasDataBase() {
+    return Instance() != nullptr;
+}
 
-void ReleaseDataBase() { Instance().reset(); }
+void ReleaseDataBase() {
+    Instance().reset();
+}
 
 long ConfiguredMySQLPort() {
     double v = Val(GetSetting("MySQL", "MySQLPort", ""));

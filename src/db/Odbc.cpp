@@ -46,7 +46,9 @@ void OdbcError::Collect(SQLSMALLINT type, SQLHANDLE handle) {
         records.push_back({"HY000", 0, "unknown ODBC failure"});
 }
 
-void OdbcError::Set(const std::string& message) { records = {{"HY000", 0, message}}; }
+void OdbcError::Set(const std::string& message) {
+    records = {{"HY000", 0, message}};
+}
 
 OdbcHandle& OdbcHandle::operator=(OdbcHandle&& o) noexcept {
     if (this != &o) {
@@ -81,9 +83,9 @@ bool OdbcConnection::Open(const std::string& connectionString, OdbcError& error)
     SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(10), 0);
     SQLCHAR out[1024];
     SQLSMALLINT outLen = 0;
-    SQLRETURN rc = SQLDriverConnect(dbc, nullptr,
-                                    reinterpret_cast<SQLCHAR*>(const_cast<char*>(connectionString.c_str())),
-                                    SQL_NTS, out, sizeof out, &outLen, SQL_DRIVER_NOPROMPT);
+    SQLRETURN rc = SQLDriverConnect(
+        dbc, nullptr, reinterpret_cast<SQLCHAR*>(const_cast<char*>(connectionString.c_str())),
+        SQL_NTS, out, sizeof out, &outLen, SQL_DRIVER_NOPROMPT);
     if (!SQL_SUCCEEDED(rc)) {
         error.Collect(SQL_HANDLE_DBC, dbc);
         dbc_.Reset();
@@ -102,7 +104,8 @@ void OdbcConnection::Close() {
 
 OdbcStatement::OdbcStatement(const OdbcConnection& connection) {
     SQLHSTMT s = SQL_NULL_HSTMT;
-    if (connection.IsOpen() && SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, connection.handle(), &s)))
+    if (connection.IsOpen() &&
+        SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, connection.handle(), &s)))
         stmt_ = OdbcHandle(SQL_HANDLE_STMT, s);
 }
 
@@ -132,8 +135,9 @@ bool OdbcStatement::Execute(const std::string& sql, OdbcError& error) {
         error.Set("no open connection");
         return false;
     }
-    SQLRETURN rc = SQLExecDirect(stmt_.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.data())),
-                                 static_cast<SQLINTEGER>(sql.size()));
+    SQLRETURN rc =
+        SQLExecDirect(stmt_.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.data())),
+                      static_cast<SQLINTEGER>(sql.size()));
     if (rc == SQL_NO_DATA) {
         columns_.clear();
         return true;
@@ -205,8 +209,9 @@ bool OdbcStatement::GetChunked(size_t column, SQLSMALLINT cType, std::string& ou
             return true;
         }
         size_t room = sizeof buf - terminator;
-        size_t got = (ind == SQL_NO_TOTAL || static_cast<size_t>(ind) > room) ? room
-                                                                              : static_cast<size_t>(ind);
+        size_t got = (ind == SQL_NO_TOTAL || static_cast<size_t>(ind) > room)
+                         ? room
+                         : static_cast<size_t>(ind);
         out.append(buf, got);
         if (rc == SQL_SUCCESS)
             break;
@@ -297,7 +302,11 @@ void OdbcStatement::Finish() {
     }
 }
 
-bool IsBinaryType(SQLSMALLINT t) { return t == SQL_BINARY || t == SQL_VARBINARY; }
-bool IsLongBinaryType(SQLSMALLINT t) { return t == SQL_LONGVARBINARY; }
+bool IsBinaryType(SQLSMALLINT t) {
+    return t == SQL_BINARY || t == SQL_VARBINARY;
+}
+bool IsLongBinaryType(SQLSMALLINT t) {
+    return t == SQL_LONGVARBINARY;
+}
 
 } // namespace zenta

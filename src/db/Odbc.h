@@ -26,11 +26,13 @@ struct OdbcError {
 
 // Move-only owner of one ODBC handle.
 class OdbcHandle {
-public:
+  public:
     OdbcHandle() = default;
     OdbcHandle(SQLSMALLINT type, SQLHANDLE handle) : type_(type), handle_(handle) {}
     ~OdbcHandle() { Reset(); }
-    OdbcHandle(OdbcHandle&& o) noexcept : type_(o.type_), handle_(o.handle_) { o.handle_ = SQL_NULL_HANDLE; }
+    OdbcHandle(OdbcHandle&& o) noexcept : type_(o.type_), handle_(o.handle_) {
+        o.handle_ = SQL_NULL_HANDLE;
+    }
     OdbcHandle& operator=(OdbcHandle&& o) noexcept;
     OdbcHandle(const OdbcHandle&) = delete;
     OdbcHandle& operator=(const OdbcHandle&) = delete;
@@ -39,13 +41,13 @@ public:
     explicit operator bool() const { return handle_ != SQL_NULL_HANDLE; }
     void Reset();
 
-private:
+  private:
     SQLSMALLINT type_ = 0;
     SQLHANDLE handle_ = SQL_NULL_HANDLE;
 };
 
 class OdbcConnection {
-public:
+  public:
     OdbcConnection() = default;
     ~OdbcConnection() { Close(); }
     OdbcConnection(OdbcConnection&&) = default;
@@ -58,7 +60,7 @@ public:
     bool IsOpen() const { return connected_; }
     SQLHDBC handle() const { return dbc_.get(); }
 
-private:
+  private:
     OdbcHandle dbc_;
     bool connected_ = false;
 };
@@ -70,7 +72,7 @@ struct OdbcColumn {
 
 // One statement on a connection; its cursor is closed when it goes.
 class OdbcStatement {
-public:
+  public:
     explicit OdbcStatement(const OdbcConnection& connection);
     bool ok() const { return static_cast<bool>(stmt_); }
 
@@ -91,7 +93,7 @@ public:
     // Discards any further result sets of a multi-statement call.
     void Finish();
 
-private:
+  private:
     bool DescribeResult(OdbcError& error);
     bool GetChunked(size_t column, SQLSMALLINT cType, std::string& out, bool& isNull,
                     OdbcError& error);

@@ -4,7 +4,8 @@
 
 namespace zenta {
 
-std::optional<Variant> ReadOpcion(clsDataBase& db, const std::string& id, const std::string& column) {
+std::optional<Variant> ReadOpcion(clsDataBase& db, const std::string& id,
+                                  const std::string& column) {
     db.CreatDatasArray("SELECT " + column + " From opcion Where ID = '" + SQLEscape(id) + "';");
     if (!db.ConnectionStatus() || db.DatasArray()->Count(1) == 0)
         return std::nullopt;

@@ -80,11 +80,13 @@ bool Tokenize(const std::string& s, std::vector<Token>& out, std::string& error)
             i = e + 1;
         } else if (c == '<' || c == '>' || c == '=') {
             std::string op(1, c);
-            if (i + 1 < s.size() && ((c != '=' && s[i + 1] == '=') || (c == '<' && s[i + 1] == '>')))
+            if (i + 1 < s.size() &&
+                ((c != '=' && s[i + 1] == '=') || (c == '<' && s[i + 1] == '>')))
                 op += s[++i];
             out.push_back({Token::Type::Op, op});
             ++i;
-        } else if (std::isdigit(static_cast<unsigned char>(c)) || c == '-' || c == '+' || c == '.') {
+        } else if (std::isdigit(static_cast<unsigned char>(c)) || c == '-' || c == '+' ||
+                   c == '.') {
             size_t j = i + 1;
             while (j < s.size() && (std::isdigit(static_cast<unsigned char>(s[j])) || s[j] == '.' ||
                                     s[j] == 'e' || s[j] == 'E'))
@@ -109,8 +111,9 @@ bool Tokenize(const std::string& s, std::vector<Token>& out, std::string& error)
 }
 
 class Parser {
-public:
-    Parser(const std::vector<Token>& t, const std::vector<std::string>& cols) : t_(t), cols_(cols) {}
+  public:
+    Parser(const std::vector<Token>& t, const std::vector<std::string>& cols)
+        : t_(t), cols_(cols) {}
 
     std::unique_ptr<Node> Parse(std::string& error) {
         auto n = Or(error);
@@ -121,7 +124,7 @@ public:
         return n;
     }
 
-private:
+  private:
     bool IsWord(const char* w) const {
         return t_[p_].type == Token::Type::Word && UpperCase(t_[p_].text) == w;
     }

@@ -15,7 +15,7 @@ namespace zenta {
 //   criteria := clauses joined by AND / OR, with parentheses; AND binds tighter.
 // LIKE takes * or % for any run of characters. Text compares without regard to case.
 class RecordsetFilter {
-public:
+  public:
     RecordsetFilter();
     ~RecordsetFilter();
     RecordsetFilter(RecordsetFilter&&) noexcept;
@@ -29,7 +29,7 @@ public:
 
     struct Node;
 
-private:
+  private:
     std::unique_ptr<Node> root_;
 };
 

@@ -37,8 +37,12 @@ std::optional<DateTime> AskServer(const char* sql, DateTime::Kind kind) {
 }
 } // namespace
 
-std::optional<DateTime> MySQLServerNow() { return AskServer("SELECT  NOW();", DateTime::Kind::Timestamp); }
+std::optional<DateTime> MySQLServerNow() {
+    return AskServer("SELECT  NOW();", DateTime::Kind::Timestamp);
+}
 
-std::optional<DateTime> MySQLServerDate() { return AskServer("SELECT  CurDate();", DateTime::Kind::Date); }
+std::optional<DateTime> MySQLServerDate() {
+    return AskServer("SELECT  CurDate();", DateTime::Kind::Date);
+}
 
 } // namespace zenta

@@ -20,7 +20,9 @@ long XArrayDB::Count(int dimension) const {
     return cols_ == 0 ? 0 : static_cast<long>(cells_.size()) / cols_;
 }
 
-long XArrayDB::LowerBound(int dimension) const { return dimension == 2 ? lowerCol_ : lowerRow_; }
+long XArrayDB::LowerBound(int dimension) const {
+    return dimension == 2 ? lowerCol_ : lowerRow_;
+}
 
 long XArrayDB::UpperBound(int dimension) const {
     return LowerBound(dimension) + Count(dimension) - 1;

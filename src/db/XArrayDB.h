@@ -10,7 +10,7 @@ namespace zenta {
 // A two-dimensional array of variant cells with bounds set by re-dimensioning: dimension 1 is
 // rows, dimension 2 columns. A never-dimensioned array has no rows (count 0) and bounds 0/-1.
 class XArrayDB {
-public:
+  public:
     void ReDim(long lowerRow, long upperRow, long lowerCol, long upperCol);
     void Clear() { ReDim(0, -1, 0, -1); }
 
@@ -35,7 +35,7 @@ public:
     // Takes over whole rows at once: `cells` holds rows of `columns` cells each, from row 0.
     void Assign(long columns, std::vector<Variant>&& cells);
 
-private:
+  private:
     long lowerRow_ = 0, lowerCol_ = 0;
     long cols_ = 0;
     std::vector<Variant> cells_; // row-major

@@ -42,11 +42,14 @@ bool WriteWholeFile(const std::string& path, const Bytes& data) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out)
         return false;
-    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    out.write(reinterpret_cast<const char*>(data.data()),
+              static_cast<std::streamsize>(data.size()));
     return static_cast<bool>(out.flush());
 }
 
-bool EndsWithSemicolon(const std::string& line) { return !line.empty() && line.back() == ';'; }
+bool EndsWithSemicolon(const std::string& line) {
+    return !line.empty() && line.back() == ';';
+}
 
 } // namespace
 
@@ -54,7 +57,9 @@ clsDataBase::clsDataBase()
     : fieldIndex_(std::make_shared<XArrayDB>()), datasArray_(std::make_shared<XArrayDB>()),
       programaVersion_(ProgramVersionText()) {}
 
-clsDataBase::~clsDataBase() { connection_.Close(); }
+clsDataBase::~clsDataBase() {
+    connection_.Close();
+}
 
 std::string clsDataBase::BuildConnectionString(const std::string& driver, const std::string& host,
                                                long port, const std::string& database,
@@ -166,7 +171,8 @@ bool clsDataBase::LoadMySQLVersion() {
     if (!rows.data.empty()) {
         mySQLVersion_ = Trim(rows.data[0][0].ToString());
         const size_t dot = mySQLVersion_.find_last_of('.');
-        const std::string head = dot == std::string::npos ? mySQLVersion_ : mySQLVersion_.substr(0, dot);
+        const std::string head =
+            dot == std::string::npos ? mySQLVersion_ : mySQLVersion_.substr(0, dot);
         mySQLVersionNumber_ = static_cast<float>(Val(head));
         if (mySQLVersionNumber_ != configuredMySQLVersion_)
             SetSetting("MySQL", "MySQLVersion", GeneralNumber(mySQLVersionNumber_));
@@ -296,7 +302,9 @@ void clsDataBase::StartTrans() {
     status_ = Run("SET autocommit=0") && Run("START TRANSACTION;");
 }
 
-void clsDataBase::CommitTrans() { status_ = Run("COMMIT;") && Run("SET autocommit=1"); }
+void clsDataBase::CommitTrans() {
+    status_ = Run("COMMIT;") && Run("SET autocommit=1");
+}
 
 void clsDataBase::RollbackTrans() {
     const bool rolledBack = Run("ROLLBACK;");
@@ -382,8 +390,8 @@ void clsDataBase::CreatDatasArray(const std::string& sql, const std::string& fil
 Variant clsDataBase::DatasArrayValue(long row, long col, bool isString) {
     const auto& a = *DatasArray();
     if (!a.InBounds(row, col)) {
-        ReportFailure("clsDataBase.DatasArrayValue",
-                      "cell (" + std::to_string(row) + ", " + std::to_string(col) + ") out of range");
+        ReportFailure("clsDataBase.DatasArrayValue", "cell (" + std::to_string(row) + ", " +
+                                                         std::to_string(col) + ") out of range");
         return Variant();
     }
     const Variant& v = a.Value(row, col);
@@ -396,7 +404,8 @@ Variant clsDataBase::DatasArrayValueByField(long row, const std::string& fieldNa
     long found = fieldIndex_->Find(0, 0, Variant(fieldName));
     if (found < fieldIndex_->LowerBound(1))
         return Variant(Null{});
-    return DatasArrayValue(row, static_cast<long>(fieldIndex_->Value(found, 1).ToInt64()), isString);
+    return DatasArrayValue(row, static_cast<long>(fieldIndex_->Value(found, 1).ToInt64()),
+                           isString);
 }
 
 double clsDataBase::ArrayColTotal(long col) {
@@ -415,10 +424,10 @@ double clsDataBase::ArrayColTotal(long col) {
 // ---------------------------------------------------------------- schema probes
 
 bool clsDataBase::IsTableExists(const std::string& tableName, const std::string& databaseName) {
-    std::string sql = databaseName.empty()
-                          ? "Show Tables Like '" + SQLEscape(Trim(tableName)) + "';"
-                          : "Show Tables From " + databaseName + " Like '" +
-                                SQLEscape(Trim(tableName)) + "';";
+    std::string sql =
+        databaseName.empty()
+            ? "Show Tables Like '" + SQLEscape(Trim(tableName)) + "';"
+            : "Show Tables From " + databaseName + " Like '" + SQLEscape(Trim(tableName)) + "';";
     Rows rows;
     if (!Query(sql, rows)) {
         ReportFailure("clsDataBase.IsTableExists", lastError_.Text());
@@ -431,7 +440,8 @@ bool clsDataBase::IsFieldExists(const std::string& tableName, const std::string&
     if (!IsTableExists(tableName))
         return false;
     Rows rows;
-    if (!Query("Show Columns From " + Trim(tableName) + " Like '" + SQLEscape(Trim(fieldName)) + "';",
+    if (!Query("Show Columns From " + Trim(tableName) + " Like '" + SQLEscape(Trim(fieldName)) +
+                   "';",
                rows)) {
         ReportFailure("clsDataBase.IsFieldExists", lastError_.Text());
         return false;
@@ -489,7 +499,8 @@ std::string clsDataBase::TableFieldsListOrdered(const std::string& tableName) {
 void clsDataBase::StoreFile(const std::string& table, const std::string& field,
                             const std::string& where, const std::string& fileName) {
     Bytes data;
-    const bool haveFile = !fileName.empty() && FileExists(fileName) && ReadWholeFile(fileName, data);
+    const bool haveFile =
+        !fileName.empty() && FileExists(fileName) && ReadWholeFile(fileName, data);
     const std::string sql = "UPDATE " + table + " SET " + field + " = ? WHERE " + where + ";";
     lastSQL_ = sql;
     OdbcStatement st(connection_);
@@ -641,8 +652,8 @@ void clsDataBase::Articulo2INI(const std::string& articuloID, const std::string&
         if (v.IsNull())
             continue;
         const std::string name = rows.columns[c].name;
-        const std::string text = Trim(name).rfind("Precio", 0) == 0 ? FormatFixed2(v.ToDouble())
-                                                                   : v.ToString();
+        const std::string text =
+            Trim(name).rfind("Precio", 0) == 0 ? FormatFixed2(v.ToDouble()) : v.ToString();
         SetINIValue("Articulo", name, text, file);
     }
 }

@@ -16,7 +16,7 @@ namespace zenta {
 // ConnectionStatus() reports the outcome of the last connection attempt or statement. Failed
 // statements are written to Log/<executable>-NoRunSQL.log in the program folder, never thrown.
 class clsDataBase {
-public:
+  public:
     static constexpr const char* kDefaultDatabase = "zentasupermarket";
     static constexpr const char* kDefaultUser = "zentasupermarket";
     static constexpr const char* kDefaultPassword = "mavokert204715638290";
@@ -97,7 +97,7 @@ public:
     // The path of the failure log.
     static std::string NoRunSQLLogPath();
 
-private:
+  private:
     struct Rows;
     bool Query(const std::string& sql, Rows& rows);
     bool LoadMySQLVersion();
@@ -107,7 +107,8 @@ private:
     void StoreFile(const std::string& table, const std::string& field, const std::string& where,
                    const std::string& fileName);
     bool FetchBlob(const std::string& sql, Bytes& data, bool& isNull);
-    bool ColumnNames(const std::string& tableName, const char* member, std::vector<std::string>& names);
+    bool ColumnNames(const std::string& tableName, const char* member,
+                     std::vector<std::string>& names);
 
     std::string connectionString_;
     bool status_ = false;

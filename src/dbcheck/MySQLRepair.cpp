@@ -20,14 +20,14 @@ std::string& LastError() {
 }
 
 class RepairLog {
-public:
+  public:
     explicit RepairLog(const std::string& path) : out_(path, std::ios::app | std::ios::binary) {}
     void Line(const std::string& text) {
         if (out_)
             out_ << DateTime::Now().StampText() << ' ' << text << '\n';
     }
 
-private:
+  private:
     std::ofstream out_;
 };
 
@@ -35,7 +35,9 @@ std::string Quoted(const std::string& identifier) {
     return "`" + ReplaceAll(identifier, "`", "``") + "`";
 }
 
-std::string Literal(const std::string& text) { return "'" + SQLEscape(text) + "'"; }
+std::string Literal(const std::string& text) {
+    return "'" + SQLEscape(text) + "'";
+}
 
 } // namespace
 
@@ -43,7 +45,8 @@ namespace dbstructure {
 
 std::string NormalType(const std::string& raw) {
     std::string t = LowerCase(Trim(raw));
-    static const std::regex displayWidth(R"(^(tinyint|smallint|mediumint|int|integer|bigint)\(\d+\))");
+    static const std::regex displayWidth(
+        R"(^(tinyint|smallint|mediumint|int|integer|bigint)\(\d+\))");
     t = std::regex_replace(t, displayWidth, "$1");
     if (t.rfind("integer", 0) == 0)
         t = "int" + t.substr(7);
@@ -77,7 +80,9 @@ std::string NormalExtra(const std::string& extra) {
     return out;
 }
 
-std::string NormalCollation(const std::string& c) { return ReplaceAll(LowerCase(c), "utf8mb3", "utf8"); }
+std::string NormalCollation(const std::string& c) {
+    return ReplaceAll(LowerCase(c), "utf8mb3", "utf8");
+}
 
 namespace {
 
@@ -128,7 +133,8 @@ std::string IndexColumns(const Index& i) {
         if (!out.empty())
             out += ",";
         const size_t paren = c.find('(');
-        out += paren == std::string::npos ? Quoted(c) : Quoted(c.substr(0, paren)) + c.substr(paren);
+        out +=
+            paren == std::string::npos ? Quoted(c) : Quoted(c.substr(0, paren)) + c.substr(paren);
     }
     return "(" + out + ")";
 }
@@ -170,7 +176,8 @@ Difference Compare(const Structure& reference, const Structure& target) {
         const Table& tgt = it->second;
         if (!ref.engine.empty() && UpperCase(ref.engine) != UpperCase(tgt.engine))
             d.statements.push_back("ALTER TABLE " + Quoted(name) + " ENGINE=" + ref.engine + ";");
-        if (!ref.collation.empty() && NormalCollation(ref.collation) != NormalCollation(tgt.collation))
+        if (!ref.collation.empty() &&
+            NormalCollation(ref.collation) != NormalCollation(tgt.collation))
             d.statements.push_back("ALTER TABLE " + Quoted(name) + " DEFAULT CHARACTER SET " +
                                    CharsetOf(ref.collation) + " COLLATE " + ref.collation + ";");
 
@@ -260,7 +267,8 @@ Side ReadSide(const std::string& ini, const std::string& section, const std::str
 bool Load(clsDataBase& db, const std::string& schema, Structure& out, std::string& error) {
     const std::string s = Literal(schema);
     db.CreatDatasArray("SELECT TABLE_NAME, ENGINE, TABLE_COLLATION FROM information_schema.TABLES "
-                       "WHERE TABLE_SCHEMA = " + s + " AND TABLE_TYPE = 'BASE TABLE';");
+                       "WHERE TABLE_SCHEMA = " +
+                       s + " AND TABLE_TYPE = 'BASE TABLE';");
     if (!db.ConnectionStatus()) {
         error = db.LastError().Text();
         return false;
@@ -273,9 +281,11 @@ bool Load(clsDataBase& db, const std::string& schema, Structure& out, std::strin
         t.collation = tables->Value(r, 2).ToString();
         out[t.name] = t;
     }
-    db.CreatDatasArray("SELECT TABLE_NAME, COLUMN_NAME, COLUMN_TYPE, IS_NULLABLE, COLUMN_DEFAULT, "
-                       "EXTRA, COLLATION_NAME, COLUMN_COMMENT FROM information_schema.COLUMNS WHERE "
-                       "TABLE_SCHEMA = " + s + " ORDER BY TABLE_NAME, ORDINAL_POSITION;");
+    db.CreatDatasArray(
+        "SELECT TABLE_NAME, COLUMN_NAME, COLUMN_TYPE, IS_NULLABLE, COLUMN_DEFAULT, "
+        "EXTRA, COLLATION_NAME, COLUMN_COMMENT FROM information_schema.COLUMNS WHERE "
+        "TABLE_SCHEMA = " +
+        s + " ORDER BY TABLE_NAME, ORDINAL_POSITION;");
     if (!db.ConnectionStatus()) {
         error = db.LastError().Text();
         return false;
@@ -296,9 +306,10 @@ bool Load(clsDataBase& db, const std::string& schema, Structure& out, std::strin
         c.comment = columns->Value(r, 7).ToString();
         it->second.columns.push_back(c);
     }
-    db.CreatDatasArray("SELECT TABLE_NAME, INDEX_NAME, NON_UNIQUE, COLUMN_NAME, SUB_PART, INDEX_TYPE "
-                       "FROM information_schema.STATISTICS WHERE TABLE_SCHEMA = " + s +
-                       " ORDER BY TABLE_NAME, INDEX_NAME, SEQ_IN_INDEX;");
+    db.CreatDatasArray(
+        "SELECT TABLE_NAME, INDEX_NAME, NON_UNIQUE, COLUMN_NAME, SUB_PART, INDEX_TYPE "
+        "FROM information_schema.STATISTICS WHERE TABLE_SCHEMA = " +
+        s + " ORDER BY TABLE_NAME, INDEX_NAME, SEQ_IN_INDEX;");
     if (!db.ConnectionStatus()) {
         error = db.LastError().Text();
         return false;
@@ -327,7 +338,9 @@ bool Load(clsDataBase& db, const std::string& schema, Structure& out, std::strin
 
 } // namespace
 
-std::string MySQLRepairLastError() { return LastError(); }
+std::string MySQLRepairLastError() {
+    return LastError();
+}
 
 int MySQLRepair(const std::string& iniPathArgument) {
     std::string ini = Trim(iniPathArgument);
@@ -360,8 +373,9 @@ int MySQLRepair(const std::string& iniPathArgument) {
     }
     if (reference.empty())
         return fail("the reference database " + etalon.database + " has no tables");
-    log.Line("comparing " + etalon.database + " (" + std::to_string(reference.size()) + " tables) with " +
-             target.database + " (" + std::to_string(working.size()) + " tables)");
+    log.Line("comparing " + etalon.database + " (" + std::to_string(reference.size()) +
+             " tables) with " + target.database + " (" + std::to_string(working.size()) +
+             " tables)");
 
     const Difference diff = Compare(reference, working);
     const std::string script = folder + "MySQLCompare.sql";

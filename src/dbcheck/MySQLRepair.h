@@ -27,18 +27,18 @@ namespace dbstructure {
 
 struct Column {
     std::string name;
-    std::string type;                  // as the server prints it, e.g. "int(11)", "varchar(30)"
+    std::string type; // as the server prints it, e.g. "int(11)", "varchar(30)"
     bool nullable = true;
     std::optional<std::string> defaultValue; // as information_schema gives it
-    std::string extra;                 // auto_increment, on update ...
-    std::string collation;             // "" for columns without one
+    std::string extra;                       // auto_increment, on update ...
+    std::string collation;                   // "" for columns without one
     std::string comment;
 };
 
 struct Index {
     std::string name;
     bool unique = false;
-    std::string type; // BTREE, FULLTEXT, SPATIAL, HASH
+    std::string type;                 // BTREE, FULLTEXT, SPATIAL, HASH
     std::vector<std::string> columns; // "col" or "col(10)"
 };
 

@@ -68,7 +68,8 @@ void InstallBasicDataBase(clsDataBase& db, bool force) {
                   std::to_string(ProgramVersionNumber()) + ");");
     db.SQLExecute("REPLACE INTO opcion (ID, VarCharValor)  VALUES ('InstallPath','" +
                   SQLEscape(Globals::AppPath) + "');");
-    db.SQLExecute("REPLACE INTO opcion (ID, IntegerValor)  VALUES ('FechaInstalacion',to_days(now()));");
+    db.SQLExecute(
+        "REPLACE INTO opcion (ID, IntegerValor)  VALUES ('FechaInstalacion',to_days(now()));");
     db.SQLExecute("USE zentasupermarket;");
     DeleteFiles(work);
 }

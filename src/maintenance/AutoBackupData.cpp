@@ -20,9 +20,12 @@ void CleanMasterData() {
     clsDataBase& db = DataBase();
     for (const char* statement :
          {"Delete From articulo where ArticuloID = '' OR NombreES = '';",
-          "Update articulo Set articulo.CantidadPorUnidad = 1 Where articulo.CantidadPorUnidad = 0;",
-          "Update articulo Set articulo.CantidadPorUnidad2 = 1 Where articulo.CantidadPorUnidad2 = 0;",
-          "Update articulo Set articulo.FechaCaducada = NULL Where articulo.FechaCaducada = '9999-12-31';",
+          "Update articulo Set articulo.CantidadPorUnidad = 1 Where articulo.CantidadPorUnidad = "
+          "0;",
+          "Update articulo Set articulo.CantidadPorUnidad2 = 1 Where articulo.CantidadPorUnidad2 = "
+          "0;",
+          "Update articulo Set articulo.FechaCaducada = NULL Where articulo.FechaCaducada = "
+          "'9999-12-31';",
           "Delete From cliente where NombreES = '';", "Delete From proveedor where NombreES = '';"})
         db.SQLExecute(statement);
 }
@@ -56,7 +59,8 @@ bool IsBackupDue(long option, long days, long weeks, long weekday, const DateTim
 
 void AutoBackup() {
     clsDataBase& db = DataBase();
-    db.CreatDatasArray("select to_days(now()) - IntegerValor from opcion where id = 'LastDateAutoBackup';");
+    db.CreatDatasArray(
+        "select to_days(now()) - IntegerValor from opcion where id = 'LastDateAutoBackup';");
     if (!db.ConnectionStatus()) {
         ReportFailure("AutoBackup", "the day of the last backup cannot be read");
         return;
@@ -94,7 +98,8 @@ void AutoBackup() {
     const std::string archive = BackupToDir();
     if (archive.empty())
         return;
-    db.SQLExecute("REPLACE INTO opcion (ID, IntegerValor)  VALUES ('LastDateAutoBackup',to_days(now()));");
+    db.SQLExecute(
+        "REPLACE INTO opcion (ID, IntegerValor)  VALUES ('LastDateAutoBackup',to_days(now()));");
 }
 
 void DeleteOldBackupFiles(std::string& folder, long maximum) {

@@ -37,8 +37,8 @@ void AutoDeleteTickets() {
     clsDataBase& db = DataBase();
     if (!OpcionBool(db, "AutoEliminarTicket", false))
         return;
-    db.CreatDatasArray(
-        "select to_days(now()) - IntegerValor from opcion where id = 'UltimaFechaAutoEliminarTicket';");
+    db.CreatDatasArray("select to_days(now()) - IntegerValor from opcion where id = "
+                       "'UltimaFechaAutoEliminarTicket';");
     if (!db.ConnectionStatus()) {
         ReportFailure("AutoDeleteTickets", "the day of the last purge cannot be read");
         return;

@@ -28,8 +28,9 @@ namespace {
 
 // An ANSI text file with CR LF line ends, as the suite's restore reads it.
 class AnsiTextFile {
-public:
-    explicit AnsiTextFile(const std::string& path) : out_(path, std::ios::binary | std::ios::trunc) {}
+  public:
+    explicit AnsiTextFile(const std::string& path)
+        : out_(path, std::ios::binary | std::ios::trunc) {}
     bool ok() const { return static_cast<bool>(out_); }
     void WriteLine(const std::string& utf8) { out_ << ToAnsi(utf8) << "\r\n"; }
     bool Close() {
@@ -39,7 +40,7 @@ public:
         return good;
     }
 
-private:
+  private:
     std::ofstream out_;
 };
 
@@ -61,7 +62,8 @@ void WriteStructures(clsDataBase& db, AnsiTextFile& file, const std::string& lis
         return;
     const auto tables = db.DatasArray();
     for (long r = tables->LowerBound(1); r <= tables->UpperBound(1); ++r) {
-        const std::string statement = StructureStatement(db, prefix + Trim(tables->Value(r, 0).ToString()));
+        const std::string statement =
+            StructureStatement(db, prefix + Trim(tables->Value(r, 0).ToString()));
         if (statement.empty())
             continue;
         file.WriteLine(statement);
@@ -82,7 +84,9 @@ bool EmptyFolder(const std::string& folder) {
 
 } // namespace
 
-std::string BackupWorkFolder() { return Globals::AppPath + "Temp/Backup/"; }
+std::string BackupWorkFolder() {
+    return Globals::AppPath + "Temp/Backup/";
+}
 
 bool CopyFileSafely(const std::string& from, const std::string& to, std::string* error) {
     const std::string partial = to + ".partial";
@@ -109,7 +113,8 @@ bool CopyFileSafely(const std::string& from, const std::string& to, std::string*
     return true;
 }
 
-std::vector<std::string> CopyArchiveToDrives(const std::string& backupFolder, const std::string& name,
+std::vector<std::string> CopyArchiveToDrives(const std::string& backupFolder,
+                                             const std::string& name,
                                              const std::string& volumeLabel) {
     std::vector<std::string> copied;
     for (const auto& mount : DrivesWithLabel(volumeLabel)) {
@@ -157,7 +162,8 @@ std::string BackupAll(std::string& backupFolder, std::string& volumeLabel, Backu
         manifest.WriteLine("MySQL=" + db.MySQLVersion());
         db.CreatDatasArray("Select Integervalor / 100 From opcion Where ID = 'Version';");
         if (db.ConnectionStatus() && db.DatasArray()->Count(1) > 0)
-            manifest.WriteLine("ZentaSuperMarket=" + FormatFixed2(db.DatasArrayValue(0, 0).ToDouble()));
+            manifest.WriteLine("ZentaSuperMarket=" +
+                               FormatFixed2(db.DatasArrayValue(0, 0).ToDouble()));
         manifest.WriteLine("CPUID=" + GetProcessorID());
         manifest.WriteLine("");
         manifest.WriteLine("[Backup]");
@@ -184,9 +190,10 @@ std::string BackupAll(std::string& backupFolder, std::string& volumeLabel, Backu
             for (long r = tables->LowerBound(1); r <= tables->UpperBound(1); ++r) {
                 const std::string table = tables->Value(r, 0).ToString();
                 if (LowerCase(table) != "articulodibujo" || includePictures) {
-                    db.SQLExecute("select * into outfile '" + literalFolder + SQLEscape(table) +
-                                  ".dat' FIELDS TERMINATED BY ','  LINES TERMINATED BY '\\r\\n' from " +
-                                  table + ";");
+                    db.SQLExecute(
+                        "select * into outfile '" + literalFolder + SQLEscape(table) +
+                        ".dat' FIELDS TERMINATED BY ','  LINES TERMINATED BY '\\r\\n' from " +
+                        table + ";");
                     if (!db.ConnectionStatus())
                         rep.failedTables.push_back(table);
                 }
@@ -208,7 +215,8 @@ std::string BackupAll(std::string& backupFolder, std::string& volumeLabel, Backu
     }
     {
         AnsiTextFile basic(work + "STRUBASIC.SQL");
-        WriteStructures(db, basic, "SHOW tables IN zentasupermarketbasic;", "zentasupermarketbasic.");
+        WriteStructures(db, basic, "SHOW tables IN zentasupermarketbasic;",
+                        "zentasupermarketbasic.");
         basic.Close();
     }
 
@@ -233,7 +241,8 @@ std::string BackupAll(std::string& backupFolder, std::string& volumeLabel, Backu
     std::string password;
     short status = SevenZipCompress(archive, source, true, password, 5);
     if (!FileExists(backupFolder + name)) {
-        ReportFailure("BackupAll", "no archive was written (7-Zip status " + std::to_string(status) + ")");
+        ReportFailure("BackupAll",
+                      "no archive was written (7-Zip status " + std::to_string(status) + ")");
         return {};
     }
     // A backup that cannot be read back is no backup: test it before it counts.

@@ -111,7 +111,9 @@ std::vector<MountedVolume> MountedLabelledVolumes() {
     return out;
 }
 
-void SetVolumeSource(VolumeSource source) { Source() = std::move(source); }
+void SetVolumeSource(VolumeSource source) {
+    Source() = std::move(source);
+}
 
 std::vector<MountedVolume> CurrentVolumes() {
     return Source() ? Source()() : MountedLabelledVolumes();

@@ -52,8 +52,8 @@ bool ApplyStockExtra(clsDataBase& db) {
         if (!db.ConnectionStatus())
             return false;
         if (db.DatasArray()->Count(1) == 0)
-            db.SQLExecute("INSERT INTO stockextra (ArticuloID, Stock) VALUES ( '" + article + "', " +
-                          sum + ");");
+            db.SQLExecute("INSERT INTO stockextra (ArticuloID, Stock) VALUES ( '" + article +
+                          "', " + sum + ");");
         else
             db.SQLExecute("UPDATE stockextra SET Stock = Stock + " + sum + " WHERE ArticuloID = '" +
                           article + "';");

@@ -70,8 +70,8 @@ int SevenZip(const std::string& commandLine) {
 std::string SevenZipCompressCommand(std::string& archivePath, std::string& sourceFolder,
                                     bool format7z, std::string& password, short level) {
     sourceFolder = WithSlash(Trim(sourceFolder));
-    std::string command = "a -y " + std::string(format7z ? "-t7z" : "-tzip") + " -mx" +
-                          std::to_string(level) + " ";
+    std::string command =
+        "a -y " + std::string(format7z ? "-t7z" : "-tzip") + " -mx" + std::to_string(level) + " ";
     if (!password.empty())
         command += " -p" + QuoteIfSpaced(password) + " ";
     std::string source = sourceFolder + "*";
@@ -84,7 +84,8 @@ std::string SevenZipExtractCommand(std::string& archivePath, std::string& destin
     destinationFolder = WithSlash(Trim(destinationFolder));
     std::string command = "x -y " + std::string(keepExisting ? " -aos " : " -aoa ");
     command += " -p" + QuoteIfSpaced(password) + " ";
-    command += "-o" + QuoteIfSpaced(destinationFolder) + " " + QuoteIfSpaced(archivePath) + " -hide";
+    command +=
+        "-o" + QuoteIfSpaced(destinationFolder) + " " + QuoteIfSpaced(archivePath) + " -hide";
     return command;
 }
 

@@ -5,7 +5,7 @@ namespace zenta {
 // Marks a job as running for the guard's lifetime. A job entered again while it runs (a timer
 // handled while it waits) finds the flag set and returns at once.
 class BusyGuard {
-public:
+  public:
     explicit BusyGuard(bool& flag) : flag_(flag), acquired_(!flag) { flag_ = true; }
     ~BusyGuard() {
         if (acquired_)
@@ -15,7 +15,7 @@ public:
     BusyGuard& operator=(const BusyGuard&) = delete;
     bool acquired() const { return acquired_; }
 
-private:
+  private:
     bool& flag_;
     bool acquired_;
 };

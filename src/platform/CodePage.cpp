@@ -9,8 +9,9 @@ namespace zenta {
 namespace {
 
 class Iconv {
-public:
-    Iconv(const std::string& to, const std::string& from) : cd_(iconv_open(to.c_str(), from.c_str())) {}
+  public:
+    Iconv(const std::string& to, const std::string& from)
+        : cd_(iconv_open(to.c_str(), from.c_str())) {}
     ~Iconv() {
         if (ok())
             iconv_close(cd_);
@@ -51,7 +52,7 @@ public:
         return out;
     }
 
-private:
+  private:
     iconv_t cd_;
 };
 

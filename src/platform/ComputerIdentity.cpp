@@ -42,7 +42,9 @@ std::string GetLocalComputerName() {
     return name;
 }
 
-std::string GetLocalIP() { return GetIPFromHostName(GetLocalComputerName()); }
+std::string GetLocalIP() {
+    return GetIPFromHostName(GetLocalComputerName());
+}
 
 std::uint32_t ResolveHostAddress(const std::string& host) {
     in_addr a{};
@@ -82,7 +84,8 @@ bool IsIPAddress(const std::string& text) {
     size_t start = 0;
     for (;;) {
         size_t dot = text.find('.', start);
-        parts.push_back(text.substr(start, dot == std::string::npos ? std::string::npos : dot - start));
+        parts.push_back(
+            text.substr(start, dot == std::string::npos ? std::string::npos : dot - start));
         if (dot == std::string::npos)
             break;
         start = dot + 1;

@@ -10,7 +10,9 @@
 
 namespace zenta {
 
-std::string ProgramLogPath() { return Globals::AppPath + "Log/" + Globals::ExecutableName + ".log"; }
+std::string ProgramLogPath() {
+    return Globals::AppPath + "Log/" + Globals::ExecutableName + ".log";
+}
 
 void WriteProgramLog(const std::string& text) {
     // The folder is made by start-up; without it the line is dropped, as the suite's logs are.

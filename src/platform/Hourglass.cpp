@@ -9,7 +9,9 @@ std::shared_ptr<BusyPointer>& Current() {
 }
 } // namespace
 
-void SetBusyPointer(std::shared_ptr<BusyPointer> pointer) { Current() = std::move(pointer); }
+void SetBusyPointer(std::shared_ptr<BusyPointer> pointer) {
+    Current() = std::move(pointer);
+}
 
 Hourglass::Hourglass() : pointer_(Current()) {
     if (pointer_)

@@ -15,15 +15,17 @@ namespace zenta {
 namespace {
 
 struct Line {
-    size_t begin = 0;   // first byte of the line
-    size_t end = 0;     // byte after the line's text (before its line break)
-    size_t next = 0;    // first byte of the next line
+    size_t begin = 0; // first byte of the line
+    size_t end = 0;   // byte after the line's text (before its line break)
+    size_t next = 0;  // first byte of the next line
     enum class Kind { Other, Section, Key } kind = Kind::Other;
-    std::string name;   // section or key name, UTF-8, trimmed
+    std::string name; // section or key name, UTF-8, trimmed
     size_t valueBegin = 0, valueEnd = 0;
 };
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::string Lower(std::string s) {
     for (auto& c : s)
@@ -32,7 +34,9 @@ std::string Lower(std::string s) {
     return s;
 }
 
-bool SameName(const std::string& a, const std::string& b) { return Lower(a) == Lower(b); }
+bool SameName(const std::string& a, const std::string& b) {
+    return Lower(a) == Lower(b);
+}
 
 std::string TrimBlanks(const std::string& s) {
     size_t b = 0, e = s.size();
@@ -55,7 +59,7 @@ std::vector<Line> Parse(const std::string& text) {
         } else {
             ln.end = nl;
             ln.next = (text[nl] == '\r' && nl + 1 < text.size() && text[nl + 1] == '\n') ? nl + 2
-                                                                                          : nl + 1;
+                                                                                         : nl + 1;
         }
         size_t s = ln.begin;
         while (s < ln.end && IsBlank(text[s]))

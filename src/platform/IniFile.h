@@ -11,7 +11,7 @@ namespace zenta {
 // appends it), so every other byte of the file stays as it was; the file and the section are
 // created when missing. Texts passed in and returned are UTF-8.
 class IniFile {
-public:
+  public:
     static constexpr size_t kMaxValueBytes = 254;
 
     // The value, or "" when the file, section or key is missing.

@@ -107,7 +107,9 @@ bool StartProgram(const std::string& program, const std::vector<std::string>& ar
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 && n == 0;
 }
 
-bool OpenWithDesktop(const std::string& target) { return StartProgram("xdg-open", {target}, ""); }
+bool OpenWithDesktop(const std::string& target) {
+    return StartProgram("xdg-open", {target}, "");
+}
 
 int RunProgramAndWait(const std::string& program, const std::vector<std::string>& args,
                       const std::string& workingDirectory, const std::string& outputFile) {
@@ -125,7 +127,8 @@ int RunProgramAndWait(const std::string& program, const std::vector<std::string>
     }
     if (pid == 0) {
         ::close(fds[0]);
-        ExecChild(argv, workingDirectory, outputFile.empty() ? "/dev/null" : outputFile.c_str(), fds[1]);
+        ExecChild(argv, workingDirectory, outputFile.empty() ? "/dev/null" : outputFile.c_str(),
+                  fds[1]);
     }
     ::close(fds[1]);
     int err = 0;
@@ -149,7 +152,9 @@ int RunProgramAndWait(const std::string& program, const std::vector<std::string>
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-void SetWaitHook(std::function<void()> hook) { Hook() = std::move(hook); }
+void SetWaitHook(std::function<void()> hook) {
+    Hook() = std::move(hook);
+}
 
 void CallWaitHook() {
     if (Hook())

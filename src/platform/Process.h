@@ -20,8 +20,7 @@ bool OpenWithDesktop(const std::string& target);
 // While waiting, the wait hook (if any) is called every few tens of milliseconds so that the
 // tray stays responsive.
 int RunProgramAndWait(const std::string& program, const std::vector<std::string>& args,
-                      const std::string& workingDirectory = "",
-                      const std::string& outputFile = "");
+                      const std::string& workingDirectory = "", const std::string& outputFile = "");
 void SetWaitHook(std::function<void()> hook);
 // Calls the wait hook, if any (for other waits that must keep the tray answering).
 void CallWaitHook();

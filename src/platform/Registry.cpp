@@ -280,7 +280,7 @@ struct Doc {
 
 // Serialises writers of the store, including other processes.
 class WriteLock {
-public:
+  public:
     explicit WriteLock(const std::string& path)
         : fd_(::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
         if (fd_ >= 0)
@@ -293,7 +293,7 @@ public:
     WriteLock(const WriteLock&) = delete;
     WriteLock& operator=(const WriteLock&) = delete;
 
-private:
+  private:
     int fd_;
 };
 
@@ -352,7 +352,8 @@ long RegistryStore::DeleteValue(std::int32_t root, const std::string& key,
     if (!s)
         return ERROR_FILE_NOT_FOUND;
     auto before = s->lines.size();
-    std::erase_if(s->lines, [&](const Doc::Line& l) { return l.isValue && Upper(l.name) == Upper(name); });
+    std::erase_if(s->lines,
+                  [&](const Doc::Line& l) { return l.isValue && Upper(l.name) == Upper(name); });
     if (s->lines.size() == before)
         return ERROR_FILE_NOT_FOUND;
     return d.Save(path_) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
@@ -484,7 +485,9 @@ Variant clsRegistryRoutines::ToVariant(const RegistryStore::Value& v) {
     }
 }
 
-bool clsRegistryRoutines::KeyExists() const { return store_.KeyExists(hkey_, CurrentKey()); }
+bool clsRegistryRoutines::KeyExists() const {
+    return store_.KeyExists(hkey_, CurrentKey());
+}
 
 std::string clsRegistryRoutines::CreateKey(const std::optional<std::string>& keyName) {
     std::string name = keyName ? *keyName : subkey_;

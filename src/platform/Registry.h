@@ -30,7 +30,7 @@ constexpr long ERROR_SUCCESS = 0, ERROR_FILE_NOT_FOUND = 2, ERROR_ACCESS_DENIED 
 // The file is named by ZENTA_REGISTRY, default /etc/zentamarket/registry.reg. Lines it cannot
 // read are kept as they stand when it is written back.
 class RegistryStore {
-public:
+  public:
     struct Value {
         long type = REG_SZ;
         std::string text;               // REG_SZ, REG_EXPAND_SZ
@@ -57,15 +57,16 @@ public:
     std::pair<long, std::vector<std::pair<std::string, Value>>>
     EnumValues(std::int32_t root, const std::string& key) const;
 
-private:
+  private:
     std::string path_;
 };
 
 // The registry routines of the suite, over the store above. Every operation opens its key,
 // works and closes it; nothing is held between calls.
 class clsRegistryRoutines {
-public:
-    explicit clsRegistryRoutines(RegistryStore store = RegistryStore()) : store_(std::move(store)) {}
+  public:
+    explicit clsRegistryRoutines(RegistryStore store = RegistryStore())
+        : store_(std::move(store)) {}
 
     std::int32_t hkey() const { return hkey_; }
     void hkey(std::int32_t v) { hkey_ = v; }
@@ -80,8 +81,8 @@ public:
     long DeleteKey(const std::string& keyName);
     long DeleteValue(const std::string& valueName);
     std::vector<std::string> EnumRegistryKeys(std::int32_t hkey, const std::string& keyName) const;
-    std::vector<std::pair<std::string, Variant>> EnumRegistryValues(std::int32_t hkey,
-                                                                    const std::string& keyName) const;
+    std::vector<std::pair<std::string, Variant>>
+    EnumRegistryValues(std::int32_t hkey, const std::string& keyName) const;
     Variant GetRegistryValue(const std::string& valueName,
                              const Variant& defaultValue = Variant()) const;
     bool SetRegistryValue(const std::string& valueName, const Variant& value, long dtype);
@@ -96,7 +97,7 @@ public:
     static std::string TrimNull(const std::string& item);
     long DeleteMainKey(const std::string& keyName);
 
-private:
+  private:
     std::string CurrentKey() const { return keyRoot_ + "\\" + subkey_; }
     static Variant ToVariant(const RegistryStore::Value& v);
 

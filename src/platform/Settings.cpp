@@ -41,7 +41,8 @@ void SetINIValue(const std::string& section, const std::string& key, const std::
     IniFile::Write(fileName, section, key, value);
 }
 
-void WriteIniLogEntry(const std::string& file, const std::string& section, const std::string& text) {
+void WriteIniLogEntry(const std::string& file, const std::string& section,
+                      const std::string& text) {
     const std::string stamp = DateTime::Now().StampText();
     std::string key = stamp;
     for (int n = 2; n < 1000 && !IniFile::Read(file, section, key).empty(); ++n)

@@ -7,7 +7,7 @@ namespace zenta {
 // Held for the life of the program: an exclusive lock on "<name>.lock" in ZENTA_LOCK_DIR,
 // else $XDG_RUNTIME_DIR, else /tmp. A second copy finds it taken.
 class SingleInstanceLock {
-public:
+  public:
     explicit SingleInstanceLock(const std::string& name);
     ~SingleInstanceLock();
     SingleInstanceLock(const SingleInstanceLock&) = delete;
@@ -16,7 +16,7 @@ public:
     bool acquired() const { return fd_ >= 0; }
     const std::string& path() const { return path_; }
 
-private:
+  private:
     std::string path_;
     int fd_ = -1;
 };

@@ -114,7 +114,9 @@ std::string DateTime::TimeText() const {
     return b;
 }
 
-std::string DateTime::StampText() const { return DateText() + " " + TimeText(); }
+std::string DateTime::StampText() const {
+    return DateText() + " " + TimeText();
+}
 
 std::string DateTime::Format() const {
     switch (kind) {
@@ -127,7 +129,9 @@ std::string DateTime::Format() const {
     }
 }
 
-long DateTime::DayNumber() const { return DaysFromCivil(year, month, day); }
+long DateTime::DayNumber() const {
+    return DaysFromCivil(year, month, day);
+}
 
 DateTime DateTime::FromDayNumber(long days) {
     DateTime r;

@@ -33,9 +33,9 @@ struct DateTime {
     // "yyyy-mm-dd", "hh:nn:ss" or "yyyy-mm-dd hh:nn:ss"; nullopt when unreadable.
     static std::optional<DateTime> Parse(const std::string& text);
 
-    std::string Format() const; // by kind
-    std::string DateText() const; // yyyy-mm-dd
-    std::string TimeText() const; // hh:nn:ss
+    std::string Format() const;    // by kind
+    std::string DateText() const;  // yyyy-mm-dd
+    std::string TimeText() const;  // hh:nn:ss
     std::string StampText() const; // yyyy-mm-dd hh:nn:ss
     // Days since 1970-01-01 of the date part.
     long DayNumber() const;
@@ -50,9 +50,9 @@ struct DateTime {
 
 // The cell type of result arrays and registry values.
 class Variant {
-public:
-    using Value =
-        std::variant<std::monostate, Null, std::int64_t, double, Decimal, std::string, DateTime, Bytes>;
+  public:
+    using Value = std::variant<std::monostate, Null, std::int64_t, double, Decimal, std::string,
+                               DateTime, Bytes>;
 
     Variant() = default;
     Variant(Null n) : v_(n) {}
@@ -84,7 +84,7 @@ public:
     template <class T> const T* get() const { return std::get_if<T>(&v_); }
     bool operator==(const Variant&) const = default;
 
-private:
+  private:
     Value v_;
 };
 

@@ -37,7 +37,9 @@ std::vector<Token> Translate(const std::string& p) {
     return out;
 }
 
-char Fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char Fold(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 } // namespace
 
@@ -118,7 +120,8 @@ std::vector<DirEntry> DirListing(const std::string& pathPattern, int attributes)
         if (wild ? !WildcardMatch(pattern, name) : name != pattern)
             continue;
         struct stat st {};
-        if (::stat((folder + "/" + name).c_str(), &st) != 0 && ::lstat((folder + "/" + name).c_str(), &st) != 0)
+        if (::stat((folder + "/" + name).c_str(), &st) != 0 &&
+            ::lstat((folder + "/" + name).c_str(), &st) != 0)
             continue;
         int attr = 0;
         if (S_ISDIR(st.st_mode))

@@ -6,7 +6,7 @@ namespace zenta {
 
 // The operating system this program runs on, as the backup manifest records it.
 class clsSystem {
-public:
+  public:
     // Reads the kernel release (uname) and the distribution's name (/etc/os-release).
     clsSystem();
     // For tests: the facts from given sources.
@@ -18,7 +18,7 @@ public:
     // Only one Windows release ever had the answer True; never here.
     bool IsPosready2009() const { return false; }
 
-private:
+  private:
     void Fill(const std::string& kernelRelease, const std::string& osReleaseText);
 
     std::string osVersion_;

@@ -29,7 +29,9 @@ State& S() {
 constexpr unsigned kModifiers = ControlMask | ShiftMask;
 const unsigned kLockCombinations[] = {0, LockMask, Mod2Mask, LockMask | Mod2Mask};
 
-int IgnoreXErrors(Display*, XErrorEvent*) { return 0; }
+int IgnoreXErrors(Display*, XErrorEvent*) {
+    return 0;
+}
 
 void Grab(Display* d, int keycode, bool grab) {
     Window root = DefaultRootWindow(d);
@@ -77,9 +79,13 @@ void UnsetHotKeys() {
     s.installed = false;
 }
 
-bool HotKeysInstalled() { return S().installed; }
+bool HotKeysInstalled() {
+    return S().installed;
+}
 
-int HotKeyConnection() { return S().display ? ConnectionNumber(S().display) : -1; }
+int HotKeyConnection() {
+    return S().display ? ConnectionNumber(S().display) : -1;
+}
 
 void DispatchHotKeys() {
     State& s = S();

@@ -76,9 +76,13 @@ std::string clsOrdenadorEjecutando::Names(bool withoutLocal) {
     return out;
 }
 
-std::string clsOrdenadorEjecutando::List() { return Names(false); }
+std::string clsOrdenadorEjecutando::List() {
+    return Names(false);
+}
 
-std::string clsOrdenadorEjecutando::ListWithoutLocal() { return Names(true); }
+std::string clsOrdenadorEjecutando::ListWithoutLocal() {
+    return Names(true);
+}
 
 bool clsOrdenadorEjecutando::IsWorking(const std::string& ordenadorNombre) {
     return RowCount("Select OrdenadorNombre From ordenadorejecutando Where (ProgramaID <> "
@@ -112,9 +116,10 @@ void clsOrdenadorEjecutando::ActualizarOrdenadoresEjecutandos() {
         complete = complete && db.ConnectionStatus();
     }
     if (complete)
-        db.SQLExecute("Delete ordenadorejecutando From ordenadorejecutando Left Join "
-                      "OrdenadoresEjecutandosReal on ordenadorejecutando.MysqlID = "
-                      "OrdenadoresEjecutandosReal.Id  Where OrdenadoresEjecutandosReal.Id is Null;");
+        db.SQLExecute(
+            "Delete ordenadorejecutando From ordenadorejecutando Left Join "
+            "OrdenadoresEjecutandosReal on ordenadorejecutando.MysqlID = "
+            "OrdenadoresEjecutandosReal.Id  Where OrdenadoresEjecutandosReal.Id is Null;");
     db.SQLExecute("Drop Table If Exists OrdenadoresEjecutandosReal;");
 }
 

@@ -9,7 +9,7 @@ namespace zenta {
 // registers the running program when it is one of the suite's three front ends; destroying it
 // deregisters it. The monitor itself is none of them and only reads.
 class clsOrdenadorEjecutando {
-public:
+  public:
     // `executableName` without extension; by default the running executable's.
     explicit clsOrdenadorEjecutando(const std::string& executableName = "");
     ~clsOrdenadorEjecutando();
@@ -26,7 +26,7 @@ public:
     // Removes the rows whose database connection no longer exists.
     void ActualizarOrdenadoresEjecutandos();
 
-private:
+  private:
     bool IsFrontEnd() const;
     std::int32_t RowCount(const std::string& sql);
     std::string Names(bool withoutLocal);

@@ -54,8 +54,9 @@ namespace {
 
 // A helper program's probe port, answering with a fixed text (or never).
 class FakeHelper {
-public:
-    FakeHelper(int port, std::string reply, bool answer = true) : reply_(std::move(reply)), answer_(answer) {
+  public:
+    FakeHelper(int port, std::string reply, bool answer = true)
+        : reply_(std::move(reply)), answer_(answer) {
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
         int one = 1;
         ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -63,7 +64,8 @@ public:
         a.sin_family = AF_INET;
         a.sin_port = htons(static_cast<uint16_t>(port));
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bound_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(fd_, 8) == 0;
+        bound_ =
+            ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(fd_, 8) == 0;
         thread_ = std::thread([this] {
             while (!stop_) {
                 int c = ::accept(fd_, nullptr, nullptr);
@@ -90,7 +92,7 @@ public:
     bool bound() const { return bound_; }
     std::string received() const { return received_; }
 
-private:
+  private:
     int fd_ = -1;
     bool bound_ = false;
     std::string reply_;
@@ -152,13 +154,14 @@ TEST(HelperPrograms, AHelperThatDoesNotAnswerIsRecopiedAndStarted) {
 }
 
 class RecordingsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         app_ = std::make_unique<TempDir>("app");
         root_ = std::make_unique<TempDir>("rec");
         Globals::AppPath = app_->path();
-        WriteFile(app_->path() + "zentamarket.ini", "[VideoGrabber]\r\nAutoEliminarVideos=1\r\nRecordPath=" +
-                                                        root_->path().substr(0, root_->path().size() - 1) + "\r\n");
+        WriteFile(app_->path() + "zentamarket.ini",
+                  "[VideoGrabber]\r\nAutoEliminarVideos=1\r\nRecordPath=" +
+                      root_->path().substr(0, root_->path().size() - 1) + "\r\n");
     }
     void TearDown() override { SetFreeSpaceSource(nullptr); }
     void Day(const std::string& name) {
@@ -184,7 +187,8 @@ TEST_F(RecordingsTest, OldestDaysGoOnlyWhileSpaceIsShort) {
         return 2.5 * gb + (5 - static_cast<double>(Left().size())) * gb;
     });
     AutoEliminarVideosProc();
-    EXPECT_EQ(Left(), (std::vector<std::string>{"2024-03-02", "2024-03-03", "2024-03-04", "2024-03-05"}));
+    EXPECT_EQ(Left(),
+              (std::vector<std::string>{"2024-03-02", "2024-03-03", "2024-03-04", "2024-03-05"}));
 }
 
 TEST_F(RecordingsTest, TodayAndOtherNamesAreNeverTouched) {
@@ -202,9 +206,11 @@ TEST_F(RecordingsTest, TodayAndOtherNamesAreNeverTouched) {
 TEST_F(RecordingsTest, SwitchedOffOrNoRootDeletesNothing) {
     Day("2024-03-01");
     SetFreeSpaceSource([](const std::string&) { return 0.0; });
-    WriteFile(app_->path() + "zentamarket.ini", "[VideoGrabber]\r\nAutoEliminarVideos=0\r\nRecordPath=" + root_->path() + "\r\n");
+    WriteFile(app_->path() + "zentamarket.ini",
+              "[VideoGrabber]\r\nAutoEliminarVideos=0\r\nRecordPath=" + root_->path() + "\r\n");
     AutoEliminarVideosProc();
-    WriteFile(app_->path() + "zentamarket.ini", "[VideoGrabber]\r\nAutoEliminarVideos=1\r\nRecordPath=\r\n");
+    WriteFile(app_->path() + "zentamarket.ini",
+              "[VideoGrabber]\r\nAutoEliminarVideos=1\r\nRecordPath=\r\n");
     AutoEliminarVideosProc();
     EXPECT_EQ(Left(), (std::vector<std::string>{"2024-03-01"}));
 }
@@ -244,7 +250,8 @@ TEST_F(RecordingsTest, TodaysPlaylistListsTheFilesInOrder) {
     EXPECT_EQ(xml.find("notes.txt"), std::string::npos);
     clsXMLWMPList doc;
     doc.LoadConfigurationFile(playlist);
-    EXPECT_EQ(doc.EnumSectionItems("seq"), (std::vector<std::string>{day + "a.asf", day + "b.asf", day + "c.asf"}));
+    EXPECT_EQ(doc.EnumSectionItems("seq"),
+              (std::vector<std::string>{day + "a.asf", day + "b.asf", day + "c.asf"}));
     EXPECT_NE(xml.find("<smil>"), std::string::npos);
     EXPECT_NE(xml.find("<section name=\"seq\">"), std::string::npos);
     EXPECT_NE(xml.find("<media src=\"" + day + "a.asf\" value=\"\" />"), std::string::npos);

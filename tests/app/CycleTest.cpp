@@ -7,7 +7,7 @@ using namespace zenta;
 using namespace zenta::test;
 
 class Cycle : public DbTest {
-protected:
+  protected:
     void SetUp() override {
         DbTest::SetUp();
         auto record = [this](const char* name) { return [this, name] { ran_.push_back(name); }; };
@@ -25,7 +25,8 @@ TEST_F(Cycle, JobsRunInOrderAndOnlyVideosWhenTheServerIsElsewhere) {
     ConnectDataBase();
     ASSERT_TRUE(ServerIsLocal);
     AutoRunProc();
-    EXPECT_EQ(ran_, (std::vector<std::string>{"clean", "stock", "backup", "tickets", "rotate", "videos"}));
+    EXPECT_EQ(ran_, (std::vector<std::string>{"clean", "stock", "backup", "tickets", "rotate",
+                                              "videos"}));
     ran_.clear();
     ServerIsLocal = false;
     AutoRunProc();

@@ -1,7 +1,7 @@
 // The built program in a program folder of its own, against the private server.
+#include "../chain/TestServers.h"
 #include "CodePage.h"
 #include "DbFixture.h"
-#include "../chain/TestServers.h"
 
 #include <chrono>
 #include <csignal>
@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 namespace {
 
 class Program {
-public:
+  public:
     Program(const std::string& folder, const std::vector<std::string>& env) {
         pid_ = ::fork();
         if (pid_ == 0) {
@@ -53,7 +53,7 @@ public:
     }
     void Signal(int sig) { ::kill(pid_, sig); }
 
-private:
+  private:
     pid_t pid_ = -1;
     bool exited_ = false;
 };
@@ -71,15 +71,15 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::seconds limit)
 } // namespace
 
 class EndToEnd : public DbTest {
-protected:
+  protected:
     void SetUp() override {
         DbTest::SetUp();
         fs::copy_file(BinaryDir() + "/bin/ZentaMarketMonitor", AppPath() + "ZentaMarketMonitor");
         env_ = {"ZENTA_LOCK_DIR=" + AppPath(), "QT_QPA_PLATFORM=offscreen"};
     }
     void Settings(const std::string& host, int port) {
-        WriteFile(AppPath() + "zentamarket.ini",
-                  "[MySQL]\r\nMySQLHost=" + host + "\r\nMySQLPort=" + std::to_string(port) + "\r\n");
+        WriteFile(AppPath() + "zentamarket.ini", "[MySQL]\r\nMySQLHost=" + host + "\r\nMySQLPort=" +
+                                                     std::to_string(port) + "\r\n");
     }
     size_t Archives() {
         size_t n = 0;
@@ -101,18 +101,23 @@ TEST_F(EndToEnd, TheStartUpCycleDoesTheShopsHousekeepingAndTheProgramEndsCleanly
         "('AutoEliminarTicket', 1, NULL), ('AutoEliminarTicketPeriodo', 0, NULL),"
         "('CadenaFunciona', 1, NULL), ('CadenaID', NULL, '12'), ('SubTiendaID', NULL, '7');"
         "INSERT INTO ticket (TicketNo, Fecha) VALUES (1001010001, '2010-01-01 10:00:00');"
-        "INSERT INTO stockcambio (AlmacenID, ArticuloID, Cantidad) VALUES (1, 'A', 2.5), (1, 'A', 1);"
+        "INSERT INTO stockcambio (AlmacenID, ArticuloID, Cantidad) VALUES (1, 'A', 2.5), (1, 'A', "
+        "1);"
         "INSERT INTO articulo (ArticuloID, NombreES) VALUES ('', 'sin id');");
     Settings("127.0.0.1", DbPort());
     Program program(AppPath(), env_);
-    ASSERT_TRUE(WaitFor([&] { return fs::exists(AppPath() + "Log/IPUpdate.log"); }, std::chrono::seconds(60)))
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(AppPath() + "Log/IPUpdate.log"); },
+                        std::chrono::seconds(60)))
         << ReadFile(AppPath() + "Log/ZentaMarketMonitor.log");
     EXPECT_EQ(Archives(), 1u);
-    EXPECT_EQ(Sql("SELECT IntegerValor = TO_DAYS(NOW()) FROM opcion WHERE ID = 'LastDateAutoBackup';"), "1\n");
+    EXPECT_EQ(
+        Sql("SELECT IntegerValor = TO_DAYS(NOW()) FROM opcion WHERE ID = 'LastDateAutoBackup';"),
+        "1\n");
     EXPECT_EQ(Sql("SELECT COUNT(*) FROM ticket;"), "0\n");
     EXPECT_EQ(Sql("SELECT Stock FROM stock;"), "3.500\n");
     EXPECT_EQ(Sql("SELECT COUNT(*) FROM articulo;"), "0\n");
-    EXPECT_NE(FromAnsi(ReadFile(AppPath() + "Log/IPUpdate.log")).find("=12:7  IP更新成功！本机 IP: 203.0.113.7"),
+    EXPECT_NE(FromAnsi(ReadFile(AppPath() + "Log/IPUpdate.log"))
+                  .find("=12:7  IP更新成功！本机 IP: 203.0.113.7"),
               std::string::npos);
 
     Program second(AppPath(), env_);
@@ -122,17 +127,22 @@ TEST_F(EndToEnd, TheStartUpCycleDoesTheShopsHousekeepingAndTheProgramEndsCleanly
     program.Signal(SIGTERM);
     EXPECT_EQ(program.WaitExit(std::chrono::seconds(10)), 0);
     EXPECT_NE(ReadFile(AppPath() + "Log/ZentaMarketMonitor.log").find(" ended"), std::string::npos);
-    EXPECT_NE(ReadFile(AppPath() + "Log/ZentaMarketMonitor.log").find("no display"), std::string::npos);
+    EXPECT_NE(ReadFile(AppPath() + "Log/ZentaMarketMonitor.log").find("no display"),
+              std::string::npos);
 }
 
 TEST_F(EndToEnd, AWorkstationWhoseDatabaseIsElsewhereRunsNoJob) {
-    Sql("INSERT INTO opcion (ID, IntegerValor) VALUES ('AutoBackupOpcion', 1), ('CadenaFunciona', 1);"
+    Sql("INSERT INTO opcion (ID, IntegerValor) VALUES ('AutoBackupOpcion', 1), ('CadenaFunciona', "
+        "1);"
         "INSERT INTO stockcambio (AlmacenID, ArticuloID, Cantidad) VALUES (1, 'A', 1);");
     Settings("127.0.0.2", DbPort()); // the same server, seen as another computer
     Program program(AppPath(), env_);
-    ASSERT_TRUE(WaitFor([&] {
-        return ReadFile(AppPath() + "Log/ZentaMarketMonitor.log").find("hot keys") != std::string::npos;
-    }, std::chrono::seconds(30)));
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return ReadFile(AppPath() + "Log/ZentaMarketMonitor.log").find("hot keys") !=
+                   std::string::npos;
+        },
+        std::chrono::seconds(30)));
     std::this_thread::sleep_for(std::chrono::seconds(2));
     EXPECT_EQ(Archives(), 0u);
     EXPECT_EQ(Sql("SELECT COUNT(*) FROM stockcambio;"), "1\n");
@@ -144,16 +154,22 @@ TEST_F(EndToEnd, AWorkstationWhoseDatabaseIsElsewhereRunsNoJob) {
 TEST_F(EndToEnd, AServerThatComesUpLaterIsWaitedFor) {
     const std::string dir = BinaryDir() + "/testenv/mariadb-late";
     const int port = DbPort() + 1;
-    const std::string start = SourceDir() + "/scripts/local-mariadb start '" + dir + "' " + std::to_string(port) + " >/dev/null";
+    const std::string start = SourceDir() + "/scripts/local-mariadb start '" + dir + "' " +
+                              std::to_string(port) + " >/dev/null";
     const std::string stop = SourceDir() + "/scripts/local-mariadb stop '" + dir + "' >/dev/null";
     const std::string client = "mariadb --no-defaults -uroot --socket='" + dir + "/mysqld.sock' ";
     // The shop's database is made first, so that the program finds it whole when it connects.
     Shell(stop);
     ASSERT_EQ(Shell(start), 0);
-    ASSERT_EQ(Shell(client + "-e 'DROP DATABASE IF EXISTS zentasupermarket; CREATE DATABASE zentasupermarket;' && " +
-                    client + "zentasupermarket < '" + SourceDir() + "/schema/zentasupermarket.sql' && " + client +
-                    "zentasupermarket -e \"INSERT INTO opcion (ID, IntegerValor) VALUES ('AutoBackupOpcion', 1);\""),
-              0);
+    ASSERT_EQ(
+        Shell(
+            client +
+            "-e 'DROP DATABASE IF EXISTS zentasupermarket; CREATE DATABASE zentasupermarket;' && " +
+            client + "zentasupermarket < '" + SourceDir() + "/schema/zentasupermarket.sql' && " +
+            client +
+            "zentasupermarket -e \"INSERT INTO opcion (ID, IntegerValor) VALUES "
+            "('AutoBackupOpcion', 1);\""),
+        0);
     Shell(stop);
     Settings("127.0.0.1", port);
     Program program(AppPath(), env_);

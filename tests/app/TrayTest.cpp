@@ -55,7 +55,9 @@ struct RecordingSink : MessageSink {
 };
 
 int cancelled = 0;
-int CountCancel() { return ++cancelled; }
+int CountCancel() {
+    return ++cancelled;
+}
 std::vector<std::string> opened;
 bool RecordOpen(const std::string& t) {
     opened.push_back(t);
@@ -65,7 +67,7 @@ bool RecordOpen(const std::string& t) {
 } // namespace
 
 class Tray : public DbTest {
-protected:
+  protected:
     void SetUp() override {
         App();
         DbTest::SetUp();
@@ -97,19 +99,22 @@ TEST_F(Tray, TheMenuHasItsEightLinesAndTheStructureCheckOnlyOnTheDatabaseCompute
     std::vector<std::string> lines;
     for (QAction* a : form.Menu().actions())
         lines.push_back(a->isSeparator() ? "-" : a->text().toStdString());
-    EXPECT_EQ(lines, (std::vector<std::string>{"清除打印队列中所有未打印的文档", "-", "本日录像", "实时录像", "-",
-                                               "数据库版本信息", "数据库格式检查", "登录电脑显示"}));
+    EXPECT_EQ(lines, (std::vector<std::string>{"清除打印队列中所有未打印的文档", "-", "本日录像",
+                                               "实时录像", "-", "数据库版本信息", "数据库格式检查",
+                                               "登录电脑显示"}));
     EXPECT_FALSE(form.MenuItem("数据库格式检查")->isEnabled());
     EXPECT_EQ(form.TrayIcon().toolTip().toStdString(), kProgramTitle);
     EXPECT_EQ(form.windowTitle().toStdString(), kProgramTitle);
     EXPECT_EQ(form.CloseButton().text().toStdString(), "关　闭");
     form.Load();
     EXPECT_TRUE(form.InTray());
-    EXPECT_EQ(form.TitleLabel().text().toStdString(), "泽川商贸管理专家--监控程序\r\nVer." + ProgramVersionText());
+    EXPECT_EQ(form.TitleLabel().text().toStdString(),
+              "泽川商贸管理专家--监控程序\r\nVer." + ProgramVersionText());
     EXPECT_TRUE(form.MenuItem("数据库格式检查")->isEnabled());
 
     // A workstation: the same server, seen as another computer.
-    WriteFile(AppPath() + "zentamarket.ini", "[MySQL]\r\nMySQLHost=127.0.0.2\r\nMySQLPort=" + std::to_string(DbPort()) + "\r\n");
+    WriteFile(AppPath() + "zentamarket.ini",
+              "[MySQL]\r\nMySQLHost=127.0.0.2\r\nMySQLPort=" + std::to_string(DbPort()) + "\r\n");
     ReleaseDataBase();
     ServerIsLocal = false;
     frmMain workstation;
@@ -169,7 +174,8 @@ TEST_F(Tray, LiveStreamNeedsTheRecorder) {
 TEST_F(Tray, StructureCheckAnswersWithTheSuitesMessages) {
     fs::create_directories(AppPath() + "Database");
     fs::copy_file(BinaryDir() + "/Database/MySQLSetup.dat", AppPath() + "Database/MySQLSetup.dat");
-    WriteFile(AppPath() + "MySQLCompare.ini", "[Etalon]\r\nHost=127.0.0.1\r\n[Target]\r\nHost=127.0.0.1\r\n");
+    WriteFile(AppPath() + "MySQLCompare.ini",
+              "[Etalon]\r\nHost=127.0.0.1\r\n[Target]\r\nHost=127.0.0.1\r\n");
     frmMain form;
     form.Load();
     Trigger(form, "数据库格式检查");
@@ -181,7 +187,8 @@ TEST_F(Tray, StructureCheckAnswersWithTheSuitesMessages) {
     std::vector<std::string> texts;
     for (auto& s : sink_->shown)
         texts.push_back(s.text);
-    EXPECT_EQ(texts, (std::vector<std::string>{"恭喜，恭喜，数据库版本相符！", "很抱歉，数据库版本不相符！",
+    EXPECT_EQ(texts, (std::vector<std::string>{"恭喜，恭喜，数据库版本相符！",
+                                               "很抱歉，数据库版本不相符！",
                                                "数据库连接失败，无法检测！"}));
 }
 
@@ -190,7 +197,8 @@ TEST_F(Tray, RunningComputersAreListedFromTheDatabase) {
     form.Load();
     Trigger(form, "登录电脑显示");
     Sql("INSERT INTO ordenadorejecutando VALUES ('1', 'ZentaMarket', '10.0.0.5', NOW()),"
-        "('2', 'ZentaMarketPriAdv', '10.0.0.5', NOW()), ('3', 'ZentaMarketMan', '10.0.0.6', NOW());");
+        "('2', 'ZentaMarketPriAdv', '10.0.0.5', NOW()), ('3', 'ZentaMarketMan', '10.0.0.6', "
+        "NOW());");
     Trigger(form, "登录电脑显示");
     WriteFile(AppPath() + "zentamarket.ini", "[MySQL]\r\nMySQLHost=127.0.0.1\r\nMySQLPort=1\r\n");
     ReleaseDataBase();
@@ -201,7 +209,8 @@ TEST_F(Tray, RunningComputersAreListedFromTheDatabase) {
                 sink_->shown[1].text == "正在运行的电脑：'10.0.0.6', '10.0.0.5'")
         << sink_->shown[1].text;
     EXPECT_EQ(sink_->shown[2].text, "数据库连接失败，无法处理！");
-    EXPECT_EQ(Sql("SELECT COUNT(*) FROM ordenadorejecutando;"), "3\n"); // the monitor registers nothing
+    EXPECT_EQ(Sql("SELECT COUNT(*) FROM ordenadorejecutando;"),
+              "3\n"); // the monitor registers nothing
 }
 
 TEST_F(Tray, ThePanelIsRefreshedOnlyWhenItComesOutOfTheTray) {
@@ -246,7 +255,8 @@ TEST_F(Tray, StatusTextLineByLine) {
     EXPECT_EQ(lines[0], "");
     EXPECT_EQ(lines[1], "数据库位置: 本地[" + DbDir() + "/data/]");
     EXPECT_EQ(lines[2], "数据库版本 Ver. 3.00");
-    EXPECT_EQ(lines[3], "MySQL版本 Ver. " + DataBase().MySQLVersion() + " [" + std::to_string(DbPort()) + "]");
+    EXPECT_EQ(lines[3], "MySQL版本 Ver. " + DataBase().MySQLVersion() + " [" +
+                            std::to_string(DbPort()) + "]");
     EXPECT_EQ(lines[4], "MyODBC版本 Ver. 3.1.15");
     EXPECT_EQ(lines[5], "InnoDB锁定超时: 50");
     EXPECT_EQ(lines[6], "");
@@ -254,9 +264,12 @@ TEST_F(Tray, StatusTextLineByLine) {
     EXPECT_EQ(lines[8], "MySQL ID: " + DataBase().ConnectionID());
 
     Sql("DELETE FROM opcion WHERE ID = 'Version';");
-    WriteFile(AppPath() + "zentamarket.ini", "[MySQL]\r\nMySQLHost=127.0.0.2\r\nMySQLPort=" + std::to_string(DbPort()) + "\r\n");
+    WriteFile(AppPath() + "zentamarket.ini",
+              "[MySQL]\r\nMySQLHost=127.0.0.2\r\nMySQLPort=" + std::to_string(DbPort()) + "\r\n");
     const std::string remote = RefreshStatusText();
-    EXPECT_NE(remote.find("\r\n数据库位置: 127.0.0.2[" + DbDir() + "/data/]\r\n数据库版本 Ver. \r\n"), std::string::npos);
+    EXPECT_NE(
+        remote.find("\r\n数据库位置: 127.0.0.2[" + DbDir() + "/data/]\r\n数据库版本 Ver. \r\n"),
+        std::string::npos);
 }
 
 TEST_F(Tray, RealMessageBoxesCarryTheTitleButtonsAndDefault) {
@@ -273,7 +286,8 @@ TEST_F(Tray, RealMessageBoxesCarryTheTitleButtonsAndDefault) {
         question = box->icon() == QMessageBox::Question;
         box->button(QMessageBox::No)->click();
     });
-    EXPECT_EQ(real.Show("确实要清除打印队列中所有未打印的文档？", MsgButtons::YesNo, MsgIcon::Question, MsgResult::No),
+    EXPECT_EQ(real.Show("确实要清除打印队列中所有未打印的文档？", MsgButtons::YesNo,
+                        MsgIcon::Question, MsgResult::No),
               MsgResult::No);
     EXPECT_EQ(title, kProgramTitle);
     EXPECT_EQ(text, "确实要清除打印队列中所有未打印的文档？");

@@ -13,13 +13,12 @@ namespace {
 
 size_t CountRequests(const HeadOfficeServer& s, const std::string& prefix) {
     auto r = s.Requests();
-    return static_cast<size_t>(std::count_if(r.begin(), r.end(), [&](const std::string& line) {
-        return line.rfind(prefix, 0) == 0;
-    }));
+    return static_cast<size_t>(std::count_if(
+        r.begin(), r.end(), [&](const std::string& line) { return line.rfind(prefix, 0) == 0; }));
 }
 
 class HeadOffice : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         primary_ = std::make_unique<HeadOfficeServer>();
         secondary_ = std::make_unique<HeadOfficeServer>();
@@ -78,9 +77,10 @@ TEST_F(HeadOffice, UpdateIPAnswersAndTheirMessages) {
     clsLianSuoDian c;
     c.UpdateServer("12", "7", "a&b #+c");
     const std::vector<std::pair<std::string, std::string>> table = {
-        {"1", "服务器数据库连接不上."}, {"2", "公司编号错误."}, {"3", "分店编号错误."},
-        {"4", "密码错误."}, {"5", "无法获得IP."}, {"9", "无法识别的故障."}, {"0", "无法识别的故障."},
-        {"", "网络故障或服务器离线..."}};
+        {"1", "服务器数据库连接不上."}, {"2", "公司编号错误."},
+        {"3", "分店编号错误."},         {"4", "密码错误."},
+        {"5", "无法获得IP."},           {"9", "无法识别的故障."},
+        {"0", "无法识别的故障."},       {"", "网络故障或服务器离线..."}};
     for (auto& [answer, message] : table) {
         primary_->Answer("/tools/updateip.php", answer);
         EXPECT_FALSE(c.UpdateIP()) << answer;
@@ -91,7 +91,8 @@ TEST_F(HeadOffice, UpdateIPAnswersAndTheirMessages) {
     EXPECT_TRUE(c.UpdateIP());
     EXPECT_EQ(c.IPLocal(), "203.0.113.9");
     EXPECT_EQ(c.UpdateIPError(), "");
-    EXPECT_EQ(primary_->Requests().back(), "/tools/updateip.php?compid=12&branchid=7&password=a%26b%20%23%2Bc");
+    EXPECT_EQ(primary_->Requests().back(),
+              "/tools/updateip.php?compid=12&branchid=7&password=a%26b%20%23%2Bc");
 }
 
 TEST_F(HeadOffice, PasswordPathChecksumAndArchiveRequests) {
@@ -112,8 +113,11 @@ TEST_F(HeadOffice, PasswordPathChecksumAndArchiveRequests) {
     primary_->Answer("/tools/sevenzipfile.php", "3");
     EXPECT_EQ(c.SevenZipFile("dir/f"), 3);
     EXPECT_EQ(primary_->Requests().back(), "/tools/sevenzipfile.php?compid=12&filename=dir%2Ff");
-    for (auto [answer, ok, message] : std::vector<std::tuple<std::string, bool, std::string>>{
-             {"0", true, ""}, {"3", false, "文件不存在."}, {"2", false, "公司编号错误."}, {"7", false, "无法识别的故障."}}) {
+    for (auto [answer, ok, message] :
+         std::vector<std::tuple<std::string, bool, std::string>>{{"0", true, ""},
+                                                                 {"3", false, "文件不存在."},
+                                                                 {"2", false, "公司编号错误."},
+                                                                 {"7", false, "无法识别的故障."}}) {
         primary_->Answer("/tools/loadgoodspic.php", answer);
         EXPECT_EQ(c.LoadGoodsPic("pic 1.jpg"), ok);
         EXPECT_EQ(c.UpdateIPError(), message);
@@ -134,9 +138,10 @@ TEST_F(HeadOffice, BasicDataDescriptionComesOncePerServerChoiceOverFtp) {
               "[File]\r\nMD5=0123456789abcdef0123456789abcdef\r\nSize=123456\r\n");
     const int ftpPort = 21066 + (getpid() % 500) + 1;
     setenv("ZENTA_HEADOFFICE_FTP_PORT", std::to_string(ftpPort).c_str(), 1);
-    PythonServer ftp("ftp_server.py",
-                     {std::to_string(ftpPort), ftpRoot.path(), "market_12", "s3cret", app.path() + "ftp-ready"},
-                     app.path() + "ftp-ready");
+    PythonServer ftp(
+        "ftp_server.py",
+        {std::to_string(ftpPort), ftpRoot.path(), "market_12", "s3cret", app.path() + "ftp-ready"},
+        app.path() + "ftp-ready");
     primary_->Answer("/tools/getfilemd5.php", std::string(32, 'f'));
     primary_->Answer("/tools/getpassword.php", "0:terc3s");
     clsLianSuoDian c;

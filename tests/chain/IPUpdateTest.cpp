@@ -1,7 +1,7 @@
+#include "IPUpdate.h"
 #include "CodePage.h"
 #include "DbFixture.h"
 #include "GlobalDatabase.h"
-#include "IPUpdate.h"
 #include "IniFile.h"
 #include "Settings.h"
 #include "TestServers.h"
@@ -12,7 +12,7 @@ using namespace zenta;
 using namespace zenta::test;
 
 class IPUpdate : public DbTest {
-protected:
+  protected:
     void SetUp() override {
         DbTest::SetUp();
         server_ = std::make_unique<HeadOfficeServer>();
@@ -21,9 +21,10 @@ protected:
         server_->Answer("/tools/getserverstatus.php", "0");
         server_->Answer("/tools/updateip.php", "0:198.51.100.23");
         Sql(std::string("INSERT INTO opcion (ID, IntegerValor, VarCharValor, EnDeCodeValor) VALUES "
-            "('CadenaFunciona', 1, NULL, NULL), ('SubTiendaIPFija', 0, NULL, NULL),"
-            "('CadenaID', NULL, ' 12 ', NULL), ('SubTiendaID', NULL, '7', NULL),"
-            "('SubTiendaPassword', NULL, NULL, ENCODE(' p&ss ', '") + kSubTiendaPasswordKey + "'));");
+                        "('CadenaFunciona', 1, NULL, NULL), ('SubTiendaIPFija', 0, NULL, NULL),"
+                        "('CadenaID', NULL, ' 12 ', NULL), ('SubTiendaID', NULL, '7', NULL),"
+                        "('SubTiendaPassword', NULL, NULL, ENCODE(' p&ss ', '") +
+            kSubTiendaPasswordKey + "'));");
         ConnectDataBase();
     }
     void TearDown() override {
@@ -38,14 +39,18 @@ protected:
 
 TEST_F(IPUpdate, ReportsTheBranchAndLogsEveryRun) {
     IPUpdateProc();
-    EXPECT_EQ(server_->Requests().back(), "/tools/updateip.php?compid=12&branchid=7&password=p%26ss");
+    EXPECT_EQ(server_->Requests().back(),
+              "/tools/updateip.php?compid=12&branchid=7&password=p%26ss");
     server_->Answer("/tools/updateip.php", "4");
     IPUpdateProc();
     const std::string log = Log();
     std::smatch m;
-    ASSERT_TRUE(std::regex_search(log, m, std::regex(
-        "\\[IPUpdate\\]\r\n(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d)=12:7  IP更新成功！本机 IP: 198\\.51\\.100\\.23\r\n"
-        "(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d( \\(2\\))?)=密码错误\\.\r\n$"))) << log;
+    ASSERT_TRUE(std::regex_search(
+        log, m,
+        std::regex("\\[IPUpdate\\]\r\n(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d)=12:7  "
+                   "IP更新成功！本机 IP: 198\\.51\\.100\\.23\r\n"
+                   "(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d( \\(2\\))?)=密码错误\\.\r\n$")))
+        << log;
 }
 
 TEST_F(IPUpdate, NothingIsSentForAFixedAddressANonChainShopOrARemoteDatabase) {

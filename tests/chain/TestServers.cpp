@@ -42,10 +42,11 @@ PythonServer::~PythonServer() {
 
 HeadOfficeServer::HeadOfficeServer() : dir_("headoffice") {
     Save();
-    server_ = std::make_unique<PythonServer>(
-        "headoffice_server.py",
-        std::vector<std::string>{dir_.path() + "port", dir_.path() + "answers.json", dir_.path() + "requests.log"},
-        dir_.path() + "port");
+    server_ = std::make_unique<PythonServer>("headoffice_server.py",
+                                             std::vector<std::string>{dir_.path() + "port",
+                                                                      dir_.path() + "answers.json",
+                                                                      dir_.path() + "requests.log"},
+                                             dir_.path() + "port");
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     port_ = std::stoi(ReadFile(dir_.path() + "port"));
 }

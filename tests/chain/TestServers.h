@@ -12,20 +12,20 @@ namespace zenta::test {
 
 // A helper server run by /usr/bin/python3 for the life of the object.
 class PythonServer {
-public:
+  public:
     PythonServer(const std::string& script, const std::vector<std::string>& args,
                  const std::string& readyFile);
     ~PythonServer();
     PythonServer(const PythonServer&) = delete;
     PythonServer& operator=(const PythonServer&) = delete;
 
-private:
+  private:
     pid_t pid_ = -1;
 };
 
 // The head office's web service with scripted answers.
 class HeadOfficeServer {
-public:
+  public:
     HeadOfficeServer();
     // "127.0.0.1:<port>"
     std::string Host() const { return "127.0.0.1:" + std::to_string(port_); }
@@ -35,7 +35,7 @@ public:
     void Delay(const std::string& path, double seconds);
     std::vector<std::string> Requests() const;
 
-private:
+  private:
     void Save();
     TempDir dir_;
     std::map<std::string, std::string> answers_;

@@ -14,7 +14,7 @@ TEST(Web, TextIsFetchedWithoutASchemeAndTrimmed) {
     EXPECT_EQ(GetURLText(server.Host() + "/tools/getserverstatus.php"), "0");
     EXPECT_EQ(GetURLText("http://" + server.Host() + "/tools/getserverstatus.php"), "0");
     EXPECT_EQ(GetURLText(server.Host() + "/tools/chinese.php"), "服务器"); // from the code page
-    EXPECT_EQ(GetURLText(server.Host() + "/tools/missing.php"), "");        // 404
+    EXPECT_EQ(GetURLText(server.Host() + "/tools/missing.php"), "");       // 404
     EXPECT_EQ(GetURLText("127.0.0.1:1/tools/getserverstatus.php"), "");    // nobody listening
 }
 

@@ -29,10 +29,11 @@ TEST_F(Connection, DriverIsChosenFromTheRecordedVersionAndTheVersionWrittenBack)
     const std::string version = db->MySQLVersion();
     ASSERT_EQ(version.rfind("10.11.", 0), 0u) << version;
     EXPECT_EQ(GetSetting("MySQL", "MySQLVersion", ""), "10.11");
-    EXPECT_EQ(db->ConnectionString(),
-              "Driver={MySQL ODBC Driver 3.51.17};Server=127.0.0.1;Port=" + std::to_string(DbPort()) +
-                  ";DataBase=zentasupermarket;UID=zentamarketback;PWD=lotusbay200311170844;"
-                  "Option=268453931");
+    EXPECT_EQ(
+        db->ConnectionString(),
+        "Driver={MySQL ODBC Driver 3.51.17};Server=127.0.0.1;Port=" + std::to_string(DbPort()) +
+            ";DataBase=zentasupermarket;UID=zentamarketback;PWD=lotusbay200311170844;"
+            "Option=268453931");
     EXPECT_FALSE(db->IsMySQL5());
 
     // The next start finds 10.11 recorded: "ultimate", and no re-apply.

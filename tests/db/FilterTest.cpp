@@ -53,9 +53,9 @@ TEST(RecordsetFilter, AndBindsTighterThanOrAndParenthesesWin) {
 }
 
 TEST(RecordsetFilter, UnreadableCriteriaAreRejectedNotCrashed) {
-    for (const char* bad : {"ID =", "ID 7", "Nombre = 'open", "(ID = 1", "ID = 1)", "Nope = 1",
-                            "ID = #notadate#", "Nombre LIKE 5", "[Nombre = 1", "ID = 1 AND",
-                            "ID == 1", "@", "ID = 1 OR OR ID = 2"}) {
+    for (const char* bad :
+         {"ID =", "ID 7", "Nombre = 'open", "(ID = 1", "ID = 1)", "Nope = 1", "ID = #notadate#",
+          "Nombre LIKE 5", "[Nombre = 1", "ID = 1 AND", "ID == 1", "@", "ID = 1 OR OR ID = 2"}) {
         RecordsetFilter f;
         std::string error;
         EXPECT_FALSE(f.Compile(bad, kCols, error)) << bad;

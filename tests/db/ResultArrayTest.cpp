@@ -9,7 +9,8 @@ using namespace zenta::test;
 class ResultArray : public DbTest {};
 
 TEST_F(ResultArray, RowsHaveNoHeaderAndKeepTheirTypes) {
-    Sql("INSERT INTO articulo (ArticuloID, NombreES, NombreCN, Precio, FechaCaducada, FechaAlta) VALUES "
+    Sql("INSERT INTO articulo (ArticuloID, NombreES, NombreCN, Precio, FechaCaducada, FechaAlta) "
+        "VALUES "
         "('A1', '  Leche  ', '牛奶', 12.50, '2025-01-31', '2024-03-15 08:09:10'),"
         "('A2', 'Pan', NULL, 0.10, NULL, NULL);");
     auto db = Connected();
@@ -44,7 +45,8 @@ TEST_F(ResultArray, RowsWhoseFirstColumnIsNullAreRemoved) {
     db->CreatDatasArray("SELECT MAX(IntegerValor) FROM opcion;");
     EXPECT_TRUE(db->ConnectionStatus());
     EXPECT_EQ(db->DatasArray()->Count(1), 0);
-    Sql("INSERT INTO opcion (ID, IntegerValor, VarCharValor) VALUES ('a', NULL, 'x'), ('b', 2, NULL),"
+    Sql("INSERT INTO opcion (ID, IntegerValor, VarCharValor) VALUES ('a', NULL, 'x'), ('b', 2, "
+        "NULL),"
         "('c', NULL, 'y'), ('d', 4, 'z');");
     db->CreatDatasArray("SELECT IntegerValor, VarCharValor FROM opcion ORDER BY ID;");
     auto a = db->DatasArray();
@@ -65,13 +67,15 @@ TEST_F(ResultArray, VariableBinaryIsDecodedInTheSuitesCodePageAndBlobsStayBytes)
     Sql("INSERT INTO opcion (ID, EnDeCodeValor, BlobValor) VALUES ('g', 0x" + hex + ", 0x" + hex +
         "), ('n', NULL, NULL), ('p', ENCODE('secret', 'qoltavgrocerylane4826'), NULL);");
     auto db = Connected();
-    db->CreatDatasArray("SELECT EnDeCodeValor, BlobValor FROM opcion WHERE ID IN ('g','n') ORDER BY ID;");
+    db->CreatDatasArray(
+        "SELECT EnDeCodeValor, BlobValor FROM opcion WHERE ID IN ('g','n') ORDER BY ID;");
     ASSERT_EQ(db->DatasArray()->Count(1), 2); // a null binary value is "" and not removed
     EXPECT_EQ(db->DatasArrayValue(0, 0).ToString(), "泽川超市");
     ASSERT_NE(db->DatasArrayValue(0, 1).get<Bytes>(), nullptr);
     EXPECT_EQ(db->DatasArrayValue(0, 1).get<Bytes>()->size(), gbk.size());
     EXPECT_EQ(db->DatasArrayValue(1, 0).ToString(), "");
-    db->CreatDatasArray("SELECT DEcode(EnDeCodeValor, 'qoltavgrocerylane4826') From opcion Where ID = 'p';");
+    db->CreatDatasArray(
+        "SELECT DEcode(EnDeCodeValor, 'qoltavgrocerylane4826') From opcion Where ID = 'p';");
     EXPECT_EQ(db->DatasArrayValue(0, 0, true).ToString(), "secret");
 }
 
@@ -101,8 +105,9 @@ TEST_F(ResultArray, FilterSelectsRowsAndABadFilterIsAFailedQuery) {
         "('A1', 'Leche', 1.5, '2024-01-01'), ('A2', 'Leche Entera', 3, '2024-02-01'),"
         "('A3', 'Pan', 0.5, '2024-03-01');");
     auto db = Connected();
-    db->CreatDatasArray("SELECT ArticuloID, NombreES, Precio, FechaAlta FROM articulo ORDER BY ArticuloID;",
-                        "NombreES LIKE 'leche*' AND (Precio > 2 OR FechaAlta < #2024-01-15#)");
+    db->CreatDatasArray(
+        "SELECT ArticuloID, NombreES, Precio, FechaAlta FROM articulo ORDER BY ArticuloID;",
+        "NombreES LIKE 'leche*' AND (Precio > 2 OR FechaAlta < #2024-01-15#)");
     ASSERT_TRUE(db->ConnectionStatus());
     ASSERT_EQ(db->DatasArray()->Count(1), 2);
     EXPECT_EQ(db->DatasArrayValue(0, 0).ToString(), "A1");

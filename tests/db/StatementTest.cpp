@@ -21,7 +21,10 @@ TEST_F(Statements, FailedStatementIsLoggedOnceUnderItsTimeAndStatusTellsTheOutco
     const std::string log = NoRunSqlLog();
     // Entries written after a connection stand in the section with an empty name.
     std::smatch m;
-    ASSERT_TRUE(std::regex_search(log, m, std::regex(R"(\[\]\r\n(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)=INSERT INTO no_such_table VALUES \(1\);\r\n)")))
+    ASSERT_TRUE(std::regex_search(
+        log, m,
+        std::regex(
+            R"(\[\]\r\n(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)=INSERT INTO no_such_table VALUES \(1\);\r\n)")))
         << log;
     EXPECT_EQ(IniFile::Read(clsDataBase::NoRunSQLLogPath(), "", m[1].str()),
               "INSERT INTO no_such_table VALUES (1);");
@@ -64,7 +67,9 @@ TEST_F(Statements, ScriptLinesAreGluedAsTheSuitesScriptsExpect) {
         "INSERT INTO s1 VALUES (3, 'glued'\r\n"
         ");\n"
         "INSERT INTO missing_table VALUES (1);\r\n"
-        "INSERT INTO s1 VALUES (4, '" + ToAnsi("中文") + "');\r\n"
+        "INSERT INTO s1 VALUES (4, '" +
+        ToAnsi("中文") +
+        "');\r\n"
         "INSERT INTO s1\rVALUES (5, 'x');";
     WriteFile(dir.path() + "s.sql", script);
     db->SQLExecuteFromFile(dir.path() + "s.sql");
@@ -82,7 +87,8 @@ TEST_F(Statements, ScriptLinesAreGluedAsTheSuitesScriptsExpect) {
 TEST_F(Statements, AFirstLineCommentStartsTheNextStatementAndAnEmptyScriptIsFine) {
     auto db = Connected();
     TempDir dir;
-    WriteFile(dir.path() + "c.sql", "-- header\r\nCREATE TABLE c1 (a int);\r\nCREATE TABLE c2 (a int);\r\n");
+    WriteFile(dir.path() + "c.sql",
+              "-- header\r\nCREATE TABLE c1 (a int);\r\nCREATE TABLE c2 (a int);\r\n");
     db->SQLExecuteFromFile(dir.path() + "c.sql");
     EXPECT_TRUE(db->ConnectionStatus());
     // "-- headerCREATE TABLE c1 (a int);" is all comment to the server: c1 is never made.

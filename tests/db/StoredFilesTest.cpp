@@ -36,7 +36,8 @@ TEST_F(StoredFiles, AnyFileMakesAByteExactRoundTripThroughABlobColumn) {
 
     // No file name: the column becomes null, and reading writes nothing.
     db->WriteFileToDB("articulodibujo", "Dibujo", "ArticuloID", id, "");
-    EXPECT_EQ(Sql("SELECT Dibujo IS NULL FROM articulodibujo WHERE ArticuloID = 'PIC\\'1\\\\';"), "1\n");
+    EXPECT_EQ(Sql("SELECT Dibujo IS NULL FROM articulodibujo WHERE ArticuloID = 'PIC\\'1\\\\';"),
+              "1\n");
     db->ReadFileFromDB("articulodibujo", "Dibujo", "ArticuloID", id, dir.path() + "none.bin");
     EXPECT_FALSE(std::filesystem::exists(dir.path() + "none.bin"));
     EXPECT_EQ(Sql("SELECT COUNT(*) FROM articulodibujo;"), "1\n");
@@ -65,7 +66,8 @@ TEST_F(StoredFiles, ReportTemplatesAreStoredReplacedAndWrittenOut) {
 TEST_F(StoredFiles, PrintLogosAreExportedAndStampedWithTheServersTime) {
     std::filesystem::create_directories(AppPath() + "FTP/Other");
     WriteFile(AppPath() + "FTP/Other/TicketLogo.jpg", "stale");
-    Sql("INSERT INTO opcion (ID, VarCharValor, BlobValor) VALUES ('InformeLogo', 'old', 0xFFD8FFE0), "
+    Sql("INSERT INTO opcion (ID, VarCharValor, BlobValor) VALUES ('InformeLogo', 'old', "
+        "0xFFD8FFE0), "
         "('TicketLogo', 'old', NULL);");
     auto db = Connected();
     db->UpdatePrintLogo();
@@ -73,12 +75,14 @@ TEST_F(StoredFiles, PrintLogosAreExportedAndStampedWithTheServersTime) {
     EXPECT_FALSE(std::filesystem::exists(AppPath() + "FTP/Other/TicketLogo.jpg"));
     EXPECT_EQ(Sql("SELECT ID, VarCharValor = '' FROM opcion WHERE ID LIKE '%Logo' ORDER BY ID;"),
               "InformeLogo\t0\nTicketLogo\t1\n");
-    EXPECT_EQ(Sql("SELECT ABS(TIMESTAMPDIFF(SECOND, VarCharValor, NOW())) < 60 FROM opcion WHERE ID = 'InformeLogo';"),
+    EXPECT_EQ(Sql("SELECT ABS(TIMESTAMPDIFF(SECOND, VarCharValor, NOW())) < 60 FROM opcion WHERE "
+                  "ID = 'InformeLogo';"),
               "1\n");
 }
 
 TEST_F(StoredFiles, ArticleIsWrittenAsAnIniFile) {
-    Sql("INSERT INTO articulo (ArticuloID, NombreES, NombreCN, Precio, PrecioCosto, PrecioMayor) VALUES "
+    Sql("INSERT INTO articulo (ArticuloID, NombreES, NombreCN, Precio, PrecioCosto, PrecioMayor) "
+        "VALUES "
         "('A''1', 'Leche', '牛奶', 12.5, 7, NULL);");
     auto db = Connected();
     TempDir dir;

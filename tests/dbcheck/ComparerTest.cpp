@@ -11,14 +11,15 @@ using namespace zenta::test;
 namespace fs = std::filesystem;
 
 class Comparer : public DbCheckTest {
-protected:
+  protected:
     void SetUp() override {
         DbCheckTest::SetUp();
         InstallBasicDataBase(DataBase(), false);
         const std::string port = std::to_string(DbPort());
         IniFile::Write(AppPath() + "MySQLCompare.ini", "Etalon", "Port", port);
         IniFile::Write(AppPath() + "MySQLCompare.ini", "Target", "Port", port);
-        Sql("INSERT INTO stockcambio (AlmacenID, ArticuloID, Cantidad) VALUES (1, 'A', 1), (1, 'B', 2);"
+        Sql("INSERT INTO stockcambio (AlmacenID, ArticuloID, Cantidad) VALUES (1, 'A', 1), (1, "
+            "'B', 2);"
             "INSERT INTO stock VALUES (1, 'A', 5);");
     }
     // The statements of the difference script (comments left out).
@@ -52,7 +53,8 @@ TEST_F(Comparer, EveryKindOfDifferenceIsRepairedAndTheRepairConverges) {
         "ALTER TABLE stockcambio MODIFY ID bigint(20) NOT NULL;",
         "ALTER TABLE stockcambio MODIFY ID bigint(20) NOT NULL, DROP PRIMARY KEY;",
         "ALTER TABLE ticket DROP INDEX Fecha;",
-        "ALTER TABLE stockcambio DROP INDEX AlmacenArticulo, ADD INDEX AlmacenArticulo (ArticuloID);",
+        "ALTER TABLE stockcambio DROP INDEX AlmacenArticulo, ADD INDEX AlmacenArticulo "
+        "(ArticuloID);",
         "DROP TABLE ventadiariototal;",
         "ALTER TABLE proveedor ENGINE=MyISAM;",
         "ALTER TABLE cliente DEFAULT CHARSET=latin1;",
@@ -62,7 +64,8 @@ TEST_F(Comparer, EveryKindOfDifferenceIsRepairedAndTheRepairConverges) {
     };
     for (const auto& m : mutations) {
         ResetDatabase();
-        Sql("INSERT INTO stockcambio (AlmacenID, ArticuloID, Cantidad) VALUES (1, 'A', 1), (1, 'B', 2);");
+        Sql("INSERT INTO stockcambio (AlmacenID, ArticuloID, Cantidad) VALUES (1, 'A', 1), (1, "
+            "'B', 2);");
         Sql(m);
         const auto first = Statements();
         EXPECT_FALSE(first.empty()) << m;
@@ -96,8 +99,10 @@ TEST_F(Comparer, TheStructureCheckAnswersAndCleansUp) {
     WriteFile(AppPath() + "MySQLCompare.sql", "left from an earlier check");
     EXPECT_TRUE(CompareDBStructure());
     EXPECT_FALSE(fs::exists(AppPath() + "LibMySQLRepair.log"));
-    EXPECT_EQ(IniFile::Read(AppPath() + "MySQLCompare.ini", "Etalon", "Port"), std::to_string(DbPort()));
-    EXPECT_EQ(IniFile::Read(AppPath() + "MySQLCompare.ini", "Target", "Port"), std::to_string(DbPort()));
+    EXPECT_EQ(IniFile::Read(AppPath() + "MySQLCompare.ini", "Etalon", "Port"),
+              std::to_string(DbPort()));
+    EXPECT_EQ(IniFile::Read(AppPath() + "MySQLCompare.ini", "Target", "Port"),
+              std::to_string(DbPort()));
     Sql("ALTER TABLE ticket DROP INDEX Fecha;");
     EXPECT_FALSE(CompareDBStructure());
     EXPECT_NE(ReadFile(AppPath() + "MySQLCompare.sql").find("ADD KEY `Fecha`"), std::string::npos);
@@ -107,8 +112,9 @@ TEST_F(Comparer, TheStructureCheckAnswersAndCleansUp) {
 TEST_F(Comparer, AComparisonThatCannotRunIsNoMatch) {
     IniFile::Write(AppPath() + "MySQLCompare.ini", "Target", "Password", "wrong");
     EXPECT_FALSE(CompareDBStructure());
-    EXPECT_NE(ReadFile(AppPath() + "Log/ZentaMarketMonitor.log").find("could not run: cannot connect"),
-              std::string::npos);
+    EXPECT_NE(
+        ReadFile(AppPath() + "Log/ZentaMarketMonitor.log").find("could not run: cannot connect"),
+        std::string::npos);
     // No port in the settings: 3306 is written for both, where nothing answers here.
     WriteFile(AppPath() + "zentamarket.ini", "[MySQL]\r\nMySQLHost=127.0.0.1\r\n");
     EXPECT_FALSE(CompareDBStructure());

@@ -10,7 +10,7 @@ namespace zenta::test {
 
 // A program folder with Database/MySQLSetup.dat and MySQLCompare.ini, connected.
 class DbCheckTest : public DbTest {
-protected:
+  protected:
     void SetUp() override {
         DbTest::SetUp();
         Sql("DROP DATABASE IF EXISTS zentasupermarketbasic;", "mysql");
@@ -21,7 +21,8 @@ protected:
     static void Prepare(const std::string& app) {
         std::filesystem::create_directories(app + "Database");
         std::filesystem::create_directories(app + "Log");
-        std::filesystem::copy_file(BinaryDir() + "/Database/MySQLSetup.dat", app + "Database/MySQLSetup.dat",
+        std::filesystem::copy_file(BinaryDir() + "/Database/MySQLSetup.dat",
+                                   app + "Database/MySQLSetup.dat",
                                    std::filesystem::copy_options::overwrite_existing);
         WriteFile(app + "MySQLCompare.ini",
                   "[Etalon]\r\nHost=127.0.0.1\r\nDatabase=zentasupermarketbasic\r\n"

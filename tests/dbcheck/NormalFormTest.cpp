@@ -22,11 +22,14 @@ TEST(ComparerNormalForms, HowServersPrintADefinitionDoesNotCount) {
 }
 
 TEST(ComparerNormalForms, ExtrasAreListedNeverDropped) {
-    Table ref{"t", "InnoDB", "utf8mb4_general_ci", {{"ID", "int(11)", false, std::nullopt, "", "", ""}}, {}, ""};
+    Table ref{
+        "t", "InnoDB", "utf8mb4_general_ci", {{"ID", "int(11)", false, std::nullopt, "", "", ""}},
+        {},  ""};
     Table tgt = ref;
     tgt.columns.push_back({"Extra", "int(11)", true, std::nullopt, "", "", ""});
     tgt.indexes["ix"] = Index{"ix", false, "BTREE", {"Extra"}};
-    Structure reference{{"t", ref}}, target{{"t", tgt}, {"other", Table{"other", "InnoDB", "", {}, {}, ""}}};
+    Structure reference{{"t", ref}},
+        target{{"t", tgt}, {"other", Table{"other", "InnoDB", "", {}, {}, ""}}};
     const auto d = Compare(reference, target);
     EXPECT_TRUE(d.statements.empty());
     ASSERT_EQ(d.comments.size(), 3u);

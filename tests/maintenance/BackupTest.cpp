@@ -21,11 +21,24 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::vector<std::string> kTables = {
-    "articulo", "articulodibujo", "articuloeliminado", "cliente", "gananciadiariototal",
-    "informeespecial", "opcion", "ordenadorejecutando", "proveedor", "stock", "stockcambio",
-    "stockextra", "stockextracambio", "ticket", "ticketarticulo", "ticketcobro",
-    "ticketdiariototal", "ventadiariototal"};
+const std::vector<std::string> kTables = {"articulo",
+                                          "articulodibujo",
+                                          "articuloeliminado",
+                                          "cliente",
+                                          "gananciadiariototal",
+                                          "informeespecial",
+                                          "opcion",
+                                          "ordenadorejecutando",
+                                          "proveedor",
+                                          "stock",
+                                          "stockcambio",
+                                          "stockextra",
+                                          "stockextracambio",
+                                          "ticket",
+                                          "ticketarticulo",
+                                          "ticketcobro",
+                                          "ticketdiariototal",
+                                          "ventadiariototal"};
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> out;
@@ -45,7 +58,7 @@ std::vector<std::string> Lines(const std::string& text) {
 } // namespace
 
 class Backup : public DbTest {
-protected:
+  protected:
     void SetUp() override {
         DbTest::SetUp();
         ConnectDataBase();
@@ -80,8 +93,9 @@ protected:
         for (const auto& t : kTables) {
             if (!fs::exists(from + t + ".dat"))
                 continue;
-            db.SQLExecute("LOAD DATA LOCAL INFILE '" + SQLEscape(from + t + ".dat") + "' INTO TABLE " + t +
-                          " CHARACTER SET binary FIELDS TERMINATED BY ','  LINES TERMINATED BY '\\r\\n';");
+            db.SQLExecute(
+                "LOAD DATA LOCAL INFILE '" + SQLEscape(from + t + ".dat") + "' INTO TABLE " + t +
+                " CHARACTER SET binary FIELDS TERMINATED BY ','  LINES TERMINATED BY '\\r\\n';");
             EXPECT_TRUE(db.ConnectionStatus()) << t << ": " << db.LastError().Text();
         }
     }
@@ -102,18 +116,25 @@ TEST_F(Backup, ARestoredArchiveEqualsTheDatabaseForAwkwardData) {
         blob += b;
     }
     blob += "0D0A5C2C0D0A')";
-    Sql("INSERT INTO articulo (ArticuloID, NombreES, NombreCN, Precio, FechaCaducada, Nota, FechaAlta) VALUES "
-        "('A,1', 'Leche, entera', '牛奶', 12.50, '2025-01-31', 'line1\\r\\nline2\\nline3\\r', '2024-03-15 08:09:10'),"
+    Sql("INSERT INTO articulo (ArticuloID, NombreES, NombreCN, Precio, FechaCaducada, Nota, "
+        "FechaAlta) VALUES "
+        "('A,1', 'Leche, entera', '牛奶', 12.50, '2025-01-31', 'line1\\r\\nline2\\nline3\\r', "
+        "'2024-03-15 08:09:10'),"
         "('A''2', 'O''Brien \\\\ back', '', 0, NULL, NULL, NULL),"
         "('A3', '\\\\N', 'NULL', -1.25, '2024-02-29', 'tab\\there, comma', '1999-12-31 23:59:59'),"
         "('A4', '泽川超市 😀', 'ñandú ü', 99999.99, NULL, '', '2000-01-01 00:00:00');"
-        "INSERT INTO articulodibujo VALUES ('A,1', " + blob + ", NOW()), ('A''2', '', NULL), ('A3', NULL, NULL);"
-        "INSERT INTO opcion (ID, IntegerValor, VarCharValor, EnDeCodeValor) VALUES ('Version', 312, 'x', "
+        "INSERT INTO articulodibujo VALUES ('A,1', " +
+        blob +
+        ", NOW()), ('A''2', '', NULL), ('A3', NULL, NULL);"
+        "INSERT INTO opcion (ID, IntegerValor, VarCharValor, EnDeCodeValor) VALUES ('Version', "
+        "312, 'x', "
         "ENCODE('pw', 'k')), ('GBK', NULL, NULL, 0xD4F3B4A8);"
         "INSERT INTO cliente (NombreES, Telefono) VALUES ('Ana', NULL), ('', '');"
         "INSERT INTO stock VALUES (1, 'A,1', -3.125);"
-        "INSERT INTO ticket (TicketNo, Fecha, Total) VALUES (2403150001, '2024-03-15 10:00:00', 12.5);"
-        "INSERT INTO ticketarticulo (TicketNo, ArticuloID, NombreCN, Cantidad) VALUES (2403150001, 'A,1', '牛奶', 1);");
+        "INSERT INTO ticket (TicketNo, Fecha, Total) VALUES (2403150001, '2024-03-15 10:00:00', "
+        "12.5);"
+        "INSERT INTO ticketarticulo (TicketNo, ArticuloID, NombreCN, Cantidad) VALUES (2403150001, "
+        "'A,1', '牛奶', 1);");
     const std::string before = Checksums("zentasupermarket");
     TempDir out;
     BackupAndExtract(out.path());
@@ -121,16 +142,19 @@ TEST_F(Backup, ARestoredArchiveEqualsTheDatabaseForAwkwardData) {
         EXPECT_TRUE(fs::exists(out.path() + t + ".dat")) << t;
     Restore(out.path(), "restoretest");
     EXPECT_EQ(Checksums("restoretest"), before);
-    EXPECT_EQ(Sql("SELECT HEX(Dibujo) FROM restoretest.articulodibujo WHERE ArticuloID = 'A,1';"),
-              Sql("SELECT HEX(Dibujo) FROM zentasupermarket.articulodibujo WHERE ArticuloID = 'A,1';"));
-    EXPECT_EQ(Sql("SELECT NombreES IS NULL, NombreES FROM restoretest.articulo WHERE ArticuloID = 'A3';"),
-              "0\t\\\\N\n");
+    EXPECT_EQ(
+        Sql("SELECT HEX(Dibujo) FROM restoretest.articulodibujo WHERE ArticuloID = 'A,1';"),
+        Sql("SELECT HEX(Dibujo) FROM zentasupermarket.articulodibujo WHERE ArticuloID = 'A,1';"));
+    EXPECT_EQ(
+        Sql("SELECT NombreES IS NULL, NombreES FROM restoretest.articulo WHERE ArticuloID = 'A3';"),
+        "0\t\\\\N\n");
     Sql("DROP DATABASE restoretest;", "mysql");
 }
 
 TEST_F(Backup, ManifestStructuresAndSettingsFollowTheArchiveFormat) {
     Sql("INSERT INTO opcion (ID, IntegerValor) VALUES ('Version', 235);");
-    WriteFile(AppPath() + "zentamarket.ini", ReadFile(AppPath() + "zentamarket.ini") + ToAnsi("[分店]\r\n名称=泽川\r\n"));
+    WriteFile(AppPath() + "zentamarket.ini",
+              ReadFile(AppPath() + "zentamarket.ini") + ToAnsi("[分店]\r\n名称=泽川\r\n"));
     fs::create_directories(AppPath() + "Temp/Backup");
     WriteFile(AppPath() + "Temp/Backup/stale.dat", "left from an earlier backup");
     TempDir out;
@@ -152,15 +176,18 @@ TEST_F(Backup, ManifestStructuresAndSettingsFollowTheArchiveFormat) {
     EXPECT_EQ(lines[7], "");
     EXPECT_EQ(lines[8], "[Backup]");
     EXPECT_EQ(lines[9], "Dump=0");
-    EXPECT_TRUE(std::regex_match(lines[10], std::regex(R"(DateTime=\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)")));
+    EXPECT_TRUE(
+        std::regex_match(lines[10], std::regex(R"(DateTime=\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)")));
 
     const std::string stru = ReadFile(out.path() + "STRU.SQL");
     EXPECT_EQ(stru.find('`'), std::string::npos);
     EXPECT_EQ(stru.find("\r\n\r\n\r\n"), std::string::npos);
     for (size_t p = stru.find('\n'); p != std::string::npos; p = stru.find('\n', p + 1))
         ASSERT_EQ(stru[p - 1], '\r');
-    EXPECT_NE(stru.find("CREATE TABLE articulodibujo (\r\n  ArticuloID varchar(30) NOT NULL,"), std::string::npos);
-    EXPECT_NE(stru.find("DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_general_ci;\r\n\r\nCREATE TABLE"), std::string::npos);
+    EXPECT_NE(stru.find("CREATE TABLE articulodibujo (\r\n  ArticuloID varchar(30) NOT NULL,"),
+              std::string::npos);
+    EXPECT_NE(stru.find("DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_general_ci;\r\n\r\nCREATE TABLE"),
+              std::string::npos);
     EXPECT_EQ(std::count(stru.begin(), stru.end(), ';'), 18);
     // No reference database yet: its structure file is there and empty.
     EXPECT_EQ(ReadFile(out.path() + "STRUBASIC.SQL"), "");
@@ -178,7 +205,8 @@ TEST_F(Backup, WithoutAVersionRowOrPicturesTheArchiveSaysSo) {
     EXPECT_EQ(lines[5].rfind("CPUID=", 0), 0u);
     EXPECT_FALSE(fs::exists(out.path() + "articulodibujo.dat"));
     EXPECT_TRUE(fs::exists(out.path() + "articulo.dat"));
-    EXPECT_NE(ReadFile(out.path() + "STRU.SQL").find("CREATE TABLE articulodibujo"), std::string::npos);
+    EXPECT_NE(ReadFile(out.path() + "STRU.SQL").find("CREATE TABLE articulodibujo"),
+              std::string::npos);
     EXPECT_EQ(ReadFile(out.path() + "STRUBASIC.SQL"),
               "CREATE TABLE opcion (\r\n  ID varchar(50) NOT NULL,\r\n  PRIMARY KEY (ID)\r\n) "
               "ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_general_ci;\r\n\r\n");
@@ -197,9 +225,11 @@ TEST_F(Backup, ExportsShareOneSnapshotWhileTicketsAreSold) {
         other.Connect("127.0.0.1", DbPort(), "", kBackOfficeUser, kBackOfficePassword);
         for (long n = 100000; !stop; ++n) {
             other.StartTrans();
-            other.SQLExecute("INSERT INTO ticket (TicketNo, Fecha) VALUES (" + std::to_string(n) + ", NOW());");
-            other.SQLExecute("INSERT INTO ticketarticulo (TicketNo, ArticuloID) VALUES (" + std::to_string(n) +
-                             ", 'X'), (" + std::to_string(n) + ", 'Y'), (" + std::to_string(n) + ", 'Z');");
+            other.SQLExecute("INSERT INTO ticket (TicketNo, Fecha) VALUES (" + std::to_string(n) +
+                             ", NOW());");
+            other.SQLExecute("INSERT INTO ticketarticulo (TicketNo, ArticuloID) VALUES (" +
+                             std::to_string(n) + ", 'X'), (" + std::to_string(n) + ", 'Y'), (" +
+                             std::to_string(n) + ", 'Z');");
             other.CommitTrans();
             ++sold;
         }
@@ -211,12 +241,14 @@ TEST_F(Backup, ExportsShareOneSnapshotWhileTicketsAreSold) {
     stop = true;
     cashier.join();
     Restore(out.path(), "snapshottest");
-    EXPECT_EQ(Sql("SELECT (SELECT COUNT(*) FROM snapshottest.ticketarticulo) - 3 * (SELECT COUNT(*) FROM "
-                  "snapshottest.ticket);"),
-              "0\n");
-    EXPECT_EQ(Sql("SELECT COUNT(*) FROM snapshottest.ticketarticulo a LEFT JOIN snapshottest.ticket t "
-                  "USING (TicketNo) WHERE t.TicketNo IS NULL;"),
-              "0\n");
+    EXPECT_EQ(
+        Sql("SELECT (SELECT COUNT(*) FROM snapshottest.ticketarticulo) - 3 * (SELECT COUNT(*) FROM "
+            "snapshottest.ticket);"),
+        "0\n");
+    EXPECT_EQ(
+        Sql("SELECT COUNT(*) FROM snapshottest.ticketarticulo a LEFT JOIN snapshottest.ticket t "
+            "USING (TicketNo) WHERE t.TicketNo IS NULL;"),
+        "0\n");
     Sql("DROP DATABASE snapshottest;", "mysql");
 }
 
@@ -260,24 +292,30 @@ TEST_F(Backup, AutoBackupRunsOncePerDayAndOnlyCountsAWrittenArchive) {
     unsetenv("ZENTA_7ZIP");
     AutoBackup();
     EXPECT_EQ(DirNames(AppPath() + "Backup/*.ZTB").size(), 1u);
-    EXPECT_EQ(Sql("SELECT IntegerValor = TO_DAYS(NOW()) FROM opcion WHERE ID = 'LastDateAutoBackup';"), "1\n");
+    EXPECT_EQ(
+        Sql("SELECT IntegerValor = TO_DAYS(NOW()) FROM opcion WHERE ID = 'LastDateAutoBackup';"),
+        "1\n");
     sleep(1);
     AutoBackup(); // already made today
     EXPECT_EQ(DirNames(AppPath() + "Backup/*.ZTB").size(), 1u);
     // A custom folder from the options.
     TempDir custom;
-    Sql("REPLACE INTO opcion (ID, VarCharValor) VALUES ('BackupRestoreDir', '" + SQLEscape(custom.path()) +
+    Sql("REPLACE INTO opcion (ID, VarCharValor) VALUES ('BackupRestoreDir', '" +
+        SQLEscape(custom.path()) +
         "'); UPDATE opcion SET IntegerValor = TO_DAYS(NOW()) - 1 WHERE ID = 'LastDateAutoBackup';");
     AutoBackup();
     EXPECT_EQ(DirNames(custom.path() + "*.ZTB").size(), 1u);
 }
 
 TEST_F(Backup, WeeklyModeWithoutAnEarlierBackupNeverStarts) {
-    Sql("INSERT INTO opcion (ID, IntegerValor) VALUES ('AutoBackupOpcion', 2), ('AutoBackupCadaSemana', 1),"
-        "('AutoBackupSemanaDia', " + std::to_string(DateTime::Today().WeekdayMondayZero()) + ");");
+    Sql("INSERT INTO opcion (ID, IntegerValor) VALUES ('AutoBackupOpcion', 2), "
+        "('AutoBackupCadaSemana', 1),"
+        "('AutoBackupSemanaDia', " +
+        std::to_string(DateTime::Today().WeekdayMondayZero()) + ");");
     AutoBackup();
     EXPECT_TRUE(DirNames(AppPath() + "Backup/*.ZTB").empty());
-    Sql("REPLACE INTO opcion (ID, IntegerValor) VALUES ('LastDateAutoBackup', TO_DAYS(NOW()) - 7);");
+    Sql("REPLACE INTO opcion (ID, IntegerValor) VALUES ('LastDateAutoBackup', TO_DAYS(NOW()) - "
+        "7);");
     AutoBackup();
     EXPECT_EQ(DirNames(AppPath() + "Backup/*.ZTB").size(), 1u);
 }
@@ -289,8 +327,9 @@ TEST_F(Backup, RotationKeepsTheNewestArchivesAndNothingElseIsTouched) {
         std::snprintf(name, sizeof name, "ZentaMarket202401%02d120000.ZTB", i);
         WriteFile(folder + name, "x");
     }
-    for (const char* lookalike : {"OtherMarket20240101120000.ZTB", "ZentaMarket20240101120000.ZIP",
-                                  ".ZentaMarket20240101120000.ZTB", "ZentaMarket20240101120000.ZTB.txt"})
+    for (const char* lookalike :
+         {"OtherMarket20240101120000.ZTB", "ZentaMarket20240101120000.ZIP",
+          ".ZentaMarket20240101120000.ZTB", "ZentaMarket20240101120000.ZTB.txt"})
         WriteFile(folder + lookalike, "keep");
     Sql("INSERT INTO opcion (ID, IntegerValor) VALUES ('MaxBackupFile', 20);");
     RotateBackupFiles();
@@ -298,8 +337,9 @@ TEST_F(Backup, RotationKeepsTheNewestArchivesAndNothingElseIsTouched) {
     ASSERT_EQ(left.size(), 20u);
     EXPECT_EQ(left.front(), "ZentaMarket20240106120000.ZTB");
     EXPECT_EQ(fs::directory_iterator(folder) == fs::directory_iterator(), false);
-    for (const char* lookalike : {"OtherMarket20240101120000.ZTB", "ZentaMarket20240101120000.ZIP",
-                                  ".ZentaMarket20240101120000.ZTB", "ZentaMarket20240101120000.ZTB.txt"})
+    for (const char* lookalike :
+         {"OtherMarket20240101120000.ZTB", "ZentaMarket20240101120000.ZIP",
+          ".ZentaMarket20240101120000.ZTB", "ZentaMarket20240101120000.ZTB.txt"})
         EXPECT_TRUE(fs::exists(folder + lookalike)) << lookalike;
 
     // Drives: every drive with the label is pruned to its own maximum.
@@ -307,12 +347,15 @@ TEST_F(Backup, RotationKeepsTheNewestArchivesAndNothingElseIsTouched) {
     for (auto* d : {&a, &b}) {
         fs::create_directories(d->path() + "ZentaBackup");
         for (int i = 1; i <= 4; ++i)
-            WriteFile(d->path() + "ZentaBackup/ZentaMarket2024020" + std::to_string(i) + "120000.ZTB", "x");
+            WriteFile(d->path() + "ZentaBackup/ZentaMarket2024020" + std::to_string(i) +
+                          "120000.ZTB",
+                      "x");
     }
     SetVolumeSource([&] {
         return std::vector<MountedVolume>{{"USB", a.path()}, {" usb", b.path()}};
     });
-    Sql("REPLACE INTO opcion (ID, IntegerValor, VarCharValor) VALUES ('MaxMobilBackupFile', 1, NULL),"
+    Sql("REPLACE INTO opcion (ID, IntegerValor, VarCharValor) VALUES ('MaxMobilBackupFile', 1, "
+        "NULL),"
         "('MobilBackupRestoreVolumeName', NULL, 'USB'), ('MaxBackupFile', 0, NULL);");
     RotateBackupFiles();
     EXPECT_TRUE(DirNames(folder + "ZentaMarket??????????????.ZTB").empty());

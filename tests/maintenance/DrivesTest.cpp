@@ -23,8 +23,10 @@ TEST(Drives, MountInfoAndLabelEscapesAreRead) {
 
 TEST(Drives, LabelsMatchTrimmedAndWithoutCase) {
     SetVolumeSource([] {
-        return std::vector<MountedVolume>{{" zentabak ", "/media/a"}, {"ZENTABAK", "/media/b"},
-                                          {"OTHER", "/media/c"}, {"ZENTABAK2", "/media/d"}};
+        return std::vector<MountedVolume>{{" zentabak ", "/media/a"},
+                                          {"ZENTABAK", "/media/b"},
+                                          {"OTHER", "/media/c"},
+                                          {"ZENTABAK2", "/media/d"}};
     });
     EXPECT_EQ(DrivesWithLabel("ZentaBak  "), (std::vector<std::string>{"/media/a", "/media/b"}));
     EXPECT_TRUE(DrivesWithLabel("nothing").empty());
@@ -35,10 +37,12 @@ TEST(Drives, ARealLabelledFileSystemIsFound) {
     TempDir dir;
     const std::string image = dir.path() + "usb.img", mount = dir.path() + "mnt";
     std::filesystem::create_directory(mount);
-    if (::geteuid() != 0 || Shell("truncate -s 8M '" + image + "' && mkfs.ext2 -q -L 'ZENTA BAK' '" +
-                                  image + "' 2>/dev/null") != 0 ||
+    if (::geteuid() != 0 ||
+        Shell("truncate -s 8M '" + image + "' && mkfs.ext2 -q -L 'ZENTA BAK' '" + image +
+              "' 2>/dev/null") != 0 ||
         Shell("mount -o loop '" + image + "' '" + mount + "' 2>/dev/null") != 0)
-        GTEST_SKIP() << "this machine cannot loop-mount a file system (needs root and loop devices)";
+        GTEST_SKIP()
+            << "this machine cannot loop-mount a file system (needs root and loop devices)";
     bool found = false;
     for (const auto& v : MountedLabelledVolumes())
         if (v.label == "ZENTA BAK" && v.mountPoint + "/" == mount + "/")

@@ -5,19 +5,19 @@
 #include "RenovarDatos.h"
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <sstream>
-#include <chrono>
 #include <map>
 #include <random>
+#include <sstream>
 #include <thread>
 
 using namespace zenta;
 using namespace zenta::test;
 
 class Jobs : public DbTest {
-protected:
+  protected:
     void SetUp() override {
         DbTest::SetUp();
         ConnectDataBase();
@@ -26,27 +26,32 @@ protected:
 };
 
 TEST_F(Jobs, CleanMasterDataRemovesHalfFilledRecordsOnly) {
-    Sql("INSERT INTO articulo (ArticuloID, NombreES, CantidadPorUnidad, CantidadPorUnidad2, FechaCaducada) VALUES "
+    Sql("INSERT INTO articulo (ArticuloID, NombreES, CantidadPorUnidad, CantidadPorUnidad2, "
+        "FechaCaducada) VALUES "
         "('', 'sin id', 1, 1, NULL), ('A1', '', 1, 1, NULL), ('A2', NULL, 0, 0, '9999-12-31'),"
         "('A3', 'ok', 2, 0, '2025-01-01');"
         "INSERT INTO cliente (NombreES) VALUES (''), (NULL), ('Ana');"
         "INSERT INTO proveedor (NombreES) VALUES (''), ('Pro');");
     CleanMasterData();
     const std::string expected = "A2\tNULL\t1.000\t1.000\tNULL\nA3\tok\t2.000\t1.000\t2025-01-01\n";
-    EXPECT_EQ(Sql("SELECT ArticuloID, NombreES, CantidadPorUnidad, CantidadPorUnidad2, FechaCaducada "
-                  "FROM articulo ORDER BY ArticuloID;"),
-              expected);
-    EXPECT_EQ(Sql("SELECT IFNULL(NombreES, 'NULL') FROM cliente ORDER BY ClienteID;"), "NULL\nAna\n");
+    EXPECT_EQ(
+        Sql("SELECT ArticuloID, NombreES, CantidadPorUnidad, CantidadPorUnidad2, FechaCaducada "
+            "FROM articulo ORDER BY ArticuloID;"),
+        expected);
+    EXPECT_EQ(Sql("SELECT IFNULL(NombreES, 'NULL') FROM cliente ORDER BY ClienteID;"),
+              "NULL\nAna\n");
     EXPECT_EQ(Sql("SELECT NombreES FROM proveedor;"), "Pro\n");
     CleanMasterData();
-    EXPECT_EQ(Sql("SELECT ArticuloID, NombreES, CantidadPorUnidad, CantidadPorUnidad2, FechaCaducada "
-                  "FROM articulo ORDER BY ArticuloID;"),
-              expected);
+    EXPECT_EQ(
+        Sql("SELECT ArticuloID, NombreES, CantidadPorUnidad, CantidadPorUnidad2, FechaCaducada "
+            "FROM articulo ORDER BY ArticuloID;"),
+        expected);
 }
 
 TEST_F(Jobs, RenewalFoldsEveryMovementIntoTheStock) {
     Sql("INSERT INTO stock VALUES (1, 'A', 10), (1, 'Z', 4);"
-        "INSERT INTO stockcambio (AlmacenID, ArticuloID, Cantidad) VALUES (1, 'A', 5), (1, 'A', -2),"
+        "INSERT INTO stockcambio (AlmacenID, ArticuloID, Cantidad) VALUES (1, 'A', 5), (1, 'A', "
+        "-2),"
         "(2, 'A', 1.25), (2, 'A', 0.5), (1, 'Z', 3), (1, 'Z', -3), (1, 'O''Brien\\\\x', 7);"
         "INSERT INTO stockextra VALUES ('A', 1);"
         "INSERT INTO stockextracambio (ArticuloID, Cantidad) VALUES ('A', 2), ('B''q', -1.5);");
@@ -55,8 +60,9 @@ TEST_F(Jobs, RenewalFoldsEveryMovementIntoTheStock) {
               "1\tA\t13.000\n1\tO'Brien\\\\x\t7.000\n1\tZ\t4.000\n2\tA\t1.750\n");
     EXPECT_EQ(Sql("SELECT ArticuloID, Stock FROM stockextra ORDER BY ArticuloID;"),
               "A\t3.000\nB'q\t-1.500\n");
-    EXPECT_EQ(Sql("SELECT (SELECT COUNT(*) FROM stockcambio) + (SELECT COUNT(*) FROM stockextracambio);"),
-              "0\n");
+    EXPECT_EQ(
+        Sql("SELECT (SELECT COUNT(*) FROM stockcambio) + (SELECT COUNT(*) FROM stockextracambio);"),
+        "0\n");
     EXPECT_EQ(NoRunSqlLog(), "");
     // Nothing pending: only the deletions run.
     RenovarStock();
@@ -71,8 +77,9 @@ TEST_F(Jobs, WithStockKeepingOffTheMovementsAreDiscarded) {
     RenovarStock();
     EXPECT_EQ(Sql("SELECT Stock FROM stock;"), "10.000\n");
     EXPECT_EQ(Sql("SELECT COUNT(*) FROM stockextra;"), "0\n");
-    EXPECT_EQ(Sql("SELECT (SELECT COUNT(*) FROM stockcambio) + (SELECT COUNT(*) FROM stockextracambio);"),
-              "0\n");
+    EXPECT_EQ(
+        Sql("SELECT (SELECT COUNT(*) FROM stockcambio) + (SELECT COUNT(*) FROM stockextracambio);"),
+        "0\n");
 }
 
 TEST_F(Jobs, AFailedRenewalLeavesStockAndMovementsAsTheyWere) {
@@ -86,8 +93,10 @@ TEST_F(Jobs, AFailedRenewalLeavesStockAndMovementsAsTheyWere) {
               "A\t10.000\nZ\t99999999999.000\n");
     EXPECT_EQ(Sql("SELECT COUNT(*) FROM stockcambio;"), "3\n");
     EXPECT_EQ(Sql("SELECT COUNT(*) FROM stockextracambio;"), "1\n");
-    EXPECT_NE(NoRunSqlLog().find("UPDATE stock SET Stock = Stock + 5.000 WHERE AlmacenID = 1 AND ArticuloID = 'Z';"),
-              std::string::npos);
+    EXPECT_NE(
+        NoRunSqlLog().find(
+            "UPDATE stock SET Stock = Stock + 5.000 WHERE AlmacenID = 1 AND ArticuloID = 'Z';"),
+        std::string::npos);
     // Once the cause is gone, the same movements are applied exactly once.
     Sql("UPDATE stock SET Stock = 0 WHERE ArticuloID = 'Z';");
     RenovarStock();
@@ -154,27 +163,40 @@ TEST_F(Jobs, NoMovementIsLostOrCountedTwiceWhileCashiersKeepSelling) {
 }
 
 class TicketPurge : public Jobs {
-protected:
+  protected:
     // Rows dated on the cut-off day and on the day after, in every table the purge touches.
     void Fill(const DateTime& cutOff) {
         const DateTime next = cutOff.AddDays(1);
         const std::string nBound = std::to_string(TicketNumberBound(cutOff));
         const std::string nNext = std::to_string(TicketNumberBound(next) - 9999 + 1);
         const std::string c = cutOff.DateText(), d = next.DateText();
-        Sql("INSERT INTO ticket (TicketNo, Fecha) VALUES (" + nBound + ", '" + c + " 23:59:59'), (" +
-            nNext + ", '" + d + " 00:00:01');"
-            "INSERT INTO ticketarticulo (TicketNo, ArticuloID) VALUES (" + nBound + ", 'A'), (" + nNext + ", 'A');"
-            "INSERT INTO ticketcobro (TicketNo, Fecha) VALUES (1, '" + c + " 23:59:59'), (2, '" + d + " 00:00:00');"
-            "INSERT INTO articuloeliminado (Fecha) VALUES ('" + c + " 12:00:00'), ('" + d + " 12:00:00');"
-            "INSERT INTO ticketdiariototal (Fecha) VALUES ('" + c + "'), ('" + d + "');"
-            "INSERT INTO ventadiariototal (Fecha, ArticuloID) VALUES ('" + c + "', 'A'), ('" + d + "', 'A');"
-            "INSERT INTO gananciadiariototal (Fecha) VALUES ('" + c + "'), ('" + d + "');");
+        Sql("INSERT INTO ticket (TicketNo, Fecha) VALUES (" + nBound + ", '" + c +
+            " 23:59:59'), (" + nNext + ", '" + d +
+            " 00:00:01');"
+            "INSERT INTO ticketarticulo (TicketNo, ArticuloID) VALUES (" +
+            nBound + ", 'A'), (" + nNext +
+            ", 'A');"
+            "INSERT INTO ticketcobro (TicketNo, Fecha) VALUES (1, '" +
+            c + " 23:59:59'), (2, '" + d +
+            " 00:00:00');"
+            "INSERT INTO articuloeliminado (Fecha) VALUES ('" +
+            c + " 12:00:00'), ('" + d +
+            " 12:00:00');"
+            "INSERT INTO ticketdiariototal (Fecha) VALUES ('" +
+            c + "'), ('" + d +
+            "');"
+            "INSERT INTO ventadiariototal (Fecha, ArticuloID) VALUES ('" +
+            c + "', 'A'), ('" + d +
+            "', 'A');"
+            "INSERT INTO gananciadiariototal (Fecha) VALUES ('" +
+            c + "'), ('" + d + "');");
     }
     std::string Counts() {
-        return Sql("SELECT (SELECT COUNT(*) FROM ticket), (SELECT COUNT(*) FROM ticketarticulo),"
-                   "(SELECT COUNT(*) FROM ticketcobro), (SELECT COUNT(*) FROM articuloeliminado),"
-                   "(SELECT COUNT(*) FROM ticketdiariototal), (SELECT COUNT(*) FROM ventadiariototal),"
-                   "(SELECT COUNT(*) FROM gananciadiariototal);");
+        return Sql(
+            "SELECT (SELECT COUNT(*) FROM ticket), (SELECT COUNT(*) FROM ticketarticulo),"
+            "(SELECT COUNT(*) FROM ticketcobro), (SELECT COUNT(*) FROM articuloeliminado),"
+            "(SELECT COUNT(*) FROM ticketdiariototal), (SELECT COUNT(*) FROM ventadiariototal),"
+            "(SELECT COUNT(*) FROM gananciadiariototal);");
     }
 };
 
@@ -182,11 +204,13 @@ TEST_F(TicketPurge, DeletesUpToTheCutOffDayAndNothingOfTheDayAfter) {
     const DateTime today = DateTime::Today();
     const DateTime cutOff = *TicketCutOffDay(1, today);
     Fill(cutOff);
-    Sql("REPLACE INTO opcion (ID, IntegerValor) VALUES ('AutoEliminarTicket', 1), ('AutoEliminarTicketPeriodo', 1);");
+    Sql("REPLACE INTO opcion (ID, IntegerValor) VALUES ('AutoEliminarTicket', 1), "
+        "('AutoEliminarTicketPeriodo', 1);");
     AutoDeleteTickets();
     EXPECT_EQ(Counts(), "1\t1\t1\t1\t1\t1\t1\n");
     EXPECT_EQ(Sql("SELECT DATE(Fecha) FROM ticket;"), cutOff.AddDays(1).DateText() + "\n");
-    EXPECT_EQ(Sql("SELECT IntegerValor = TO_DAYS(NOW()) FROM opcion WHERE ID = 'UltimaFechaAutoEliminarTicket';"),
+    EXPECT_EQ(Sql("SELECT IntegerValor = TO_DAYS(NOW()) FROM opcion WHERE ID = "
+                  "'UltimaFechaAutoEliminarTicket';"),
               "1\n");
     // The same server day again: nothing more happens.
     Fill(cutOff.AddDays(-3));
@@ -202,11 +226,14 @@ TEST_F(TicketPurge, SwitchedOffOrUnknownCodeDeletesNothing) {
     Sql("REPLACE INTO opcion (ID, IntegerValor) VALUES ('AutoEliminarTicket', 0);");
     AutoDeleteTickets();
     EXPECT_EQ(Counts(), "2\t2\t2\t2\t2\t2\t2\n");
-    EXPECT_EQ(Sql("SELECT COUNT(*) FROM opcion WHERE ID = 'UltimaFechaAutoEliminarTicket';"), "0\n");
-    Sql("REPLACE INTO opcion (ID, IntegerValor) VALUES ('AutoEliminarTicket', 1), ('AutoEliminarTicketPeriodo', 9);");
+    EXPECT_EQ(Sql("SELECT COUNT(*) FROM opcion WHERE ID = 'UltimaFechaAutoEliminarTicket';"),
+              "0\n");
+    Sql("REPLACE INTO opcion (ID, IntegerValor) VALUES ('AutoEliminarTicket', 1), "
+        "('AutoEliminarTicketPeriodo', 9);");
     AutoDeleteTickets();
     EXPECT_EQ(Counts(), "2\t2\t2\t2\t2\t2\t2\n");
-    EXPECT_EQ(Sql("SELECT IntegerValor = TO_DAYS(NOW()) FROM opcion WHERE ID = 'UltimaFechaAutoEliminarTicket';"),
+    EXPECT_EQ(Sql("SELECT IntegerValor = TO_DAYS(NOW()) FROM opcion WHERE ID = "
+                  "'UltimaFechaAutoEliminarTicket';"),
               "1\n");
 }
 

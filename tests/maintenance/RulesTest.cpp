@@ -6,7 +6,9 @@
 using namespace zenta;
 
 namespace {
-DateTime D(const char* text) { return *DateTime::Parse(text); }
+DateTime D(const char* text) {
+    return *DateTime::Parse(text);
+}
 } // namespace
 
 TEST(TicketPurgeRules, CutOffDaysOfTheRetentionCodes) {
@@ -30,7 +32,8 @@ TEST(TicketPurgeRules, TicketNumberBoundIsTheDayFollowedByNines) {
 }
 
 TEST(BackupRules, DailyWeeklyAndOff) {
-    const DateTime monday11 = D("2024-03-11"), monday18 = D("2024-03-18"), tuesday19 = D("2024-03-19");
+    const DateTime monday11 = D("2024-03-11"), monday18 = D("2024-03-18"),
+                   tuesday19 = D("2024-03-19");
     EXPECT_FALSE(IsBackupDue(0, 5, 1, 0, monday11));
     EXPECT_TRUE(IsBackupDue(1, 0, 1, 0, monday11));
     EXPECT_TRUE(IsBackupDue(3, 1, 1, 0, tuesday19)); // unknown codes behave as daily

@@ -27,9 +27,11 @@ TEST(SevenZipCommands, CompressLinesCharacterForCharacter) {
 
 TEST(SevenZipCommands, ExtractLinesAlwaysCarryThePasswordSwitch) {
     std::string archive = "/srv/S.dat", dest = "/tmp/T", pw;
-    EXPECT_EQ(SevenZipExtractCommand(archive, dest, pw, false), "x -y  -aoa  -p -o/tmp/T/ /srv/S.dat -hide");
+    EXPECT_EQ(SevenZipExtractCommand(archive, dest, pw, false),
+              "x -y  -aoa  -p -o/tmp/T/ /srv/S.dat -hide");
     std::string pw2 = "abc";
-    EXPECT_EQ(SevenZipExtractCommand(archive, dest, pw2, true), "x -y  -aos  -pabc -o/tmp/T/ /srv/S.dat -hide");
+    EXPECT_EQ(SevenZipExtractCommand(archive, dest, pw2, true),
+              "x -y  -aos  -pabc -o/tmp/T/ /srv/S.dat -hide");
 }
 
 TEST(SevenZipCommands, SplittingFollowsSevenZipQuoting) {

@@ -1,5 +1,5 @@
-#include "CodePage.h"
 #include "Common.h"
+#include "CodePage.h"
 #include "TestSupport.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
+#include "IniFile.h"
 #include "CodePage.h"
 #include "Globals.h"
-#include "IniFile.h"
 #include "Settings.h"
 #include "TestSupport.h"
 
@@ -28,7 +28,8 @@ TEST(IniRead, FirstDuplicateWinsAndKeysStayInTheirSection) {
 }
 
 TEST(IniRead, CommentsQuotesNulsAndMissingFinalLineBreak) {
-    const std::string text = std::string("[S]\n;k=comment\nq=\"quoted value\"\nn=a") + '\0' + "b\nlast=end";
+    const std::string text =
+        std::string("[S]\n;k=comment\nq=\"quoted value\"\nn=a") + '\0' + "b\nlast=end";
     EXPECT_EQ(IniFile::ReadFrom(text, "S", ";k"), "");
     EXPECT_EQ(IniFile::ReadFrom(text, "S", "q"), "quoted value");
     EXPECT_EQ(IniFile::ReadFrom(text, "S", "n"), "a b");
@@ -71,7 +72,8 @@ TEST(IniWrite, AddsMissingKeyAtTheEndOfItsSectionAndMissingSectionAtTheEnd) {
 }
 
 TEST(IniWrite, LineBreaksInAValueCannotBreakTheFile) {
-    std::string out = IniFile::WriteTo("", "Log", "2024-01-01 10:00:00", "INSERT INTO t\r\nVALUES (1);");
+    std::string out =
+        IniFile::WriteTo("", "Log", "2024-01-01 10:00:00", "INSERT INTO t\r\nVALUES (1);");
     EXPECT_EQ(IniFile::ReadFrom(out, "Log", "2024-01-01 10:00:00"), "INSERT INTO t  VALUES (1);");
     out = IniFile::WriteTo(out, "Log", "k2", "[Fake]\nx=1");
     EXPECT_EQ(IniFile::ReadFrom(out, "Fake", "x"), "");

@@ -2,9 +2,9 @@
 #include "Printers.h"
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
-#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -16,23 +16,27 @@ using namespace zenta::test;
 namespace fs = std::filesystem;
 
 TEST(PrintQueues, EveryJobOfEveryQueueIsCancelled) {
-    if (::geteuid() != 0 || Shell("command -v cupsd lpadmin lp lpstat cupsdisable >/dev/null 2>&1") != 0)
+    if (::geteuid() != 0 ||
+        Shell("command -v cupsd lpadmin lp lpstat cupsdisable >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "a private CUPS scheduler needs root and the cups packages";
     TempDir dir("cups");
     const std::string d = dir.path();
     for (auto sub : {"spool", "cache", "log", "state", "tmp"})
         fs::create_directories(d + sub);
     fs::permissions(d + "tmp", fs::perms::all);
-    WriteFile(d + "cupsd.conf", "Listen " + d + "cups.sock\nLogLevel warn\nDefaultAuthType None\n"
-                                "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
-                                "<Policy default>\n  <Limit All>\n    Order deny,allow\n    Allow all\n  </Limit>\n</Policy>\n");
-    WriteFile(d + "cups-files.conf", "ServerRoot " + d + "\nRequestRoot " + d + "spool\nCacheDir " + d +
-                                         "cache\nStateDir " + d + "state\nTempDir " + d + "tmp\nErrorLog " + d +
-                                         "log/error_log\nAccessLog " + d + "log/access_log\nFileDevice Yes\n");
+    WriteFile(d + "cupsd.conf", "Listen " + d +
+                                    "cups.sock\nLogLevel warn\nDefaultAuthType None\n"
+                                    "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
+                                    "<Policy default>\n  <Limit All>\n    Order deny,allow\n    "
+                                    "Allow all\n  </Limit>\n</Policy>\n");
+    WriteFile(d + "cups-files.conf", "ServerRoot " + d + "\nRequestRoot " + d + "spool\nCacheDir " +
+                                         d + "cache\nStateDir " + d + "state\nTempDir " + d +
+                                         "tmp\nErrorLog " + d + "log/error_log\nAccessLog " + d +
+                                         "log/access_log\nFileDevice Yes\n");
     pid_t cupsd = ::fork();
     if (cupsd == 0) {
-        ::execlp("cupsd", "cupsd", "-f", "-c", (d + "cupsd.conf").c_str(), "-s", (d + "cups-files.conf").c_str(),
-                 nullptr);
+        ::execlp("cupsd", "cupsd", "-f", "-c", (d + "cupsd.conf").c_str(), "-s",
+                 (d + "cups-files.conf").c_str(), nullptr);
         ::_exit(127);
     }
     for (int i = 0; i < 100 && !fs::exists(d + "cups.sock"); ++i)
@@ -41,8 +45,9 @@ TEST(PrintQueues, EveryJobOfEveryQueueIsCancelled) {
     const std::string env = "CUPS_SERVER='" + d + "cups.sock' ";
     // Two stopped queues holding jobs.
     for (auto q : {"kitchen", "counter"})
-        ASSERT_EQ(Shell(env + "lpadmin -p " + q + " -E -v file:///dev/null 2>/dev/null && " + env + "cupsdisable " +
-                        q + " && " + env + "lp -d " + q + " /etc/hostname >/dev/null && " + env + "lp -d " + q +
+        ASSERT_EQ(Shell(env + "lpadmin -p " + q + " -E -v file:///dev/null 2>/dev/null && " + env +
+                        "cupsdisable " + q + " && " + env + "lp -d " + q +
+                        " /etc/hostname >/dev/null && " + env + "lp -d " + q +
                         " /etc/hostname >/dev/null"),
                   0);
     WriteFile(d + "jobs", "");

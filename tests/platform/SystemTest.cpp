@@ -46,7 +46,8 @@ TEST(Identity, NamesResolveToIPv4AndFailuresToAllOnes) {
 }
 
 TEST(OsInformation, VersionAndNameFromKernelAndOsRelease) {
-    clsSystem s("6.1.0-18-amd64", "NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\n");
+    clsSystem s("6.1.0-18-amd64",
+                "NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\n");
     EXPECT_EQ(s.OSVersion(), "6.1.0");
     EXPECT_EQ(s.OSName(), "Debian GNU/Linux 12 (bookworm)");
     EXPECT_TRUE(s.IsMasVista());
@@ -84,7 +85,8 @@ TEST(Numbers, NumberPrefixAndBooleanText) {
 
 TEST(Processes, StartedDetachedInTheGivenFolderAndNotWaitedFor) {
     TempDir dir;
-    WriteFile(dir.path() + "helper.dll", "#!/bin/sh\npwd > started.txt\nsleep 1\necho done >> started.txt\n");
+    WriteFile(dir.path() + "helper.dll",
+              "#!/bin/sh\npwd > started.txt\nsleep 1\necho done >> started.txt\n");
     std::filesystem::permissions(dir.path() + "helper.dll", std::filesystem::perms::owner_all);
     auto t0 = std::chrono::steady_clock::now();
     EXPECT_TRUE(StartProgram("helper.dll", {}, dir.path()));

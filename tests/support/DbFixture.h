@@ -11,7 +11,7 @@ namespace zenta::test {
 // A program folder with zentamarket.ini naming the private server, a Log/ folder, and a fresh
 // zentasupermarket database with the suite's schema.
 class DbTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
     // A connected database object on the back-office account.

@@ -24,8 +24,8 @@ struct Environment {
         setenv("ODBCSYSINI", ZENTA_TEST_ENV_DIR, 1);
         setenv("ODBCINI", ZENTA_TEST_ENV_DIR "/odbc.ini", 1);
         setenv("MYSQL_UNIX_PORT", ZENTA_TEST_DB_DIR "/mysqld.sock", 1);
-        const std::string reg = std::string(ZENTA_TEST_ENV_DIR) + "/registry-" +
-                                std::to_string(::getpid()) + ".reg";
+        const std::string reg =
+            std::string(ZENTA_TEST_ENV_DIR) + "/registry-" + std::to_string(::getpid()) + ".reg";
         setenv("ZENTA_REGISTRY", reg.c_str(), 1);
         setenv("ZENTA_LOCK_DIR", ZENTA_TEST_ENV_DIR, 1);
         unsetenv("ZENTA_CODEPAGE");
@@ -40,13 +40,25 @@ struct Environment {
 
 } // namespace
 
-void InitTestEnvironment() { static Environment environment; }
+void InitTestEnvironment() {
+    static Environment environment;
+}
 
-std::string SourceDir() { return ZENTA_SOURCE_DIR; }
-std::string BinaryDir() { return ZENTA_BINARY_DIR; }
-int DbPort() { return std::atoi(ZENTA_TEST_DB_PORT); }
-std::string DbDir() { return ZENTA_TEST_DB_DIR; }
-std::string DbSocket() { return std::string(ZENTA_TEST_DB_DIR) + "/mysqld.sock"; }
+std::string SourceDir() {
+    return ZENTA_SOURCE_DIR;
+}
+std::string BinaryDir() {
+    return ZENTA_BINARY_DIR;
+}
+int DbPort() {
+    return std::atoi(ZENTA_TEST_DB_PORT);
+}
+std::string DbDir() {
+    return ZENTA_TEST_DB_DIR;
+}
+std::string DbSocket() {
+    return std::string(ZENTA_TEST_DB_DIR) + "/mysqld.sock";
+}
 
 TempDir::TempDir(const std::string& hint) {
     std::string base = std::string(ZENTA_TEST_ENV_DIR) + "/tmp";
@@ -86,9 +98,10 @@ int Shell(const std::string& command) {
 std::string Sql(const std::string& statements, const std::string& database) {
     TempDir dir("sql");
     WriteFile(dir.path() + "in.sql", statements);
-    std::string cmd = "mariadb --no-defaults --default-character-set=utf8mb4 -N -B -uroot --socket='" +
-                      DbSocket() + "' " + database + " < '" + dir.path() + "in.sql' > '" +
-                      dir.path() + "out.txt' 2> '" + dir.path() + "err.txt'";
+    std::string cmd =
+        "mariadb --no-defaults --default-character-set=utf8mb4 -N -B -uroot --socket='" +
+        DbSocket() + "' " + database + " < '" + dir.path() + "in.sql' > '" + dir.path() +
+        "out.txt' 2> '" + dir.path() + "err.txt'";
     int rc = Shell(cmd);
     if (rc != 0)
         ADD_FAILURE() << "mariadb client failed: " << ReadFile(dir.path() + "err.txt")

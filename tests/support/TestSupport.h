@@ -15,14 +15,14 @@ std::string DbSocket();
 
 // A fresh folder for one test, removed afterwards; path() ends in "/".
 class TempDir {
-public:
+  public:
     explicit TempDir(const std::string& hint = "t");
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::string& path() const { return path_; }
 
-private:
+  private:
     std::string path_;
 };
 

@@ -19,7 +19,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool Have(const char* program) { return Shell(std::string("command -v ") + program + " >/dev/null 2>&1") == 0; }
+bool Have(const char* program) {
+    return Shell(std::string("command -v ") + program + " >/dev/null 2>&1") == 0;
+}
 
 pid_t Spawn(const std::vector<std::string>& args, const std::string& out = "/dev/null") {
     pid_t pid = ::fork();
@@ -49,7 +51,7 @@ size_t Lines(const std::string& file) {
 }
 
 class HotKeys : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (!Have("Xvfb") || !Have("xdotool"))
             GTEST_SKIP() << "Xvfb and xdotool are needed for the hot keys (packages xvfb, xdotool)";
@@ -123,15 +125,19 @@ TEST_F(HotKeys, CtrlShiftF12AsksLogindToPowerOff) {
         GTEST_SKIP() << "dbus-daemon and python3-dbusmock are needed for the stand-in logind";
     TempDir bus("bus");
     // A private bus stands in for the system bus; the real logind is never reached.
-    ASSERT_EQ(Shell("dbus-daemon --session --fork --print-address=1 --print-pid=3 > '" + bus.path() +
-                    "address' 3> '" + bus.path() + "pid'"), 0);
+    ASSERT_EQ(Shell("dbus-daemon --session --fork --print-address=1 --print-pid=3 > '" +
+                    bus.path() + "address' 3> '" + bus.path() + "pid'"),
+              0);
     std::string address = ReadFile(bus.path() + "address");
     address = address.substr(0, address.find('\n'));
     ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address.c_str(), 1);
-    pid_t logind = Spawn({"/usr/bin/python3", "-m", "dbusmock", "--system", "--template", "logind", "-l",
-                          bus.path() + "calls"});
-    for (int i = 0; i < 100 && Shell("dbus-send --system --print-reply --dest=org.freedesktop.login1 "
-                                     "/org/freedesktop/login1 org.freedesktop.DBus.Peer.Ping >/dev/null 2>&1") != 0; ++i)
+    pid_t logind = Spawn({"/usr/bin/python3", "-m", "dbusmock", "--system", "--template", "logind",
+                          "-l", bus.path() + "calls"});
+    for (int i = 0;
+         i < 100 &&
+         Shell("dbus-send --system --print-reply --dest=org.freedesktop.login1 "
+               "/org/freedesktop/login1 org.freedesktop.DBus.Peer.Ping >/dev/null 2>&1") != 0;
+         ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     Press("ctrl+shift+F11");
     Press("ctrl+F12");

@@ -10,13 +10,16 @@ using namespace zenta;
 using namespace zenta::test;
 
 class Workstations : public DbTest {
-protected:
+  protected:
     void SetUp() override {
         DbTest::SetUp();
         Globals::LocalIP = "10.0.0.1";
         ConnectDataBase();
     }
-    std::string Rows() { return Sql("SELECT MysqlID, ProgramaID, OrdenadorNombre FROM ordenadorejecutando ORDER BY ProgramaID;"); }
+    std::string Rows() {
+        return Sql("SELECT MysqlID, ProgramaID, OrdenadorNombre FROM ordenadorejecutando ORDER BY "
+                   "ProgramaID;");
+    }
 };
 
 TEST_F(Workstations, OnlyTheThreeFrontEndsRegisterAndDeregister) {
@@ -24,7 +27,9 @@ TEST_F(Workstations, OnlyTheThreeFrontEndsRegisterAndDeregister) {
     {
         clsOrdenadorEjecutando cashier("ZentaMarket");
         EXPECT_EQ(Rows(), id + "\tZentaMarket\t10.0.0.1\n");
-        EXPECT_EQ(Sql("SELECT ABS(TIMESTAMPDIFF(SECOND, LoginTiempo, NOW())) < 60 FROM ordenadorejecutando;"), "1\n");
+        EXPECT_EQ(Sql("SELECT ABS(TIMESTAMPDIFF(SECOND, LoginTiempo, NOW())) < 60 FROM "
+                      "ordenadorejecutando;"),
+                  "1\n");
         clsOrdenadorEjecutando monitor("ZentaMarketMonitor");
         clsOrdenadorEjecutando wrongCase("zentamarket");
         EXPECT_EQ(Rows(), id + "\tZentaMarket\t10.0.0.1\n");
@@ -62,7 +67,9 @@ TEST_F(Workstations, CountsAndListsByWorkstation) {
 }
 
 TEST_F(Workstations, ThePurgeRemovesExactlyTheRowsWhoseConnectionHasGone) {
-    Sql("CREATE USER IF NOT EXISTS 'o''ne\\\\il'@'%' IDENTIFIED BY 'pw'; GRANT ALL ON *.* TO 'o''ne\\\\il'@'%';", "mysql");
+    Sql("CREATE USER IF NOT EXISTS 'o''ne\\\\il'@'%' IDENTIFIED BY 'pw'; GRANT ALL ON *.* TO "
+        "'o''ne\\\\il'@'%';",
+        "mysql");
     clsDataBase alive, quoted;
     alive.Connect("127.0.0.1", DbPort(), "", kBackOfficeUser, kBackOfficePassword);
     quoted.Connect("127.0.0.1", DbPort(), "zentasupermarket", "o'ne\\il", "pw");
@@ -70,15 +77,23 @@ TEST_F(Workstations, ThePurgeRemovesExactlyTheRowsWhoseConnectionHasGone) {
     auto gone = std::make_unique<clsDataBase>();
     gone->Connect("127.0.0.1", DbPort(), "", kBackOfficeUser, kBackOfficePassword);
     const std::string goneId = gone->ConnectionID();
-    Sql("INSERT INTO ordenadorejecutando VALUES ('" + alive.ConnectionID() + "', 'ZentaMarket', 'A', NOW()),"
-        "('" + quoted.ConnectionID() + "', 'ZentaMarket', 'B', NOW()),"
-        "('" + goneId + "', 'ZentaMarket', 'C', NOW()), ('99999999', 'ZentaMarketMan', 'D', NOW());");
+    Sql("INSERT INTO ordenadorejecutando VALUES ('" + alive.ConnectionID() +
+        "', 'ZentaMarket', 'A', NOW()),"
+        "('" +
+        quoted.ConnectionID() +
+        "', 'ZentaMarket', 'B', NOW()),"
+        "('" +
+        goneId + "', 'ZentaMarket', 'C', NOW()), ('99999999', 'ZentaMarketMan', 'D', NOW());");
     gone.reset();
-    for (int i = 0; i < 50 && !Sql("SELECT ID FROM information_schema.PROCESSLIST WHERE ID = " + goneId + ";").empty(); ++i)
+    for (int i = 0;
+         i < 50 &&
+         !Sql("SELECT ID FROM information_schema.PROCESSLIST WHERE ID = " + goneId + ";").empty();
+         ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     clsOrdenadorEjecutando reader;
     reader.ActualizarOrdenadoresEjecutandos();
-    EXPECT_EQ(Sql("SELECT OrdenadorNombre FROM ordenadorejecutando ORDER BY OrdenadorNombre;"), "A\nB\n");
+    EXPECT_EQ(Sql("SELECT OrdenadorNombre FROM ordenadorejecutando ORDER BY OrdenadorNombre;"),
+              "A\nB\n");
     EXPECT_EQ(NoRunSqlLog(), "");
     Sql("DROP USER 'o''ne\\\\il'@'%';", "mysql");
 }
