@@ -4,6 +4,8 @@
 #include "IniFile.h"
 #include "Variant.h"
 
+#include <map>
+
 namespace zenta {
 
 namespace {
@@ -43,11 +45,17 @@ void SetINIValue(const std::string& section, const std::string& key, const std::
 
 void WriteIniLogEntry(const std::string& file, const std::string& section,
                       const std::string& text) {
+    // The last key used per log and section, so that a burst of entries within one second does
+    // not read the file once for every earlier entry of that second.
+    static std::map<std::string, std::pair<std::string, int>> lastKey;
     const std::string stamp = DateTime::Now().StampText();
-    std::string key = stamp;
-    for (int n = 2; n < 1000 && !IniFile::Read(file, section, key).empty(); ++n)
-        key = stamp + " (" + std::to_string(n) + ")";
-    IniFile::Write(file, section, key, text);
+    auto& last = lastKey[file + '\n' + section];
+    int n = last.first == stamp ? last.second + 1 : 1;
+    auto keyOf = [&](int k) { return k == 1 ? stamp : stamp + " (" + std::to_string(k) + ")"; };
+    while (n < 100000 && !IniFile::Read(file, section, keyOf(n)).empty())
+        ++n;
+    last = {stamp, n};
+    IniFile::Write(file, section, keyOf(n), text);
 }
 
 std::string GetSetting(const std::string& section, const std::string& key,

@@ -104,6 +104,21 @@ TEST_F(Statements, AFirstLineCommentStartsTheNextStatementAndAnEmptyScriptIsFine
     EXPECT_FALSE(db->ConnectionStatus());
 }
 
+TEST_F(Statements, EveryFailureOfABurstIsLogged) {
+    auto db = Connected();
+    TempDir dir;
+    std::string script;
+    for (int i = 0; i < 500; ++i)
+        script += "INSERT INTO missing_table VALUES (" + std::to_string(i) + ");\r\n";
+    WriteFile(dir.path() + "burst.sql", script);
+    db->SQLExecuteFromFile(dir.path() + "burst.sql");
+    const std::string log = NoRunSqlLog();
+    for (int i = 0; i < 500; ++i)
+        ASSERT_NE(log.find("=INSERT INTO missing_table VALUES (" + std::to_string(i) + ");"),
+                  std::string::npos)
+            << i;
+}
+
 TEST_F(Statements, TheSuitesSchemaLoadsThroughTheScriptRunner) {
     Sql("DROP DATABASE zentasupermarket; CREATE DATABASE zentasupermarket;", "mysql");
     auto db = Connected();
