@@ -30,9 +30,7 @@ void AutoRunProc() {
     BusyGuard guard(busy);
     if (!guard.acquired())
         return;
-    if (!DataBase().ConnectionStatus())
-        ConnectDataBase();
-    if (!DataBase().ConnectionStatus())
+    if (!EnsureConnected())
         return;
     const MaintenanceJobs& jobs = Jobs();
     if (ServerIsLocal) {

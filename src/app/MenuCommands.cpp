@@ -20,11 +20,6 @@ PrinterJobCanceller& Canceller() {
     static PrinterJobCanceller c = &CancelAllPrinterJobs;
     return c;
 }
-bool Reconnected() {
-    if (!DataBase().ConnectionStatus())
-        ConnectDataBase();
-    return DataBase().ConnectionStatus();
-}
 } // namespace
 
 clsOrdenadorEjecutando& OrdenadorEjecutando() {
@@ -61,7 +56,7 @@ void CmdRecordingOnTime() {
 }
 
 void CmdDBFormato() {
-    if (!Reconnected()) {
+    if (!EnsureConnected()) {
         ShowMessage("数据库连接失败，无法检测！");
         return;
     }
@@ -71,7 +66,7 @@ void CmdDBFormato() {
 }
 
 void CmdRunningComputer() {
-    if (!Reconnected()) {
+    if (!EnsureConnected()) {
         ShowMessage("数据库连接失败，无法处理！");
         return;
     }

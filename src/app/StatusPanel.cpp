@@ -9,11 +9,9 @@
 namespace zenta {
 
 std::string RefreshStatusText() {
-    if (!DataBase().ConnectionStatus())
-        ConnectDataBase();
-    clsDataBase& db = DataBase();
-    if (!db.ConnectionStatus())
+    if (!EnsureConnected())
         return {};
+    clsDataBase& db = DataBase();
     const std::string odbc = db.ODBCVersion();
     const std::string dataPath = db.DataPath();
     const std::string mysql = db.MySQLVersion();

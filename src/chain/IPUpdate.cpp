@@ -16,11 +16,9 @@ void IPUpdateProc() {
     if (!guard.acquired())
         return;
 
-    if (!DataBase().ConnectionStatus())
-        ConnectDataBase();
-    clsDataBase& db = DataBase();
-    if (!db.ConnectionStatus() || !ServerIsLocal)
+    if (!EnsureConnected() || !ServerIsLocal)
         return;
+    clsDataBase& db = DataBase();
     if (!OpcionBool(db, "CadenaFunciona", false))
         return;
     if (OpcionBool(db, "SubTiendaIPFija", false))

@@ -49,3 +49,13 @@ void ConnectDataBase() {
 }
 
 } // namespace zenta
+
+namespace zenta {
+
+bool EnsureConnected() {
+    if (!DataBase().ConnectionStatus())
+        ConnectDataBase();
+    return DataBase().ConnectionStatus();
+}
+
+} // namespace zenta

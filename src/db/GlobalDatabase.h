@@ -21,6 +21,8 @@ constexpr const char* kBackOfficePassword = "lotusbay200311170844";
 // Reads host and port from zentamarket.ini, replaces DataBase with a new object, connects it
 // with the back-office account and, on success, decides ServerIsLocal.
 void ConnectDataBase();
+// Reconnect-then-work: one ConnectDataBase when the connection is down; whether it is up now.
+bool EnsureConnected();
 // The port from zentamarket.ini: the number at the start of "MySQL"/"MySQLPort", 3306 for 0.
 long ConfiguredMySQLPort();
 
