@@ -4,6 +4,7 @@
 #include "AutoTicket.h"
 #include "BusyFlag.h"
 #include "GlobalDatabase.h"
+#include "Process.h"
 #include "Recordings.h"
 #include "RenovarDatos.h"
 
@@ -33,14 +34,19 @@ void AutoRunProc() {
     if (!EnsureConnected())
         return;
     const MaintenanceJobs& jobs = Jobs();
+    // A stop asked for during the cycle skips the jobs that have not started yet.
+    auto run = [](const std::function<void()>& job) {
+        if (!StopRequested())
+            job();
+    };
     if (ServerIsLocal) {
-        jobs.cleanMasterData();
-        jobs.renovarStock();
-        jobs.autoBackup();
-        jobs.autoDeleteTickets();
-        jobs.rotateBackupFiles();
+        run(jobs.cleanMasterData);
+        run(jobs.renovarStock);
+        run(jobs.autoBackup);
+        run(jobs.autoDeleteTickets);
+        run(jobs.rotateBackupFiles);
     }
-    jobs.autoEliminarVideos();
+    run(jobs.autoEliminarVideos);
 }
 
 void JobDispatcher::AutoRunTick() {

@@ -1,6 +1,7 @@
 #include "Startup.h"
 
 #include "AutoRunProc.h"
+#include "BackupAll.h"
 #include "ComputerIdentity.h"
 #include "ErrorMode.h"
 #include "GlobalDatabase.h"
@@ -30,7 +31,14 @@ namespace {
 std::atomic<bool> terminationRequested{false};
 int signalPipe[2] = {-1, -1};
 
+// However busy the program is when the stop comes (packing, a statement the server does not
+// answer), it ends within this time.
+constexpr unsigned kStopDeadlineSeconds = 8;
+
 void OnSignal(int) {
+    if (!StopRequested())
+        ArmStopDeadline(kStopDeadlineSeconds);
+    RequestStop();
     terminationRequested = true;
     const char c = 1;
     ssize_t ignored = ::write(signalPipe[1], &c, 1);
@@ -58,6 +66,8 @@ int Main(int argc, char** argv) {
     SingleInstanceLock instance(Globals::ExecutableName);
     if (!instance.acquired())
         return 0;
+    // A run that was killed may have left the shop's table exports in the working folder.
+    CleanBackupWorkFolder();
 
     if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
         struct sigaction sa {};
@@ -84,6 +94,7 @@ int Main(int argc, char** argv) {
     // answering) runs to its end first, and the form is unloaded once the event loop is left.
     auto end = [&] {
         terminationRequested = true;
+        RequestStop();
         app.quit();
     };
     auto finish = [&] {

@@ -1,5 +1,6 @@
 #include "GlobalDatabase.h"
 
+#include "ErrorMode.h"
 #include "Settings.h"
 #include "TodoSobreMySQLServer.h"
 
@@ -35,6 +36,15 @@ void ReleaseDataBase() {
 long ConfiguredMySQLPort() {
     double v = Val(GetSetting("MySQL", "MySQLPort", ""));
     long port = (v > 2147483647.0 || v < -2147483648.0) ? 0 : static_cast<long>(std::nearbyint(v));
+    if (port < 0 || port > 65535) {
+        // The driver would wrap it round to some other port, perhaps another server's.
+        static long reported = 0;
+        if (reported != port)
+            WriteProgramLog("MySQLPort=" + std::to_string(port) +
+                            " in zentamarket.ini is not a port (1-65535); using 3306");
+        reported = port;
+        return 3306;
+    }
     return port == 0 ? 3306 : port;
 }
 

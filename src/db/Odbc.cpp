@@ -1,5 +1,6 @@
 #include "Odbc.h"
 
+#include <cctype>
 #include <cstring>
 #include <mutex>
 
@@ -66,6 +67,28 @@ void OdbcHandle::Reset() {
     handle_ = SQL_NULL_HANDLE;
 }
 
+std::string WithTimeouts(const std::string& connectionString) {
+    // The driver ignores the login time-out for the handshake and waits on a silent server for
+    // ever; its own keys bound the handshake and every later read and write. A statement may
+    // legitimately run for minutes (a large table written out by the server), so reads get a
+    // generous bound, the handshake a short one.
+    std::string upper = connectionString;
+    for (auto& c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    std::string out = connectionString;
+    auto add = [&](const char* key, int seconds) {
+        if (upper.find(std::string(key) + "=") != std::string::npos)
+            return;
+        if (!out.empty() && out.back() != ';')
+            out += ';';
+        out += std::string(key) + "=" + std::to_string(seconds);
+    };
+    add("CONN_TIMEOUT", kConnectTimeoutSeconds);
+    add("READ_TIMEOUT", kReadTimeoutSeconds);
+    add("WRITE_TIMEOUT", kWriteTimeoutSeconds);
+    return out;
+}
+
 bool OdbcConnection::Open(const std::string& connectionString, OdbcError& error) {
     Close();
     SQLHENV env = SharedEnvironment();
@@ -81,10 +104,11 @@ bool OdbcConnection::Open(const std::string& connectionString, OdbcError& error)
     dbc_ = OdbcHandle(SQL_HANDLE_DBC, dbc);
     // An unreachable host must not freeze the program for minutes.
     SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(10), 0);
+    const std::string driverString = WithTimeouts(connectionString);
     SQLCHAR out[1024];
     SQLSMALLINT outLen = 0;
     SQLRETURN rc = SQLDriverConnect(
-        dbc, nullptr, reinterpret_cast<SQLCHAR*>(const_cast<char*>(connectionString.c_str())),
+        dbc, nullptr, reinterpret_cast<SQLCHAR*>(const_cast<char*>(driverString.c_str())),
         SQL_NTS, out, sizeof out, &outLen, SQL_DRIVER_NOPROMPT);
     if (!SQL_SUCCEEDED(rc)) {
         error.Collect(SQL_HANDLE_DBC, dbc);

@@ -9,6 +9,15 @@
 
 namespace zenta {
 
+// Bounds on every wait for the server. The read bound covers a statement the server works on
+// without answering (a large table written to a file), so it is long; none is endless.
+constexpr int kConnectTimeoutSeconds = 10;
+constexpr int kReadTimeoutSeconds = 900;
+constexpr int kWriteTimeoutSeconds = 120;
+// The connection string handed to the driver: the caller's, with the driver's time-out keys
+// added where it names none.
+std::string WithTimeouts(const std::string& connectionString);
+
 // One diagnostic record, kept whole: SQLSTATE, the server's native code and its message.
 struct OdbcDiagnostic {
     std::string state;

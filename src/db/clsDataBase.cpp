@@ -10,6 +10,7 @@
 #include "Settings.h"
 #include "TodoSobreMySQLServer.h"
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -233,13 +234,128 @@ void clsDataBase::WriteNoRunSQLLog(const std::string& statement) {
 std::string clsDataBase::Rewrite(const std::string& sql) {
     if (mySQLVersion_.empty())
         LoadMySQLVersion();
-    // Every server from 5 on rejects the old spellings, so the rewrites apply to all of them.
-    if (versionMajor_ >= 5) {
-        std::string s = ReplaceAll(sql, "timestamp(14) NOT NULL",
-                                   "timestamp NOT NULL DEFAULT '0000-00-00 00:00:00'");
-        return ReplaceAll(s, "TYPE=", "ENGINE=");
+    return RewriteForServer(sql, versionMajor_);
+}
+
+namespace {
+
+bool IsIdentifierChar(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' ||
+           static_cast<unsigned char>(c) >= 0x80;
+}
+
+// Skips blanks and comments from `pos`; the position of the next word.
+size_t SkipBlanksAndComments(const std::string& s, size_t pos) {
+    while (pos < s.size()) {
+        if (std::isspace(static_cast<unsigned char>(s[pos]))) {
+            ++pos;
+        } else if (s.compare(pos, 2, "/*") == 0) {
+            size_t e = s.find("*/", pos + 2);
+            pos = e == std::string::npos ? s.size() : e + 2;
+        } else if (s[pos] == '#' || s.compare(pos, 3, "-- ") == 0) {
+            size_t e = s.find('\n', pos);
+            pos = e == std::string::npos ? s.size() : e + 1;
+        } else {
+            break;
+        }
     }
-    return ReplaceAll(sql, "DEFAULT CHARSET=latin1", "");
+    return pos;
+}
+
+std::string NextWord(const std::string& s, size_t& pos) {
+    pos = SkipBlanksAndComments(s, pos);
+    size_t b = pos;
+    while (pos < s.size() && IsIdentifierChar(s[pos]))
+        ++pos;
+    return UpperCase(s.substr(b, pos - b));
+}
+
+// CREATE [OR REPLACE] [TEMPORARY] TABLE and ALTER [ONLINE] [IGNORE] TABLE: the only statements
+// whose text holds table options.
+bool IsTableDefinition(const std::string& sql) {
+    size_t pos = 0;
+    const std::string first = NextWord(sql, pos);
+    if (first != "CREATE" && first != "ALTER")
+        return false;
+    for (int i = 0; i < 4; ++i) {
+        const std::string w = NextWord(sql, pos);
+        if (w == "TABLE")
+            return true;
+        if (w != "OR" && w != "REPLACE" && w != "TEMPORARY" && w != "ONLINE" && w != "IGNORE")
+            return false;
+    }
+    return false;
+}
+
+// Replaces `from` by `to` where it stands as the start of a word outside quoted values,
+// quoted identifiers and comments.
+std::string ReplaceInDefinitionText(const std::string& sql,
+                                    const std::vector<std::pair<std::string, std::string>>& pairs) {
+    std::string out;
+    out.reserve(sql.size());
+    size_t i = 0;
+    while (i < sql.size()) {
+        const char c = sql[i];
+        if (c == '\'' || c == '"' || c == '`') {
+            // Copy the quoted run whole: doubled quotes and (outside back-quotes) backslash
+            // escapes stay inside it.
+            size_t j = i + 1;
+            while (j < sql.size()) {
+                if (c != '`' && sql[j] == '\\' && j + 1 < sql.size()) {
+                    j += 2;
+                    continue;
+                }
+                if (sql[j] == c) {
+                    if (j + 1 < sql.size() && sql[j + 1] == c) {
+                        j += 2;
+                        continue;
+                    }
+                    ++j;
+                    break;
+                }
+                ++j;
+            }
+            out.append(sql, i, j - i);
+            i = j;
+            continue;
+        }
+        if (sql.compare(i, 2, "/*") == 0 || c == '#' || sql.compare(i, 3, "-- ") == 0) {
+            size_t e = c == '/' ? sql.find("*/", i + 2) : sql.find('\n', i);
+            e = e == std::string::npos ? sql.size() : e + (c == '/' ? 2 : 1);
+            out.append(sql, i, e - i);
+            i = e;
+            continue;
+        }
+        bool replaced = false;
+        if (i == 0 || !IsIdentifierChar(sql[i - 1])) {
+            for (const auto& [from, to] : pairs) {
+                if (sql.compare(i, from.size(), from) == 0) {
+                    out += to;
+                    i += from.size();
+                    replaced = true;
+                    break;
+                }
+            }
+        }
+        if (!replaced)
+            out += sql[i++];
+    }
+    return out;
+}
+
+} // namespace
+
+std::string clsDataBase::RewriteForServer(const std::string& sql, int versionMajor) {
+    // Old table definitions in the suite's scripts use spellings that servers from 5 on reject
+    // (and 4.x servers know no character sets). Only the definition text changes: an article
+    // id such as 'XTYPE=1' in a value is data and must reach the server as written.
+    if (!IsTableDefinition(sql))
+        return sql;
+    if (versionMajor >= 5)
+        return ReplaceInDefinitionText(
+            sql, {{"timestamp(14) NOT NULL", "timestamp NOT NULL DEFAULT '0000-00-00 00:00:00'"},
+                  {"TYPE=", "ENGINE="}});
+    return ReplaceInDefinitionText(sql, {{"DEFAULT CHARSET=latin1", ""}});
 }
 
 void clsDataBase::SQLExecute(const std::string& sql) {

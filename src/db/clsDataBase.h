@@ -94,6 +94,10 @@ class clsDataBase {
     std::string TableFieldsListOrdered(const std::string& tableName);
     std::string TableFieldsList(const std::string& tableName);
 
+    // A statement as it is sent to a server of that major version: the old table-option
+    // spellings of the suite's scripts rewritten in CREATE/ALTER TABLE definitions only.
+    static std::string RewriteForServer(const std::string& sql, int versionMajor);
+
     // The path of the failure log.
     static std::string NoRunSQLLogPath();
 

@@ -7,12 +7,14 @@
 #include "Globals.h"
 #include "Opcion.h"
 #include "RemovableDrives.h"
+#include "SevenZip.h"
 #include "TodoSobreMySQLServer.h"
 #include "Wildcard.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 
 namespace zenta {
 
@@ -30,19 +32,76 @@ void CleanMasterData() {
         db.SQLExecute(statement);
 }
 
-std::string BackupFolder() {
+namespace {
+
+// What the latest backup attempt of this run came to: the rotation deletes nothing after one
+// that did not end in a good, complete archive.
+enum class BackupAttempt { None, Good, Failed };
+BackupAttempt lastAttempt = BackupAttempt::None;
+
+// The configured folder when it can be used; nothing when the option cannot be read.
+std::optional<std::string> ResolveBackupFolder() {
     clsDataBase& db = DataBase();
     auto dir = ReadOpcion(db, "BackupRestoreDir", "VarCharValor");
-    if (dir && DirExists(dir->ToString()))
-        return WithSlash(dir->ToString());
-    return Globals::AppPath + "Backup/";
+    if (!db.ConnectionStatus())
+        return std::nullopt;
+    const std::string fallback = Globals::AppPath + "Backup/";
+    if (!dir)
+        return fallback;
+    const std::string configured = dir->ToString();
+    if (Trim(configured).empty())
+        return fallback;
+    std::string problem;
+    if (configured.find('"') != std::string::npos)
+        problem = "contains a double quote, which the archiver cannot take";
+    else if (!DirExists(configured))
+        problem = configured.find('\\') != std::string::npos || configured.find(':') == 1
+                      ? "is a Windows folder, not one of this computer"
+                      : "does not exist";
+    else if (!IsFolder(configured))
+        problem = "is a file, not a folder";
+    if (!problem.empty()) {
+        WriteProgramLog("BackupRestoreDir \"" + configured + "\" " + problem +
+                        "; the archives go to " + fallback);
+        return fallback;
+    }
+    return WithSlash(configured);
+}
+
+// A limit on the number of archives; nothing when it cannot be read (the rotation must then
+// delete nothing), at least 1 (the newest good archive always stays).
+std::optional<long> ReadArchiveLimit(const char* id) {
+    clsDataBase& db = DataBase();
+    auto v = ReadOpcion(db, id);
+    if (!db.ConnectionStatus()) {
+        WriteProgramLog(std::string("RotateBackupFiles: ") + id +
+                        " cannot be read; no archive deleted");
+        return std::nullopt;
+    }
+    long limit = v ? static_cast<long>(v->ToInt64()) : 20;
+    if (limit < 1) {
+        WriteProgramLog(std::string("RotateBackupFiles: ") + id + " is " + std::to_string(limit) +
+                        "; the newest good archive is kept all the same");
+        limit = 1;
+    }
+    return limit;
+}
+
+} // namespace
+
+std::string BackupFolder() {
+    return ResolveBackupFolder().value_or(Globals::AppPath + "Backup/");
 }
 
 std::string BackupToDir() {
-    std::string folder = BackupFolder();
+    auto folder = ResolveBackupFolder();
+    if (!folder) {
+        ReportFailure("BackupToDir", "the backup folder option cannot be read; no backup made");
+        return {};
+    }
     std::string label = OpcionText(DataBase(), "MobilBackupRestoreVolumeName", "");
     BackupReport report;
-    BackupAll(folder, label, &report);
+    BackupAll(*folder, label, &report);
     return report.complete ? report.archiveName : std::string();
 }
 
@@ -96,6 +155,7 @@ void AutoBackup() {
     // The day counts only once a whole, tested archive exists: otherwise the next cycle tries
     // again.
     const std::string archive = BackupToDir();
+    lastAttempt = archive.empty() ? BackupAttempt::Failed : BackupAttempt::Good;
     if (archive.empty())
         return;
     db.SQLExecute(
@@ -105,35 +165,68 @@ void AutoBackup() {
 void DeleteOldBackupFiles(std::string& folder, long maximum) {
     folder = WithSlash(folder);
     std::vector<std::string> names = DirNames(folder + "ZentaMarket??????????????.ZTB");
-    if (names.empty())
-        return;
     std::sort(names.begin(), names.end(), std::greater<>());
-    for (size_t i = static_cast<size_t>(std::max(maximum, 0L)); i < names.size(); ++i) {
-        if (std::remove((folder + names[i]).c_str()) != 0)
-            ReportFailure("DeleteOldBackupFiles", "cannot delete " + folder + names[i]);
+    // Only whole archives count: one cut short (a killed packing, a full disk) is neither
+    // counted nor deleted, so it can never push a good archive out.
+    std::vector<std::string> good;
+    for (const auto& name : names) {
+        if (IsWhole7zArchive(folder + name))
+            good.push_back(name);
+        else
+            WriteProgramLog("RotateBackupFiles: " + folder + name +
+                            " is not a whole archive; not counted, left in place");
+    }
+    const size_t keep = static_cast<size_t>(std::max(maximum, 1L));
+    for (size_t i = keep; i < good.size(); ++i) {
+        if (std::remove((folder + good[i]).c_str()) != 0)
+            ReportFailure("DeleteOldBackupFiles", "cannot delete " + folder + good[i]);
+        else
+            WriteProgramLog("RotateBackupFiles: deleted " + folder + good[i] + " (beyond the " +
+                            std::to_string(keep) + " newest)");
+    }
+    // Packings that never finished, and incomplete archives that a newer good one replaces.
+    for (const auto& name : DirNames(folder + "ZentaMarket*.ZTB.partial", vbHidden)) {
+        if (std::remove((folder + name).c_str()) == 0)
+            WriteProgramLog("RotateBackupFiles: removed " + folder + name +
+                            ", left by a packing that did not finish");
+    }
+    if (good.empty())
+        return;
+    for (const auto& name : DirNames(folder + "ZentaMarket*-INCOMPLETE.ZTB")) {
+        const std::string stamp = name.substr(11, 14);
+        if (stamp < good.front().substr(11, 14) && std::remove((folder + name).c_str()) == 0)
+            WriteProgramLog("RotateBackupFiles: deleted " + folder + name +
+                            " (incomplete, and a newer good archive exists)");
     }
 }
 
 void RotateBackupFiles() {
+    if (lastAttempt == BackupAttempt::Failed) {
+        WriteProgramLog("RotateBackupFiles: the last backup did not give a good archive; no "
+                        "archive deleted");
+        return;
+    }
     clsDataBase& db = DataBase();
-    long maximum = OpcionInteger(db, "MaxBackupFile", 20);
-    std::string folder = Globals::AppPath + "Backup";
-    auto dir = ReadOpcion(db, "BackupRestoreDir", "VarCharValor");
-    if (dir && DirExists(dir->ToString()))
-        folder = dir->ToString();
-    DeleteOldBackupFiles(folder, maximum);
+    const auto maximum = ReadArchiveLimit("MaxBackupFile");
+    auto folder = ResolveBackupFolder();
+    if (maximum && folder)
+        DeleteOldBackupFiles(*folder, *maximum);
 
-    maximum = OpcionInteger(db, "MaxMobilBackupFile", 20);
+    const auto mobileMaximum = ReadArchiveLimit("MaxMobilBackupFile");
     const std::string label = OpcionText(db, "MobilBackupRestoreVolumeName", "");
-    if (label.empty())
+    if (!db.ConnectionStatus() || !mobileMaximum || label.empty())
         return;
     for (const auto& mount : DrivesWithLabel(label)) {
         if (!DirExists(mount))
             continue;
         std::string target = WithSlash(mount) + "ZentaBackup/";
         if (DirExists(target))
-            DeleteOldBackupFiles(target, maximum);
+            DeleteOldBackupFiles(target, *mobileMaximum);
     }
+}
+
+void ForgetBackupAttempt() {
+    lastAttempt = BackupAttempt::None;
 }
 
 } // namespace zenta

@@ -16,17 +16,24 @@ void AutoBackup();
 // The backup into the configured folder (and onto the removable drive): the archive's name,
 // "" when none was written.
 std::string BackupToDir();
-// Keeps the configured number of archives in the backup folder and on every removable drive.
+// Keeps the configured number of good archives in the backup folder and on every removable
+// drive. Deletes nothing when a limit cannot be read or when the last backup attempt of this
+// run did not give a good archive.
 void RotateBackupFiles();
-// Deletes every archive in the folder beyond the newest `maximum`. Appends "/" to the
+// Deletes the whole archives in the folder beyond the newest `maximum` (at least 1 is kept);
+// archives that are not whole are neither counted nor deleted. Also removes unfinished
+// packings, and incomplete archives older than the newest good one. Appends "/" to the
 // caller's folder when missing.
 void DeleteOldBackupFiles(std::string& folder, long maximum);
+// Forgets the outcome of this run's last backup attempt (tests).
+void ForgetBackupAttempt();
 
 // Whether the automatic backup is due: `option` 0 never, 2 weekly (on `weekday`, Monday 0,
 // once at least `weeks` weeks passed), anything else daily; `days` since the last one.
 bool IsBackupDue(long option, long days, long weeks, long weekday, const DateTime& today);
 
-// The backup folder: option BackupRestoreDir when that folder exists, else <program>/Backup.
+// The backup folder: option BackupRestoreDir when that folder exists, else <program>/Backup/
+// (with a line in the log saying why the option's folder could not be used).
 std::string BackupFolder();
 
 } // namespace zenta

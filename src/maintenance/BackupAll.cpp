@@ -7,16 +7,20 @@
 #include "Globals.h"
 #include "Hourglass.h"
 #include "Opcion.h"
+#include "Process.h"
 #include "RemovableDrives.h"
 #include "SevenZip.h"
 #include "TodoSobreMySQLServer.h"
 #include "Wildcard.h"
 #include "clsSystem.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -71,14 +75,45 @@ void WriteStructures(clsDataBase& db, AnsiTextFile& file, const std::string& lis
     }
 }
 
-bool EmptyFolder(const std::string& folder) {
-    bool ok = true;
-    for (const auto& name : DirNames(folder + "*.*", vbHidden | vbSystem | vbReadOnly)) {
+// Lists a folder without following links: name and whether it is a plain file.
+std::vector<std::pair<std::string, bool>> FolderEntries(const std::string& folder) {
+    std::vector<std::pair<std::string, bool>> entries;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+        entries.emplace_back(it->path().filename().string(),
+                             it->symlink_status(ec).type() == fs::file_type::regular);
+    return entries;
+}
+
+// Empties the working folder when it goes out of scope: the shop's table exports never stay
+// on disk longer than the backup that needs them.
+class WorkFolderGuard {
+  public:
+    explicit WorkFolderGuard(std::string folder) : folder_(std::move(folder)) {}
+    ~WorkFolderGuard() { EmptyBackupWorkFolder(folder_); }
+    WorkFolderGuard(const WorkFolderGuard&) = delete;
+    WorkFolderGuard& operator=(const WorkFolderGuard&) = delete;
+
+  private:
+    std::string folder_;
+};
+
+// Removes what a packing killed half-way (a power cut, SIGKILL) left in the folder.
+void RemovePartialArchives(const std::string& folder) {
+    for (const auto& name : DirNames(folder + "ZentaMarket*.ZTB.partial", vbHidden | vbSystem)) {
         std::error_code ec;
-        fs::remove(folder + name, ec);
-        if (ec)
-            ok = false;
+        if (fs::remove(folder + name, ec))
+            WriteProgramLog("BackupAll: removed " + folder + name + ", left by a packing that " +
+                            "did not finish");
     }
+}
+
+bool SyncPath(const std::string& path, bool directory) {
+    int fd = ::open(path.c_str(), (directory ? O_DIRECTORY : 0) | O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
     return ok;
 }
 
@@ -86,6 +121,62 @@ bool EmptyFolder(const std::string& folder) {
 
 std::string BackupWorkFolder() {
     return Globals::AppPath + "Temp/Backup/";
+}
+
+bool EmptyBackupWorkFolder(const std::string& folder) {
+    bool ok = true;
+    for (const auto& [name, plain] : FolderEntries(folder)) {
+        std::error_code ec;
+        // remove_all deletes a link itself, never what it points at.
+        fs::remove_all(folder + name, ec);
+        if (ec)
+            ok = false;
+    }
+    return ok;
+}
+
+void CleanBackupWorkFolder() {
+    const std::string work = BackupWorkFolder();
+    std::error_code ec;
+    if (fs::symlink_status(work, ec).type() == fs::file_type::directory &&
+        !EmptyBackupWorkFolder(work))
+        WriteProgramLog("the backup's working folder " + work + " cannot be emptied");
+}
+
+bool PrepareBackupWorkFolder(const std::string& work, std::string& why) {
+    std::string folder = work;
+    if (!folder.empty() && folder.back() == '/')
+        folder.pop_back();
+    std::error_code ec;
+    const auto type = fs::symlink_status(folder, ec).type();
+    if (type != fs::file_type::directory && type != fs::file_type::not_found) {
+        // A link or a file planted where the folder belongs is never written through.
+        fs::remove(folder, ec);
+        if (ec) {
+            why = "the working folder " + work + " is not a folder and cannot be removed";
+            return false;
+        }
+    }
+    if (!DirExists(work) && !CreateFolderPath(work)) {
+        why = "the working folder cannot be created: " + work;
+        return false;
+    }
+    // The program and the database server (through the folder's group) only; the set-group
+    // bit of an installation that shares the folder with the server's group is kept.
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        why = "the working folder " + work + " is not a folder";
+        return false;
+    }
+    if (::chmod(folder.c_str(), (st.st_mode & S_ISGID) | 0770) != 0) {
+        why = "the working folder's permissions cannot be set: " + work;
+        return false;
+    }
+    if (!EmptyBackupWorkFolder(work)) {
+        why = "the working folder cannot be emptied: " + work;
+        return false;
+    }
+    return true;
 }
 
 bool CopyFileSafely(const std::string& from, const std::string& to, std::string* error) {
@@ -122,7 +213,8 @@ std::vector<std::string> CopyArchiveToDrives(const std::string& backupFolder,
             continue;
         const std::string target = WithSlash(mount) + "ZentaBackup/";
         if (!DirExists(target))
-            ::mkdir(target.c_str(), 0777);
+            ::mkdir(target.c_str(), 0750);
+        RemovePartialArchives(target);
         if (FileExists(target + name))
             continue;
         std::string why;
@@ -140,17 +232,33 @@ std::string BackupAll(std::string& backupFolder, std::string& volumeLabel, Backu
     BackupReport& rep = report ? *report : local;
     rep = BackupReport{};
     clsDataBase& db = DataBase();
+    const auto started = std::chrono::steady_clock::now();
 
-    const std::string work = BackupWorkFolder();
-    if (DirExists(work)) {
-        if (!EmptyFolder(work))
-            ReportFailure("BackupAll", "the working folder cannot be emptied: " + work);
-    } else if (!CreateFolderPath(work)) {
-        ReportFailure("BackupAll", "the working folder cannot be created: " + work);
+    backupFolder = WithSlash(backupFolder);
+    if (backupFolder.find('"') != std::string::npos) {
+        // 7-Zip's command line cannot carry the character: the archive would go elsewhere.
+        ReportFailure("BackupAll", "the backup folder " + backupFolder +
+                                       " contains a double quote, which the archiver cannot "
+                                       "take; no backup made");
         return {};
     }
-    // The server writes the data files itself, so it must be able to write here.
-    ::chmod(work.c_str(), 0777);
+    if (!DirExists(backupFolder))
+        CreateFolderPath(backupFolder);
+    if (!IsFolder(backupFolder)) {
+        ReportFailure("BackupAll", "the backup folder " + backupFolder +
+                                       " is not a folder and cannot be made one; no backup made");
+        return {};
+    }
+
+    const std::string work = BackupWorkFolder();
+    std::string why;
+    if (!PrepareBackupWorkFolder(work, why)) {
+        ReportFailure("BackupAll", why + "; no backup made");
+        return {};
+    }
+    WorkFolderGuard emptyAfterwards(work);
+    std::set<std::string> written; // the files this backup put into the working folder
+    auto missing = [&](const std::string& what) { rep.failedTables.push_back(what); };
 
     {
         AnsiTextFile manifest(work + "MarketBackup.ini");
@@ -170,14 +278,16 @@ std::string BackupAll(std::string& backupFolder, std::string& volumeLabel, Backu
         manifest.WriteLine("Dump=0");
         const auto now = MySQLServerNow();
         manifest.WriteLine("DateTime=" + (now ? now->StampText() : std::string()));
-        if (!manifest.Close())
-            ReportFailure("BackupAll", "MarketBackup.ini cannot be written");
+        if (!manifest.Close() || !now)
+            missing("MarketBackup.ini");
+        written.insert("MarketBackup.ini");
     }
 
     const bool includePictures = OpcionBool(db, "BackupGoodsPictureInclude", true);
 
     {
         AnsiTextFile stru(work + "STRU.SQL");
+        written.insert("STRU.SQL");
         db.SQLExecute("FLUSH TABLES;");
         // Cashiers keep selling while the tables are written: one snapshot for all of them,
         // so that a restore never holds ticket lines without their ticket.
@@ -188,45 +298,76 @@ std::string BackupAll(std::string& backupFolder, std::string& volumeLabel, Backu
             const auto tables = db.DatasArray();
             const std::string literalFolder = SQLEscape(work);
             for (long r = tables->LowerBound(1); r <= tables->UpperBound(1); ++r) {
+                if (StopRequested())
+                    break;
                 const std::string table = tables->Value(r, 0).ToString();
+                ++rep.tables;
                 if (LowerCase(table) != "articulodibujo" || includePictures) {
                     db.SQLExecute(
                         "select * into outfile '" + literalFolder + SQLEscape(table) +
                         ".dat' FIELDS TERMINATED BY ','  LINES TERMINATED BY '\\r\\n' from " +
                         table + ";");
+                    written.insert(table + ".dat");
                     if (!db.ConnectionStatus())
-                        rep.failedTables.push_back(table);
+                        missing(table);
                 }
                 const std::string statement = StructureStatement(db, Trim(table));
                 if (statement.empty()) {
-                    rep.failedTables.push_back(table + " (structure)");
+                    missing(table + " (structure)");
                     continue;
                 }
                 stru.WriteLine(statement);
                 stru.WriteLine("");
             }
         } else {
-            rep.failedTables.push_back("(table list)");
+            missing("(table list)");
         }
         if (snapshot)
             db.SQLExecute("COMMIT;");
         if (!stru.Close())
-            rep.failedTables.push_back("STRU.SQL");
+            missing("STRU.SQL");
+    }
+    if (StopRequested()) {
+        rep.stopped = true;
+        WriteProgramLog("BackupAll: stopped, the program is ending; no archive made");
+        return {};
     }
     {
         AnsiTextFile basic(work + "STRUBASIC.SQL");
+        written.insert("STRUBASIC.SQL");
         WriteStructures(db, basic, "SHOW tables IN zentasupermarketbasic;",
                         "zentasupermarketbasic.");
-        basic.Close();
+        if (!basic.Close())
+            missing("STRUBASIC.SQL");
     }
 
     const std::string settings = Globals::AppPath + "zentamarket.ini";
     if (FileExists(settings)) {
         std::error_code ec;
         fs::copy_file(settings, work + "zentamarket.ini", fs::copy_options::overwrite_existing, ec);
+        written.insert("zentamarket.ini");
+        if (ec)
+            missing("zentamarket.ini");
     }
 
-    backupFolder = WithSlash(backupFolder);
+    // Only what this backup wrote goes into the archive, and only as plain files: anything
+    // else found here (a planted link, a folder) is removed, never followed.
+    for (const auto& [name, plain] : FolderEntries(work)) {
+        if (plain && written.count(name))
+            continue;
+        std::error_code ec;
+        fs::remove_all(work + name, ec);
+        WriteProgramLog("BackupAll: removed " + work + name +
+                        ", which this backup did not write, before packing");
+    }
+    for (const auto& name : written)
+        if (!FileExists(work + name) &&
+            std::find(rep.failedTables.begin(), rep.failedTables.end(), name) ==
+                rep.failedTables.end() &&
+            std::find(rep.failedTables.begin(), rep.failedTables.end(),
+                      name.substr(0, name.size() - 4)) == rep.failedTables.end())
+            missing(name);
+
     const auto now = MySQLServerNow();
     if (!now) {
         ReportFailure("BackupAll", "the server's clock cannot be read; no archive made");
@@ -236,28 +377,62 @@ std::string BackupAll(std::string& backupFolder, std::string& volumeLabel, Backu
     std::snprintf(stamp, sizeof stamp, "%04d%02d%02d%02d%02d%02d", now->year, now->month, now->day,
                   now->hour, now->minute, now->second);
     const std::string name = std::string("ZentaMarket") + stamp + ".ZTB";
-    std::string archive = backupFolder + name;
+    RemovePartialArchives(backupFolder);
+    // Packed under a name the rotation never counts; it gets its final name once tested.
+    std::string partial = backupFolder + name + ".partial";
     std::string source = work;
     std::string password;
-    short status = SevenZipCompress(archive, source, true, password, 5);
-    if (!FileExists(backupFolder + name)) {
-        ReportFailure("BackupAll",
-                      "no archive was written (7-Zip status " + std::to_string(status) + ")");
+    const short status = SevenZipCompress(partial, source, true, password, 5);
+    auto discard = [&](const std::string& what) {
+        std::error_code ec;
+        fs::remove(backupFolder + name + ".partial", ec);
+        ReportFailure("BackupAll", what);
+    };
+    if (status == kStoppedByRequest || StopRequested()) {
+        rep.stopped = true;
+        std::error_code ec;
+        fs::remove(backupFolder + name + ".partial", ec);
+        WriteProgramLog("BackupAll: packing stopped, the program is ending; no archive made");
+        return {};
+    }
+    if (!FileExists(backupFolder + name + ".partial")) {
+        discard("no archive was written (7-Zip status " + std::to_string(status) + ")");
         return {};
     }
     // A backup that cannot be read back is no backup: test it before it counts.
-    if (status >= 2 || SevenZipTest(backupFolder + name) != 0) {
-        std::remove((backupFolder + name).c_str());
-        ReportFailure("BackupAll", "the archive " + name + " failed its test and was removed");
+    if (status >= 2 || status < 0 || SevenZipTest(backupFolder + name + ".partial") != 0 ||
+        !IsWhole7zArchive(backupFolder + name + ".partial")) {
+        discard("the archive " + name + " failed its test (7-Zip status " +
+                std::to_string(status) + ") and was removed");
         return {};
     }
-    rep.archiveName = name;
+    if (status == 1)
+        missing("(files the archiver could not read)");
     rep.complete = rep.failedTables.empty();
+    // An archive that lacks a table is kept for what it holds, under a name that says so and
+    // that the rotation does not count as a backup.
+    const std::string finalName =
+        rep.complete ? name : std::string("ZentaMarket") + stamp + "-INCOMPLETE.ZTB";
+    ::chmod((backupFolder + name + ".partial").c_str(), 0640);
+    SyncPath(backupFolder + name + ".partial", false);
+    std::error_code ec;
+    fs::rename(backupFolder + name + ".partial", backupFolder + finalName, ec);
+    if (ec) {
+        discard("the archive cannot be given its name " + finalName + ": " + ec.message());
+        return {};
+    }
+    SyncPath(backupFolder, true);
+    rep.archiveName = finalName;
+    rep.archiveBytes = FileLength(backupFolder + finalName);
+    rep.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (!rep.complete) {
         std::string list;
         for (auto& t : rep.failedTables)
             list += (list.empty() ? "" : ", ") + t;
-        ReportFailure("BackupAll", name + " lacks: " + list);
+        ReportFailure("BackupAll", "the archive lacks " + list + "; kept as " + backupFolder +
+                                       finalName + ", which does not count as a backup");
+        return finalName;
     }
 
     if (!Trim(volumeLabel).empty())

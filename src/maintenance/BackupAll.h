@@ -7,8 +7,13 @@ namespace zenta {
 
 // What one backup did, for the caller that must know whether it can count it as made.
 struct BackupReport {
-    std::string archiveName; // "" when no archive was written
+    std::string archiveName; // "" when no archive was written; "…-INCOMPLETE.ZTB" when one lacks
+                             // a table or file
     bool complete = false;   // every table exported and the archive tested good
+    bool stopped = false;    // the program's stop ended the backup; nothing was kept
+    long tables = 0;         // tables found in the database
+    long long archiveBytes = 0;
+    double seconds = 0;
     std::vector<std::string> failedTables;
     std::vector<std::string> copiedTo; // archive paths on removable drives
 };
@@ -23,6 +28,14 @@ std::string BackupAll(std::string& backupFolder, std::string& volumeLabel,
 
 // The working folder: <program>/Temp/Backup/.
 std::string BackupWorkFolder();
+// Makes the working folder ready for an export: a real folder (a link or file in its place is
+// removed), open to the program's user and group only, empty. False with the reason.
+bool PrepareBackupWorkFolder(const std::string& work, std::string& why);
+// Removes everything in a folder without following links. False when something stayed.
+bool EmptyBackupWorkFolder(const std::string& folder);
+// Empties the working folder when it exists (at start-up: a killed run may have left the
+// shop's table exports there).
+void CleanBackupWorkFolder();
 // Copies the archive into <mount>/ZentaBackup/ of every mounted drive with the label, leaving a
 // copy that is already there alone. The paths written.
 std::vector<std::string> CopyArchiveToDrives(const std::string& backupFolder,

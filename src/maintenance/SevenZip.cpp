@@ -4,7 +4,10 @@
 #include "ErrorMode.h"
 #include "Process.h"
 
+#include <array>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -51,8 +54,19 @@ int SevenZip(const std::string& commandLine) {
     std::string output = fd >= 0 ? tmpl : "";
     if (fd >= 0)
         ::close(fd);
-    int status = RunProgramAndWait(SevenZipProgram(), args, "", output);
-    if (status != 0) {
+    const std::string program = SevenZipProgram();
+    if (FindProgram(program).empty()) {
+        WriteProgramLog("7-Zip program \"" + program +
+                        "\" was not found (install the package 7zip, or name the program in "
+                        "ZENTA_7ZIP)");
+        if (!output.empty())
+            std::remove(output.c_str());
+        return -1;
+    }
+    int status = RunProgramAndWait(program, args, "", output);
+    if (status == kStoppedByRequest) {
+        WriteProgramLog("7-Zip was stopped: the program is ending");
+    } else if (status != 0) {
         std::ifstream in(output);
         std::stringstream ss;
         ss << in.rdbuf();
@@ -109,6 +123,63 @@ short SevenZipTest(const std::string& archivePath, const std::string& password) 
     std::string path = archivePath;
     std::string pw = password;
     return static_cast<short>(SevenZip("t -y -p" + QuoteIfSpaced(pw) + " " + QuoteIfSpaced(path)));
+}
+
+namespace {
+
+std::uint32_t Crc32(const unsigned char* data, size_t size, std::uint32_t crc = 0) {
+    static const auto table = [] {
+        std::array<std::uint32_t, 256> t{};
+        for (std::uint32_t i = 0; i < 256; ++i) {
+            std::uint32_t c = i;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    crc = ~crc;
+    for (size_t i = 0; i < size; ++i)
+        crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+    return ~crc;
+}
+
+std::uint64_t LittleEndian(const unsigned char* p, int bytes) {
+    std::uint64_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        v = (v << 8) | p[i];
+    return v;
+}
+
+} // namespace
+
+bool IsWhole7zArchive(const std::string& path) {
+    // The signature header names where the archive's end header lies, how long it is and its
+    // checksum: a file cut short, or one that is not a 7z archive, fails here without reading
+    // the packed data.
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    unsigned char head[32];
+    if (!in.read(reinterpret_cast<char*>(head), sizeof head))
+        return false;
+    static const unsigned char signature[6] = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C};
+    if (std::memcmp(head, signature, 6) != 0)
+        return false;
+    if (Crc32(head + 12, 20) != LittleEndian(head + 8, 4))
+        return false;
+    const std::uint64_t offset = LittleEndian(head + 12, 8);
+    const std::uint64_t size = LittleEndian(head + 20, 8);
+    const std::uint32_t crc = static_cast<std::uint32_t>(LittleEndian(head + 28, 4));
+    in.seekg(0, std::ios::end);
+    const std::uint64_t fileSize = static_cast<std::uint64_t>(in.tellg());
+    if (size == 0 || size > (64u << 20) || offset > fileSize || 32 + offset + size != fileSize)
+        return false;
+    std::vector<unsigned char> endHeader(size);
+    in.seekg(static_cast<std::streamoff>(32 + offset));
+    if (!in.read(reinterpret_cast<char*>(endHeader.data()), static_cast<std::streamsize>(size)))
+        return false;
+    return Crc32(endHeader.data(), endHeader.size()) == crc;
 }
 
 } // namespace zenta

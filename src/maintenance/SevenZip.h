@@ -16,6 +16,11 @@ short SevenZipExtract(std::string& archivePath, std::string& destinationFolder,
 // Tests an archive's integrity (every file decompressed and checked).
 short SevenZipTest(const std::string& archivePath, const std::string& password = "");
 
+// Whether a file is a whole 7z archive: its signature, and its end header where the signature
+// header says it is, with the right checksum. Cheap (the packed data is not read): it tells an
+// archive that was cut short (a killed packing, a full disk) from one that was written whole.
+bool IsWhole7zArchive(const std::string& path);
+
 // The entry point: a command line in the archiver library's syntax, split with 7-Zip's own
 // quoting rules, "-hide" dropped, run as an argument vector.
 int SevenZip(const std::string& commandLine);

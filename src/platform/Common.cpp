@@ -67,6 +67,16 @@ bool DirExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0;
 }
 
+bool IsFolder(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+long long FileLength(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+}
+
 bool CreateFolderPath(const std::string& path) {
     if (path.empty() || path[0] != '/')
         return false;

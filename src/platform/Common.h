@@ -13,6 +13,10 @@ bool FileExists(const std::string& path);
 // False for ""; True for an existing folder, and (as the suite always had it) for an
 // existing file too.
 bool DirExists(const std::string& path);
+// True only for an existing folder (or a link to one).
+bool IsFolder(const std::string& path);
+// A file's size in bytes; -1 when it cannot be read.
+long long FileLength(const std::string& path);
 // Creates every missing folder along an absolute path. False when a folder cannot be made.
 bool CreateFolderPath(const std::string& path);
 // Removes the folder with everything in it, read-only and hidden entries too.

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
 
 namespace zenta {
 
@@ -14,10 +15,30 @@ std::string ProgramLogPath() {
     return Globals::AppPath + "Log/" + Globals::ExecutableName + ".log";
 }
 
+namespace {
+long long logSizeLimit = 8LL << 20;
+} // namespace
+
+long long LogSizeLimit() {
+    return logSizeLimit;
+}
+
+void SetLogSizeLimit(long long bytes) {
+    logSizeLimit = bytes;
+}
+
+void KeepLogWithinLimit(const std::string& file) {
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < logSizeLimit)
+        return;
+    ::rename(file.c_str(), (file + ".1").c_str());
+}
+
 void WriteProgramLog(const std::string& text) {
     // The folder is made by start-up; without it the line is dropped, as the suite's logs are.
     if (Globals::AppPath.empty())
         return;
+    KeepLogWithinLimit(ProgramLogPath());
     std::ofstream out(ProgramLogPath(), std::ios::app | std::ios::binary);
     if (out)
         out << DateTime::Now().StampText() << ' ' << text << '\n';

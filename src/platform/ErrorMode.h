@@ -14,4 +14,11 @@ void ReportFailure(const std::string& where, const std::string& what);
 void WriteProgramLog(const std::string& text);
 std::string ProgramLogPath();
 
+// The size a log file may reach before it is set aside as "<file>.1" (replacing the earlier
+// one) and a new file begun; the program's logs never fill the disk.
+long long LogSizeLimit();
+void SetLogSizeLimit(long long bytes); // tests
+// Sets the file aside when it has reached the limit.
+void KeepLogWithinLimit(const std::string& file);
+
 } // namespace zenta

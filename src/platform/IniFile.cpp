@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -245,6 +246,132 @@ bool IniFile::Write(const std::string& path, const std::string& section, const s
     if (!ok)
         ::unlink(tmp.c_str());
     return ok;
+}
+
+namespace {
+
+// What this process knows of a log file it appended to last: as long as the file is the same
+// and no one else wrote to it, its last section is still the one we wrote into.
+struct AppendState {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    long long mtime = 0;
+    std::string section; // as asked for, trimmed
+};
+
+std::map<std::string, AppendState>& AppendStates() {
+    static std::map<std::string, AppendState> states;
+    return states;
+}
+
+long long ModificationTime(const struct stat& st) {
+    return static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+}
+
+bool ReadAt(int fd, off_t offset, size_t length, std::string& out) {
+    out.resize(length);
+    size_t done = 0;
+    while (done < length) {
+        ssize_t n = ::pread(fd, out.data() + done, length - done,
+                            offset + static_cast<off_t>(done));
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Whether `text` holds a key line with that name.
+bool HasKey(const std::string& text, const std::string& key) {
+    for (const auto& ln : Parse(text))
+        if (ln.kind == Line::Kind::Key && SameName(ln.name, key))
+            return true;
+    return false;
+}
+
+} // namespace
+
+IniFile::Append IniFile::AppendToLastSection(const std::string& path, const std::string& section,
+                                             const std::string& key, const std::string& value) {
+    const std::string want = TrimBlanks(section);
+    int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
+    if (fd < 0)
+        return Append::NotLastSection; // a new file: the ordinary write creates it
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) {
+        ::close(fd);
+        return Append::NotLastSection;
+    }
+    auto& states = AppendStates();
+    auto known = states.find(path);
+    const bool unchanged = known != states.end() && known->second.device == st.st_dev &&
+                           known->second.inode == st.st_ino && known->second.size == st.st_size &&
+                           known->second.mtime == ModificationTime(st);
+    // The end of the file: enough for the last few entries when we wrote it last, else back
+    // to the last section's header.
+    std::string tail;
+    const off_t chunk = 64 * 1024;
+    off_t from = st.st_size;
+    bool sectionFound = unchanged && SameName(known->second.section, want);
+    size_t headerAt = std::string::npos;
+    for (;;) {
+        const off_t begin = from > chunk ? from - chunk : 0;
+        std::string piece;
+        if (!ReadAt(fd, begin, static_cast<size_t>(from - begin), piece)) {
+            ::close(fd);
+            return Append::Failed;
+        }
+        tail = piece + tail;
+        from = begin;
+        if (unchanged)
+            break;
+        // The last line that opens a section; a line cut at the chunk's start does not count.
+        const auto lines = Parse(tail);
+        for (size_t i = lines.size(); i-- > 0;) {
+            if (lines[i].kind != Line::Kind::Section)
+                continue;
+            if (from > 0 && i == 0)
+                break;
+            headerAt = i;
+            break;
+        }
+        if (headerAt != std::string::npos || from == 0)
+            break;
+    }
+    if (!unchanged) {
+        const auto lines = Parse(tail);
+        if (headerAt == std::string::npos || !SameName(lines[headerAt].name, want)) {
+            ::close(fd);
+            return Append::NotLastSection;
+        }
+        sectionFound = true;
+        tail = tail.substr(lines[headerAt].next);
+    } else if (!sectionFound) {
+        ::close(fd);
+        return Append::NotLastSection;
+    }
+    if (HasKey(tail, TrimBlanks(key))) {
+        ::close(fd);
+        return Append::KeyExists;
+    }
+    std::string eol = "\r\n";
+    size_t firstBreak = tail.find_first_of("\r\n");
+    if (firstBreak != std::string::npos && tail[firstBreak] == '\n')
+        eol = "\n";
+    std::string line;
+    if (!tail.empty() && tail.back() != '\n' && tail.back() != '\r')
+        line += eol;
+    line += ToAnsi(OneLine(TrimBlanks(key))) + "=" + ToAnsi(OneLine(value)) + eol;
+    bool ok = ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+    struct stat after {};
+    if (ok && ::fstat(fd, &after) == 0)
+        states[path] = {after.st_dev, after.st_ino, after.st_size, ModificationTime(after), want};
+    else
+        states.erase(path);
+    if (::close(fd) != 0)
+        ok = false;
+    return ok ? Append::Done : Append::Failed;
 }
 
 } // namespace zenta

@@ -21,6 +21,13 @@ class IniFile {
     static bool Write(const std::string& path, const std::string& section, const std::string& key,
                       const std::string& value);
 
+    // Appends `key=value` at the end of the file when the file's last section is `section`
+    // and that section has no such key yet, reading only the end of the file: the cost does
+    // not grow with the file. The common write of a log.
+    enum class Append { Done, KeyExists, NotLastSection, Failed };
+    static Append AppendToLastSection(const std::string& path, const std::string& section,
+                                      const std::string& key, const std::string& value);
+
     // The same two operations on file contents, for callers (and fuzzers) that hold the bytes.
     static std::string ReadFrom(const std::string& contents, const std::string& section,
                                 const std::string& key);

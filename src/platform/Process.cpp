@@ -1,6 +1,7 @@
 #include "Process.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -13,6 +14,33 @@ extern char** environ;
 namespace zenta {
 
 namespace {
+
+volatile sig_atomic_t stopRequested = 0;
+volatile sig_atomic_t runningChild = 0;
+
+void OnStopDeadline(int) {
+    const pid_t child = runningChild;
+    if (child > 0)
+        ::kill(child, SIGKILL);
+    static const char text[] = "stop deadline reached: ending at once\n";
+    ssize_t ignored = ::write(2, text, sizeof text - 1);
+    (void)ignored;
+    ::_exit(0);
+}
+
+// Ends a child that is still running: asked first, then killed.
+void EndChild(pid_t pid, int& status) {
+    ::kill(pid, SIGTERM);
+    for (int i = 0; i < 100; ++i) {
+        if (::waitpid(pid, &status, WNOHANG) == pid)
+            return;
+        timespec ts{0, 20 * 1000 * 1000};
+        ::nanosleep(&ts, nullptr);
+    }
+    ::kill(pid, SIGKILL);
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+}
 
 std::function<void()>& Hook() {
     static std::function<void()> hook;
@@ -107,6 +135,29 @@ bool StartProgram(const std::string& program, const std::vector<std::string>& ar
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 && n == 0;
 }
 
+std::string FindProgram(const std::string& program) {
+    if (program.empty())
+        return {};
+    if (program.find('/') != std::string::npos)
+        return ::access(program.c_str(), X_OK) == 0 ? program : std::string();
+    const char* path = std::getenv("PATH");
+    std::string dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
+    size_t pos = 0;
+    while (pos <= dirs.size()) {
+        size_t e = dirs.find(':', pos);
+        if (e == std::string::npos)
+            e = dirs.size();
+        const std::string dir = e > pos ? dirs.substr(pos, e - pos) : std::string(".");
+        const std::string candidate = dir + "/" + program;
+        struct stat st {};
+        if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            ::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        pos = e + 1;
+    }
+    return {};
+}
+
 bool OpenWithDesktop(const std::string& target) {
     return StartProgram("xdg-open", {target}, "");
 }
@@ -135,18 +186,30 @@ int RunProgramAndWait(const std::string& program, const std::vector<std::string>
     ssize_t n = ::read(fds[0], &err, sizeof err); // returns 0 once exec succeeded
     ::close(fds[0]);
     int status = 0;
+    runningChild = pid;
+    bool stopped = false;
     for (;;) {
-        pid_t r = ::waitpid(pid, &status, Hook() ? WNOHANG : 0);
+        pid_t r = ::waitpid(pid, &status, WNOHANG);
         if (r == pid)
             break;
-        if (r < 0 && errno != EINTR)
+        if (r < 0 && errno != EINTR) {
+            runningChild = 0;
             return -1;
+        }
+        if (StopRequested()) {
+            EndChild(pid, status);
+            stopped = true;
+            break;
+        }
         if (r == 0) {
-            Hook()();
+            CallWaitHook();
             timespec ts{0, 20 * 1000 * 1000};
             ::nanosleep(&ts, nullptr);
         }
     }
+    runningChild = 0;
+    if (stopped)
+        return kStoppedByRequest;
     if (n > 0)
         return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -159,6 +222,26 @@ void SetWaitHook(std::function<void()> hook) {
 void CallWaitHook() {
     if (Hook())
         Hook()();
+}
+
+void RequestStop() {
+    stopRequested = 1;
+}
+
+bool StopRequested() {
+    return stopRequested != 0;
+}
+
+void ClearStopRequest() {
+    stopRequested = 0;
+}
+
+void ArmStopDeadline(unsigned seconds) {
+    struct sigaction sa {};
+    sa.sa_handler = OnStopDeadline;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGALRM, &sa, nullptr);
+    ::alarm(seconds);
 }
 
 } // namespace zenta

@@ -12,6 +12,9 @@ namespace zenta {
 // could not be started.
 bool StartProgram(const std::string& program, const std::vector<std::string>& args,
                   const std::string& workingDirectory);
+// The path a program name runs from (a name without "/" is looked for on PATH), or "" when
+// there is no such executable.
+std::string FindProgram(const std::string& program);
 // Opens a file or address with the desktop's default application (xdg-open).
 bool OpenWithDesktop(const std::string& target);
 
@@ -22,6 +25,22 @@ bool OpenWithDesktop(const std::string& target);
 int RunProgramAndWait(const std::string& program, const std::vector<std::string>& args,
                       const std::string& workingDirectory = "", const std::string& outputFile = "");
 void SetWaitHook(std::function<void()> hook);
+
+// RunProgramAndWait's result when the program was ended because a stop was asked for.
+constexpr int kStoppedByRequest = -2;
+
+// A stop of the whole program (SIGTERM, SIGINT, the end of the session). Safe to call from a
+// signal handler. From then on a running child program is ended and long jobs give up at their
+// next step.
+void RequestStop();
+bool StopRequested();
+// Forgets an earlier stop request (tests run several programs' lives in one process).
+void ClearStopRequest();
+// Safe to call from a signal handler: when the program has not ended `seconds` after this call
+// (a statement stuck in the database driver), the child program being waited for is killed and
+// the process ends with status 0. Whatever that leaves half-done is of the kind the next start
+// cleans up: temporary files, and transactions the server rolls back when the connection drops.
+void ArmStopDeadline(unsigned seconds);
 // Calls the wait hook, if any (for other waits that must keep the tray answering).
 void CallWaitHook();
 

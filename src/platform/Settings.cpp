@@ -1,5 +1,6 @@
 #include "Settings.h"
 
+#include "ErrorMode.h"
 #include "Globals.h"
 #include "IniFile.h"
 #include "Variant.h"
@@ -45,13 +46,29 @@ void SetINIValue(const std::string& section, const std::string& key, const std::
 
 void WriteIniLogEntry(const std::string& file, const std::string& section,
                       const std::string& text) {
+    KeepLogWithinLimit(file);
     // The last key used per log and section, so that a burst of entries within one second does
-    // not read the file once for every earlier entry of that second.
+    // not look for each earlier entry of that second again.
     static std::map<std::string, std::pair<std::string, int>> lastKey;
     const std::string stamp = DateTime::Now().StampText();
     auto& last = lastKey[file + '\n' + section];
     int n = last.first == stamp ? last.second + 1 : 1;
     auto keyOf = [&](int k) { return k == 1 ? stamp : stamp + " (" + std::to_string(k) + ")"; };
+    for (; n < 100000; ++n) {
+        switch (IniFile::AppendToLastSection(file, section, keyOf(n), text)) {
+        case IniFile::Append::Done:
+            last = {stamp, n};
+            return;
+        case IniFile::Append::KeyExists:
+            continue;
+        case IniFile::Append::Failed:
+            return;
+        case IniFile::Append::NotLastSection:
+            break;
+        }
+        break;
+    }
+    // A new file, or a section that is not the last one: the whole file is rewritten.
     while (n < 100000 && !IniFile::Read(file, section, keyOf(n)).empty())
         ++n;
     last = {stamp, n};
