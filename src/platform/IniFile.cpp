@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <fcntl.h>
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -308,48 +309,77 @@ IniFile::Append IniFile::AppendToLastSection(const std::string& path, const std:
     const bool unchanged = known != states.end() && known->second.device == st.st_dev &&
                            known->second.inode == st.st_ino && known->second.size == st.st_size &&
                            known->second.mtime == ModificationTime(st);
-    // The end of the file: enough for the last few entries when we wrote it last, else back
-    // to the last section's header.
+    // The end of the file: the last few entries when we wrote it last; otherwise the whole
+    // last section, found by looking backwards for a line that opens one.
     std::string tail;
-    const off_t chunk = 64 * 1024;
-    off_t from = st.st_size;
-    bool sectionFound = unchanged && SameName(known->second.section, want);
-    size_t headerAt = std::string::npos;
-    for (;;) {
-        const off_t begin = from > chunk ? from - chunk : 0;
-        std::string piece;
-        if (!ReadAt(fd, begin, static_cast<size_t>(from - begin), piece)) {
-            ::close(fd);
-            return Append::Failed;
-        }
-        tail = piece + tail;
-        from = begin;
-        if (unchanged)
-            break;
-        // The last line that opens a section; a line cut at the chunk's start does not count.
-        const auto lines = Parse(tail);
-        for (size_t i = lines.size(); i-- > 0;) {
-            if (lines[i].kind != Line::Kind::Section)
-                continue;
-            if (from > 0 && i == 0)
-                break;
-            headerAt = i;
-            break;
-        }
-        if (headerAt != std::string::npos || from == 0)
-            break;
-    }
-    if (!unchanged) {
-        const auto lines = Parse(tail);
-        if (headerAt == std::string::npos || !SameName(lines[headerAt].name, want)) {
+    if (unchanged) {
+        if (!SameName(known->second.section, want)) {
             ::close(fd);
             return Append::NotLastSection;
         }
-        sectionFound = true;
-        tail = tail.substr(lines[headerAt].next);
-    } else if (!sectionFound) {
-        ::close(fd);
-        return Append::NotLastSection;
+        const off_t from = st.st_size > 64 * 1024 ? st.st_size - 64 * 1024 : 0;
+        if (!ReadAt(fd, from, static_cast<size_t>(st.st_size - from), tail)) {
+            ::close(fd);
+            return Append::Failed;
+        }
+    } else {
+        off_t header = -1;
+        const off_t chunk = 256 * 1024;
+        for (off_t end = st.st_size; end > 0 && header < 0;) {
+            const off_t begin = end > chunk ? end - chunk : 0;
+            std::string piece;
+            if (!ReadAt(fd, begin, static_cast<size_t>(end - begin), piece)) {
+                ::close(fd);
+                return Append::Failed;
+            }
+            for (size_t i = piece.size(); i-- > 0;) {
+                if (piece[i] != '[')
+                    continue;
+                if (i > 0 ? (piece[i - 1] == '\n' || piece[i - 1] == '\r') : begin == 0) {
+                    header = begin + static_cast<off_t>(i);
+                    break;
+                }
+            }
+            // The next piece overlaps by one byte, so a '[' at this piece's start is judged by
+            // the byte before it.
+            end = begin > 0 ? begin + 1 : 0;
+        }
+        if (header < 0) {
+            ::close(fd);
+            return Append::NotLastSection;
+        }
+        // The header line, and the end of the file where this second's keys would stand.
+        std::string headerLine;
+        const off_t lineEnd = std::min<off_t>(st.st_size, header + 4096);
+        if (!ReadAt(fd, header, static_cast<size_t>(lineEnd - header), headerLine)) {
+            ::close(fd);
+            return Append::Failed;
+        }
+        headerLine = headerLine.substr(0, headerLine.find_first_of("\r\n"));
+        const off_t from = std::max<off_t>(header + static_cast<off_t>(headerLine.size()),
+                                           st.st_size - 64 * 1024);
+        if (!ReadAt(fd, from, static_cast<size_t>(st.st_size - from), tail)) {
+            ::close(fd);
+            return Append::Failed;
+        }
+        std::string name;
+        for (const auto& ln : Parse(headerLine))
+            if (ln.kind == Line::Kind::Section)
+                name = ln.name;
+        // A later header that the backward look passed over (one indented with blanks).
+        const auto lines = Parse(tail);
+        size_t later = std::string::npos;
+        for (size_t i = 0; i < lines.size(); ++i)
+            if (lines[i].kind == Line::Kind::Section)
+                later = i;
+        if (later != std::string::npos) {
+            name = lines[later].name;
+            tail = tail.substr(lines[later].next);
+        }
+        if (!SameName(name, want)) {
+            ::close(fd);
+            return Append::NotLastSection;
+        }
     }
     if (HasKey(tail, TrimBlanks(key))) {
         ::close(fd);
@@ -359,8 +389,12 @@ IniFile::Append IniFile::AppendToLastSection(const std::string& path, const std:
     size_t firstBreak = tail.find_first_of("\r\n");
     if (firstBreak != std::string::npos && tail[firstBreak] == '\n')
         eol = "\n";
-    std::string line;
-    if (!tail.empty() && tail.back() != '\n' && tail.back() != '\r')
+    std::string line, lastByte;
+    if (!ReadAt(fd, st.st_size - 1, 1, lastByte)) {
+        ::close(fd);
+        return Append::Failed;
+    }
+    if (lastByte[0] != '\n' && lastByte[0] != '\r')
         line += eol;
     line += ToAnsi(OneLine(TrimBlanks(key))) + "=" + ToAnsi(OneLine(value)) + eol;
     bool ok = ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());

@@ -54,6 +54,37 @@ TEST_F(Statements, OldTableOptionsAreRewrittenForCurrentServers) {
     EXPECT_NE(Sql("SHOW CREATE TABLE l1;").find("latin1"), std::string::npos);
 }
 
+TEST_F(Statements, OldSpellingsInDataAndQuotedNamesReachTheServerAsWritten) {
+    auto db = Connected();
+    // Values and quoted identifiers are data, in any statement and inside a definition too.
+    db->SQLExecute("INSERT INTO stockcambio (AlmacenID, ArticuloID, Cantidad) VALUES (1, "
+                   "'XTYPE=1', 2), (1, 'timestamp(14) NOT NULL', 1);");
+    ASSERT_TRUE(db->ConnectionStatus());
+    EXPECT_EQ(Sql("SELECT ArticuloID FROM stockcambio ORDER BY Cantidad;"),
+              "timestamp(14) NOT NULL\nXTYPE=1\n");
+    db->SQLExecute("CREATE TABLE t2 (`TYPE=` int, Nota varchar(20) DEFAULT 'TYPE=A', "
+                   "XTYPE int) TYPE=InnoDB COMMENT='TYPE=old';");
+    ASSERT_TRUE(db->ConnectionStatus()) << db->LastError().Text();
+    EXPECT_EQ(db->LastSQL(), "CREATE TABLE t2 (`TYPE=` int, Nota varchar(20) DEFAULT 'TYPE=A', "
+                             "XTYPE int) ENGINE=InnoDB COMMENT='TYPE=old';");
+    db->SQLExecute("ALTER TABLE t2 TYPE=MyISAM;");
+    EXPECT_TRUE(db->ConnectionStatus()) << db->LastError().Text();
+    EXPECT_NE(Sql("SHOW CREATE TABLE t2;").find("ENGINE=MyISAM"), std::string::npos);
+
+    EXPECT_EQ(clsDataBase::RewriteForServer("UPDATE stock SET Nota='TYPE=' WHERE 1;", 10),
+              "UPDATE stock SET Nota='TYPE=' WHERE 1;");
+    EXPECT_EQ(clsDataBase::RewriteForServer(
+                  "/* old */ create temporary table x (a int) TYPE=HEAP COMMENT 'it''s TYPE=';", 5),
+              "/* old */ create temporary table x (a int) ENGINE=HEAP COMMENT 'it''s TYPE=';");
+    EXPECT_EQ(clsDataBase::RewriteForServer(
+                  "CREATE TABLE y (n varchar(9) DEFAULT 'DEFAULT CHARSET=latin1') DEFAULT "
+                  "CHARSET=latin1",
+                  4),
+              "CREATE TABLE y (n varchar(9) DEFAULT 'DEFAULT CHARSET=latin1') ");
+    EXPECT_EQ(clsDataBase::RewriteForServer("CREATE TABLE z (a int) TYPE=MyISAM", 4),
+              "CREATE TABLE z (a int) TYPE=MyISAM");
+}
+
 TEST_F(Statements, ScriptLinesAreGluedAsTheSuitesScriptsExpect) {
     auto db = Connected();
     TempDir dir;

@@ -69,6 +69,18 @@ TEST_F(Jobs, RenewalFoldsEveryMovementIntoTheStock) {
     EXPECT_EQ(Sql("SELECT SUM(Stock) FROM stock;"), "25.750\n");
 }
 
+TEST_F(Jobs, ArticleIdsThatLookLikeTableOptionsKeepTheirStock) {
+    Sql("INSERT INTO stock VALUES (1, 'XTYPE=1', 10), (1, 'XENGINE=1', 100);"
+        "INSERT INTO stockcambio (AlmacenID, ArticuloID, Cantidad) VALUES (1, 'XTYPE=1', 5), "
+        "(1, 'NEWTYPE=2', 2);"
+        "INSERT INTO stockextracambio (ArticuloID, Cantidad) VALUES ('TYPE=X', 1);");
+    RenovarStock();
+    EXPECT_EQ(Sql("SELECT ArticuloID, Stock FROM stock ORDER BY ArticuloID;"),
+              "NEWTYPE=2\t2.000\nXENGINE=1\t100.000\nXTYPE=1\t15.000\n");
+    EXPECT_EQ(Sql("SELECT ArticuloID, Stock FROM stockextra;"), "TYPE=X\t1.000\n");
+    EXPECT_EQ(Sql("SELECT COUNT(*) FROM stockcambio;"), "0\n");
+}
+
 TEST_F(Jobs, WithStockKeepingOffTheMovementsAreDiscarded) {
     Sql("REPLACE INTO opcion (ID, IntegerValor) VALUES ('ContarStock', 0);"
         "INSERT INTO stock VALUES (1, 'A', 10);"

@@ -1,9 +1,12 @@
 #include "IniFile.h"
 #include "CodePage.h"
+#include "ErrorMode.h"
 #include "Globals.h"
 #include "Settings.h"
 #include "TestSupport.h"
 
+#include <algorithm>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 using namespace zenta;
@@ -116,4 +119,91 @@ TEST(Settings, FileNameResolutionDefaultsAndTrimming) {
     SetSetting("MySQL", "MySQLVersion", "10.11");
     EXPECT_EQ(GetSetting("mysql", "mysqlversion", ""), "10.11");
     EXPECT_EQ(GetSetting("MySQL", "MySQLPort", ""), "3307");
+}
+
+namespace {
+
+// Bytes this process has read through read(2) and its kin so far.
+long long BytesRead() {
+    const std::string io = ReadFile("/proc/self/io");
+    const size_t p = io.find("rchar: ");
+    return p == std::string::npos ? -1 : std::stoll(io.substr(p + 7));
+}
+
+std::string LastLine(const std::string& text) {
+    size_t end = text.size() - 2; // before the final CR LF
+    size_t begin = text.rfind("\r\n", end - 1);
+    return text.substr(begin == std::string::npos ? 0 : begin + 2, end - begin - 2);
+}
+
+} // namespace
+
+TEST(IniLog, AnEntryCostsTheSameWhateverTheLogsSize) {
+    TempDir dir;
+    const std::string path = dir.path() + "big.log";
+    std::string text = "[3.12]\r\n";
+    for (int i = 0; text.size() < (24u << 20); ++i)
+        text += "2020-01-01 00:00:" + std::to_string(100000 + i) +
+                "=INSERT INTO ticket VALUES (1, 'some failed statement of ordinary length');\r\n";
+    WriteFile(path, text);
+    const long long limit = LogSizeLimit();
+    SetLogSizeLimit(1LL << 40);
+    for (int round = 0; round < 3; ++round) {
+        const long long before = BytesRead();
+        WriteIniLogEntry(path, "3.12", "UPDATE stock SET Stock = 1; -- round " +
+                                           std::to_string(round));
+        // The first entry reads back to the section's header at most; later ones only the end.
+        EXPECT_LT(BytesRead() - before, round == 0 ? (25LL << 20) : (256LL << 10)) << round;
+    }
+    SetLogSizeLimit(limit);
+    const std::string after = ReadFile(path);
+    EXPECT_EQ(after.compare(0, text.size(), text), 0); // every earlier byte as it was
+    EXPECT_NE(LastLine(after).find("=UPDATE stock SET Stock = 1; -- round 2"), std::string::npos);
+    const std::string key = LastLine(after).substr(0, LastLine(after).find('='));
+    EXPECT_EQ(IniFile::Read(path, "3.12", key), "UPDATE stock SET Stock = 1; -- round 2");
+    // Three entries in (most likely) one second: three distinct keys.
+    EXPECT_EQ(std::count(after.begin() + static_cast<long>(text.size()), after.end(), '\n'), 3);
+}
+
+TEST(IniLog, EntriesGoToTheirSectionWhenAnotherWriterAddedOneAfterIt) {
+    TempDir dir;
+    const std::string path = dir.path() + "x.log";
+    WriteIniLogEntry(path, "IPUpdate", "first");
+    WriteIniLogEntry(path, "IPUpdate", "second");
+    // Another program of the suite writes a section of its own after ours.
+    WriteFile(path, ReadFile(path) + "[Other]\r\nk=v\r\n");
+    WriteIniLogEntry(path, "IPUpdate", "third");
+    const std::string text = ReadFile(path);
+    EXPECT_LT(text.find("=third"), text.find("[Other]"));
+    EXPECT_EQ(text.substr(text.find("[Other]")), "[Other]\r\nk=v\r\n");
+    // A file without a final line break still gets whole lines.
+    WriteFile(path, "[IPUpdate]\r\nold=1");
+    WriteIniLogEntry(path, "IPUpdate", "fourth");
+    EXPECT_EQ(ReadFile(path).substr(0, 21), "[IPUpdate]\r\nold=1\r\n20");
+    EXPECT_EQ(IniFile::Read(path, "IPUpdate", "old"), "1");
+    WriteFile(path, "[IPUpdate]");
+    WriteIniLogEntry(path, "IPUpdate", "fifth");
+    EXPECT_EQ(ReadFile(path).substr(0, 14), "[IPUpdate]\r\n20");
+}
+
+TEST(IniLog, ALogThatReachedItsLimitIsSetAsideAndANewOneBegun) {
+    TempDir dir;
+    Globals::AppPath = dir.path();
+    Globals::ExecutableName = "ZentaMarketMonitor";
+    std::filesystem::create_directories(dir.path() + "Log");
+    const std::string path = dir.path() + "Log/IPUpdate.log";
+    const std::string old = "[IPUpdate]\r\n" + std::string(300000, 'x') + "=1\r\n";
+    WriteFile(path, old);
+    const long long limit = LogSizeLimit();
+    SetLogSizeLimit(200000);
+    WriteIniLogEntry(path, "IPUpdate", "after the limit");
+    WriteFile(ProgramLogPath(), std::string(250000, 'y') + "\n");
+    WriteProgramLog("a line after the limit");
+    SetLogSizeLimit(limit);
+    EXPECT_EQ(ReadFile(path + ".1"), old);
+    EXPECT_EQ(ReadFile(path).rfind("[IPUpdate]\r\n20", 0), 0u);
+    EXPECT_NE(ReadFile(path).find("=after the limit\r\n"), std::string::npos);
+    EXPECT_EQ(ReadFile(ProgramLogPath() + ".1").size(), 250001u);
+    EXPECT_NE(ReadFile(ProgramLogPath()).find("a line after the limit"), std::string::npos);
+    EXPECT_LT(ReadFile(ProgramLogPath()).size(), 100u);
 }
