@@ -118,4 +118,28 @@ void ResetDatabase() {
     ASSERT_EQ(Shell(cmd), 0);
 }
 
+void MakeSmallArchive(const std::string& path) {
+    TempDir dir("arc");
+    WriteFile(dir.path() + "MarketBackup.ini", "[Version]\r\nVersoin=3\r\n");
+    ASSERT_EQ(Shell("cd '" + dir.path() + "' && 7zz a -y -t7z -mx5 '" + path +
+                    "' MarketBackup.ini >/dev/null"),
+              0);
+}
+
+void CopyCutShort(const std::string& from, const std::string& to, size_t bytes) {
+    WriteFile(to, ReadFile(from).substr(0, bytes));
+}
+
+SmallFileSystem::SmallFileSystem(const std::string& folder, const std::string& size)
+    : folder_(folder) {
+    std::filesystem::create_directories(folder);
+    mounted_ = Shell("mount -t tmpfs -o size=" + size + ",mode=0770 tmpfs '" + folder +
+                     "' 2>/dev/null") == 0;
+}
+
+SmallFileSystem::~SmallFileSystem() {
+    if (mounted_)
+        Shell("umount -l '" + folder_ + "'");
+}
+
 } // namespace zenta::test

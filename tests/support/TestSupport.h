@@ -37,4 +37,24 @@ void ResetDatabase();
 // Runs a shell command; its exit status.
 int Shell(const std::string& command);
 
+// A small, whole 7z archive at `path`, made by the real archiver (each call packs anew).
+void MakeSmallArchive(const std::string& path);
+// Copies `from` to `to` cut to `bytes`: an archive whose packing was killed.
+void CopyCutShort(const std::string& from, const std::string& to, size_t bytes);
+
+// A small tmpfs mounted on a folder for the life of the object (tests run as root in CI);
+// mounted() is false where mounting is refused, and the test should skip with a message.
+class SmallFileSystem {
+  public:
+    SmallFileSystem(const std::string& folder, const std::string& size);
+    ~SmallFileSystem();
+    SmallFileSystem(const SmallFileSystem&) = delete;
+    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+    bool mounted() const { return mounted_; }
+
+  private:
+    std::string folder_;
+    bool mounted_ = false;
+};
+
 } // namespace zenta::test
