@@ -3,9 +3,13 @@
 #include "CodePage.h"
 #include "DbFixture.h"
 
+#include <algorithm>
+#include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -189,4 +193,146 @@ TEST_F(EndToEnd, SigtermWhileWaitingForTheServerEndsWithStatusZero) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     program.Signal(SIGTERM);
     EXPECT_EQ(program.WaitExit(std::chrono::seconds(5)), 0);
+}
+
+namespace {
+
+// 40 MB that no archiver can make smaller, so that packing takes a few seconds.
+void AddIncompressiblePictures() {
+    std::string parts;
+    for (int i = 0; i < 32; ++i)
+        parts += std::string(i ? ", " : "") + "RANDOM_BYTES(1024)";
+    Sql("INSERT INTO articulodibujo (ArticuloID, Dibujo) SELECT CONCAT('P', seq), CONCAT(" + parts +
+        ") FROM seq_1_to_1250;");
+}
+
+std::vector<std::string> WholeArchives(const std::string& folder) {
+    std::vector<std::string> good;
+    if (fs::exists(folder))
+        for (auto& e : fs::directory_iterator(folder)) {
+            const std::string name = e.path().filename().string();
+            if (name.size() == 29 && name.rfind("ZentaMarket", 0) == 0 &&
+                name.substr(25) == ".ZTB" && Shell("7zz t '" + e.path().string() + "' >/dev/null") == 0)
+                good.push_back(name);
+        }
+    std::sort(good.begin(), good.end());
+    return good;
+}
+
+std::vector<std::string> Partials(const std::string& folder) {
+    std::vector<std::string> found;
+    if (fs::exists(folder))
+        for (auto& e : fs::directory_iterator(folder))
+            if (e.path().extension() == ".partial")
+                found.push_back(e.path().string());
+    return found;
+}
+
+bool PackingUnderWay(const std::string& backup) {
+    for (const auto& p : Partials(backup)) {
+        std::error_code ec;
+        if (fs::file_size(p, ec) > (1u << 20))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+TEST_F(EndToEnd, AProgramKilledWhilePackingCostsNoGoodArchiveAndTheNextStartCleansUp) {
+    AddIncompressiblePictures();
+    Sql("INSERT INTO opcion (ID, IntegerValor) VALUES ('AutoBackupOpcion', 1), "
+        "('MaxBackupFile', 3);");
+    const std::string backup = AppPath() + "Backup/";
+    fs::create_directories(backup);
+    TempDir spare;
+    MakeSmallArchive(spare.path() + "good.7z");
+    for (const char* day : {"01", "02", "03"})
+        fs::copy_file(spare.path() + "good.7z",
+                      backup + "ZentaMarket202401" + day + "120000.ZTB");
+    // The real archiver, whose process id the test can see.
+    const std::string wrapper = spare.path() + "7zz-pid";
+    WriteFile(wrapper, "#!/bin/sh\necho $$ > '" + spare.path() + "7zz.pid'\nexec 7zz \"$@\"\n");
+    fs::permissions(wrapper, fs::perms::owner_all);
+    Settings("127.0.0.1", DbPort());
+    {
+        auto env = env_;
+        env.push_back("ZENTA_7ZIP=" + wrapper);
+        Program program(AppPath(), env);
+        ASSERT_TRUE(WaitFor([&] { return PackingUnderWay(backup); }, std::chrono::seconds(60)))
+            << ReadFile(AppPath() + "Log/ZentaMarketMonitor.log");
+        // A power cut: the program and its archiver die at once.
+        program.Signal(SIGKILL);
+        ::kill(std::stoi(ReadFile(spare.path() + "7zz.pid")), SIGKILL);
+        EXPECT_EQ(program.WaitExit(std::chrono::seconds(5)), 128 + SIGKILL);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(Partials(backup).size(), 1u);
+    EXPECT_EQ(WholeArchives(backup).size(), 3u);
+    EXPECT_EQ(Archives(), 3u); // nothing cut short under an archive's name
+    EXPECT_FALSE(fs::is_empty(AppPath() + "Temp/Backup")); // the killed run's exports
+
+    Program again(AppPath(), env_);
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const auto good = WholeArchives(backup);
+            return good.size() == 3 && good.back().substr(11, 4) != "2024" &&
+                   Partials(backup).empty();
+        },
+        std::chrono::seconds(120)))
+        << ReadFile(AppPath() + "Log/ZentaMarketMonitor.log");
+    const auto good = WholeArchives(backup);
+    EXPECT_EQ(good[0], "ZentaMarket20240102120000.ZTB");
+    EXPECT_EQ(good[1], "ZentaMarket20240103120000.ZTB");
+    EXPECT_EQ(Archives(), 3u);
+    EXPECT_TRUE(fs::is_empty(AppPath() + "Temp/Backup"));
+    EXPECT_EQ(
+        Sql("SELECT IntegerValor = TO_DAYS(NOW()) FROM opcion WHERE ID = 'LastDateAutoBackup';"),
+        "1\n");
+    again.Signal(SIGTERM);
+    EXPECT_EQ(again.WaitExit(std::chrono::seconds(10)), 0);
+}
+
+TEST_F(EndToEnd, SigtermWhilePackingStopsTheArchiverRecordsNothingAndSkipsTheRestOfTheCycle) {
+    AddIncompressiblePictures();
+    Sql("INSERT INTO opcion (ID, IntegerValor) VALUES ('AutoBackupOpcion', 1), "
+        "('AutoEliminarTicket', 1), ('AutoEliminarTicketPeriodo', 0);"
+        "INSERT INTO ticket (TicketNo, Fecha) VALUES (1001010001, '2010-01-01 10:00:00');");
+    const std::string backup = AppPath() + "Backup/";
+    Settings("127.0.0.1", DbPort());
+    Program program(AppPath(), env_);
+    ASSERT_TRUE(WaitFor([&] { return PackingUnderWay(backup); }, std::chrono::seconds(60)))
+        << ReadFile(AppPath() + "Log/ZentaMarketMonitor.log");
+    const auto signalled = std::chrono::steady_clock::now();
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.WaitExit(std::chrono::seconds(10)), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(5));
+    std::this_thread::sleep_for(std::chrono::seconds(1)); // an archiver left running would write on
+    EXPECT_TRUE(Partials(backup).empty());
+    EXPECT_EQ(Archives(), 0u);
+    EXPECT_TRUE(fs::is_empty(AppPath() + "Temp/Backup"));
+    EXPECT_EQ(Sql("SELECT COUNT(*) FROM opcion WHERE ID = 'LastDateAutoBackup';"), "0\n");
+    EXPECT_EQ(Sql("SELECT COUNT(*) FROM ticket;"), "1\n"); // the purge never started
+    EXPECT_NE(ReadFile(AppPath() + "Log/ZentaMarketMonitor.log").find("packing stopped"),
+              std::string::npos);
+}
+
+TEST_F(EndToEnd, SigtermWhileAHostHangsInTheHandshakeEndsWithinTenSeconds) {
+    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    socklen_t len = sizeof addr;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+    ASSERT_EQ(::listen(listener, 8), 0);
+    Settings("127.0.0.1", ntohs(addr.sin_port));
+    Program program(AppPath(), env_);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const auto signalled = std::chrono::steady_clock::now();
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.WaitExit(std::chrono::seconds(11)), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(10));
+    ::close(listener);
 }
