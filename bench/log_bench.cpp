@@ -81,9 +81,8 @@ int main(int argc, char** argv) {
     const long rssAppend = PeakKb() - rssBefore;
     std::vector<double> rewrite;
     for (int i = 0; i < 3; ++i)
-        rewrite.push_back(Seconds([&] {
-            IniFile::Write(path, "3.12", "rewrite " + std::to_string(i), "SELECT 3;");
-        }));
+        rewrite.push_back(Seconds(
+            [&] { IniFile::Write(path, "3.12", "rewrite " + std::to_string(i), "SELECT 3;"); }));
     const long rssRewrite = PeakKb() - rssBefore;
     std::printf("size_mb=%s first_ms=%.3f first_read_kb=%lld entry_ms=%.3f entry_read_kb=%lld "
                 "append_peak_growth_kb=%ld rewrite_ms=%.1f rewrite_peak_growth_kb=%ld\n",

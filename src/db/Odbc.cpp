@@ -108,8 +108,8 @@ bool OdbcConnection::Open(const std::string& connectionString, OdbcError& error)
     SQLCHAR out[1024];
     SQLSMALLINT outLen = 0;
     SQLRETURN rc = SQLDriverConnect(
-        dbc, nullptr, reinterpret_cast<SQLCHAR*>(const_cast<char*>(driverString.c_str())),
-        SQL_NTS, out, sizeof out, &outLen, SQL_DRIVER_NOPROMPT);
+        dbc, nullptr, reinterpret_cast<SQLCHAR*>(const_cast<char*>(driverString.c_str())), SQL_NTS,
+        out, sizeof out, &outLen, SQL_DRIVER_NOPROMPT);
     if (!SQL_SUCCEEDED(rc)) {
         error.Collect(SQL_HANDLE_DBC, dbc);
         dbc_.Reset();

@@ -402,8 +402,8 @@ std::string BackupAll(std::string& backupFolder, std::string& volumeLabel, Backu
     // A backup that cannot be read back is no backup: test it before it counts.
     if (status >= 2 || status < 0 || SevenZipTest(backupFolder + name + ".partial") != 0 ||
         !IsWhole7zArchive(backupFolder + name + ".partial")) {
-        discard("the archive " + name + " failed its test (7-Zip status " +
-                std::to_string(status) + ") and was removed");
+        discard("the archive " + name + " failed its test (7-Zip status " + std::to_string(status) +
+                ") and was removed");
         return {};
     }
     if (status == 1)
@@ -424,8 +424,7 @@ std::string BackupAll(std::string& backupFolder, std::string& volumeLabel, Backu
     SyncPath(backupFolder, true);
     rep.archiveName = finalName;
     rep.archiveBytes = FileLength(backupFolder + finalName);
-    rep.seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    rep.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (!rep.complete) {
         std::string list;
         for (auto& t : rep.failedTables)

@@ -2,9 +2,9 @@
 
 #include "CodePage.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
-#include <algorithm>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -274,8 +274,8 @@ bool ReadAt(int fd, off_t offset, size_t length, std::string& out) {
     out.resize(length);
     size_t done = 0;
     while (done < length) {
-        ssize_t n = ::pread(fd, out.data() + done, length - done,
-                            offset + static_cast<off_t>(done));
+        ssize_t n =
+            ::pread(fd, out.data() + done, length - done, offset + static_cast<off_t>(done));
         if (n <= 0)
             return false;
         done += static_cast<size_t>(n);
@@ -356,8 +356,8 @@ IniFile::Append IniFile::AppendToLastSection(const std::string& path, const std:
             return Append::Failed;
         }
         headerLine = headerLine.substr(0, headerLine.find_first_of("\r\n"));
-        const off_t from = std::max<off_t>(header + static_cast<off_t>(headerLine.size()),
-                                           st.st_size - 64 * 1024);
+        const off_t from =
+            std::max<off_t>(header + static_cast<off_t>(headerLine.size()), st.st_size - 64 * 1024);
         if (!ReadAt(fd, from, static_cast<size_t>(st.st_size - from), tail)) {
             ::close(fd);
             return Append::Failed;

@@ -4,12 +4,9 @@
 #include "DbFixture.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -212,7 +209,8 @@ std::vector<std::string> WholeArchives(const std::string& folder) {
         for (auto& e : fs::directory_iterator(folder)) {
             const std::string name = e.path().filename().string();
             if (name.size() == 29 && name.rfind("ZentaMarket", 0) == 0 &&
-                name.substr(25) == ".ZTB" && Shell("7zz t '" + e.path().string() + "' >/dev/null") == 0)
+                name.substr(25) == ".ZTB" &&
+                Shell("7zz t '" + e.path().string() + "' >/dev/null") == 0)
                 good.push_back(name);
         }
     std::sort(good.begin(), good.end());
@@ -248,8 +246,7 @@ TEST_F(EndToEnd, AProgramKilledWhilePackingCostsNoGoodArchiveAndTheNextStartClea
     TempDir spare;
     MakeSmallArchive(spare.path() + "good.7z");
     for (const char* day : {"01", "02", "03"})
-        fs::copy_file(spare.path() + "good.7z",
-                      backup + "ZentaMarket202401" + day + "120000.ZTB");
+        fs::copy_file(spare.path() + "good.7z", backup + "ZentaMarket202401" + day + "120000.ZTB");
     // The real archiver, whose process id the test can see.
     const std::string wrapper = spare.path() + "7zz-pid";
     WriteFile(wrapper, "#!/bin/sh\necho $$ > '" + spare.path() + "7zz.pid'\nexec 7zz \"$@\"\n");
@@ -318,21 +315,12 @@ TEST_F(EndToEnd, SigtermWhilePackingStopsTheArchiverRecordsNothingAndSkipsTheRes
 }
 
 TEST_F(EndToEnd, SigtermWhileAHostHangsInTheHandshakeEndsWithinTenSeconds) {
-    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(listener, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    socklen_t len = sizeof addr;
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
-    ASSERT_EQ(::listen(listener, 8), 0);
-    Settings("127.0.0.1", ntohs(addr.sin_port));
+    SilentListener listener;
+    Settings("127.0.0.1", listener.port());
     Program program(AppPath(), env_);
     std::this_thread::sleep_for(std::chrono::seconds(2));
     const auto signalled = std::chrono::steady_clock::now();
     program.Signal(SIGTERM);
     EXPECT_EQ(program.WaitExit(std::chrono::seconds(11)), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(10));
-    ::close(listener);
 }

@@ -1,17 +1,14 @@
 #include "DbFixture.h"
 
 #include "Common.h"
-#include "ErrorMode.h"
 #include "ComputerIdentity.h"
+#include "ErrorMode.h"
 #include "GlobalDatabase.h"
 #include "Registry.h"
 #include "Settings.h"
 #include "TodoSobreMySQLServer.h"
 
-#include <arpa/inet.h>
 #include <chrono>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace zenta;
@@ -120,9 +117,14 @@ TEST_F(Connection, ConnectDataBaseReadsTheSettingsAndDecidesServerIsLocal) {
     ConnectDataBase();
     EXPECT_FALSE(DataBase().ConnectionStatus());
     EXPECT_TRUE(ServerIsLocal);
-    for (auto [text, port] : std::vector<std::pair<std::string, long>>{
-             {"3307abc", 3307}, {"", 3306}, {"0", 3306}, {"abc", 3306}, {" 23306 ", 23306},
-             {"65535", 65535}, {"70000", 3306}, {"-1", 3306}}) {
+    for (auto [text, port] : std::vector<std::pair<std::string, long>>{{"3307abc", 3307},
+                                                                       {"", 3306},
+                                                                       {"0", 3306},
+                                                                       {"abc", 3306},
+                                                                       {" 23306 ", 23306},
+                                                                       {"65535", 65535},
+                                                                       {"70000", 3306},
+                                                                       {"-1", 3306}}) {
         SetSetting("MySQL", "MySQLPort", text);
         EXPECT_EQ(ConfiguredMySQLPort(), port) << text;
     }
@@ -138,21 +140,11 @@ TEST_F(Connection, APortThatIsNoPortIsNeverWrappedRoundAndTheLogSaysSo) {
 }
 
 TEST_F(Connection, AHostThatAcceptsButNeverAnswersIsGivenUp) {
-    // A listener that takes the connection and says nothing, as a hung server does.
-    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(listener, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    socklen_t len = sizeof addr;
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
-    ASSERT_EQ(::listen(listener, 8), 0);
-    SetSetting("MySQL", "MySQLPort", std::to_string(ntohs(addr.sin_port)));
+    SilentListener listener;
+    SetSetting("MySQL", "MySQLPort", std::to_string(listener.port()));
     const auto started = std::chrono::steady_clock::now();
     ConnectDataBase(); // two attempts, one per driver name
     const auto took = std::chrono::steady_clock::now() - started;
-    ::close(listener);
     EXPECT_FALSE(DataBase().ConnectionStatus());
     EXPECT_LT(took, std::chrono::seconds(3 * kConnectTimeoutSeconds));
     EXPECT_NE(DataBase().LastError().Text().find("handshake"), std::string::npos)

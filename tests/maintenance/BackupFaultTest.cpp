@@ -102,8 +102,8 @@ TEST_F(BackupFaults, RotationCountsOnlyWholeArchivesAndABadOneNeverPushesAGoodOn
     WriteFile(backup_ + Stamp(8) + ".ZTB.partial", "7z");
     Sql("INSERT INTO opcion (ID, IntegerValor) VALUES ('MaxBackupFile', 3);");
     RotateBackupFiles();
-    EXPECT_EQ(Whole(backup_), (std::vector<std::string>{Stamp(3) + ".ZTB", Stamp(4) + ".ZTB",
-                                                        Stamp(5) + ".ZTB"}));
+    EXPECT_EQ(Whole(backup_),
+              (std::vector<std::string>{Stamp(3) + ".ZTB", Stamp(4) + ".ZTB", Stamp(5) + ".ZTB"}));
     EXPECT_TRUE(fs::exists(backup_ + Stamp(6) + ".ZTB")); // not counted, not deleted
     EXPECT_FALSE(fs::exists(backup_ + Stamp(2) + "-INCOMPLETE.ZTB"));
     EXPECT_TRUE(fs::exists(backup_ + Stamp(7) + "-INCOMPLETE.ZTB"));
@@ -193,8 +193,7 @@ TEST_F(BackupFaults, PlantedLinksNeverReachTheArchiveAndTheWorkingFolderStaysPri
     EXPECT_TRUE(report.complete);
     EXPECT_FALSE(fs::is_symlink(AppPath() + "Temp/Backup"));
     EXPECT_EQ(ReadFile(secret), "SECRET-ROOT-ONLY");
-    EXPECT_EQ(std::distance(fs::directory_iterator(secretDir.path()), fs::directory_iterator()),
-              1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(secretDir.path()), fs::directory_iterator()), 1);
 }
 
 TEST_F(BackupFaults, AFullWorkingFolderGivesAnIncompleteArchiveThatCountsForNothing) {
@@ -207,8 +206,8 @@ TEST_F(BackupFaults, AFullWorkingFolderGivesAnIncompleteArchiveThatCountsForNoth
         "('AutoBackupOpcion', 1);");
     AutoBackup();
     RotateBackupFiles();
-    EXPECT_EQ(Whole(backup_), (std::vector<std::string>{Stamp(1) + ".ZTB", Stamp(2) + ".ZTB",
-                                                        Stamp(3) + ".ZTB"}));
+    EXPECT_EQ(Whole(backup_),
+              (std::vector<std::string>{Stamp(1) + ".ZTB", Stamp(2) + ".ZTB", Stamp(3) + ".ZTB"}));
     const auto incomplete = DirNames(backup_ + "ZentaMarket*-INCOMPLETE.ZTB");
     ASSERT_EQ(incomplete.size(), 1u) << Log();
     EXPECT_EQ(Shell("7zz t '" + backup_ + incomplete[0] + "' >/dev/null"), 0);
@@ -239,13 +238,16 @@ TEST_F(BackupFaults, ADatabaseServerKilledDuringTheExportOrThePackingCostsNoGood
     const std::string dir = BinaryDir() + "/testenv/mariadb-fault";
     const int port = DbPort() + 2;
     const std::string script = SourceDir() + "/scripts/local-mariadb";
-    const std::string start = script + " start '" + dir + "' " + std::to_string(port) + " >/dev/null";
+    const std::string start =
+        script + " start '" + dir + "' " + std::to_string(port) + " >/dev/null";
     const std::string client = "mariadb --no-defaults -uroot --socket='" + dir + "/mysqld.sock' ";
     const std::string kill = "kill -9 $(cat '" + dir + "/mysqld.pid')";
     ASSERT_EQ(Shell(start), 0);
-    ASSERT_EQ(Shell(client + "-e 'DROP DATABASE IF EXISTS zentasupermarket; CREATE DATABASE "
-                             "zentasupermarket;' && " +
-                    client + "zentasupermarket < '" + SourceDir() + "/schema/zentasupermarket.sql'"),
+    ASSERT_EQ(Shell(client +
+                    "-e 'DROP DATABASE IF EXISTS zentasupermarket; CREATE DATABASE "
+                    "zentasupermarket;' && " +
+                    client + "zentasupermarket < '" + SourceDir() +
+                    "/schema/zentasupermarket.sql'"),
               0);
     // Enough articles that their export takes a moment.
     ASSERT_EQ(Shell(client + "zentasupermarket -e \"INSERT INTO opcion (ID, IntegerValor) "

@@ -150,8 +150,8 @@ TEST(IniLog, AnEntryCostsTheSameWhateverTheLogsSize) {
     SetLogSizeLimit(1LL << 40);
     for (int round = 0; round < 3; ++round) {
         const long long before = BytesRead();
-        WriteIniLogEntry(path, "3.12", "UPDATE stock SET Stock = 1; -- round " +
-                                           std::to_string(round));
+        WriteIniLogEntry(path, "3.12",
+                         "UPDATE stock SET Stock = 1; -- round " + std::to_string(round));
         // The first entry reads back to the section's header at most; later ones only the end.
         EXPECT_LT(BytesRead() - before, round == 0 ? (25LL << 20) : (256LL << 10)) << round;
     }

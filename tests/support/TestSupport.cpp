@@ -2,13 +2,16 @@
 
 #include "TestConfig.h"
 
+#include <arpa/inet.h>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
 
@@ -128,6 +131,23 @@ void MakeSmallArchive(const std::string& path) {
 
 void CopyCutShort(const std::string& from, const std::string& to, size_t bytes) {
     WriteFile(to, ReadFile(from).substr(0, bytes));
+}
+
+SilentListener::SilentListener() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0 || ::listen(fd_, 16) != 0)
+        throw std::runtime_error("cannot listen on 127.0.0.1");
+    port_ = ntohs(addr.sin_port);
+}
+
+SilentListener::~SilentListener() {
+    if (fd_ >= 0)
+        ::close(fd_);
 }
 
 SmallFileSystem::SmallFileSystem(const std::string& folder, const std::string& size)

@@ -42,6 +42,21 @@ void MakeSmallArchive(const std::string& path);
 // Copies `from` to `to` cut to `bytes`: an archive whose packing was killed.
 void CopyCutShort(const std::string& from, const std::string& to, size_t bytes);
 
+// A TCP listener on 127.0.0.1 that takes connections and never says a word, as a hung
+// database server does.
+class SilentListener {
+  public:
+    SilentListener();
+    ~SilentListener();
+    SilentListener(const SilentListener&) = delete;
+    SilentListener& operator=(const SilentListener&) = delete;
+    int port() const { return port_; }
+
+  private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
 // A small tmpfs mounted on a folder for the life of the object (tests run as root in CI);
 // mounted() is false where mounting is refused, and the test should skip with a message.
 class SmallFileSystem {
