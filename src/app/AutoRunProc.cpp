@@ -3,10 +3,13 @@
 #include "AutoBackupData.h"
 #include "AutoTicket.h"
 #include "BusyFlag.h"
+#include "ErrorMode.h"
 #include "GlobalDatabase.h"
+#include "Globals.h"
 #include "Process.h"
 #include "Recordings.h"
 #include "RenovarDatos.h"
+#include "SingleInstance.h"
 
 namespace zenta {
 
@@ -26,11 +29,39 @@ void SetMaintenanceJobs(MaintenanceJobs jobs) {
     Jobs() = std::move(jobs);
 }
 
+bool RunUnderJobLock(const std::string& what, const std::function<void()>& job,
+                     std::chrono::milliseconds limit) {
+    FileLock lock(JobLockPath(Globals::AppPath, Globals::ExecutableName));
+    const bool locked = lock.LockWithin(
+        limit,
+        [&] {
+            WriteProgramLog(what + ": another run of this program folder is at work; waiting " +
+                            "for it");
+        },
+        [] {
+            CallWaitHook();
+            return !StopRequested();
+        });
+    if (!locked) {
+        if (!lock.error().empty())
+            WriteProgramLog(what + ": " + lock.error());
+        else if (!StopRequested())
+            WriteProgramLog(what + ": skipped, the other run did not finish in time");
+        return false;
+    }
+    job();
+    return true;
+}
+
 void AutoRunProc() {
     static bool busy = false;
     BusyGuard guard(busy);
     if (!guard.acquired())
         return;
+    RunUnderJobLock("job cycle", RunCycle);
+}
+
+void RunCycle() {
     if (!EnsureConnected())
         return;
     const MaintenanceJobs& jobs = Jobs();

@@ -1,14 +1,25 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
+#include <string>
 
 namespace zenta {
 
 // The maintenance cycle: reconnects once when the connection was lost, then runs, on the
 // computer with the database, CleanMasterData, RenovarStock, AutoBackup, AutoDeleteTickets and
 // RotateBackupFiles, and everywhere AutoEliminarVideosProc. A call made while a cycle runs
-// returns at once.
+// returns at once. The cycle runs under the program folder's job lock (waiting for a one-shot
+// command of the same folder to finish).
 void AutoRunProc();
+// The cycle itself, for a caller that holds the job lock.
+void RunCycle();
+
+// Runs a job under the program folder's job lock, waiting for it up to `limit` with the wait
+// hook called meanwhile (the tray keeps answering); a stop request gives up the wait. False,
+// with a line in the log, when the job could not run.
+bool RunUnderJobLock(const std::string& what, const std::function<void()>& job,
+                     std::chrono::milliseconds limit = std::chrono::minutes(30));
 
 // The two one-minute counters of the form: the maintenance cycle on every 721st tick, the IP
 // update on every 61st. The tick source (a timer on the GUI thread in the program, direct calls

@@ -1,5 +1,7 @@
 #include "QtInterfaces.h"
 
+#include "Process.h"
+
 #include <QApplication>
 #include <QMessageBox>
 
@@ -20,6 +22,9 @@ MsgResult QtMessageSink::Show(const std::string& text, MsgButtons buttons, MsgIc
         box.setStandardButtons(QMessageBox::Ok);
     }
     const int answer = box.exec();
+    // The box was closed by the program's end, not by the user: nothing was agreed to.
+    if (StopRequested())
+        return buttons == MsgButtons::YesNo ? MsgResult::No : MsgResult::OK;
     if (answer == QMessageBox::Yes)
         return MsgResult::Yes;
     if (answer == QMessageBox::No)

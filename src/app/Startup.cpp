@@ -19,6 +19,7 @@
 #include <QSocketNotifier>
 #include <atomic>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -63,7 +64,11 @@ int Main(int argc, char** argv) {
     Globals::LocalIP = GetLocalIP();
 
     // 5: a second copy ends here, silently.
-    SingleInstanceLock instance(Globals::ExecutableName);
+    SingleInstanceLock instance(Globals::AppPath, Globals::ExecutableName);
+    if (instance.unavailable()) {
+        std::fprintf(stderr, "%s: %s\n", Globals::ExecutableName.c_str(), instance.error().c_str());
+        return 2;
+    }
     if (!instance.acquired())
         return 0;
     // A run that was killed may have left the shop's table exports in the working folder.
@@ -75,6 +80,7 @@ int Main(int argc, char** argv) {
         sigemptyset(&sa.sa_mask);
         ::sigaction(SIGTERM, &sa, nullptr);
         ::sigaction(SIGINT, &sa, nullptr);
+        ::sigaction(SIGHUP, &sa, nullptr); // the session or the terminal went away
     }
     const bool display = HasDisplay();
     if (!display)
@@ -95,7 +101,11 @@ int Main(int argc, char** argv) {
     auto end = [&] {
         terminationRequested = true;
         RequestStop();
-        app.quit();
+        form.AllowClose();
+        // exit(), not quit(): Qt 6's quit() first asks every window to close, and the panel
+        // (or an open message box) would turn it down. exit() leaves every event loop,
+        // nested ones included.
+        app.exit(0);
     };
     auto finish = [&] {
         form.Unload();
@@ -103,6 +113,8 @@ int Main(int argc, char** argv) {
         return 0;
     };
     form.OnEnd(end);
+    // The desktop session ends: the session manager asks us to save, and we end.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &app, [&] { end(); });
     QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [&] {
         char buf[16];
@@ -155,7 +167,7 @@ int Main(int argc, char** argv) {
         form.AutoRunEnabled(true);
         CopyAndStartHelper("GoodsPicSync");
         if (!terminationRequested)
-            IPUpdateProc();
+            RunUnderJobLock("IP report", IPUpdateProc);
         form.IPUpdateEnabled(true);
     }
     if (!terminationRequested)

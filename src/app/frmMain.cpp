@@ -4,6 +4,7 @@
 #include "Globals.h"
 #include "IPUpdate.h"
 #include "MenuCommands.h"
+#include "Process.h"
 #include "SetRunHotKey.h"
 #include "StatusPanel.h"
 #include "UserInterface.h"
@@ -43,7 +44,8 @@ QIcon ProgramIcon() {
     return QIcon(pixmap);
 }
 
-frmMain::frmMain() : dispatcher_([] { AutoRunProc(); }, [] { IPUpdateProc(); }) {
+frmMain::frmMain()
+    : dispatcher_([] { AutoRunProc(); }, [] { RunUnderJobLock("IP report", IPUpdateProc); }) {
     setWindowTitle(Q(kProgramTitle));
     setWindowIcon(ProgramIcon());
     QFont font(QStringLiteral("SimSun"));
@@ -148,8 +150,12 @@ void frmMain::Load(const std::function<bool()>& keepTrying) {
     if (!DataBase().ConnectionStatus())
         ConnectDataBase();
     while (!DataBase().ConnectionStatus() && keepTrying()) {
-        for (int i = 0; i < 10 && keepTrying(); ++i)
-            QThread::msleep(100);
+        // The tray keeps answering while the database is away (its icon, menu and panel;
+        // the panel's icon ends the program as ever).
+        for (int i = 0; i < 10 && keepTrying(); ++i) {
+            CallWaitHook();
+            QThread::msleep(80);
+        }
         if (keepTrying())
             ConnectDataBase();
     }
@@ -216,6 +222,10 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
+    if (closeAllowed_) {
+        event->accept();
+        return;
+    }
     // The window's own close button sends the panel back to the tray, as "关　闭" does.
     event->ignore();
     HideToTray();

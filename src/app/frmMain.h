@@ -46,6 +46,8 @@ class frmMain : public QWidget {
     // Called when the panel's icon is double-clicked: the program is to end (the caller leaves
     // the event loop and unloads the form).
     void OnEnd(std::function<void()> end) { end_ = std::move(end); }
+    // From now on a request to close the window closes it (the program is ending).
+    void AllowClose() { closeAllowed_ = true; }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -66,6 +68,7 @@ class frmMain : public QWidget {
     JobDispatcher dispatcher_;
     bool inTray_ = true;
     bool unloaded_ = false;
+    bool closeAllowed_ = false;
     std::function<void()> end_;
 };
 

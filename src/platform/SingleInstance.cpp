@@ -1,32 +1,87 @@
 #include "SingleInstance.h"
 
-#include <cstdlib>
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace zenta {
 
-SingleInstanceLock::SingleInstanceLock(const std::string& name) {
-    const char* dir = std::getenv("ZENTA_LOCK_DIR");
-    if (!dir || !*dir)
-        dir = std::getenv("XDG_RUNTIME_DIR");
-    if (!dir || !*dir)
-        dir = "/tmp";
-    path_ = std::string(dir) + "/" + name + ".lock";
-    int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        return;
-    }
-    fd_ = fd;
-}
+FileLock::FileLock(std::string path) : path_(std::move(path)) {}
 
-SingleInstanceLock::~SingleInstanceLock() {
+FileLock::~FileLock() {
+    Unlock();
     if (fd_ >= 0)
         ::close(fd_);
+}
+
+bool FileLock::Open() {
+    if (fd_ >= 0)
+        return true;
+    fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0660);
+    if (fd_ < 0) {
+        error_ = "cannot open the lock file " + path_ + ": " + std::strerror(errno);
+        return false;
+    }
+    error_.clear();
+    // Whoever made the file, nobody outside the program's user and group may take it.
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0 && (st.st_mode & 0007) != 0)
+        ::fchmod(fd_, st.st_mode & 0770);
+    return true;
+}
+
+bool FileLock::TryLock() {
+    if (locked_)
+        return true;
+    if (!Open())
+        return false;
+    locked_ = ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
+    return locked_;
+}
+
+bool FileLock::LockWithin(std::chrono::milliseconds limit, const std::function<void()>& waiting,
+                          const std::function<bool()>& keepWaiting) {
+    if (TryLock())
+        return true;
+    if (fd_ < 0)
+        return false;
+    if (waiting)
+        waiting();
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < until) {
+        if (keepWaiting && !keepWaiting())
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (TryLock())
+            return true;
+    }
+    return false;
+}
+
+void FileLock::Unlock() {
+    if (locked_ && fd_ >= 0)
+        ::flock(fd_, LOCK_UN);
+    locked_ = false;
+}
+
+SingleInstanceLock::SingleInstanceLock(const std::string& programFolder, const std::string& name)
+    : lock_(programFolder + name + ".lock") {
+    lock_.TryLock();
+}
+
+bool MonitorRunningIn(const std::string& programFolder, const std::string& name) {
+    FileLock probe(programFolder + name + ".lock");
+    if (!probe.TryLock())
+        return probe.error().empty();
+    return false;
+}
+
+std::string JobLockPath(const std::string& programFolder, const std::string& name) {
+    return programFolder + name + ".jobs.lock";
 }
 
 } // namespace zenta

@@ -2,6 +2,7 @@
 #include "../chain/TestServers.h"
 #include "CodePage.h"
 #include "DbFixture.h"
+#include "ProgramProcess.h"
 
 #include <algorithm>
 #include <chrono>
@@ -15,68 +16,12 @@ using namespace zenta;
 using namespace zenta::test;
 namespace fs = std::filesystem;
 
-namespace {
-
-class Program {
-  public:
-    Program(const std::string& folder, const std::vector<std::string>& env) {
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::unsetenv("DISPLAY");
-            ::unsetenv("WAYLAND_DISPLAY");
-            for (auto& e : env)
-                ::putenv(const_cast<char*>(e.c_str()));
-            ::chdir("/");
-            const std::string exe = folder + "ZentaMarketMonitor";
-            ::freopen((folder + "stderr.txt").c_str(), "w", stderr);
-            ::execl(exe.c_str(), exe.c_str(), nullptr);
-            ::_exit(127);
-        }
-    }
-    ~Program() {
-        if (pid_ > 0 && !exited_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    // The exit status, or -1 when it did not end in time.
-    int WaitExit(std::chrono::milliseconds limit) {
-        const auto until = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < until) {
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                exited_ = true;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return -1;
-    }
-    void Signal(int sig) { ::kill(pid_, sig); }
-
-  private:
-    pid_t pid_ = -1;
-    bool exited_ = false;
-};
-
-bool WaitFor(const std::function<bool()>& condition, std::chrono::seconds limit) {
-    const auto until = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < until) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return condition();
-}
-
-} // namespace
-
 class EndToEnd : public DbTest {
   protected:
     void SetUp() override {
         DbTest::SetUp();
         fs::copy_file(BinaryDir() + "/bin/ZentaMarketMonitor", AppPath() + "ZentaMarketMonitor");
-        env_ = {"ZENTA_LOCK_DIR=" + AppPath(), "QT_QPA_PLATFORM=offscreen"};
+        env_ = {"QT_QPA_PLATFORM=offscreen"};
     }
     void Settings(const std::string& host, int port) {
         WriteFile(AppPath() + "zentamarket.ini", "[MySQL]\r\nMySQLHost=" + host + "\r\nMySQLPort=" +

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -108,15 +109,46 @@ TEST(Processes, WaitReportsExitStatusAndCallsTheHook) {
     EXPECT_EQ(RunProgramAndWait("/no/such/program", {}), -1);
 }
 
-TEST(SingleInstance, SecondLockOnTheSameNameFails) {
-    SingleInstanceLock first("zenta-test-instance");
+TEST(SingleInstance, OneMonitorPerProgramFolderWhateverTheEnvironment) {
+    TempDir folder, other;
+    SingleInstanceLock first(folder.path(), "ZentaMarketMonitor");
     ASSERT_TRUE(first.acquired());
-    // A second process must not get it either.
-    EXPECT_NE(zenta::test::Shell("flock -n '" + first.path() + "' true"), 0);
+    EXPECT_EQ(first.path(), folder.path() + "ZentaMarketMonitor.lock");
+    // Another process, with another runtime folder, must not get it either.
+    EXPECT_NE(
+        zenta::test::Shell("XDG_RUNTIME_DIR=/nonexistent flock -n '" + first.path() + "' true"), 0);
+    EXPECT_TRUE(MonitorRunningIn(folder.path(), "ZentaMarketMonitor"));
     {
-        SingleInstanceLock other("zenta-test-other");
-        EXPECT_TRUE(other.acquired());
+        SingleInstanceLock elsewhere(other.path(), "ZentaMarketMonitor");
+        EXPECT_TRUE(elsewhere.acquired());
     }
+    EXPECT_FALSE(MonitorRunningIn(other.path(), "ZentaMarketMonitor"));
+    struct stat st {};
+    ASSERT_EQ(::stat(first.path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0007, 0u);
+    // A folder the user cannot write to: said, not taken for "another copy runs".
+    SingleInstanceLock nowhere("/nonexistent/", "ZentaMarketMonitor");
+    EXPECT_FALSE(nowhere.acquired());
+    EXPECT_TRUE(nowhere.unavailable());
+}
+
+TEST(SingleInstance, AJobLockIsWaitedForAndGivenUpAfterItsLimit) {
+    TempDir folder;
+    const std::string path = JobLockPath(folder.path(), "ZentaMarketMonitor");
+    FileLock holder(path);
+    ASSERT_TRUE(holder.TryLock());
+    FileLock waiter(path);
+    int waited = 0, ticks = 0;
+    EXPECT_FALSE(waiter.LockWithin(
+        std::chrono::milliseconds(300), [&] { ++waited; }, [&] { return ++ticks > 0; }));
+    EXPECT_EQ(waited, 1);
+    EXPECT_GT(ticks, 2);
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        holder.Unlock();
+    });
+    EXPECT_TRUE(waiter.LockWithin(std::chrono::seconds(5)));
+    release.join();
 }
 
 TEST(ErrorModeDeathTest, FailureEndsTheProgramOnlyWhenNotInReleaseMode) {

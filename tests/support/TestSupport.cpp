@@ -30,7 +30,6 @@ struct Environment {
         const std::string reg =
             std::string(ZENTA_TEST_ENV_DIR) + "/registry-" + std::to_string(::getpid()) + ".reg";
         setenv("ZENTA_REGISTRY", reg.c_str(), 1);
-        setenv("ZENTA_LOCK_DIR", ZENTA_TEST_ENV_DIR, 1);
         unsetenv("ZENTA_CODEPAGE");
     }
     ~Environment() {

@@ -1,0 +1,163 @@
+// Ending the program on a real X server with a real notification area (trayer), in every
+// state a user or a service manager can catch it in.
+#include "DbFixture.h"
+#include "ProgramProcess.h"
+
+#include <filesystem>
+#include <sstream>
+
+using namespace zenta;
+using namespace zenta::test;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+bool Have(const char* program) {
+    return Shell(std::string("command -v ") + program + " >/dev/null 2>&1") == 0;
+}
+
+pid_t Spawn(const std::vector<std::string>& args) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::freopen("/dev/null", "w", stdout);
+        ::freopen("/dev/null", "w", stderr);
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execvp(argv[0], argv.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+void Stop(pid_t pid) {
+    if (pid > 0) {
+        ::kill(pid, SIGTERM);
+        ::waitpid(pid, nullptr, 0);
+    }
+}
+
+} // namespace
+
+class Ending : public DbTest {
+  protected:
+    void SetUp() override {
+        if (!Have("Xvfb") || !Have("xdotool") || !Have("trayer"))
+            GTEST_SKIP() << "Xvfb, xdotool and trayer are needed (packages xvfb, xdotool, trayer)";
+        DbTest::SetUp();
+        display_ = ":" + std::to_string(300 + ::getpid() % 200);
+        xvfb_ = Spawn({"Xvfb", display_, "-nolisten", "tcp", "-screen", "0", "800x600x24"});
+        const std::string socket = "/tmp/.X11-unix/X" + display_.substr(1);
+        ASSERT_TRUE(WaitFor([&] { return fs::exists(socket); }, 5s));
+        ::setenv("DISPLAY", display_.c_str(), 1);
+        // A notification area at the top left: the icon sits at about (16, 16).
+        trayer_ = Spawn({"trayer", "--edge", "top", "--align", "left", "--widthtype", "pixel",
+                         "--width", "120", "--heighttype", "pixel", "--height", "32"});
+        ASSERT_TRUE(
+            WaitFor([] { return Shell("xdotool search --class trayer >/dev/null") == 0; }, 5s));
+        fs::copy_file(BinaryDir() + "/bin/ZentaMarketMonitor", AppPath() + "ZentaMarketMonitor");
+    }
+    void TearDown() override {
+        Stop(trayer_);
+        Stop(xvfb_);
+        ::unsetenv("DISPLAY");
+        if (xvfb_ > 0)
+            DbTest::TearDown();
+    }
+    void Server(int port) {
+        WriteFile(AppPath() + "zentamarket.ini",
+                  "[MySQL]\r\nMySQLHost=127.0.0.1\r\nMySQLPort=" + std::to_string(port) + "\r\n");
+    }
+    // Starts the program in the tray and waits until its icon is in the notification area.
+    std::unique_ptr<Program> Start() {
+        auto program = std::make_unique<Program>(AppPath(), std::vector<std::string>{}, true);
+        EXPECT_TRUE(WaitFor(
+            [&] {
+                return Shell("xdotool search --class ZentaMarketMonitor >/dev/null 2>&1") == 0 &&
+                       ReadFile(AppPath() + "Log/ZentaMarketMonitor.log").find("started") !=
+                           std::string::npos;
+            },
+            10s));
+        std::this_thread::sleep_for(1500ms);
+        return program;
+    }
+    // The geometry "x y" of the visible window titled like the program, or "".
+    std::string VisibleWindow() {
+        TempDir out;
+        Shell("xdotool search --onlyvisible --name '监控程序' getwindowgeometry --shell %@ > '" +
+              out.path() + "g' 2>/dev/null");
+        const std::string g = ReadFile(out.path() + "g");
+        const size_t x = g.find("X="), y = g.find("Y=");
+        if (x == std::string::npos || y == std::string::npos)
+            return "";
+        return g.substr(x + 2, g.find('\n', x) - x - 2) + " " +
+               g.substr(y + 2, g.find('\n', y) - y - 2);
+    }
+    void ShowPanel() {
+        Shell("xdotool mousemove 16 16 click --repeat 2 --delay 80 1");
+        ASSERT_TRUE(WaitFor([&] { return !VisibleWindow().empty(); }, 5s)) << "no panel";
+    }
+    // Ends within five seconds with status 0.
+    void ExpectEndsCleanly(Program& program) {
+        const auto from = std::chrono::steady_clock::now();
+        EXPECT_EQ(program.WaitExit(9s), 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - from, 5s);
+        EXPECT_NE(ReadFile(AppPath() + "Log/ZentaMarketMonitor.log").find(" ended"),
+                  std::string::npos);
+    }
+
+    std::string display_;
+    pid_t xvfb_ = -1, trayer_ = -1;
+};
+
+TEST_F(Ending, SigtermWithThePanelShownEndsTheProgram) {
+    Server(DbPort());
+    auto program = Start();
+    ShowPanel();
+    program->Signal(SIGTERM);
+    ExpectEndsCleanly(*program);
+}
+
+TEST_F(Ending, DoubleClickOnThePanelsIconEndsTheProgram) {
+    Server(DbPort());
+    auto program = Start();
+    ShowPanel();
+    std::istringstream at(VisibleWindow());
+    int x = 0, y = 0;
+    at >> x >> y;
+    // The icon is the panel's top-left picture.
+    Shell("xdotool mousemove " + std::to_string(x + 35) + " " + std::to_string(y + 35) +
+          " click --repeat 2 --delay 80 1");
+    ExpectEndsCleanly(*program);
+}
+
+TEST_F(Ending, SigtermWithAMessageBoxOpenEndsAndAgreesToNothing) {
+    Server(DbPort());
+    auto program = Start();
+    // The menu's first line asks whether to clear the print queues.
+    Shell("xdotool mousemove 16 16 click 3");
+    std::this_thread::sleep_for(700ms);
+    Shell("xdotool key Down Return");
+    ASSERT_TRUE(WaitFor([&] { return !VisibleWindow().empty(); }, 5s)) << "no message box";
+    program->Signal(SIGTERM);
+    ExpectEndsCleanly(*program);
+}
+
+TEST_F(Ending, SigtermWithTheMenuOpenEndsTheProgram) {
+    Server(DbPort());
+    auto program = Start();
+    Shell("xdotool mousemove 16 16 click 3");
+    std::this_thread::sleep_for(700ms);
+    program->Signal(SIGTERM);
+    ExpectEndsCleanly(*program);
+}
+
+TEST_F(Ending, WhileTheDatabaseIsAwayTheTrayAnswersAndTheSessionsEndEndsTheProgram) {
+    Server(1);
+    auto program = Start();
+    ShowPanel(); // the connect loop keeps the tray answering
+    program->Signal(SIGHUP);
+    ExpectEndsCleanly(*program);
+}
