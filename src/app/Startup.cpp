@@ -71,8 +71,9 @@ int Main(int argc, char** argv) {
     }
     if (!instance.acquired())
         return 0;
-    // A run that was killed may have left the shop's table exports in the working folder.
-    CleanBackupWorkFolder();
+    // A run that was killed may have left the shop's table exports in the working folder
+    // (unless a one-shot command of this folder is at work in it right now).
+    RunUnderJobLock("start-up clean-up", CleanBackupWorkFolder, std::chrono::milliseconds(0));
 
     if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
         struct sigaction sa {};

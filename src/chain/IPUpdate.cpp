@@ -2,19 +2,31 @@
 
 #include "BusyFlag.h"
 #include "Common.h"
+#include "ErrorMode.h"
 #include "GlobalDatabase.h"
 #include "Globals.h"
+#include "InternetFunctions.h"
+#include "JobOutcomes.h"
 #include "Opcion.h"
 #include "Settings.h"
 #include "clsLianSuoDian.h"
 
 namespace zenta {
 
+namespace {
+bool reportSent = false;
+} // namespace
+
+bool IPReportSent() {
+    return reportSent;
+}
+
 void IPUpdateProc() {
     static bool busy = false;
     BusyGuard guard(busy);
     if (!guard.acquired())
         return;
+    reportSent = false;
 
     if (!EnsureConnected() || !ServerIsLocal)
         return;
@@ -33,11 +45,21 @@ void IPUpdateProc() {
 
     clsLianSuoDian headOffice;
     headOffice.UpdateServer(cadena, branch, password);
+    const bool updated = headOffice.UpdateIP();
+    reportSent = true;
     const std::string outcome =
-        headOffice.UpdateIP()
-            ? cadena + ":" + branch + "  IP更新成功！本机 IP: " + headOffice.IPLocal()
-            : headOffice.UpdateIPError();
+        updated ? cadena + ":" + branch + "  IP更新成功！本机 IP: " + headOffice.IPLocal()
+                : headOffice.UpdateIPError();
     WriteIniLogEntry(Globals::AppPath + "Log/IPUpdate.log", "IPUpdate", outcome);
+    const std::string cause = updated ? std::string() : LastNetworkError();
+    WriteProgramLog("IP report: " +
+                    (updated ? "done, this branch is at " + headOffice.IPLocal()
+                             : "failed: " + outcome + (cause.empty() ? "" : " (" + cause + ")")));
+    RecordOutcome("IPUpdate", {{"Time", DateTime::Now().StampText()},
+                               {"Result", updated ? "done" : "failed"},
+                               {"Address", headOffice.IPLocal()},
+                               {"Message", outcome},
+                               {"Cause", cause}});
 }
 
 } // namespace zenta

@@ -6,6 +6,8 @@ namespace zenta {
 // the shop is a chain branch and its address is not fixed; logs the outcome in
 // Log/IPUpdate.log. A call made while one runs returns at once.
 void IPUpdateProc();
+// Whether the last call of IPUpdateProc sent a report (its outcome is in the job record).
+bool IPReportSent();
 
 // The key under which the branch password is stored with ENCODE.
 constexpr const char* kSubTiendaPasswordKey = "qoltavgrocerylane4826";

@@ -50,7 +50,12 @@ Easy NewEasy() {
 }
 
 // Runs a transfer while the tray keeps answering: the wait hook is called between polls.
-CURLcode Perform(CURL* easy) {
+std::string& LastError() {
+    static std::string error;
+    return error;
+}
+
+CURLcode Transfer(CURL* easy) {
     Multi multi(curl_multi_init());
     if (!multi)
         return curl_easy_perform(easy);
@@ -58,6 +63,10 @@ CURLcode Perform(CURL* easy) {
     int running = 1;
     CURLcode result = CURLE_OK;
     while (running) {
+        if (StopRequested()) {
+            result = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
         if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
             result = CURLE_FAILED_INIT;
             break;
@@ -72,6 +81,27 @@ CURLcode Perform(CURL* easy) {
         if (msg->msg == CURLMSG_DONE)
             result = msg->data.result;
     curl_multi_remove_handle(multi.get(), easy);
+    return result;
+}
+
+// A transfer, remembering why it failed: the host and the HTTP client's own words.
+CURLcode Perform(CURL* easy) {
+    char detail[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, detail);
+    const CURLcode result = Transfer(easy);
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, nullptr);
+    if (result == CURLE_OK) {
+        LastError().clear();
+        return result;
+    }
+    char* url = nullptr;
+    curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &url);
+    std::string where = url ? url : "";
+    const size_t scheme = where.find("://");
+    if (scheme != std::string::npos)
+        where = where.substr(scheme + 3);
+    where = where.substr(0, where.find('/'));
+    LastError() = where + ": " + (detail[0] ? detail : curl_easy_strerror(result));
     return result;
 }
 
@@ -186,6 +216,10 @@ std::string EncodeQueryValue(const std::string& value) {
         }
     }
     return out;
+}
+
+std::string LastNetworkError() {
+    return LastError();
 }
 
 } // namespace zenta

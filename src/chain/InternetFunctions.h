@@ -16,6 +16,9 @@ bool FtpDownload(const std::string& host, long port, const std::string& user,
                  const std::string& password, const std::string& remotePath,
                  const std::string& localPath);
 
+// Why the last request failed: the host and the HTTP client's reason ("" after a success).
+std::string LastNetworkError();
+
 // The request time-out of GetURLText, 60 s unless changed (tests shorten it).
 void SetURLTimeout(std::chrono::milliseconds timeout);
 std::chrono::milliseconds URLTimeout();

@@ -54,6 +54,15 @@ void ConnectDataBase() {
     Instance().reset();
     clsDataBase& db = DataBase();
     db.Connect(host, port, "zentasupermarket", kBackOfficeUser, kBackOfficePassword);
+    // One line when the database goes away and one when it is back, not one per attempt.
+    static bool away = false;
+    const std::string where = host + ":" + std::to_string(port);
+    if (!db.ConnectionStatus() && !away)
+        WriteProgramLog("the database at " + where +
+                        " cannot be reached: " + db.LastError().Text());
+    else if (db.ConnectionStatus() && away)
+        WriteProgramLog("the database at " + where + " can be reached again");
+    away = !db.ConnectionStatus();
     if (db.ConnectionStatus())
         ServerIsLocal = IsMySQLServerLocal(host);
 }

@@ -2,6 +2,7 @@
 
 #include "ErrorMode.h"
 #include "GlobalDatabase.h"
+#include "JobOutcomes.h"
 #include "Opcion.h"
 #include "TodoSobreMySQLServer.h"
 
@@ -55,19 +56,40 @@ void AutoDeleteTickets() {
     const auto cutOff = TicketCutOffDay(code, *today);
 
     db.SQLExecute("START TRANSACTION;");
+    std::string counts;
+    // Rows the statement just run deleted, for the log.
+    auto count = [&](const char* table) {
+        const bool ran = db.ConnectionStatus();
+        db.CreatDatasArray("SELECT ROW_COUNT();");
+        const std::string rows = ran && db.ConnectionStatus() && db.DatasArray()->Count(1) > 0
+                                     ? db.DatasArrayValue(0, 0).ToString()
+                                     : std::string("failed");
+        counts += (counts.empty() ? "" : ", ") + std::string(table) + " " + rows;
+    };
     if (cutOff) {
         const std::string n = std::to_string(TicketNumberBound(*cutOff));
         const std::string c = cutOff->DateText();
         db.SQLExecute("Delete From ticket Where TicketNo <= " + n + ";");
+        count("ticket");
         db.SQLExecute("Delete From ticketarticulo Where TicketNo <= " + n + ";");
+        count("ticketarticulo");
         for (const char* table : {"ticketcobro", "articuloeliminado", "ticketdiariototal",
-                                  "ventadiariototal", "gananciadiariototal"})
+                                  "ventadiariototal", "gananciadiariototal"}) {
             db.SQLExecute(std::string("DELETE FROM ") + table +
                           " WHERE Date_Format(Fecha, '%Y-%m-%d') <= '" + c + "'; ");
+            count(table);
+        }
     }
     db.SQLExecute("REPLACE INTO opcion (ID, IntegerValor)  VALUES "
                   "('UltimaFechaAutoEliminarTicket',to_days(now()));");
     db.SQLExecute("COMMIT;");
+    const std::string through = cutOff ? cutOff->DateText() : std::string("(no cut-off day)");
+    WriteProgramLog("tickets purged through " + through + ": " +
+                    (counts.empty() ? std::string("nothing") : counts));
+    RecordOutcome("TicketPurge", {{"Time", DateTime::Now().StampText()},
+                                  {"Through", through},
+                                  {"Rows", counts},
+                                  {"Result", db.ConnectionStatus() ? "done" : "failed"}});
 }
 
 } // namespace zenta

@@ -6,6 +6,7 @@
 #include "GlobalDatabase.h"
 #include "Globals.h"
 #include "Hourglass.h"
+#include "JobOutcomes.h"
 #include "Opcion.h"
 #include "Process.h"
 #include "RemovableDrives.h"
@@ -226,7 +227,9 @@ std::vector<std::string> CopyArchiveToDrives(const std::string& backupFolder,
     return copied;
 }
 
-std::string BackupAll(std::string& backupFolder, std::string& volumeLabel, BackupReport* report) {
+namespace {
+
+std::string WriteBackup(std::string& backupFolder, std::string& volumeLabel, BackupReport* report) {
     Hourglass hourglass;
     BackupReport local;
     BackupReport& rep = report ? *report : local;
@@ -436,6 +439,41 @@ std::string BackupAll(std::string& backupFolder, std::string& volumeLabel, Backu
 
     if (!Trim(volumeLabel).empty())
         rep.copiedTo = CopyArchiveToDrives(backupFolder, name, volumeLabel);
+    return name;
+}
+
+} // namespace
+
+std::string BackupAll(std::string& backupFolder, std::string& volumeLabel, BackupReport* report) {
+    BackupReport local;
+    BackupReport& rep = report ? *report : local;
+    const std::string name = WriteBackup(backupFolder, volumeLabel, &rep);
+    const bool good = !rep.archiveName.empty() && rep.complete;
+    const std::string result = rep.stopped               ? "stopped"
+                               : rep.archiveName.empty() ? "failed"
+                               : rep.complete            ? "good"
+                                                         : "incomplete";
+    const std::string path =
+        rep.archiveName.empty() ? "" : WithSlash(backupFolder) + rep.archiveName;
+    std::string missing;
+    for (const auto& t : rep.failedTables)
+        missing += (missing.empty() ? "" : ", ") + t;
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f", rep.seconds);
+    const std::string now = DateTime::Now().StampText();
+    OutcomeValues values = {{"Time", now},        {"Result", result},
+                            {"Archive", path},    {"Bytes", std::to_string(rep.archiveBytes)},
+                            {"Seconds", seconds}, {"Tables", std::to_string(rep.tables)},
+                            {"Missing", missing}};
+    if (good) {
+        values.push_back({"LastGoodArchive", path});
+        values.push_back({"LastGoodTime", now});
+        values.push_back({"LastGoodBytes", std::to_string(rep.archiveBytes)});
+        WriteProgramLog("backup made: " + path + ", " + std::to_string(rep.archiveBytes) +
+                        " bytes, " + seconds + " s, " + std::to_string(rep.tables) +
+                        " tables, tested good");
+    }
+    RecordOutcome("Backup", values);
     return name;
 }
 

@@ -3,6 +3,7 @@
 #include "Common.h"
 #include "ErrorMode.h"
 #include "GlobalDatabase.h"
+#include "JobOutcomes.h"
 #include "Opcion.h"
 
 namespace zenta {
@@ -10,13 +11,14 @@ namespace zenta {
 namespace {
 
 // Applies one grouped set of changes. False at the first statement that fails.
-bool ApplyStock(clsDataBase& db) {
+bool ApplyStock(clsDataBase& db, long& pairs) {
     db.CreatDatasArray(std::string("SELECT AlmacenID, ArticuloID, Sum(Cantidad) AS CantidadSum ") +
                        "From stockcambio GROUP BY AlmacenID, ArticuloID " +
                        "HAVING CantidadSum <> 0  For Update;");
     if (!db.ConnectionStatus())
         return false;
     const auto totals = db.DatasArray();
+    pairs += totals->Count(1);
     for (long r = totals->LowerBound(1); r <= totals->UpperBound(1); ++r) {
         const std::string warehouse = totals->Value(r, 0).ToString();
         const std::string article = SQLEscape(totals->Value(r, 1).ToString());
@@ -37,13 +39,14 @@ bool ApplyStock(clsDataBase& db) {
     return true;
 }
 
-bool ApplyStockExtra(clsDataBase& db) {
+bool ApplyStockExtra(clsDataBase& db, long& pairs) {
     db.CreatDatasArray(std::string("SELECT ArticuloID, Sum(Cantidad) AS CantidadSum ") +
                        "From stockextracambio GROUP BY ArticuloID " +
                        "HAVING CantidadSum <> 0 For Update;");
     if (!db.ConnectionStatus())
         return false;
     const auto totals = db.DatasArray();
+    pairs += totals->Count(1);
     for (long r = totals->LowerBound(1); r <= totals->UpperBound(1); ++r) {
         const std::string article = SQLEscape(totals->Value(r, 0).ToString());
         const std::string sum = totals->Value(r, 1).ToString();
@@ -77,8 +80,9 @@ void RenovarStock() {
         return;
     }
     bool ok = true;
+    long pairs = 0;
     if (contarStock)
-        ok = ApplyStock(db) && ApplyStockExtra(db);
+        ok = ApplyStock(db, pairs) && ApplyStockExtra(db, pairs);
     if (ok) {
         // With stock keeping switched off the movements are discarded on purpose.
         db.SQLExecute("Delete From stockcambio;");
@@ -92,11 +96,21 @@ void RenovarStock() {
         const std::string why = db.LastError().Text();
         db.RollbackTrans();
         ReportFailure("RenovarStock", "rolled back, the movements stay for the next cycle: " + why);
+        RecordOutcome(
+            "StockRenewal",
+            {{"Time", DateTime::Now().StampText()}, {"Pairs", "0"}, {"Result", "failed"}});
         return;
     }
     db.CommitTrans();
-    if (!db.ConnectionStatus())
+    const bool committed = db.ConnectionStatus();
+    if (!committed)
         ReportFailure("RenovarStock", "commit failed: " + db.LastError().Text());
+    else if (pairs > 0 || !contarStock)
+        WriteProgramLog("stock renewed: " + std::to_string(pairs) + " warehouse/article pairs" +
+                        (contarStock ? "" : " (stock keeping is off: movements discarded)"));
+    RecordOutcome("StockRenewal", {{"Time", DateTime::Now().StampText()},
+                                   {"Pairs", std::to_string(pairs)},
+                                   {"Result", committed ? "done" : "failed"}});
 }
 
 } // namespace zenta

@@ -42,6 +42,9 @@ void WriteProgramLog(const std::string& text) {
     std::ofstream out(ProgramLogPath(), std::ios::app | std::ios::binary);
     if (out)
         out << DateTime::Now().StampText() << ' ' << text << '\n';
+    // Also for the journal of a service (which dates its lines itself).
+    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fflush(stderr);
 }
 
 void ReportFailure(const std::string& where, const std::string& what) {

@@ -9,8 +9,8 @@ namespace zenta {
 // False, the program ends at once with the report on standard error and exit status 3.
 void ReportFailure(const std::string& where, const std::string& what);
 
-// One line in the program's own log, "yyyy-mm-dd hh:nn:ss text"; dropped when the folder
-// Log/ is missing.
+// One line in the program's own log, "yyyy-mm-dd hh:nn:ss text" (dropped when the folder
+// Log/ is missing), and the text on standard error, where a service's journal keeps it.
 void WriteProgramLog(const std::string& text);
 std::string ProgramLogPath();
 

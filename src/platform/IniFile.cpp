@@ -215,6 +215,11 @@ std::string IniFile::Read(const std::string& path, const std::string& section,
 
 bool IniFile::Write(const std::string& path, const std::string& section, const std::string& key,
                     const std::string& value) {
+    return WriteMany(path, section, {{key, value}});
+}
+
+bool IniFile::WriteMany(const std::string& path, const std::string& section,
+                        const std::vector<std::pair<std::string, std::string>>& values) {
     std::string text;
     struct stat st {};
     const bool existed = ::stat(path.c_str(), &st) == 0;
@@ -222,7 +227,9 @@ bool IniFile::Write(const std::string& path, const std::string& section, const s
         return false;
     if (existed && !ReadFile(path, text))
         return false;
-    const std::string out = WriteTo(text, section, key, value);
+    std::string out = text;
+    for (const auto& [key, value] : values)
+        out = WriteTo(out, section, key, value);
     // Write beside the file and rename over it, so that a crash or a full disk never leaves a
     // half-written settings file behind.
     const std::string tmp = path + ".tmp" + std::to_string(::getpid());

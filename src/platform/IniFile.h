@@ -1,6 +1,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace zenta {
 
@@ -20,6 +22,10 @@ class IniFile {
     // False when the file could not be written (missing folder, no permission).
     static bool Write(const std::string& path, const std::string& section, const std::string& key,
                       const std::string& value);
+
+    // Several keys of one section in one write.
+    static bool WriteMany(const std::string& path, const std::string& section,
+                          const std::vector<std::pair<std::string, std::string>>& values);
 
     // Appends `key=value` at the end of the file when the file's last section is `section`
     // and that section has no such key yet, reading only the end of the file: the cost does

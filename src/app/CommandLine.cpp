@@ -1,0 +1,450 @@
+#include "CommandLine.h"
+
+#include "AutoBackupData.h"
+#include "AutoRunProc.h"
+#include "BackupAll.h"
+#include "CompararDBEstructura.h"
+#include "ComputerIdentity.h"
+#include "ErrorMode.h"
+#include "GlobalDatabase.h"
+#include "Globals.h"
+#include "IPUpdate.h"
+#include "JobOutcomes.h"
+#include "MenuCommands.h"
+#include "Opcion.h"
+#include "Printers.h"
+#include "Process.h"
+#include "Settings.h"
+#include "SingleInstance.h"
+#include "StatusPanel.h"
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace zenta {
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: ZentaMarketMonitor [COMMAND] [OPTIONS]\n"
+    "\n"
+    "Without a command: the shop's monitor (tray icon, helper programs, hot keys and, on the\n"
+    "computer with the database, the maintenance cycle).\n"
+    "\n"
+    "Commands (each does its work once, prints the result and ends):\n"
+    "  status              the database, the server and this computer, the last backup,\n"
+    "                      purge, stock renewal and IP report, and whether a monitor runs here\n"
+    "  backup              one full backup now: tested, rotated, copied to the backup drive\n"
+    "  check-structure     compares the database's structure with the reference database\n"
+    "  workstations        the computers on which the suite's programs are running\n"
+    "  ip-update           reports this branch's address to head office now\n"
+    "  run-cycle           one maintenance cycle now (clean-up, stock, backup, purge, rotation)\n"
+    "  clear-print-queues  cancels every unprinted job of every print queue (asks first)\n"
+    "\n"
+    "Options:\n"
+    "  --yes               clear-print-queues without asking\n"
+    "  --wait SECONDS      how long to wait for a job of the running monitor to finish\n"
+    "                      (default 1800)\n"
+    "  --help, --version\n"
+    "\n"
+    "Exit status: 0 done, 1 done but not good (a failed backup, a structure that differs),\n"
+    "2 could not run or bad usage.\n";
+
+struct Options {
+    std::string command;
+    bool yes = false;
+    long waitSeconds = 1800;
+};
+
+volatile sig_atomic_t interrupted = 0;
+
+void OnSignal(int) {
+    if (!interrupted)
+        ArmStopDeadline(8);
+    interrupted = 1;
+    RequestStop();
+}
+
+int BadUsage(const std::string& why) {
+    std::cerr << "ZentaMarketMonitor: " << why << "\n\n" << kUsage;
+    return 2;
+}
+
+// A one-shot command logs like the monitor, but its words for the user go to standard output;
+// the log lines on standard error are only for a terminal that wants them.
+bool Connect() {
+    ConnectDataBase();
+    if (DataBase().ConnectionStatus())
+        return true;
+    std::cerr << "The database at " << GetSetting("MySQL", "MySQLHost", "localhost") << ":"
+              << ConfiguredMySQLPort() << " cannot be reached: " << DataBase().LastError().Text()
+              << "\n";
+    return false;
+}
+
+// Runs `job` under the folder's job lock, telling the user when it has to wait for the monitor.
+bool UnderJobLock(const Options& options, const std::function<void()>& job) {
+    FileLock lock(JobLockPath(Globals::AppPath, Globals::ExecutableName));
+    const bool locked = lock.LockWithin(
+        std::chrono::seconds(options.waitSeconds),
+        [] {
+            std::cout << "A job of the monitor of this program folder is running; waiting for "
+                         "it to finish..."
+                      << std::endl;
+        },
+        [] { return !StopRequested(); });
+    if (!locked) {
+        if (!lock.error().empty())
+            std::cerr << lock.error() << "\n";
+        else if (StopRequested())
+            std::cerr << "Interrupted while waiting.\n";
+        else
+            std::cerr << "The monitor's job did not finish within " << options.waitSeconds
+                      << " s; nothing done.\n";
+        return false;
+    }
+    job();
+    return true;
+}
+
+std::string HumanBytes(const std::string& bytes) {
+    const double b = std::atof(bytes.c_str());
+    char text[32];
+    if (b >= 1 << 20)
+        std::snprintf(text, sizeof text, "%.1f MB", b / (1 << 20));
+    else
+        std::snprintf(text, sizeof text, "%.0f KB", b / 1024);
+    return text;
+}
+
+// "3 h", "2 days" since a stamp "yyyy-mm-dd hh:nn:ss" of this computer's clock.
+std::string Age(const std::string& stamp) {
+    std::tm t{};
+    if (stamp.size() < 19 || std::sscanf(stamp.c_str(), "%d-%d-%d %d:%d:%d", &t.tm_year, &t.tm_mon,
+                                         &t.tm_mday, &t.tm_hour, &t.tm_min, &t.tm_sec) != 6)
+        return "";
+    t.tm_year -= 1900;
+    t.tm_mon -= 1;
+    t.tm_isdst = -1;
+    const double seconds = std::difftime(std::time(nullptr), std::mktime(&t));
+    if (seconds < 0)
+        return "";
+    if (seconds < 3600)
+        return std::to_string(static_cast<long>(seconds / 60)) + " min ago";
+    if (seconds < 2 * 86400)
+        return std::to_string(static_cast<long>(seconds / 3600)) + " h ago";
+    return std::to_string(static_cast<long>(seconds / 86400)) + " days ago";
+}
+
+void Line(const std::string& label, const std::string& value) {
+    std::string padded = label + ":";
+    padded.resize(std::max<size_t>(padded.size() + 1, 20), ' ');
+    std::cout << padded << value << "\n";
+}
+
+int Status() {
+    Line("Program folder", Globals::AppPath);
+    Line("Monitor running",
+         MonitorRunningIn(Globals::AppPath, Globals::ExecutableName) ? "yes" : "no");
+    const bool connected = Connect();
+    if (connected) {
+        Line("Database", "connected");
+        std::string panel = RefreshStatusText();
+        size_t pos = 0;
+        while (pos < panel.size()) {
+            size_t e = panel.find("\r\n", pos);
+            const std::string line = panel.substr(pos, e == std::string::npos ? e : e - pos);
+            if (!line.empty())
+                std::cout << "  " << line << "\n";
+            pos = e == std::string::npos ? panel.size() : e + 2;
+        }
+    } else {
+        Line("Database", "not reachable");
+    }
+    Line("This computer", Globals::LocalIP);
+
+    const std::string result = OutcomeValue("Backup", "Result");
+    if (result.empty()) {
+        Line("Last backup", "none recorded");
+    } else {
+        std::string text = OutcomeValue("Backup", "Time") + ", " + result;
+        const std::string archive = OutcomeValue("Backup", "Archive");
+        if (!archive.empty())
+            text += ", " + archive + " (" + HumanBytes(OutcomeValue("Backup", "Bytes")) + ")";
+        const std::string missing = OutcomeValue("Backup", "Missing");
+        if (!missing.empty())
+            text += "; lacks " + missing;
+        Line("Last backup", text);
+    }
+    const std::string good = OutcomeValue("Backup", "LastGoodArchive");
+    const std::string goodTime = OutcomeValue("Backup", "LastGoodTime");
+    Line("Last good backup",
+         good.empty() ? "none recorded"
+                      : goodTime + " (" + Age(goodTime) + "), " + good + ", " +
+                            HumanBytes(OutcomeValue("Backup", "LastGoodBytes")) + ", tested good");
+    const std::string purge = OutcomeValue("TicketPurge", "Time");
+    Line("Last ticket purge", purge.empty()
+                                  ? "none recorded"
+                                  : purge + ", " + OutcomeValue("TicketPurge", "Result") +
+                                        ", through " + OutcomeValue("TicketPurge", "Through") +
+                                        ": " + OutcomeValue("TicketPurge", "Rows"));
+    const std::string renewal = OutcomeValue("StockRenewal", "Time");
+    Line("Last stock renewal", renewal.empty()
+                                   ? "none recorded"
+                                   : renewal + ", " + OutcomeValue("StockRenewal", "Result") +
+                                         ", " + OutcomeValue("StockRenewal", "Pairs") + " pairs");
+    const std::string ip = OutcomeValue("IPUpdate", "Time");
+    Line("Last IP report", ip.empty() ? "none recorded"
+                                      : ip + ", " + OutcomeValue("IPUpdate", "Result") + ": " +
+                                            OutcomeValue("IPUpdate", "Message"));
+    const bool backupBad = result == "failed" || result == "incomplete";
+    return connected && !backupBad ? 0 : 1;
+}
+
+int Backup(const Options& options) {
+    if (!Connect())
+        return 2;
+    BackupReport report;
+    std::string folder;
+    const bool tty = ::isatty(1) != 0;
+    const auto started = std::chrono::steady_clock::now();
+    auto lastShown = started;
+    if (tty)
+        // Packing a large shop takes minutes: say how far it got, once a second.
+        SetWaitHook([&] {
+            const auto now = std::chrono::steady_clock::now();
+            if (now - lastShown < std::chrono::seconds(1))
+                return;
+            lastShown = now;
+            long long bytes = 0;
+            std::error_code ec;
+            for (const auto& e : std::filesystem::directory_iterator(folder, ec))
+                if (e.path().extension() == ".partial")
+                    bytes += static_cast<long long>(e.file_size(ec));
+            std::printf(
+                "\rpacking... %lld s, %.1f MB written   ",
+                static_cast<long long>(
+                    std::chrono::duration_cast<std::chrono::seconds>(now - started).count()),
+                static_cast<double>(bytes) / (1 << 20));
+            std::fflush(stdout);
+        });
+    const bool ran = UnderJobLock(options, [&] {
+        folder = BackupFolder();
+        std::string label = OpcionText(DataBase(), "MobilBackupRestoreVolumeName", "");
+        std::cout << "Backing up into " << folder << std::endl;
+        BackupAll(folder, label, &report);
+        if (report.complete)
+            RotateBackupFiles();
+    });
+    SetWaitHook(nullptr);
+    if (tty)
+        std::printf("\r%60s\r", "");
+    if (!ran)
+        return 2;
+    if (report.stopped) {
+        std::cout << "Stopped: no archive was kept.\n";
+        return 1;
+    }
+    if (report.archiveName.empty()) {
+        std::cout << "No archive was made; the log says why: " << ProgramLogPath() << "\n";
+        return 1;
+    }
+    std::cout << folder + report.archiveName << "\n";
+    if (!report.complete) {
+        std::cout << "Incomplete, not counted as a backup; it lacks:";
+        for (const auto& t : report.failedTables)
+            std::cout << " " << t;
+        std::cout << "\n";
+        return 1;
+    }
+    for (const auto& copy : report.copiedTo)
+        std::cout << "copied to " << copy << "\n";
+    return 0;
+}
+
+int CheckStructure(const Options& options) {
+    if (!Connect())
+        return 2;
+    bool same = false;
+    if (!UnderJobLock(options, [&] {
+            DataBase().SQLExecute("Flush Tables;");
+            same = CompareDBStructure();
+        }))
+        return 2;
+    if (same) {
+        std::cout << "The database's structure matches the reference database.\n";
+        return 0;
+    }
+    const std::string script = Globals::AppPath + "MySQLCompare.sql";
+    std::error_code ec;
+    if (std::filesystem::file_size(script, ec) == 0 || ec) {
+        std::cerr << "The comparison could not run; the log says why: " << ProgramLogPath() << "\n";
+        return 2;
+    }
+    std::cout << "The database's structure differs from the reference database. Statements "
+                 "that would make it equal ("
+              << script << ", nothing applied):\n\n";
+    std::FILE* in = std::fopen(script.c_str(), "rb");
+    char buffer[4096];
+    size_t n;
+    while (in && (n = std::fread(buffer, 1, sizeof buffer, in)) > 0)
+        std::fwrite(buffer, 1, n, stdout);
+    if (in)
+        std::fclose(in);
+    return 1;
+}
+
+int Workstations() {
+    if (!Connect())
+        return 2;
+    clsOrdenadorEjecutando& w = OrdenadorEjecutando();
+    const long count = w.Count();
+    if (count == 0) {
+        std::cout << "No computer is running the suite's programs.\n";
+        return 0;
+    }
+    std::cout << count << " running: " << w.List() << "\n";
+    return 0;
+}
+
+int IPUpdate(const Options& options) {
+    if (!Connect())
+        return 2;
+    if (!ServerIsLocal) {
+        std::cout << "This computer does not hold the database; the IP report is made there.\n";
+        return 2;
+    }
+    if (!UnderJobLock(options, IPUpdateProc))
+        return 2;
+    if (!IPReportSent()) {
+        std::cout << "No IP report is due: the shop is not part of a chain, or its address is "
+                     "fixed.\n";
+        return 0;
+    }
+    std::cout << OutcomeValue("IPUpdate", "Message") << "\n";
+    const std::string cause = OutcomeValue("IPUpdate", "Cause");
+    if (!cause.empty())
+        std::cout << cause << "\n";
+    return OutcomeValue("IPUpdate", "Result") == "done" ? 0 : 1;
+}
+
+int RunCycleOnce(const Options& options) {
+    if (!Connect())
+        return 2;
+    if (!UnderJobLock(options, RunCycle))
+        return 2;
+    if (StopRequested()) {
+        std::cout << "Stopped.\n";
+        return 1;
+    }
+    if (!ServerIsLocal) {
+        std::cout << "This computer does not hold the database: only the recordings' clean-up "
+                     "ran.\n";
+        return 0;
+    }
+    std::cout << "Cycle done. Last backup: " << OutcomeValue("Backup", "Result") << " "
+              << OutcomeValue("Backup", "Time") << "\n";
+    const std::string result = OutcomeValue("Backup", "Result");
+    return result == "failed" || result == "incomplete" ? 1 : 0;
+}
+
+int ClearPrintQueues(const Options& options) {
+    if (!options.yes) {
+        if (!::isatty(0)) {
+            std::cerr << "clear-print-queues asks first; say --yes when there is no terminal.\n";
+            return 2;
+        }
+        std::cout << "Cancel every unprinted job of every print queue? [y/N] " << std::flush;
+        std::string answer;
+        std::getline(std::cin, answer);
+        if (answer != "y" && answer != "Y" && answer != "yes") {
+            std::cout << "Nothing cancelled.\n";
+            return 0;
+        }
+    }
+    CancelAllPrinterJobs();
+    std::cout << "Every unprinted job was cancelled.\n";
+    return 0;
+}
+
+} // namespace
+
+int RunCommandLine(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            std::cout << kUsage;
+            return 0;
+        }
+        if (a == "--version") {
+            std::cout << "ZentaMarketMonitor " << ProgramVersionText() << "\n";
+            return 0;
+        }
+        if (a == "--yes" || a == "-y") {
+            options.yes = true;
+        } else if (a == "--wait") {
+            if (i + 1 >= argc)
+                return BadUsage("--wait needs a number of seconds");
+            char* end = nullptr;
+            options.waitSeconds = std::strtol(argv[++i], &end, 10);
+            if (!end || *end || options.waitSeconds < 0)
+                return BadUsage("--wait needs a number of seconds");
+        } else if (!a.empty() && a[0] != '-' && options.command.empty()) {
+            options.command = a;
+        } else {
+            return BadUsage("unknown argument \"" + a + "\"");
+        }
+    }
+    static const std::vector<std::string> commands = {
+        "status",    "backup",    "check-structure",   "workstations",
+        "ip-update", "run-cycle", "clear-print-queues"};
+    if (options.command.empty())
+        return BadUsage("no command given");
+    if (std::find(commands.begin(), commands.end(), options.command) == commands.end())
+        return BadUsage("unknown command \"" + options.command + "\"");
+
+    Globals::AppPath = GetAppPath();
+    Globals::ExecutableName = GetExecutableName();
+    std::error_code ec;
+    std::filesystem::create_directories(Globals::AppPath + "Log", ec);
+    // A one-shot command reports failures through its exit status, never by ending early.
+    Globals::ReleaseVersion = true;
+    Globals::LocalIP = GetLocalIP();
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::sigaction(SIGINT, &sa, nullptr);
+
+    int status = 2;
+    if (options.command == "status")
+        status = Status();
+    else if (options.command == "backup")
+        status = Backup(options);
+    else if (options.command == "check-structure")
+        status = CheckStructure(options);
+    else if (options.command == "workstations")
+        status = Workstations();
+    else if (options.command == "ip-update")
+        status = IPUpdate(options);
+    else if (options.command == "run-cycle")
+        status = RunCycleOnce(options);
+    else if (options.command == "clear-print-queues")
+        status = ClearPrintQueues(options);
+    ReleaseOrdenadorEjecutando();
+    ReleaseDataBase();
+    return status;
+}
+
+} // namespace zenta

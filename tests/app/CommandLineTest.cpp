@@ -1,0 +1,166 @@
+// The one-shot commands, run as a technician runs them over SSH: the installed program in its
+// program folder, no display, against the private server.
+#include "../chain/TestServers.h"
+#include "CodePage.h"
+#include "DbFixture.h"
+#include "ProgramProcess.h"
+#include "SevenZip.h"
+
+#include <filesystem>
+
+using namespace zenta;
+using namespace zenta::test;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+class CommandLine : public DbTest {
+  protected:
+    void SetUp() override {
+        DbTest::SetUp();
+        fs::copy_file(BinaryDir() + "/bin/ZentaMarketMonitor", AppPath() + "ZentaMarketMonitor");
+        fs::create_directories(AppPath() + "Database");
+        fs::copy_file(BinaryDir() + "/Database/MySQLSetup.dat",
+                      AppPath() + "Database/MySQLSetup.dat");
+    }
+    struct Result {
+        int status;
+        std::string out, err;
+    };
+    Result Run(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+        Program program(AppPath(), env, false, args);
+        Result r;
+        r.status = program.WaitExit(120s);
+        r.out = ReadFile(AppPath() + "stdout.txt");
+        r.err = ReadFile(AppPath() + "stderr.txt");
+        return r;
+    }
+    static bool Has(const std::string& text, const std::string& part) {
+        return text.find(part) != std::string::npos;
+    }
+};
+
+TEST_F(CommandLine, HelpVersionAndBadArgumentsNeverStartTheMonitor) {
+    auto r = Run({"--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(Has(r.out, "check-structure"));
+    r = Run({"--version"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(Has(r.out, "ZentaMarketMonitor 3."));
+    for (const auto& bad : std::vector<std::vector<std::string>>{
+             {"backupp"}, {"--frobnicate"}, {"status", "extra"}, {"backup", "--wait", "x"}}) {
+        r = Run(bad);
+        EXPECT_EQ(r.status, 2) << bad[0];
+        EXPECT_TRUE(Has(r.err, "Usage:")) << bad[0];
+    }
+    EXPECT_FALSE(Has(ReadFile(AppPath() + "Log/ZentaMarketMonitor.log"), "started"));
+}
+
+TEST_F(CommandLine, BackupThenStatusTellWhatWasMadeAndAnUnreachableDatabaseIsSaid) {
+    Sql("INSERT INTO opcion (ID, IntegerValor) VALUES ('MaxBackupFile', 1);"
+        "INSERT INTO stockcambio (AlmacenID, ArticuloID, Cantidad) VALUES (1, 'A', 2);");
+    auto r = Run({"status"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Has(r.out, "Monitor running:    no")) << r.out;
+    EXPECT_TRUE(Has(r.out, "Last backup:        none recorded")) << r.out;
+    EXPECT_TRUE(Has(r.out, "MySQL ID:")) << r.out;
+
+    r = Run({"backup"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const std::string archive = r.out.substr(r.out.rfind(AppPath()), std::string::npos);
+    const std::string path = archive.substr(0, archive.find('\n'));
+    EXPECT_TRUE(IsWhole7zArchive(path)) << path;
+    EXPECT_TRUE(Has(ReadFile(AppPath() + "Log/ZentaMarketMonitor.log"), "backup made: " + path));
+    // The backup command does not touch the stock: only run-cycle does.
+    EXPECT_EQ(Sql("SELECT COUNT(*) FROM stockcambio;"), "1\n");
+
+    r = Run({"run-cycle"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(Sql("SELECT Stock FROM stock;"), "2.000\n");
+    r = Run({"status"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(Has(r.out, ", good, " + AppPath() + "Backup/ZentaMarket")) << r.out;
+    EXPECT_TRUE(Has(r.out, "Last stock renewal: ")) << r.out;
+    EXPECT_TRUE(Has(r.out, ", done, 1 pairs")) << r.out;
+    // MaxBackupFile 1: the cycle's own archive is the only one left.
+    EXPECT_EQ(std::distance(fs::directory_iterator(AppPath() + "Backup"), fs::directory_iterator()),
+              1);
+
+    WriteFile(AppPath() + "zentamarket.ini", "[MySQL]\r\nMySQLHost=127.0.0.1\r\nMySQLPort=1\r\n");
+    r = Run({"backup"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(Has(r.err, "The database at 127.0.0.1:1 cannot be reached")) << r.err;
+    r = Run({"status"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.out, "Database:           not reachable")) << r.out;
+    EXPECT_TRUE(Has(r.out, "tested good")) << r.out; // the record stays readable without it
+}
+
+TEST_F(CommandLine, AOneShotJobWaitsForTheMonitorsJobOrGivesUpPlainly) {
+    Sql("INSERT INTO opcion (ID, IntegerValor) VALUES ('AutoBackupOpcion', 1);");
+    // The monitor's start-up backup packs slowly, holding the folder's job lock meanwhile.
+    TempDir spare;
+    const std::string slow = spare.path() + "7zz-slow";
+    WriteFile(slow, "#!/bin/sh\n[ \"$1\" = a ] && touch '" + spare.path() +
+                        "packing' && sleep 4\nexec 7zz \"$@\"\n");
+    fs::permissions(slow, fs::perms::owner_all);
+    Program monitor(AppPath(), {"QT_QPA_PLATFORM=offscreen", "ZENTA_7ZIP=" + slow});
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(spare.path() + "packing"); }, 30s));
+    auto r = Run({"status"});
+    EXPECT_TRUE(Has(r.out, "Monitor running:    yes")) << r.out;
+    r = Run({"backup", "--wait", "0"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(Has(r.out, "waiting for it to finish")) << r.out;
+    EXPECT_TRUE(Has(r.err, "did not finish within 0 s; nothing done")) << r.err;
+    r = Run({"backup"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "waiting for it to finish")) << r.out;
+    // Two archives, made one after the other, never at once.
+    size_t archives = 0;
+    for (auto& e : fs::directory_iterator(AppPath() + "Backup"))
+        archives += IsWhole7zArchive(e.path().string());
+    EXPECT_EQ(archives, 2u) << ReadFile(AppPath() + "Log/ZentaMarketMonitor.log");
+    // A second monitor of the same folder, whatever its environment, ends at once.
+    Program second(AppPath(), {"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=/nonexistent"});
+    EXPECT_EQ(second.WaitExit(5s), 0);
+    monitor.Signal(SIGTERM);
+    EXPECT_EQ(monitor.WaitExit(10s), 0);
+}
+
+TEST_F(CommandLine, CheckStructureSaysWhetherItMatchesAndWhatDiffers) {
+    auto r = Run({"check-structure"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "matches")) << r.out;
+    Sql("ALTER TABLE articulo ADD COLUMN Extra int;");
+    r = Run({"check-structure"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "differs")) << r.out;
+    EXPECT_TRUE(Has(r.out, "Extra")) << r.out;
+    WriteFile(AppPath() + "zentamarket.ini", "[MySQL]\r\nMySQLHost=127.0.0.1\r\nMySQLPort=1\r\n");
+    r = Run({"check-structure"});
+    EXPECT_EQ(r.status, 2);
+}
+
+TEST_F(CommandLine, WorkstationsIPUpdateAndPrintQueues) {
+    auto r = Run({"workstations"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Has(r.out, "No computer is running")) << r.out;
+
+    Sql("INSERT INTO opcion (ID, IntegerValor, VarCharValor) VALUES ('CadenaFunciona', 1, NULL),"
+        "('CadenaID', NULL, '12'), ('SubTiendaID', NULL, '7');");
+    HeadOfficeServer headOffice;
+    headOffice.Answer("/tools/getserverstatus.php", "0");
+    headOffice.Answer("/tools/updateip.php", "0:203.0.113.9");
+    r = Run({"ip-update"}, {"ZENTA_HEADOFFICE_PRIMARY=" + headOffice.Host(),
+                            "ZENTA_HEADOFFICE_SECONDARY=127.0.0.1:1"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "203.0.113.9")) << r.out;
+    // Head office away: the reason names the host.
+    r = Run({"ip-update"},
+            {"ZENTA_HEADOFFICE_PRIMARY=127.0.0.1:1", "ZENTA_HEADOFFICE_SECONDARY=127.0.0.1:1"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_TRUE(Has(ReadFile(AppPath() + "Log/ZentaMarketMonitor.log"), "IP report: failed"));
+
+    r = Run({"clear-print-queues"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(Has(r.err, "--yes")) << r.err;
+}
