@@ -109,6 +109,7 @@ int Main(int argc, char** argv) {
         app.exit(0);
     };
     auto finish = [&] {
+        NotifyServiceManager("STOPPING=1");
         form.Unload();
         WriteProgramLog("ended");
         return 0;
@@ -125,6 +126,9 @@ int Main(int argc, char** argv) {
     });
 
     // 7: the form's load, which waits for the database.
+    NotifyServiceManager("STATUS=waiting for the database at " +
+                         GetSetting("MySQL", "MySQLHost", "localhost") + ":" +
+                         std::to_string(ConfiguredMySQLPort()));
     form.Load([] { return !terminationRequested.load(); });
     if (!form.TrayAvailable())
         WriteProgramLog(display ? "no system tray: running without the tray icon"
@@ -153,6 +157,9 @@ int Main(int argc, char** argv) {
         return finish();
     }
 
+    NotifyServiceManager(ServerIsLocal ? "READY=1\nSTATUS=running the start-up cycle"
+                                       : "READY=1\nSTATUS=running (the database is on another "
+                                         "computer)");
     // 12: companion programs.
     if (GetSettingBool("Ejecutar", "AutoEjecutarManager", "0"))
         StartHidden("ZentaMarketMan.exe");

@@ -1,10 +1,14 @@
 #include "Process.h"
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -222,6 +226,29 @@ void SetWaitHook(std::function<void()> hook) {
 void CallWaitHook() {
     if (Hook())
         Hook()();
+}
+
+void NotifyServiceManager(const std::string& state) {
+    const char* socketPath = std::getenv("NOTIFY_SOCKET");
+    if (!socketPath || !*socketPath)
+        return;
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::string path = socketPath;
+    if (path.size() >= sizeof addr.sun_path)
+        return;
+    std::memcpy(addr.sun_path, path.data(), path.size());
+    socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size());
+    if (path[0] == '@')
+        addr.sun_path[0] = '\0'; // an abstract socket
+    else
+        ++length;
+    int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return;
+    ::sendto(fd, state.data(), state.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&addr),
+             length);
+    ::close(fd);
 }
 
 void RequestStop() {

@@ -26,6 +26,10 @@ int RunProgramAndWait(const std::string& program, const std::vector<std::string>
                       const std::string& workingDirectory = "", const std::string& outputFile = "");
 void SetWaitHook(std::function<void()> hook);
 
+// Tells the service manager (systemd, through $NOTIFY_SOCKET) a state such as "READY=1" or
+// "STATUS=…"; nothing when the program was not started as a notify service.
+void NotifyServiceManager(const std::string& state);
+
 // RunProgramAndWait's result when the program was ended because a stop was asked for.
 constexpr int kStoppedByRequest = -2;
 

@@ -15,6 +15,16 @@ done
 [ -d "$folder/Log" ] && [ -d "$folder/Backup" ] || { echo "missing folders"; exit 1; }
 grep -q "^Exec=$prefix/ZentaMarketMonitor$" "$stage/etc/xdg/autostart/zentamarket-monitor.desktop" ||
     { echo "autostart entry wrong"; exit 1; }
+unit="$stage/etc/systemd/system/zentamarket-monitor.service"
+grep -q "^ExecStart=$prefix/ZentaMarketMonitor$" "$unit" || { echo "service unit wrong"; exit 1; }
+if command -v systemd-analyze >/dev/null; then
+    # Checked where the staged program really is.
+    sed "s#$prefix#$folder#g" "$unit" >"$stage/zentamarket-monitor.service"
+    systemd-analyze verify "$stage/zentamarket-monitor.service" ||
+        { echo "systemd-analyze verify found faults in the unit"; exit 1; }
+else
+    echo "check-install: systemd-analyze not found; the unit's syntax was not verified"
+fi
 7zz l "$folder/Database/MySQLSetup.dat" | grep -q STRU.sql || { echo "setup package without STRU.sql"; exit 1; }
 printf '[MySQL]\r\nMySQLHost=shop-server\r\n' >"$folder/zentamarket.ini"
 DESTDIR="$stage" cmake --install "$build" >/dev/null
