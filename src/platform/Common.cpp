@@ -95,7 +95,8 @@ bool CreateFolderPath(const std::string& path) {
                 return false;
             continue;
         }
-        if (::mkdir(built.c_str(), 0777) != 0 && ::stat(built.c_str(), &st) != 0)
+        // The shop's data: the program's user and group only.
+        if (::mkdir(built.c_str(), 0770) != 0 && ::stat(built.c_str(), &st) != 0)
             return false;
     }
     return true;

@@ -17,7 +17,8 @@ bool DirExists(const std::string& path);
 bool IsFolder(const std::string& path);
 // A file's size in bytes; -1 when it cannot be read.
 long long FileLength(const std::string& path);
-// Creates every missing folder along an absolute path. False when a folder cannot be made.
+// Creates every missing folder along an absolute path (open to the user and group only). False
+// when a folder cannot be made.
 bool CreateFolderPath(const std::string& path);
 // Removes the folder with everything in it, read-only and hidden entries too.
 // False (with the error in `error`) when something could not be removed.

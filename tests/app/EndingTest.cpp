@@ -11,36 +11,6 @@ using namespace zenta::test;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-namespace {
-
-bool Have(const char* program) {
-    return Shell(std::string("command -v ") + program + " >/dev/null 2>&1") == 0;
-}
-
-pid_t Spawn(const std::vector<std::string>& args) {
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::freopen("/dev/null", "w", stdout);
-        ::freopen("/dev/null", "w", stderr);
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
-    }
-    return pid;
-}
-
-void Stop(pid_t pid) {
-    if (pid > 0) {
-        ::kill(pid, SIGTERM);
-        ::waitpid(pid, nullptr, 0);
-    }
-}
-
-} // namespace
-
 class Ending : public DbTest {
   protected:
     void SetUp() override {
@@ -60,8 +30,8 @@ class Ending : public DbTest {
         fs::copy_file(BinaryDir() + "/bin/ZentaMarketMonitor", AppPath() + "ZentaMarketMonitor");
     }
     void TearDown() override {
-        Stop(trayer_);
-        Stop(xvfb_);
+        StopSpawned(trayer_);
+        StopSpawned(xvfb_);
         ::unsetenv("DISPLAY");
         if (xvfb_ > 0)
             DbTest::TearDown();

@@ -71,7 +71,7 @@ class BackupFaults : public DbTest {
         DbTest::TearDown();
     }
     // Good archives of January 2024, days first … last.
-    void Seed(const std::string& folder, int first, int last) {
+    void PutGoodArchives(const std::string& folder, int first, int last) {
         for (int d = first; d <= last; ++d)
             fs::copy_file(spare_.path() + "good.7z", folder + Stamp(d) + ".ZTB");
     }
@@ -93,7 +93,7 @@ class BackupFaults : public DbTest {
 };
 
 TEST_F(BackupFaults, RotationCountsOnlyWholeArchivesAndABadOneNeverPushesAGoodOneOut) {
-    Seed(backup_, 1, 5);
+    PutGoodArchives(backup_, 1, 5);
     // The newest name holds an archive whose packing was killed; older and newer incomplete
     // archives; a packing that never finished.
     CopyCutShort(spare_.path() + "good.7z", backup_ + Stamp(6) + ".ZTB", 60);
@@ -120,7 +120,7 @@ TEST_F(BackupFaults, RotationCountsOnlyWholeArchivesAndABadOneNeverPushesAGoodOn
 }
 
 TEST_F(BackupFaults, RotationDeletesNothingWhenItsLimitCannotBeRead) {
-    Seed(backup_, 1, 25);
+    PutGoodArchives(backup_, 1, 25);
     Sql("INSERT INTO opcion (ID, IntegerValor) VALUES ('MaxBackupFile', 30);"
         "RENAME TABLE opcion TO opcion_away;");
     RotateBackupFiles();
@@ -130,7 +130,7 @@ TEST_F(BackupFaults, RotationDeletesNothingWhenItsLimitCannotBeRead) {
 }
 
 TEST_F(BackupFaults, AfterAFailedBackupTheRotationDeletesNothingAndNoExportStaysBehind) {
-    Seed(backup_, 1, 4);
+    PutGoodArchives(backup_, 1, 4);
     Sql("INSERT INTO opcion (ID, IntegerValor) VALUES ('MaxBackupFile', 3), "
         "('AutoBackupOpcion', 1);");
     setenv("ZENTA_7ZIP", "/bin/false", 1);
@@ -201,7 +201,7 @@ TEST_F(BackupFaults, AFullWorkingFolderGivesAnIncompleteArchiveThatCountsForNoth
     if (!small.mounted())
         GTEST_SKIP() << "cannot mount a tmpfs here (not root?): full-disk case not tested";
     AddIncompressiblePictures();
-    Seed(backup_, 1, 3);
+    PutGoodArchives(backup_, 1, 3);
     Sql("INSERT INTO opcion (ID, IntegerValor) VALUES ('MaxBackupFile', 3), "
         "('AutoBackupOpcion', 1);");
     AutoBackup();
@@ -221,7 +221,7 @@ TEST_F(BackupFaults, AFullBackupFolderLeavesTheGoodArchivesAlone) {
     if (!small.mounted())
         GTEST_SKIP() << "cannot mount a tmpfs here (not root?): full-disk case not tested";
     AddIncompressiblePictures();
-    Seed(backup_, 1, 3);
+    PutGoodArchives(backup_, 1, 3);
     Sql("INSERT INTO opcion (ID, IntegerValor) VALUES ('MaxBackupFile', 2), "
         "('AutoBackupOpcion', 1);");
     AutoBackup();
@@ -257,7 +257,7 @@ TEST_F(BackupFaults, ADatabaseServerKilledDuringTheExportOrThePackingCostsNoGood
               0);
     WriteFile(AppPath() + "zentamarket.ini",
               "[MySQL]\r\nMySQLHost=127.0.0.1\r\nMySQLPort=" + std::to_string(port) + "\r\n");
-    Seed(backup_, 1, 8);
+    PutGoodArchives(backup_, 1, 8);
 
     // Killed while the archiver packs: the archive is whole and tested, but the rotation can
     // no longer read its limit and so deletes nothing.

@@ -3,6 +3,7 @@
 #include "TestConfig.h"
 
 #include <arpa/inet.h>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -118,6 +120,32 @@ void ResetDatabase() {
     std::string cmd = "mariadb --no-defaults -uroot --socket='" + DbSocket() +
                       "' zentasupermarket < '" + SourceDir() + "/schema/zentasupermarket.sql'";
     ASSERT_EQ(Shell(cmd), 0);
+}
+
+bool Have(const std::string& program) {
+    return Shell("command -v " + program + " >/dev/null 2>&1") == 0;
+}
+
+int Spawn(const std::vector<std::string>& args, const std::string& out) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        if (!std::freopen(out.c_str(), "w", stdout) || !std::freopen(out.c_str(), "w", stderr))
+            ::_exit(126);
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execvp(argv[0], argv.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+void StopSpawned(int pid) {
+    if (pid > 0) {
+        ::kill(pid, SIGTERM);
+        ::waitpid(pid, nullptr, 0);
+    }
 }
 
 void MakeSmallArchive(const std::string& path) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace zenta::test {
 
@@ -36,6 +37,13 @@ std::string Sql(const std::string& statements, const std::string& database = "ze
 void ResetDatabase();
 // Runs a shell command; its exit status.
 int Shell(const std::string& command);
+
+// Whether a program is on PATH.
+bool Have(const std::string& program);
+// Starts a program in the background, its output to `out`; its process id.
+int Spawn(const std::vector<std::string>& args, const std::string& out = "/dev/null");
+// Ends a program started by Spawn and waits for it.
+void StopSpawned(int pid);
 
 // A small, whole 7z archive at `path`, made by the real archiver (each call packs anew).
 void MakeSmallArchive(const std::string& path);

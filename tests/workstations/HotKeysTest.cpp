@@ -19,32 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool Have(const char* program) {
-    return Shell(std::string("command -v ") + program + " >/dev/null 2>&1") == 0;
-}
-
-pid_t Spawn(const std::vector<std::string>& args, const std::string& out = "/dev/null") {
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::freopen(out.c_str(), "w", stdout);
-        ::freopen(out.c_str(), "w", stderr);
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
-    }
-    return pid;
-}
-
-void Stop(pid_t pid) {
-    if (pid > 0) {
-        ::kill(pid, SIGTERM);
-        ::waitpid(pid, nullptr, 0);
-    }
-}
-
 size_t Lines(const std::string& file) {
     const std::string text = ReadFile(file);
     return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
@@ -70,7 +44,7 @@ class HotKeys : public ::testing::Test {
     void TearDown() override {
         UnsetHotKeys();
         SetHotKeyActions(nullptr, nullptr);
-        Stop(xvfb_);
+        StopSpawned(xvfb_);
         ::unsetenv("DISPLAY");
     }
     // Presses keys and lets the program handle what arrives.
@@ -145,7 +119,7 @@ TEST_F(HotKeys, CtrlShiftF12AsksLogindToPowerOff) {
     Press("ctrl+shift+F12");
     EXPECT_NE(ReadFile(bus.path() + "calls").find("PowerOff True"), std::string::npos);
     EXPECT_EQ(Started(), 0u);
-    Stop(logind);
+    StopSpawned(logind);
     Shell("kill $(cat '" + bus.path() + "pid')");
     // Without logind the failure is reported, not thrown.
     EXPECT_FALSE(PowerOffComputer());
