@@ -15,7 +15,7 @@ done
 [ -d "$folder/Log" ] && [ -d "$folder/Backup" ] || { echo "missing folders"; exit 1; }
 grep -q "^Exec=$prefix/ZentaMarketMonitor$" "$stage/etc/xdg/autostart/zentamarket-monitor.desktop" ||
     { echo "autostart entry wrong"; exit 1; }
-unit="$stage/etc/systemd/system/zentamarket-monitor.service"
+unit="$stage/lib/systemd/system/zentamarket-monitor.service"
 grep -q "^ExecStart=$prefix/ZentaMarketMonitor$" "$unit" || { echo "service unit wrong"; exit 1; }
 if command -v systemd-analyze >/dev/null; then
     # Checked where the staged program really is.
@@ -29,4 +29,18 @@ fi
 printf '[MySQL]\r\nMySQLHost=shop-server\r\n' >"$folder/zentamarket.ini"
 DESTDIR="$stage" cmake --install "$build" >/dev/null
 grep -q "MySQLHost=shop-server" "$folder/zentamarket.ini" || { echo "an upgrade replaced the settings"; exit 1; }
+# Nothing open to every user; the working folder shared through its group.
+find "$stage" -perm -0002 ! -type l | grep . && { echo "world-writable after installing"; exit 1; }
+[ "$(stat -c %a "$folder/Temp/Backup")" = 2770 ] || { echo "Temp/Backup is $(stat -c %a "$folder/Temp/Backup")"; exit 1; }
+
+# Another prefix: everything below it, the entry and the unit naming it.
+other="$stage/elsewhere"
+cmake --install "$build" --prefix "$other" >/dev/null
+while read -r f; do
+    case "$f" in "$other"/*) ;; *) echo "installed outside the prefix: $f"; exit 1 ;; esac
+done <"$build/install_manifest.txt"
+grep -q "^Exec=$other/ZentaMarketMonitor$" "$other/share/zentamarket/zentamarket-monitor.desktop" ||
+    { echo "autostart entry below the prefix wrong"; exit 1; }
+grep -q "^ExecStart=$other/ZentaMarketMonitor$" "$other/share/zentamarket/zentamarket-monitor.service" ||
+    { echo "unit below the prefix wrong"; exit 1; }
 echo "1 passed, 0 failed"

@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# The Debian package: built from the tree, installed into a root of its own with dpkg --root
+# (the maintainer scripts run without chroot and honour DPKG_ROOT), upgraded from an older
+# build with the shop's settings edited, started from its installed place against the private
+# MariaDB, removed and purged.
+#   check-package.sh BUILD-DIR DB-PORT
+set -euo pipefail
+build=$1
+port=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "check-package: $*" >&2; exit 1; }
+
+cpack --config "$build/CPackConfig.cmake" -B "$work/new" >/dev/null
+cpack --config "$build/CPackConfig.cmake" -B "$work/old" -D CPACK_PACKAGE_VERSION=3.0.0 >/dev/null
+new=$(ls "$work"/new/zentamarket-monitor_*_amd64.deb)
+old=$(ls "$work"/old/zentamarket-monitor_3.0.0_amd64.deb)
+
+# Runtime dependencies only: nothing a build or the tests need.
+for dep in $(dpkg-deb -f "$new" Depends | tr ',|' '\n\n' | sed 's/(.*//; s/ //g'); do
+    case "$dep" in
+    *-dev | cmake | gcc | g++ | build-essential | mariadb-server | xvfb | xdotool | trayer | \
+        python3* | googletest | cups) fail "the package depends on $dep" ;;
+    esac
+done
+dpkg-deb -c "$new" | awk '{ print $1, $6 }' | grep -E '^.{8}w' && fail "world-writable entries in the package"
+
+# A fresh system's accounts, with the database server's user.
+root="$work/root"
+mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" "$root/etc"
+touch "$root/var/lib/dpkg/status" "$root/var/lib/dpkg/available"
+printf 'root:x:0:0:root:/root:/bin/bash\nmysql:x:101:102:MariaDB:/nonexistent:/bin/false\n' >"$root/etc/passwd"
+printf 'root:x:0:\nmysql:x:102:\n' >"$root/etc/group"
+printf 'root:*:19000:0:99999:7:::\nmysql:!:19000::::::\n' >"$root/etc/shadow"
+printf 'root:*::\nmysql:!::\n' >"$root/etc/gshadow"
+pkg() {
+    dpkg --root="$root" --force-not-root --force-script-chrootless --force-depends \
+        --log=/dev/null "$@" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log" >&2; fail "dpkg $*"; }
+}
+app="$root/opt/zentamarket"
+
+pkg -i "$old"
+# The shop's own settings, as a technician edits them.
+printf '[MySQL]\r\nMySQLHost=127.0.0.1\r\nMySQLPort=%s\r\n' "$port" >"$app/zentamarket.ini"
+pkg -i "$new"
+pkg -i "$new" # installed again: nothing is registered twice
+[ "$(dpkg-query --admindir="$root/var/lib/dpkg" -W -f='${Version}' zentamarket-monitor)" = \
+    "$(dpkg-deb -f "$new" Version)" ] || fail "not upgraded"
+grep -q "MySQLPort=$port" "$app/zentamarket.ini" || fail "the upgrade replaced the shop's settings"
+grep -q '^ /opt/zentamarket/zentamarket.ini ' "$root/var/lib/dpkg/status" ||
+    fail "zentamarket.ini is not a conffile"
+
+# Accounts: the group is shared with the database server's user.
+grep -q '^zentamarket:x:[0-9]*:[0-9]*::/opt/zentamarket:/usr/sbin/nologin$' "$root/etc/passwd" ||
+    fail "no system user zentamarket"
+grep -q '^zentamarket:x:[0-9]*:mysql$' "$root/etc/group" || fail "mysql is not in the group zentamarket"
+[ "$(grep -c '^zentamarket:' "$root/etc/passwd")" = 1 ] || fail "the user was made twice"
+
+# ODBC names: each once, with the driver's version in the registry store.
+for name in "MySQL ODBC Driver 3.51.ultimate" "MySQL ODBC Driver 3.51.28" "MySQL ODBC Driver 3.51.17"; do
+    [ "$(grep -cF "[$name]" "$root/etc/odbcinst.ini")" = 1 ] || fail "$name registered $(grep -cF "[$name]" "$root/etc/odbcinst.ini") times"
+    ZENTA_REGISTRY="$root/etc/zentamarket/registry.reg" "$app/tools/zenta-regedit" get \
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\MySQL AB\\$name" Version | grep -q . || fail "no version of $name"
+done
+
+# Owners and modes: the program's user and group, nothing open to every user.
+uid=$(awk -F: '$1 == "zentamarket" { print $3 }' "$root/etc/passwd")
+gid=$(awk -F: '$1 == "zentamarket" { print $3 }' "$root/etc/group")
+for d in "" /Log /Backup /Temp /Temp/Backup; do
+    [ "$(stat -c %u:%g "$app$d")" = "$uid:$gid" ] || fail "$app$d belongs to $(stat -c %u:%g "$app$d")"
+done
+[ "$(stat -c %a "$app/Temp/Backup")" = 2770 ] || fail "Temp/Backup has mode $(stat -c %a "$app/Temp/Backup")"
+[ "$(stat -c %a "$app/Log")" = 2770 ] || fail "Log has mode $(stat -c %a "$app/Log")"
+[ "$(stat -c %a "$app/zentamarket.ini")" = 660 ] || fail "zentamarket.ini has mode $(stat -c %a "$app/zentamarket.ini")"
+find "$root/opt" "$root/etc/zentamarket" "$root/lib/systemd" -perm -0002 | grep . && fail "world-writable after installing"
+grep -q '^ExecStart=/opt/zentamarket/ZentaMarketMonitor$' "$root/lib/systemd/system/zentamarket-monitor.service" ||
+    fail "the unit is missing or wrong"
+
+# The installed program, from its place, against the private server.
+out=$(ODBCSYSINI="$root/etc" ZENTA_REGISTRY="$root/etc/zentamarket/registry.reg" \
+    "$app/ZentaMarketMonitor" status 2>/dev/null) || fail "status failed: $out"
+echo "$out" | grep -q '^Database: *connected$' || fail "the installed program did not connect: $out"
+out=$(ODBCSYSINI="$root/etc" ZENTA_REGISTRY="$root/etc/zentamarket/registry.reg" \
+    "$app/ZentaMarketMonitor" backup 2>/dev/null) || fail "backup failed: $out"
+archive=$(echo "$out" | tail -n 1)
+[ -f "$archive" ] && 7zz t "$archive" >/dev/null || fail "no good archive: $out"
+find "$app" -perm -0002 | grep . && fail "the program made something world-writable"
+[ -z "$(ls -A "$app/Temp/Backup")" ] || fail "table exports left in Temp/Backup"
+
+# Removed: the settings and the shop's backups stay; purged: the ODBC names go.
+pkg -r zentamarket-monitor
+[ -f "$app/zentamarket.ini" ] && [ -f "$archive" ] || fail "removing lost the settings or a backup"
+grep -qF '[MySQL ODBC Driver 3.51.ultimate]' "$root/etc/odbcinst.ini" || fail "remove (not purge) dropped the ODBC names"
+pkg -P zentamarket-monitor
+grep -qF '[MySQL ODBC Driver' "$root/etc/odbcinst.ini" && fail "purge left ODBC names"
+[ -f "$archive" ] || fail "purging deleted a backup"
+echo "check-package: built, installed, upgraded, run, removed and purged in $root (dpkg --root)"
+echo "1 passed, 0 failed"
