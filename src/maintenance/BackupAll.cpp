@@ -109,6 +109,37 @@ void RemovePartialArchives(const std::string& folder) {
     }
 }
 
+// When the server refused to write a table's file into the working folder for a reason that
+// holds for every table, what to tell the technician; "" otherwise.
+std::string ServerCannotWriteHere(clsDataBase& db, const std::string& work) {
+    const OdbcError error = db.LastError();
+    const std::string text = error.Text();
+    bool refused = false;
+    for (const auto& record : error.records)
+        refused = refused || record.native == 1290;
+    if (refused) {
+        // The server answers so both when secure_file_priv names another folder and when it
+        // cannot even reach this one (its path check fails on a folder closed to it).
+        db.CreatDatasArray("SELECT @@secure_file_priv;");
+        const std::string allowed = db.ConnectionStatus() && db.DatasArray()->Count(1) > 0
+                                        ? db.DatasArrayValue(0, 0).ToString()
+                                        : std::string();
+        if (!allowed.empty())
+            return "the database server's option secure_file_priv (" + allowed +
+                   ") forbids it to write the table exports into " + work +
+                   ": set secure_file_priv=\"\" in its configuration and restart it";
+    }
+    if (refused || text.find("Errcode: 13") != std::string::npos ||
+        text.find("Permission denied") != std::string::npos ||
+        text.find("Errcode: 30") != std::string::npos)
+        return "the database server cannot write into the working folder " + work +
+               " (permission denied): its user (mysql) must belong to the folder's group and the "
+               "folder must be group-writable, for example: usermod -a -G zentamarket mysql; "
+               "chgrp zentamarket " +
+               work + "; chmod 2770 " + work + "; then restart the database server";
+    return {};
+}
+
 bool SyncPath(const std::string& path, bool directory) {
     int fd = ::open(path.c_str(), (directory ? O_DIRECTORY : 0) | O_RDONLY | O_CLOEXEC);
     if (fd < 0)
@@ -311,8 +342,16 @@ std::string WriteBackup(std::string& backupFolder, std::string& volumeLabel, Bac
                         ".dat' FIELDS TERMINATED BY ','  LINES TERMINATED BY '\\r\\n' from " +
                         table + ";");
                     written.insert(table + ".dat");
-                    if (!db.ConnectionStatus())
+                    if (!db.ConnectionStatus()) {
                         missing(table);
+                        const std::string why = ServerCannotWriteHere(db, work);
+                        if (!why.empty()) {
+                            // Every other table would fail the same way: say what to do.
+                            db.SQLExecute("COMMIT;");
+                            ReportFailure("BackupAll", why + "; no backup made");
+                            return {};
+                        }
+                    }
                 }
                 const std::string statement = StructureStatement(db, Trim(table));
                 if (statement.empty()) {

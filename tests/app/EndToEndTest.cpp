@@ -73,6 +73,14 @@ TEST_F(EndToEnd, TheStartUpCycleDoesTheShopsHousekeepingAndTheProgramEndsCleanly
     program.Signal(SIGTERM);
     EXPECT_EQ(program.WaitExit(std::chrono::seconds(10)), 0);
     EXPECT_NE(ReadFile(AppPath() + "Log/ZentaMarketMonitor.log").find(" ended"), std::string::npos);
+    // Nothing the program made is open to every user, and no table export stayed behind.
+    for (const auto& e : fs::recursive_directory_iterator(AppPath())) {
+        if (e.is_symlink() || e.path().filename() == "stderr.txt" ||
+            e.path().filename() == "stdout.txt")
+            continue;
+        EXPECT_EQ(e.status().permissions() & fs::perms::others_write, fs::perms::none) << e.path();
+    }
+    EXPECT_TRUE(fs::is_empty(AppPath() + "Temp/Backup"));
     EXPECT_NE(ReadFile(AppPath() + "Log/ZentaMarketMonitor.log").find("no display"),
               std::string::npos);
 }

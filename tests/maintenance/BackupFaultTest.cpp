@@ -326,3 +326,53 @@ TEST_F(BackupFaults, UnusableFoldersAndAMissingArchiverAreSaidPlainly) {
     }
     EXPECT_EQ(ReadFile(odd.path() + "plain-file"), "not a folder");
 }
+
+TEST_F(BackupFaults, AServerThatMayNotWriteTheExportsIsNamedWithTheFix) {
+    if (Shell("id mysql >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no user mysql on this computer (package mariadb-server)";
+    // A server of its own that runs as mysql, as a shop's server does: the program's private
+    // working folder is closed to it.
+    const std::string dir = BinaryDir() + "/testenv/mariadb-as-mysql";
+    const int port = DbPort() + 3;
+    const std::string script = SourceDir() + "/scripts/local-mariadb";
+    const std::string client = "mariadb --no-defaults -uroot --socket='" + dir + "/mysqld.sock' ";
+    auto start = [&](const std::string& extra) {
+        Shell(script + " stop '" + dir + "' >/dev/null 2>&1");
+        return Shell("LOCAL_MARIADB_USER=mysql " + extra + " " + script + " start '" + dir + "' " +
+                     std::to_string(port) + " >/dev/null");
+    };
+    ASSERT_EQ(start(""), 0);
+    ASSERT_EQ(Shell(client + "-e 'DROP DATABASE IF EXISTS zentasupermarket; CREATE DATABASE "
+                             "zentasupermarket;' && " +
+                    client + "zentasupermarket < '" + SourceDir() +
+                    "/schema/zentasupermarket.sql' && " + client +
+                    "zentasupermarket -e \"INSERT INTO opcion (ID, IntegerValor) VALUES "
+                    "('AutoBackupOpcion', 1);\""),
+              0);
+    WriteFile(AppPath() + "zentamarket.ini",
+              "[MySQL]\r\nMySQLHost=127.0.0.1\r\nMySQLPort=" + std::to_string(port) + "\r\n");
+    PutGoodArchives(backup_, 1, 2);
+    ConnectDataBase();
+    ASSERT_TRUE(DataBase().ConnectionStatus());
+    AutoBackup();
+    EXPECT_NE(Log().find("the database server cannot write into the working folder " + work_ +
+                         " (permission denied)"),
+              std::string::npos)
+        << Log();
+    EXPECT_NE(Log().find("usermod -a -G zentamarket mysql"), std::string::npos);
+    EXPECT_EQ(Whole(backup_).size(), 2u);
+    EXPECT_TRUE(DirNames(backup_ + "*INCOMPLETE*").empty());
+    EXPECT_TRUE(WorkFolderEmpty());
+
+    // A server whose secure_file_priv points elsewhere.
+    ReleaseDataBase();
+    ASSERT_EQ(start("LOCAL_MARIADB_SECURE_FILE_PRIV='" + dir + "'"), 0);
+    ConnectDataBase();
+    ASSERT_TRUE(DataBase().ConnectionStatus());
+    AutoBackup();
+    EXPECT_NE(Log().find("option secure_file_priv (" + dir + "/) forbids it"), std::string::npos)
+        << Log();
+    EXPECT_EQ(Whole(backup_).size(), 2u);
+    ReleaseDataBase();
+    Shell(script + " stop '" + dir + "' >/dev/null");
+}
