@@ -23,6 +23,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace zenta {
@@ -86,6 +87,14 @@ int Main(int argc, char** argv) {
     const bool display = HasDisplay();
     if (!display)
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // A service has no session runtime folder; the toolkit wants one (and warns without it).
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (!runtime || !*runtime) {
+        const std::string own = Globals::AppPath + "Temp/runtime-" + std::to_string(::getuid());
+        std::filesystem::create_directories(own, ec);
+        ::chmod(own.c_str(), 0700);
+        ::setenv("XDG_RUNTIME_DIR", own.c_str(), 1);
+    }
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationName(QStringLiteral("ZentaMarketMonitor"));

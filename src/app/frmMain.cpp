@@ -135,7 +135,10 @@ void frmMain::Load(const std::function<bool()>& keepTrying) {
         move(r.x() + (r.width() - width()) / 2, r.y() + (r.height() - height()) / 2);
     }
     setWindowTitle(Q(kProgramTitle));
-    tray_.show();
+    // With a display the icon is shown even when no notification area is up yet (it embeds
+    // once the panel starts); without one there is nowhere to show it.
+    if (QGuiApplication::platformName() != QStringLiteral("offscreen"))
+        tray_.show();
     if (TrayAvailable())
         tray_.showMessage(
             QStringLiteral("泽川商贸管理专家"),
