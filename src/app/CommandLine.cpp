@@ -14,6 +14,7 @@
 #include "Opcion.h"
 #include "Printers.h"
 #include "Process.h"
+#include "Restore.h"
 #include "Settings.h"
 #include "SingleInstance.h"
 #include "StatusPanel.h"
@@ -50,9 +51,16 @@ constexpr const char* kUsage =
     "  ip-update           reports this branch's address to head office now\n"
     "  run-cycle           one maintenance cycle now (clean-up, stock, backup, purge, rotation)\n"
     "  clear-print-queues  cancels every unprinted job of every print queue (asks first)\n"
+    "  restore ARCHIVE     restores an archive into a new database\n"
+    "                      (zentasupermarket_restore_<time>, or --database NAME); into the\n"
+    "                      live database only with --into-live, which backs it up first\n"
+    "  verify ARCHIVE      restores an archive into a scratch database and compares every\n"
+    "                      table with the figures recorded when it was made\n"
     "\n"
     "Options:\n"
     "  --yes               clear-print-queues without asking\n"
+    "  --database NAME     restore into this database\n"
+    "  --into-live         restore into zentasupermarket itself (backed up first)\n"
     "  --wait SECONDS      how long to wait for a job of the running monitor to finish\n"
     "                      (default 1800)\n"
     "  --help, --version\n"
@@ -62,6 +70,9 @@ constexpr const char* kUsage =
 
 struct Options {
     std::string command;
+    std::string archive;
+    std::string database;
+    bool intoLive = false;
     bool yes = false;
     long waitSeconds = 1800;
 };
@@ -377,6 +388,65 @@ int ClearPrintQueues(const Options& options) {
     return 0;
 }
 
+void Progress(const std::string& line) {
+    std::cout << line << std::endl;
+}
+
+int Restore(const Options& options) {
+    if (!Connect())
+        return 2;
+    RestoreOptions restore;
+    restore.database = options.database;
+    restore.intoLive = options.intoLive;
+    restore.progress = Progress;
+    RestoreReport report;
+    if (!UnderJobLock(options, [&] { report = RestoreArchive(options.archive, restore); }))
+        return 2;
+    if (!report.ok) {
+        std::cerr << "Not restored: " << report.error << "\n";
+        return 2;
+    }
+    long long rows = 0;
+    for (const auto& t : report.tables)
+        rows += t.rows;
+    std::cout << "Restored " << report.tables.size() << " tables, " << rows
+              << " rows, into the database " << report.database << ".\n";
+    if (!report.savedLive.empty())
+        std::cout << "The live database's tables before the restore are in " << report.savedLive
+                  << ".\n";
+    return 0;
+}
+
+int Verify(const Options& options) {
+    if (!Connect())
+        return 2;
+    VerifyReport report;
+    if (!UnderJobLock(options, [&] { report = VerifyArchive(options.archive, Progress); }))
+        return 2;
+    if (report.tables.empty()) {
+        std::cerr << "Not verified: " << report.error << "\n";
+        return 2;
+    }
+    std::cout << (report.recorded ? "Compared with the figures recorded in the archive:\n"
+                                  : "The archive records no figures; compared with the rows of "
+                                    "its data files:\n");
+    for (const auto& [expected, found] : report.tables) {
+        const bool same = expected.rows == found.rows &&
+                          (expected.checksum == -1 || expected.checksum == found.checksum);
+        std::cout << "  " << (same ? "ok       " : "DIFFERS  ") << expected.table << ": "
+                  << found.rows << " rows";
+        if (!same)
+            std::cout << " (expected " << expected.rows << ")";
+        if (expected.checksum != -1)
+            std::cout << ", checksum "
+                      << (expected.checksum == found.checksum ? "same" : "differs");
+        std::cout << "\n";
+    }
+    std::cout << (report.ok ? "The archive restores whole.\n"
+                            : "The archive does NOT restore as it was made.\n");
+    return report.ok ? 0 : 1;
+}
+
 } // namespace
 
 int RunCommandLine(int argc, char** argv) {
@@ -400,20 +470,38 @@ int RunCommandLine(int argc, char** argv) {
             options.waitSeconds = std::strtol(argv[++i], &end, 10);
             if (!end || *end || options.waitSeconds < 0)
                 return BadUsage("--wait needs a number of seconds");
+        } else if (a == "--database") {
+            if (i + 1 >= argc)
+                return BadUsage("--database needs a name");
+            options.database = argv[++i];
+        } else if (a == "--into-live") {
+            options.intoLive = true;
         } else if (!a.empty() && a[0] != '-' && options.command.empty()) {
             options.command = a;
+        } else if (!a.empty() && a[0] != '-' && options.archive.empty() &&
+                   (options.command == "restore" || options.command == "verify")) {
+            options.archive = a;
         } else {
             return BadUsage("unknown argument \"" + a + "\"");
         }
     }
     static const std::vector<std::string> commands = {
-        "status",    "backup",    "check-structure",   "workstations",
-        "ip-update", "run-cycle", "clear-print-queues"};
+        "status",    "backup",    "check-structure",    "workstations",
+        "ip-update", "run-cycle", "clear-print-queues", "restore",
+        "verify"};
     if (options.command.empty())
         return BadUsage("no command given");
     if (std::find(commands.begin(), commands.end(), options.command) == commands.end())
         return BadUsage("unknown command \"" + options.command + "\"");
 
+    if ((options.command == "restore" || options.command == "verify") && options.archive.empty())
+        return BadUsage(options.command + " needs the archive");
+    if (!options.archive.empty() && options.archive[0] != '/') {
+        // Relative to where the technician stands, not to the program folder.
+        char here[4096];
+        if (::getcwd(here, sizeof here))
+            options.archive = std::string(here) + "/" + options.archive;
+    }
     Globals::AppPath = GetAppPath();
     Globals::ExecutableName = GetExecutableName();
     std::error_code ec;
@@ -442,6 +530,10 @@ int RunCommandLine(int argc, char** argv) {
         status = RunCycleOnce(options);
     else if (options.command == "clear-print-queues")
         status = ClearPrintQueues(options);
+    else if (options.command == "restore")
+        status = Restore(options);
+    else if (options.command == "verify")
+        status = Verify(options);
     ReleaseOrdenadorEjecutando();
     ReleaseDataBase();
     return status;

@@ -10,6 +10,7 @@
 #include "Opcion.h"
 #include "Process.h"
 #include "RemovableDrives.h"
+#include "Restore.h"
 #include "SevenZip.h"
 #include "TodoSobreMySQLServer.h"
 #include "Wildcard.h"
@@ -292,6 +293,7 @@ std::string WriteBackup(std::string& backupFolder, std::string& volumeLabel, Bac
     }
     WorkFolderGuard emptyAfterwards(work);
     std::set<std::string> written; // the files this backup put into the working folder
+    std::string checks;            // "table=rows,checksum" lines
     auto missing = [&](const std::string& what) { rep.failedTables.push_back(what); };
 
     {
@@ -342,6 +344,20 @@ std::string WriteBackup(std::string& backupFolder, std::string& volumeLabel, Bac
                         ".dat' FIELDS TERMINATED BY ','  LINES TERMINATED BY '\\r\\n' from " +
                         table + ";");
                     written.insert(table + ".dat");
+                    if (db.ConnectionStatus()) {
+                        // The table's figures, read in the same snapshot, for verification.
+                        std::string figures;
+                        db.CreatDatasArray("SELECT COUNT(*) FROM " + table + ";");
+                        if (db.ConnectionStatus() && db.DatasArray()->Count(1) > 0)
+                            figures = db.DatasArrayValue(0, 0).ToString();
+                        db.CreatDatasArray("CHECKSUM TABLE " + table + ";");
+                        if (!figures.empty() && db.ConnectionStatus() &&
+                            db.DatasArray()->Count(1) > 0)
+                            checks += table + "=" + figures + "," +
+                                      db.DatasArrayValue(0, 1).ToString() + "\r\n";
+                        else
+                            missing(table + " (figures)");
+                    }
                     if (!db.ConnectionStatus()) {
                         missing(table);
                         const std::string why = ServerCannotWriteHere(db, work);
@@ -368,6 +384,15 @@ std::string WriteBackup(std::string& backupFolder, std::string& volumeLabel, Bac
             db.SQLExecute("COMMIT;");
         if (!stru.Close())
             missing("STRU.SQL");
+    }
+    {
+        // Beside the suite's files, which stay as they are: every exported table's row count
+        // and checksum, for "verify".
+        std::ofstream out(work + kTableChecksFile, std::ios::binary | std::ios::trunc);
+        out << "[Checks]\r\nFormat=1\r\n\r\n[Tables]\r\n" << checks;
+        written.insert(kTableChecksFile);
+        if (!out.flush())
+            missing(kTableChecksFile);
     }
     if (StopRequested()) {
         rep.stopped = true;

@@ -164,3 +164,27 @@ TEST_F(CommandLine, WorkstationsIPUpdateAndPrintQueues) {
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(Has(r.err, "--yes")) << r.err;
 }
+
+TEST_F(CommandLine, RestoreAndVerifyAnArchiveFromTheCommandLine) {
+    Sql("INSERT INTO ticket (TicketNo, Fecha) SELECT seq, NOW() FROM seq_1_to_50;");
+    auto r = Run({"backup"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string archive = r.out.substr(r.out.rfind(AppPath()));
+    const std::string path = archive.substr(0, archive.find('\n'));
+    r = Run({"verify", path});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "ok       ticket: 50 rows, checksum same")) << r.out;
+    EXPECT_TRUE(Has(r.out, "The archive restores whole.")) << r.out;
+    r = Run({"restore", path, "--database", "zentasupermarket_cli"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "into the database zentasupermarket_cli")) << r.out;
+    EXPECT_EQ(Sql("SELECT COUNT(*) FROM zentasupermarket_cli.ticket;"), "50\n");
+    Sql("DROP DATABASE zentasupermarket_cli;", "mysql");
+    CopyCutShort(path, AppPath() + "cut.ZTB", 200);
+    r = Run({"restore", AppPath() + "cut.ZTB"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(Has(r.err, "Not restored: the archive is damaged")) << r.err;
+    r = Run({"verify"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(Has(r.err, "verify needs the archive")) << r.err;
+}

@@ -6,6 +6,7 @@
 #include "GlobalDatabase.h"
 #include "Globals.h"
 #include "RemovableDrives.h"
+#include "Restore.h"
 #include "SevenZip.h"
 #include "Wildcard.h"
 #include "clsSystem.h"
@@ -237,9 +238,13 @@ TEST_F(Backup, ExportsShareOneSnapshotWhileTicketsAreSold) {
     while (sold < 20)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     TempDir out;
-    BackupAndExtract(out.path());
+    const std::string name = BackupAndExtract(out.path());
     stop = true;
     cashier.join();
+    // The recorded row counts and checksums belong to the same snapshot as the data.
+    const VerifyReport verified = VerifyArchive(AppPath() + "Backup/" + name);
+    EXPECT_TRUE(verified.ok) << verified.error;
+    EXPECT_TRUE(verified.recorded);
     Restore(out.path(), "snapshottest");
     EXPECT_EQ(
         Sql("SELECT (SELECT COUNT(*) FROM snapshottest.ticketarticulo) - 3 * (SELECT COUNT(*) FROM "

@@ -1,0 +1,395 @@
+#include "Restore.h"
+
+#include "AutoBackupData.h"
+#include "BackupAll.h"
+#include "Common.h"
+#include "ErrorMode.h"
+#include "GlobalDatabase.h"
+#include "Globals.h"
+#include "IniFile.h"
+#include "Opcion.h"
+#include "Settings.h"
+#include "SevenZip.h"
+
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zenta {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Quoted(const std::string& identifier) {
+    return "`" + ReplaceAll(identifier, "`", "``") + "`";
+}
+
+bool IsPlainName(const std::string& name) {
+    if (name.empty() || name.size() > 64)
+        return false;
+    for (unsigned char c : name)
+        if (!std::isalnum(c) && c != '_' && c != '$')
+            return false;
+    return true;
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// The tables STRU.SQL creates, in its order.
+std::vector<std::string> StructureTables(const std::string& text) {
+    std::vector<std::string> tables;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("CREATE TABLE ", 0) != 0)
+            continue;
+        std::string name = line.substr(13);
+        name = name.substr(0, name.find_first_of(" (\r"));
+        if (!name.empty())
+            tables.push_back(name);
+    }
+    return tables;
+}
+
+// The figures an archive recorded, by table.
+std::map<std::string, TableFigures> RecordedFigures(const std::string& path) {
+    std::map<std::string, TableFigures> figures;
+    std::istringstream in(ReadAll(path));
+    std::string line;
+    bool inTables = false;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty() && line[0] == '[') {
+            inTables = line == "[Tables]";
+            continue;
+        }
+        const size_t eq = line.find('=');
+        if (!inTables || eq == std::string::npos)
+            continue;
+        TableFigures f;
+        f.table = line.substr(0, eq);
+        const std::string value = line.substr(eq + 1);
+        const size_t comma = value.find(',');
+        f.rows = std::atoll(value.substr(0, comma).c_str());
+        if (comma != std::string::npos && comma + 1 < value.size())
+            f.checksum = std::atoll(value.substr(comma + 1).c_str());
+        figures[f.table] = f;
+    }
+    return figures;
+}
+
+// A private folder the archive is unpacked into, removed with everything in it at the end.
+class UnpackFolder {
+  public:
+    UnpackFolder() {
+        path_ = Globals::AppPath + "Temp/Restore-" + std::to_string(::getpid()) + "/";
+        DeleteFolderTree(path_);
+        CreateFolderPath(path_);
+        ::chmod(path_.c_str(), 0700);
+    }
+    ~UnpackFolder() { DeleteFolderTree(path_); }
+    UnpackFolder(const UnpackFolder&) = delete;
+    UnpackFolder& operator=(const UnpackFolder&) = delete;
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+// A connection of its own to one database on the shop's server, on the back-office account.
+bool Open(clsDataBase& db, const std::string& database) {
+    db.Connect(GetSetting("MySQL", "MySQLHost", "localhost"), ConfiguredMySQLPort(), database,
+               kBackOfficeUser, kBackOfficePassword);
+    return db.ConnectionStatus();
+}
+
+bool DatabaseExists(clsDataBase& db, const std::string& name) {
+    db.CreatDatasArray("SELECT COUNT(*) FROM information_schema.SCHEMATA WHERE SCHEMA_NAME = '" +
+                       SQLEscape(name) + "';");
+    return db.ConnectionStatus() && db.DatasArray()->Count(1) > 0 &&
+           db.DatasArrayValue(0, 0).ToInt64() > 0;
+}
+
+std::vector<std::string> TablesOf(clsDataBase& db, const std::string& database) {
+    std::vector<std::string> tables;
+    db.CreatDatasArray("SELECT TABLE_NAME FROM information_schema.TABLES WHERE TABLE_SCHEMA = '" +
+                       SQLEscape(database) + "' ORDER BY TABLE_NAME;");
+    if (!db.ConnectionStatus())
+        return tables;
+    const auto rows = db.DatasArray();
+    for (long r = 0; r < rows->Count(1); ++r)
+        tables.push_back(rows->Value(r, 0).ToString());
+    return tables;
+}
+
+// "yyyymmddhhnnss" of an archive's name, or of now.
+std::string StampOf(const std::string& archive) {
+    const std::string name = fs::path(archive).filename().string();
+    if (name.size() >= 25 && name.rfind("ZentaMarket", 0) == 0) {
+        const std::string digits = name.substr(11, 14);
+        if (digits.find_first_not_of("0123456789") == std::string::npos)
+            return digits;
+    }
+    const DateTime now = DateTime::Now();
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d", now.year, now.month, now.day,
+                  now.hour, now.minute, now.second);
+    return text;
+}
+
+} // namespace
+
+long long CountOutfileRows(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return -1;
+    long long rows = 0;
+    bool escaped = false, cr = false;
+    char buffer[1 << 16];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        const std::streamsize n = in.gcount();
+        for (std::streamsize i = 0; i < n; ++i) {
+            const char c = buffer[i];
+            if (escaped) {
+                escaped = false;
+                cr = false;
+                continue;
+            }
+            if (c == '\\') {
+                escaped = true;
+                cr = false;
+            } else if (c == '\r') {
+                cr = true;
+            } else {
+                if (c == '\n' && cr)
+                    ++rows;
+                cr = false;
+            }
+        }
+    }
+    return rows;
+}
+
+RestoreReport RestoreArchive(const std::string& archive, const RestoreOptions& options) {
+    RestoreReport report;
+    auto say = [&](const std::string& line) {
+        if (options.progress)
+            options.progress(line);
+    };
+    auto fail = [&](const std::string& why) {
+        report.ok = false;
+        report.error = why;
+        return report;
+    };
+    if (!FileExists(archive))
+        return fail("there is no archive " + archive);
+
+    const std::string target =
+        options.intoLive
+            ? std::string(clsDataBase::kDefaultDatabase)
+            : (options.database.empty() ? "zentasupermarket_restore_" + StampOf(archive)
+                                        : options.database);
+    if (!IsPlainName(target))
+        return fail("\"" + target +
+                    "\" is not a database name this command uses (letters, "
+                    "digits and _ only)");
+    if (!options.intoLive && target == clsDataBase::kDefaultDatabase)
+        return fail("the live database is only restored into with --into-live, which backs it "
+                    "up first");
+
+    say("testing " + archive);
+    if (SevenZipTest(archive) != 0)
+        return fail("the archive is damaged or not a 7z archive (7-Zip's test failed): " + archive);
+    UnpackFolder unpacked;
+    {
+        std::string from = archive, into = unpacked.path(), password;
+        if (SevenZipExtract(from, into, password, false) != 0)
+            return fail("the archive cannot be unpacked into " + unpacked.path());
+    }
+    const std::string folder = unpacked.path();
+    if (!FileExists(folder + "MarketBackup.ini") || !FileExists(folder + "STRU.SQL") ||
+        IniFile::Read(folder + "MarketBackup.ini", "Version", "Versoin").empty())
+        return fail("this is not a backup of the suite's database (no MarketBackup.ini with its "
+                    "format version, or no STRU.SQL)");
+    const std::vector<std::string> tables = StructureTables(ReadAll(folder + "STRU.SQL"));
+    if (tables.empty())
+        return fail("the archive's STRU.SQL holds no table");
+    const bool recorded = FileExists(folder + kTableChecksFile);
+    const auto figures = RecordedFigures(folder + kTableChecksFile);
+    for (const auto& t : tables) {
+        const bool exported = recorded ? figures.count(t) > 0 : LowerCase(t) != "articulodibujo";
+        if (exported && !FileExists(folder + t + ".dat"))
+            return fail("the archive lacks the data file of the table " + t + " (" + t + ".dat)");
+    }
+
+    clsDataBase& admin = DataBase();
+    if (!EnsureConnected())
+        return fail("the database server cannot be reached: " + admin.LastError().Text());
+    if (!options.intoLive && DatabaseExists(admin, target))
+        return fail("the database " + target +
+                    " exists already; name another one with --database NAME");
+    const std::string staging = target + "_restoring";
+    if (!IsPlainName(staging))
+        return fail("the database name " + target + " is too long");
+    admin.SQLExecute("DROP DATABASE IF EXISTS " + Quoted(staging) + ";");
+    admin.SQLExecute("CREATE DATABASE " + Quoted(staging) + " CHARACTER SET utf8mb4;");
+    if (!admin.ConnectionStatus())
+        return fail("the staging database " + staging +
+                    " cannot be created: " + admin.LastError().Text());
+    // From here on a failure drops the staging database: nothing half-restored stays.
+    auto abandon = [&](const std::string& why) {
+        admin.SQLExecute("DROP DATABASE IF EXISTS " + Quoted(staging) + ";");
+        return fail(why);
+    };
+
+    clsDataBase db;
+    if (!Open(db, staging))
+        return abandon("cannot connect to the staging database: " + db.LastError().Text());
+    say("creating " + std::to_string(tables.size()) + " tables");
+    db.SQLExecuteFromFile(folder + "STRU.SQL");
+    const auto made = TablesOf(db, staging);
+    for (const auto& t : tables)
+        if (std::find(made.begin(), made.end(), t) == made.end())
+            return abandon("the table " + t + " could not be created from STRU.SQL (see " +
+                           clsDataBase::NoRunSQLLogPath() + ")");
+    // Checks a restore does not need: the data were consistent when they were exported.
+    db.SQLExecute("SET SESSION foreign_key_checks = 0, unique_checks = 0;");
+    for (const auto& t : tables) {
+        const std::string file = folder + t + ".dat";
+        TableFigures loaded;
+        loaded.table = t;
+        if (FileExists(file)) {
+            say("loading " + t);
+            db.SQLExecute("LOAD DATA LOCAL INFILE '" + SQLEscape(file) + "' INTO TABLE " +
+                          Quoted(t) +
+                          " CHARACTER SET binary FIELDS TERMINATED BY ','  LINES TERMINATED BY "
+                          "'\\r\\n';");
+            if (!db.ConnectionStatus()) {
+                const std::string why = db.LastError().Text();
+                return abandon("the table " + t + " cannot be loaded: " + why +
+                               (why.find("local") != std::string::npos ||
+                                        why.find("LOCAL") != std::string::npos
+                                    ? " (the server must allow local files: local_infile=1)"
+                                    : ""));
+            }
+        }
+        db.CreatDatasArray("SELECT COUNT(*) FROM " + Quoted(t) + ";");
+        if (db.ConnectionStatus() && db.DatasArray()->Count(1) > 0)
+            loaded.rows = db.DatasArrayValue(0, 0).ToInt64();
+        report.tables.push_back(loaded);
+    }
+
+    // One statement moves every table: the target has all of them or none.
+    std::string moves;
+    auto move = [&](const std::string& from, const std::string& to, const std::string& t) {
+        moves += (moves.empty() ? "" : ", ") + Quoted(from) + "." + Quoted(t) + " TO " +
+                 Quoted(to) + "." + Quoted(t);
+    };
+    if (options.intoLive) {
+        say("backing the live database up first");
+        std::string backupFolder = BackupFolder(), label;
+        BackupReport backup;
+        BackupAll(backupFolder, label, &backup);
+        if (!backup.complete)
+            return abandon("the live database could not be backed up first; nothing restored");
+        report.savedLive = "zentasupermarket_before_restore_" + StampOf("");
+        admin.SQLExecute("CREATE DATABASE " + Quoted(report.savedLive) + " CHARACTER SET utf8mb4;");
+        if (!admin.ConnectionStatus())
+            return abandon("cannot create " + report.savedLive + ": " + admin.LastError().Text());
+        for (const auto& t : TablesOf(admin, target))
+            move(target, report.savedLive, t);
+    } else {
+        admin.SQLExecute("CREATE DATABASE " + Quoted(target) + " CHARACTER SET utf8mb4;");
+        if (!admin.ConnectionStatus())
+            return abandon("cannot create the database " + target + ": " +
+                           admin.LastError().Text());
+    }
+    for (const auto& t : tables)
+        move(staging, target, t);
+    db.SQLExecute("SET SESSION foreign_key_checks = 1, unique_checks = 1;");
+    admin.SQLExecute("RENAME TABLE " + moves + ";");
+    if (!admin.ConnectionStatus()) {
+        const std::string why = admin.LastError().Text();
+        if (!options.intoLive)
+            admin.SQLExecute("DROP DATABASE IF EXISTS " + Quoted(target) + ";");
+        else
+            admin.SQLExecute("DROP DATABASE IF EXISTS " + Quoted(report.savedLive) + ";");
+        return abandon("the restored tables cannot be moved into " + target + ": " + why);
+    }
+    admin.SQLExecute("DROP DATABASE IF EXISTS " + Quoted(staging) + ";");
+    report.database = target;
+    report.ok = true;
+    WriteProgramLog(
+        "restored " + archive + " into the database " + target +
+        (report.savedLive.empty() ? "" : " (its tables before: " + report.savedLive + ")"));
+    return report;
+}
+
+VerifyReport VerifyArchive(const std::string& archive,
+                           const std::function<void(const std::string&)>& progress) {
+    VerifyReport report;
+    RestoreOptions options;
+    options.database = "zentamarket_verify_" + std::to_string(::getpid());
+    options.progress = progress;
+    // The recorded figures, from the archive itself.
+    std::map<std::string, TableFigures> recorded;
+    std::map<std::string, long long> fileRows;
+    {
+        UnpackFolder peek;
+        std::string from = archive, into = peek.path(), password;
+        if (SevenZipTest(archive) == 0 && SevenZipExtract(from, into, password, false) == 0) {
+            report.recorded = FileExists(peek.path() + kTableChecksFile);
+            recorded = RecordedFigures(peek.path() + kTableChecksFile);
+            for (const auto& t : StructureTables(ReadAll(peek.path() + "STRU.SQL")))
+                if (FileExists(peek.path() + t + ".dat"))
+                    fileRows[t] = CountOutfileRows(peek.path() + t + ".dat");
+        }
+    }
+    RestoreReport restored = RestoreArchive(archive, options);
+    if (!restored.ok) {
+        report.error = restored.error;
+        return report;
+    }
+    clsDataBase& db = DataBase();
+    bool all = true;
+    for (const auto& loaded : restored.tables) {
+        TableFigures expected, found = loaded;
+        expected.table = loaded.table;
+        if (report.recorded) {
+            auto it = recorded.find(loaded.table);
+            if (it != recorded.end())
+                expected = it->second;
+            else
+                expected.rows = 0; // not exported (goods pictures left out)
+            db.CreatDatasArray("CHECKSUM TABLE " + Quoted(restored.database) + "." +
+                               Quoted(loaded.table) + ";");
+            if (db.ConnectionStatus() && db.DatasArray()->Count(1) > 0)
+                found.checksum = db.DatasArrayValue(0, 1).ToInt64();
+        } else {
+            auto it = fileRows.find(loaded.table);
+            expected.rows = it != fileRows.end() ? it->second : 0;
+        }
+        if (expected.rows != found.rows ||
+            (expected.checksum != -1 && expected.checksum != found.checksum))
+            all = false;
+        report.tables.push_back({expected, found});
+    }
+    db.SQLExecute("DROP DATABASE IF EXISTS " + Quoted(restored.database) + ";");
+    report.ok = all;
+    if (!all)
+        report.error = "the restored tables differ from what the archive recorded";
+    return report;
+}
+
+} // namespace zenta

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace zenta {
+
+// The figures of one table: as recorded in an archive when it was made, or as found in a
+// restored database.
+struct TableFigures {
+    std::string table;
+    long long rows = -1;     // -1 when not known
+    long long checksum = -1; // CHECKSUM TABLE; -1 when not recorded
+};
+
+// The extra file of an archive with every exported table's row count and checksum, taken
+// inside the backup's snapshot. The suite's own restore does not read it.
+constexpr const char* kTableChecksFile = "ZentaMonitorChecks.ini";
+
+struct RestoreOptions {
+    // The database to restore into; "" names a new one after the archive
+    // ("zentasupermarket_restore_<yyyymmddhhnnss>"). It must not exist, except for the live
+    // database with `intoLive`.
+    std::string database;
+    // Restoring into the live database: a backup of it is made first, and its tables are kept
+    // in "zentasupermarket_before_restore_<stamp>".
+    bool intoLive = false;
+    std::function<void(const std::string&)> progress; // one line per step, when given
+};
+
+struct RestoreReport {
+    bool ok = false;
+    std::string error;                // why not, when not ok
+    std::string database;             // where the tables are now
+    std::string savedLive;            // with intoLive: where the live database's tables went
+    std::vector<TableFigures> tables; // rows loaded per table
+};
+
+// Restores an archive written by this program (or the suite's Windows programs, same format)
+// into a database: structure from STRU.SQL, data from the .dat files byte for byte. Everything
+// is loaded into a staging database first and moved into the target in one statement; on any
+// failure the staging database is dropped and the target is left as it was.
+RestoreReport RestoreArchive(const std::string& archive, const RestoreOptions& options);
+
+struct VerifyReport {
+    bool ok = false;
+    std::string error;
+    bool recorded = false; // the archive carries its tables' figures
+    std::vector<std::pair<TableFigures, TableFigures>> tables; // expected, found
+};
+
+// Restores the archive into a scratch database, compares every table with the figures the
+// archive recorded (row counts of the data files for archives without them) and drops the
+// scratch database.
+VerifyReport VerifyArchive(const std::string& archive,
+                           const std::function<void(const std::string&)>& progress = {});
+
+// Rows in a data file written by SELECT … INTO OUTFILE with LINES TERMINATED BY '\r\n': line
+// ends that the server did not escape. -1 when the file cannot be read.
+long long CountOutfileRows(const std::string& path);
+
+} // namespace zenta

@@ -1,0 +1,224 @@
+// Restore and verification against the private server and the real archiver.
+#include "Restore.h"
+#include "AutoBackupData.h"
+#include "BackupAll.h"
+#include "Common.h"
+#include "DbFixture.h"
+#include "GlobalDatabase.h"
+
+#include <filesystem>
+
+using namespace zenta;
+using namespace zenta::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* kTables[] = {"articulo",
+                         "articulodibujo",
+                         "articuloeliminado",
+                         "cliente",
+                         "gananciadiariototal",
+                         "informeespecial",
+                         "opcion",
+                         "ordenadorejecutando",
+                         "proveedor",
+                         "stock",
+                         "stockcambio",
+                         "stockextra",
+                         "stockextracambio",
+                         "ticket",
+                         "ticketarticulo",
+                         "ticketcobro",
+                         "ticketdiariototal",
+                         "ventadiariototal"};
+
+std::string Figures(const std::string& database) {
+    std::string out;
+    for (const char* t : kTables)
+        out += Sql(std::string("SELECT '") + t + "', COUNT(*) FROM " + database + "." + t + ";") +
+               Sql(std::string("CHECKSUM TABLE ") + database + "." + t + ";")
+                   .substr(database.size() + 1);
+    return out;
+}
+
+std::string Databases() {
+    return Sql("SELECT GROUP_CONCAT(SCHEMA_NAME ORDER BY SCHEMA_NAME) FROM "
+               "information_schema.SCHEMATA WHERE SCHEMA_NAME LIKE 'zenta%';",
+               "mysql");
+}
+
+} // namespace
+
+class Restoring : public DbTest {
+  protected:
+    void SetUp() override {
+        DbTest::SetUp();
+        ConnectDataBase();
+        ASSERT_TRUE(DataBase().ConnectionStatus());
+        fs::create_directories(AppPath() + "Backup");
+        DropRestored();
+        // Text in several character sets, NULLs, "\N" as text, line breaks, separators,
+        // quotes, backslashes, decimals, dates and every byte value.
+        Sql("INSERT INTO articulo (ArticuloID, NombreES, NombreCN, Precio, FechaCaducada, Nota) "
+            "VALUES ('A,1', 'Leche, entera', '牛奶', 12.50, '2025-01-31', 'l1\\r\\nl2\\nl3\\r'),"
+            "('A''2', 'O''Brien \\\\ back', '', 0, NULL, NULL),"
+            "('A3', '\\\\N', 'NULL', -1.25, '2024-02-29', 'tab\\there'),"
+            "('A4', '泽川超市 😀', 'ñandú', 99999.99, NULL, '');"
+            "INSERT INTO articulodibujo VALUES ('A,1', UNHEX(CONCAT('000102', REPEAT('5C0D0A2C', "
+            "50), 'FF')), NOW()), ('A3', NULL, NULL);"
+            "INSERT INTO opcion (ID, IntegerValor, EnDeCodeValor) VALUES ('GBK', NULL, "
+            "0xD4F3B4A8);"
+            "INSERT INTO ticket (TicketNo, Fecha, Total) SELECT seq, NOW(), seq / 7 FROM "
+            "seq_1_to_500;");
+    }
+    void TearDown() override {
+        DropRestored();
+        DbTest::TearDown();
+    }
+    void DropRestored() {
+        const std::string names =
+            Sql("SELECT GROUP_CONCAT(SCHEMA_NAME) FROM information_schema.SCHEMATA WHERE "
+                "SCHEMA_NAME LIKE 'zentasupermarket\\_%' OR SCHEMA_NAME LIKE 'zentamarket\\_%' "
+                "OR SCHEMA_NAME = 'elsewhere';",
+                "mysql");
+        size_t pos = 0;
+        while (pos < names.size()) {
+            size_t e = names.find_first_of(",\n", pos);
+            const std::string name = names.substr(pos, e - pos);
+            if (!name.empty() && name != "NULL" && name != "zentasupermarketbasic")
+                Sql("DROP DATABASE IF EXISTS `" + name + "`;", "mysql");
+            pos = e == std::string::npos ? names.size() : e + 1;
+        }
+    }
+    std::string Backup() {
+        std::string folder = AppPath() + "Backup/", label;
+        BackupReport report;
+        BackupAll(folder, label, &report);
+        EXPECT_TRUE(report.complete);
+        return folder + report.archiveName;
+    }
+    // The archive unpacked, changed by `change`, packed again under another name.
+    std::string Repacked(const std::string& archive,
+                         const std::function<void(const std::string&)>& change) {
+        TempDir dir;
+        EXPECT_EQ(Shell("cd '" + dir.path() + "' && 7zz x -y '" + archive + "' >/dev/null"), 0);
+        change(dir.path());
+        const std::string out = AppPath() + "Backup/ZentaMarket20200101000000.ZTB";
+        fs::remove(out);
+        EXPECT_EQ(
+            Shell("cd '" + dir.path() + "' && 7zz a -y -t7z -mx1 '" + out + "' '*' >/dev/null"), 0);
+        return out;
+    }
+};
+
+TEST_F(Restoring, AnArchiveRestoresByteForByteIntoANewDatabaseAndVerifies) {
+    const std::string live = Figures("zentasupermarket");
+    const std::string archive = Backup();
+    std::vector<std::string> steps;
+    RestoreOptions options;
+    options.progress = [&](const std::string& s) { steps.push_back(s); };
+    const RestoreReport report = RestoreArchive(archive, options);
+    ASSERT_TRUE(report.ok) << report.error;
+    const std::string stamp = fs::path(archive).filename().string().substr(11, 14);
+    EXPECT_EQ(report.database, "zentasupermarket_restore_" + stamp);
+    EXPECT_EQ(Figures(report.database), live);
+    EXPECT_EQ(Sql("SELECT HEX(NombreCN), Nota IS NULL FROM " + report.database +
+                  ".articulo WHERE ArticuloID = 'A4';"),
+              Sql("SELECT HEX(NombreCN), Nota IS NULL FROM articulo WHERE ArticuloID = 'A4';"));
+    EXPECT_GE(steps.size(), 19u); // a line per table and more
+    EXPECT_EQ(Databases().find("_restoring"), std::string::npos);
+    // The live database was not touched, and the name is not taken twice.
+    EXPECT_EQ(Figures("zentasupermarket"), live);
+    const RestoreReport again = RestoreArchive(archive, options);
+    EXPECT_FALSE(again.ok);
+    EXPECT_NE(again.error.find("exists already"), std::string::npos);
+
+    const VerifyReport verified = VerifyArchive(archive);
+    EXPECT_TRUE(verified.ok) << verified.error;
+    EXPECT_TRUE(verified.recorded);
+    EXPECT_EQ(verified.tables.size(), 18u);
+    EXPECT_EQ(Databases().find("zentamarket_verify"), std::string::npos);
+}
+
+TEST_F(Restoring, VerificationCatchesOneChangedByteAndWorksWithoutRecordedFigures) {
+    const std::string archive = Backup();
+    const std::string changed = Repacked(archive, [](const std::string& dir) {
+        std::string data = ReadFile(dir + "articulo.dat");
+        const size_t at = data.find("Leche");
+        ASSERT_NE(at, std::string::npos);
+        data[at] = 'M';
+        WriteFile(dir + "articulo.dat", data);
+    });
+    VerifyReport report = VerifyArchive(changed);
+    EXPECT_FALSE(report.ok);
+    bool named = false;
+    for (const auto& [expected, found] : report.tables)
+        if (expected.table == "articulo")
+            named = expected.checksum != found.checksum && expected.rows == found.rows;
+    EXPECT_TRUE(named);
+    EXPECT_EQ(Databases().find("zentamarket_verify"), std::string::npos);
+
+    // An archive of the suite's Windows programs carries no figures: the data files' rows count.
+    const std::string plain =
+        Repacked(archive, [](const std::string& dir) { fs::remove(dir + kTableChecksFile); });
+    report = VerifyArchive(plain);
+    EXPECT_TRUE(report.ok) << report.error;
+    EXPECT_FALSE(report.recorded);
+    const std::string rowsLost = Repacked(archive, [](const std::string& dir) {
+        fs::remove(dir + kTableChecksFile);
+        std::string data = ReadFile(dir + "ticket.dat");
+        data.erase(data.find("\r\n") + 2,
+                   data.find("\r\n", data.find("\r\n") + 2) - data.find("\r\n"));
+        WriteFile(dir + "ticket.dat", data);
+    });
+    EXPECT_TRUE(VerifyArchive(rowsLost).ok); // both sides lost the row: the file is the truth
+    EXPECT_EQ(CountOutfileRows(AppPath() + "missing.dat"), -1);
+}
+
+TEST_F(Restoring, BadArchivesAndRefusalsLeaveNoHalfRestoredDatabase) {
+    const std::string archive = Backup();
+    const std::string before = Databases();
+    auto refused = [&](const std::string& path, const std::string& why,
+                       const RestoreOptions& options = {}) {
+        const RestoreReport r = RestoreArchive(path, options);
+        EXPECT_FALSE(r.ok) << path;
+        EXPECT_NE(r.error.find(why), std::string::npos) << r.error;
+        EXPECT_EQ(Databases(), before) << why;
+    };
+    CopyCutShort(archive, AppPath() + "cut.ZTB", 300);
+    refused(AppPath() + "cut.ZTB", "damaged");
+    MakeSmallArchive(AppPath() + "foreign.ZTB");
+    refused(AppPath() + "foreign.ZTB", "not a backup");
+    refused(Repacked(archive, [](const std::string& dir) { fs::remove(dir + "cliente.dat"); }),
+            "lacks the data file of the table cliente");
+    RestoreOptions live;
+    live.database = "zentasupermarket";
+    refused(archive, "--into-live", live);
+    RestoreOptions odd;
+    odd.database = "x; DROP DATABASE zentasupermarket";
+    refused(archive, "is not a database name", odd);
+    // A server that refuses local files: said, and nothing stays.
+    Sql("SET GLOBAL local_infile = 0;", "mysql");
+    ReleaseDataBase();
+    ConnectDataBase();
+    refused(archive, "local_infile=1");
+    Sql("SET GLOBAL local_infile = 1;", "mysql");
+}
+
+TEST_F(Restoring, IntoTheLiveDatabaseOnlyAfterABackupAndTheOldTablesAreKept) {
+    const std::string archive = Backup();
+    Sql("DELETE FROM ticket WHERE TicketNo > 10;"); // the mistake to undo
+    sleep(1);                                       // the backup made first gets a name of its own
+    const size_t archivesBefore =
+        std::distance(fs::directory_iterator(AppPath() + "Backup"), fs::directory_iterator());
+    RestoreOptions options;
+    options.intoLive = true;
+    const RestoreReport report = RestoreArchive(archive, options);
+    ASSERT_TRUE(report.ok) << report.error;
+    EXPECT_EQ(report.database, "zentasupermarket");
+    EXPECT_EQ(Sql("SELECT COUNT(*) FROM ticket;"), "500\n");
+    EXPECT_EQ(Sql("SELECT COUNT(*) FROM " + report.savedLive + ".ticket;"), "10\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(AppPath() + "Backup"), fs::directory_iterator()),
+              static_cast<long>(archivesBefore) + 1); // the backup made first
+}
