@@ -9,6 +9,7 @@
 #include "Process.h"
 #include "Recordings.h"
 #include "RenovarDatos.h"
+#include "Restore.h"
 #include "SingleInstance.h"
 
 namespace zenta {
@@ -21,8 +22,8 @@ MaintenanceJobs& Jobs() {
 } // namespace
 
 MaintenanceJobs DefaultMaintenanceJobs() {
-    return {CleanMasterData,   RenovarStock,      AutoBackup,
-            AutoDeleteTickets, RotateBackupFiles, AutoEliminarVideosProc};
+    return {CleanMasterData,   RenovarStock,           AutoBackup,       AutoDeleteTickets,
+            RotateBackupFiles, AutoEliminarVideosProc, AutoVerifyArchive};
 }
 
 void SetMaintenanceJobs(MaintenanceJobs jobs) {
@@ -67,7 +68,7 @@ void RunCycle() {
     const MaintenanceJobs& jobs = Jobs();
     // A stop asked for during the cycle skips the jobs that have not started yet.
     auto run = [](const std::function<void()>& job) {
-        if (!StopRequested())
+        if (job && !StopRequested())
             job();
     };
     if (ServerIsLocal) {
@@ -78,6 +79,8 @@ void RunCycle() {
         run(jobs.rotateBackupFiles);
     }
     run(jobs.autoEliminarVideos);
+    if (ServerIsLocal)
+        run(jobs.autoVerifyArchive);
 }
 
 void JobDispatcher::AutoRunTick() {

@@ -53,7 +53,7 @@ class JobDispatcher {
 // The jobs the cycle runs, in order; replaceable so that tests can watch the order.
 struct MaintenanceJobs {
     std::function<void()> cleanMasterData, renovarStock, autoBackup, autoDeleteTickets,
-        rotateBackupFiles, autoEliminarVideos;
+        rotateBackupFiles, autoEliminarVideos, autoVerifyArchive;
 };
 MaintenanceJobs DefaultMaintenanceJobs();
 void SetMaintenanceJobs(MaintenanceJobs jobs);

@@ -6,6 +6,8 @@
 #include "Opcion.h"
 #include "TodoSobreMySQLServer.h"
 
+#include <cstdlib>
+
 namespace zenta {
 
 std::optional<DateTime> TicketCutOffDay(long code, const DateTime& today) {
@@ -57,6 +59,7 @@ void AutoDeleteTickets() {
 
     db.SQLExecute("START TRANSACTION;");
     std::string counts;
+    long long total = 0;
     // Rows the statement just run deleted, for the log.
     auto count = [&](const char* table) {
         const bool ran = db.ConnectionStatus();
@@ -65,6 +68,7 @@ void AutoDeleteTickets() {
                                      ? db.DatasArrayValue(0, 0).ToString()
                                      : std::string("failed");
         counts += (counts.empty() ? "" : ", ") + std::string(table) + " " + rows;
+        total += std::atoll(rows.c_str());
     };
     if (cutOff) {
         const std::string n = std::to_string(TicketNumberBound(*cutOff));
@@ -89,6 +93,7 @@ void AutoDeleteTickets() {
     RecordOutcome("TicketPurge", {{"Time", DateTime::Now().StampText()},
                                   {"Through", through},
                                   {"Rows", counts},
+                                  {"Total", std::to_string(total)},
                                   {"Result", db.ConnectionStatus() ? "done" : "failed"}});
 }
 

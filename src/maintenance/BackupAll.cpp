@@ -11,6 +11,7 @@
 #include "Process.h"
 #include "RemovableDrives.h"
 #include "Restore.h"
+#include "Settings.h"
 #include "SevenZip.h"
 #include "TodoSobreMySQLServer.h"
 #include "Wildcard.h"
@@ -23,6 +24,7 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -538,7 +540,55 @@ std::string BackupAll(std::string& backupFolder, std::string& volumeLabel, Backu
                         " tables, tested good");
     }
     RecordOutcome("Backup", values);
+    if (good)
+        RunPostBackupCommand(path);
     return name;
+}
+
+void RunPostBackupCommand(const std::string& archive) {
+    const std::string command = GetSetting("Monitor", "PostBackupCommand", "");
+    if (Trim(command).empty())
+        return;
+    const long limit = std::max(
+        1L,
+        static_cast<long>(std::atol(GetSetting("Monitor", "PostBackupTimeout", "3600").c_str())));
+    // The technician's line runs in a shell with the archive as its last argument.
+    char output[] = "/tmp/zenta-postbackup-XXXXXX";
+    int fd = ::mkstemp(output);
+    if (fd >= 0)
+        ::close(fd);
+    const auto started = std::chrono::steady_clock::now();
+    const int status =
+        RunProgramAndWait("/bin/sh", {"-c", command + " \"$1\"", "sh", archive}, Globals::AppPath,
+                          fd >= 0 ? output : "", std::chrono::seconds(limit));
+    std::string tail;
+    if (fd >= 0) {
+        std::ifstream in(output, std::ios::binary);
+        std::ostringstream ss;
+        ss << in.rdbuf();
+        tail = ss.str();
+        std::remove(output);
+    }
+    if (tail.size() > 1000)
+        tail = "..." + tail.substr(tail.size() - 1000);
+    tail = ReplaceAll(ReplaceAll(Trim(ReplaceAll(tail, "\r", "")), "\n", " | "), "\t", " ");
+    const std::string result =
+        status == 0                   ? "done"
+        : status == kTimedOut         ? "failed: ended after " + std::to_string(limit) + " s"
+        : status == kStoppedByRequest ? "failed: stopped"
+                                      : "failed: exit status " + std::to_string(status);
+    char seconds[32];
+    std::snprintf(
+        seconds, sizeof seconds, "%.1f",
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    // Its failure is its own: the backup stays good and nothing is deleted.
+    WriteProgramLog("post-backup command " + result + " (" + seconds + " s) for " + archive +
+                    (tail.empty() ? "" : ": " + tail));
+    RecordOutcome("OffsiteCopy", {{"Time", DateTime::Now().StampText()},
+                                  {"Result", status == 0 ? "done" : "failed"},
+                                  {"Detail", result},
+                                  {"Archive", archive},
+                                  {"Output", tail}});
 }
 
 } // namespace zenta

@@ -26,6 +26,12 @@ struct BackupReport {
 std::string BackupAll(std::string& backupFolder, std::string& volumeLabel,
                       BackupReport* report = nullptr);
 
+// Runs the setting [Monitor] PostBackupCommand (a shell line; the archive's path is added as
+// its last argument) after a good archive, ended after [Monitor] PostBackupTimeout seconds
+// (3600). Its outcome and the tail of its output go to the log and the job record; it never
+// changes the backup's own outcome.
+void RunPostBackupCommand(const std::string& archive);
+
 // The working folder: <program>/Temp/Backup/.
 std::string BackupWorkFolder();
 // Makes the working folder ready for an export: a real folder (a link or file in its place is

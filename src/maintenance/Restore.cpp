@@ -7,11 +7,14 @@
 #include "GlobalDatabase.h"
 #include "Globals.h"
 #include "IniFile.h"
+#include "JobOutcomes.h"
+#include "Metrics.h"
 #include "Opcion.h"
 #include "Settings.h"
 #include "SevenZip.h"
 
 #include <cctype>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -390,6 +393,31 @@ VerifyReport VerifyArchive(const std::string& archive,
     if (!all)
         report.error = "the restored tables differ from what the archive recorded";
     return report;
+}
+
+void AutoVerifyArchive() {
+    if (!GetSettingBool("Monitor", "VerifyWeekly", "0"))
+        return;
+    const long long last = StampSeconds(OutcomeValue("Verify", "Time"));
+    if (last > 0 && std::time(nullptr) - last < 7 * 24 * 3600)
+        return;
+    const std::string archive = OutcomeValue("Backup", "LastGoodArchive");
+    if (archive.empty() || !FileExists(archive))
+        return;
+    const VerifyReport report = VerifyArchive(archive);
+    std::string differing;
+    for (const auto& [expected, found] : report.tables)
+        if (expected.rows != found.rows ||
+            (expected.checksum != -1 && expected.checksum != found.checksum))
+            differing += (differing.empty() ? "" : ", ") + expected.table;
+    const std::string why =
+        report.ok ? std::string() : report.error + (differing.empty() ? "" : ": " + differing);
+    WriteProgramLog("weekly verification of " + archive + ": " +
+                    (report.ok ? "every table restores as it was made" : "FAILED, " + why));
+    RecordOutcome("Verify", {{"Time", DateTime::Now().StampText()},
+                             {"Result", report.ok ? "good" : "bad"},
+                             {"Archive", archive},
+                             {"Error", why}});
 }
 
 } // namespace zenta

@@ -56,6 +56,10 @@ struct VerifyReport {
 VerifyReport VerifyArchive(const std::string& archive,
                            const std::function<void(const std::string&)>& progress = {});
 
+// With [Monitor] VerifyWeekly=1 in zentamarket.ini: verifies the newest good archive when the
+// last verification is a week old or more, and records the outcome. A job of the cycle.
+void AutoVerifyArchive();
+
 // Rows in a data file written by SELECT … INTO OUTFILE with LINES TERMINATED BY '\r\n': line
 // ends that the server did not escape. -1 when the file cannot be read.
 long long CountOutfileRows(const std::string& path);

@@ -2,6 +2,7 @@
 
 #include "Globals.h"
 #include "IniFile.h"
+#include "Metrics.h"
 
 namespace zenta {
 
@@ -13,6 +14,7 @@ void RecordOutcome(const std::string& job, const OutcomeValues& values) {
     if (Globals::AppPath.empty())
         return;
     IniFile::WriteMany(JobOutcomesPath(), job, values);
+    WriteMetricsFile();
 }
 
 std::string OutcomeValue(const std::string& job, const std::string& key) {

@@ -167,7 +167,9 @@ bool OpenWithDesktop(const std::string& target) {
 }
 
 int RunProgramAndWait(const std::string& program, const std::vector<std::string>& args,
-                      const std::string& workingDirectory, const std::string& outputFile) {
+                      const std::string& workingDirectory, const std::string& outputFile,
+                      std::chrono::seconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
     const std::string path = Resolve(program, workingDirectory);
     std::vector<std::string> storage;
     auto argv = Argv(path, args, storage);
@@ -204,6 +206,11 @@ int RunProgramAndWait(const std::string& program, const std::vector<std::string>
             EndChild(pid, status);
             stopped = true;
             break;
+        }
+        if (limit.count() > 0 && std::chrono::steady_clock::now() > deadline) {
+            EndChild(pid, status);
+            runningChild = 0;
+            return kTimedOut;
         }
         if (r == 0) {
             CallWaitHook();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -22,8 +23,10 @@ bool OpenWithDesktop(const std::string& target);
 // ended by a signal. Standard output and error go to `outputFile` when given, else /dev/null.
 // While waiting, the wait hook (if any) is called every few tens of milliseconds so that the
 // tray stays responsive.
+// A program still running after `limit` (when not zero) is ended and kTimedOut returned.
 int RunProgramAndWait(const std::string& program, const std::vector<std::string>& args,
-                      const std::string& workingDirectory = "", const std::string& outputFile = "");
+                      const std::string& workingDirectory = "", const std::string& outputFile = "",
+                      std::chrono::seconds limit = std::chrono::seconds(0));
 void SetWaitHook(std::function<void()> hook);
 
 // Tells the service manager (systemd, through $NOTIFY_SOCKET) a state such as "READY=1" or
@@ -32,6 +35,8 @@ void NotifyServiceManager(const std::string& state);
 
 // RunProgramAndWait's result when the program was ended because a stop was asked for.
 constexpr int kStoppedByRequest = -2;
+// RunProgramAndWait's result when the program ran past its time limit and was ended.
+constexpr int kTimedOut = -3;
 
 // A stop of the whole program (SIGTERM, SIGINT, the end of the session). Safe to call from a
 // signal handler. From then on a running child program is ended and long jobs give up at their

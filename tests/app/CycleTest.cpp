@@ -12,7 +12,7 @@ class Cycle : public DbTest {
         DbTest::SetUp();
         auto record = [this](const char* name) { return [this, name] { ran_.push_back(name); }; };
         SetMaintenanceJobs({record("clean"), record("stock"), record("backup"), record("tickets"),
-                            record("rotate"), record("videos")});
+                            record("rotate"), record("videos"), record("verify")});
     }
     void TearDown() override {
         SetMaintenanceJobs(DefaultMaintenanceJobs());
@@ -26,7 +26,7 @@ TEST_F(Cycle, JobsRunInOrderAndOnlyVideosWhenTheServerIsElsewhere) {
     ASSERT_TRUE(ServerIsLocal);
     AutoRunProc();
     EXPECT_EQ(ran_, (std::vector<std::string>{"clean", "stock", "backup", "tickets", "rotate",
-                                              "videos"}));
+                                              "videos", "verify"}));
     ran_.clear();
     ServerIsLocal = false;
     AutoRunProc();
@@ -40,7 +40,7 @@ TEST_F(Cycle, ALostConnectionIsTriedOnceAndNoJobRunsWithoutIt) {
     EXPECT_TRUE(ran_.empty());
     SetSetting("MySQL", "MySQLPort", std::to_string(DbPort()));
     AutoRunProc(); // the busy flag was cleared: the next cycle runs
-    EXPECT_EQ(ran_.size(), 6u);
+    EXPECT_EQ(ran_.size(), 7u);
 }
 
 TEST_F(Cycle, ACycleCalledFromInsideACycleIsDropped) {
@@ -50,7 +50,7 @@ TEST_F(Cycle, ACycleCalledFromInsideACycleIsDropped) {
                             ++nested;
                             AutoRunProc();
                         },
-                        [] {}, [] {}, [] {}, [] {}, [&] { ran_.push_back("videos"); }});
+                        [] {}, [] {}, [] {}, [] {}, [&] { ran_.push_back("videos"); }, [] {}});
     AutoRunProc();
     EXPECT_EQ(nested, 1);
     EXPECT_EQ(ran_, (std::vector<std::string>{"videos"}));

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+
+namespace zenta {
+
+// The job outcomes as a metrics file in the Prometheus text format, for node_exporter's
+// textfile collector: <folder>/zentamarket.prom, replaced whole (written beside it and renamed).
+// The folder is the setting [Monitor] MetricsFolder of zentamarket.ini; nothing is written
+// while it is empty. Written after every job (each RecordOutcome).
+void WriteMetricsFile();
+// The text itself, from the job record.
+std::string MetricsText();
+
+// "yyyy-mm-dd hh:nn:ss" of this computer's clock as seconds since 1970; 0 when empty or bad.
+long long StampSeconds(const std::string& stamp);
+
+} // namespace zenta
