@@ -181,6 +181,7 @@ int Main(int argc, char** argv) {
     if (ServerIsLocal && !terminationRequested) {
         StartServerService();
         AutoRunProc();
+        form.UpdateBackupHealth();
         form.AutoRunEnabled(true);
         CopyAndStartHelper("GoodsPicSync");
         if (!terminationRequested)

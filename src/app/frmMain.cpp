@@ -1,5 +1,6 @@
 #include "frmMain.h"
 
+#include "BackupHealth.h"
 #include "GlobalDatabase.h"
 #include "Globals.h"
 #include "IPUpdate.h"
@@ -18,6 +19,7 @@
 #include <QScreen>
 #include <QThread>
 #include <QVBoxLayout>
+#include <ctime>
 
 namespace zenta {
 
@@ -45,7 +47,16 @@ QIcon ProgramIcon() {
 }
 
 frmMain::frmMain()
-    : dispatcher_([] { AutoRunProc(); }, [] { RunUnderJobLock("IP report", IPUpdateProc); }) {
+    : dispatcher_(
+          [this] {
+              AutoRunProc();
+              UpdateBackupHealth();
+          },
+          [this] {
+              RunUnderJobLock("IP report", IPUpdateProc);
+              // Hourly: a backup that has grown too old shows without waiting for a cycle.
+              UpdateBackupHealth();
+          }) {
     setWindowTitle(Q(kProgramTitle));
     setWindowIcon(ProgramIcon());
     QFont font(QStringLiteral("SimSun"));
@@ -65,6 +76,9 @@ frmMain::frmMain()
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(&lblVersion_, 1);
+    lblBackup_.setFont(font);
+    lblBackup_.setWordWrap(true);
+    layout->addWidget(&lblBackup_);
     layout->addWidget(&cmdClose_, 0, Qt::AlignRight);
     resize(420, 300);
 
@@ -178,6 +192,47 @@ void frmMain::Unload() {
     ReleaseOrdenadorEjecutando();
     ReleaseDataBase();
     tray_.hide();
+}
+
+QIcon WarningIcon() {
+    QPixmap pixmap = ProgramIcon().pixmap(64, 64);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setBrush(QColor(0xd9, 0x30, 0x25));
+    p.setPen(QPen(Qt::white, 3));
+    p.drawEllipse(30, 30, 32, 32);
+    QFont f = p.font();
+    f.setBold(true);
+    f.setPixelSize(26);
+    p.setFont(f);
+    p.drawText(QRect(30, 30, 32, 32), Qt::AlignCenter, "!");
+    return QIcon(pixmap);
+}
+
+void frmMain::UpdateBackupHealth() {
+    if (!ServerIsLocal)
+        return;
+    const BackupHealth health = CurrentBackupHealth(std::time(nullptr));
+    lblBackup_.setText(health.lastGood.empty()
+                           ? QStringLiteral("最近一次成功的备份：无")
+                           : QStringLiteral("最近一次成功的备份：") + Q(health.lastGood) +
+                                 QStringLiteral("（") + QString::number(health.ageHours) +
+                                 QStringLiteral(" 小时前）"));
+    if (!health.warn) {
+        tray_.setIcon(ProgramIcon());
+        tray_.setToolTip(Q(kProgramTitle));
+        balloonDay_.clear(); // a new warning is told again at once
+        return;
+    }
+    tray_.setIcon(WarningIcon());
+    tray_.setToolTip(Q(kProgramTitle) + "\n" + Q(health.reason));
+    const std::string today = DateTime::Today().DateText();
+    if (balloonDay_ != today) {
+        balloonDay_ = today;
+        ++balloons_;
+        if (TrayAvailable())
+            tray_.showMessage(Q(kProgramTitle), Q(health.reason), QSystemTrayIcon::Warning, 15000);
+    }
 }
 
 void frmMain::AutoRunEnabled(bool enabled) {

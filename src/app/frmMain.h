@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <functional>
+#include <string>
 
 namespace zenta {
 
@@ -25,6 +26,13 @@ class frmMain : public QWidget {
     void Load(const std::function<bool()>& keepTrying = [] { return true; });
     // The form's unload: hot keys, workstation registry and database released.
     void Unload();
+
+    // The tray icon, its tool-tip and the panel's backup line after the job record: a warning
+    // icon and a balloon (once a day) while the backups need attention, on the database
+    // computer only.
+    void UpdateBackupHealth();
+    int WarningBalloonsShown() const { return balloons_; }
+    QLabel& BackupLabel() { return lblBackup_; }
 
     void AutoRunEnabled(bool enabled);
     void IPUpdateEnabled(bool enabled);
@@ -61,6 +69,7 @@ class frmMain : public QWidget {
     QMenu menu_;
     QLabel lblTitle_;
     QLabel lblVersion_;
+    QLabel lblBackup_;
     QLabel picIcon_;
     QPushButton cmdClose_;
     QTimer tmrAutoRunProc_;
@@ -69,10 +78,13 @@ class frmMain : public QWidget {
     bool inTray_ = true;
     bool unloaded_ = false;
     bool closeAllowed_ = false;
+    int balloons_ = 0;
+    std::string balloonDay_;
     std::function<void()> end_;
 };
 
-// The icon of the program, drawn once.
+// The icon of the program, drawn once; with a warning sign while the backups need attention.
 QIcon ProgramIcon();
+QIcon WarningIcon();
 
 } // namespace zenta
