@@ -1,12 +1,15 @@
 // Times one maintenance job against the private bench server, as the program runs it:
-//   maintenance_bench backup|renewal|purge PORT PROGRAM_FOLDER
-// prints "seconds=<s>" (and "bytes=<archive size>" for the backup).
+//   maintenance_bench backup|renewal|purge|figures PORT PROGRAM_FOLDER
+//   maintenance_bench restore PORT PROGRAM_FOLDER ARCHIVE
+// prints "seconds=<s>" (and "bytes=<archive size>" for the backup). "figures" times what the
+// backup adds for verification: a row count and CHECKSUM TABLE of every table.
 #include "AutoBackupData.h"
 #include "AutoTicket.h"
 #include "BackupAll.h"
 #include "GlobalDatabase.h"
 #include "Globals.h"
 #include "RenovarDatos.h"
+#include "Restore.h"
 
 #include <chrono>
 #include <cstdio>
@@ -19,7 +22,8 @@ using namespace zenta;
 
 int main(int argc, char** argv) {
     if (argc < 4) {
-        std::fprintf(stderr, "usage: maintenance_bench backup|renewal|purge PORT PROGRAM_FOLDER\n");
+        std::fprintf(stderr, "usage: maintenance_bench backup|renewal|purge|figures PORT FOLDER "
+                             "| restore PORT FOLDER ARCHIVE\n");
         return 2;
     }
     const std::string job = argv[1];
@@ -44,6 +48,23 @@ int main(int argc, char** argv) {
         RenovarStock();
     } else if (job == "purge") {
         AutoDeleteTickets();
+    } else if (job == "figures") {
+        DataBase().CreatDatasArray("SHOW tables;");
+        const auto tables = DataBase().DatasArray();
+        for (long r = 0; r < tables->Count(1); ++r) {
+            const std::string t = tables->Value(r, 0).ToString();
+            DataBase().CreatDatasArray("SELECT COUNT(*) FROM " + t + ";");
+            DataBase().CreatDatasArray("CHECKSUM TABLE " + t + ";");
+        }
+    } else if (job == "restore" && argc > 4) {
+        DataBase().SQLExecute("DROP DATABASE IF EXISTS bench_restore;");
+        RestoreOptions options;
+        options.database = "bench_restore";
+        const RestoreReport report = RestoreArchive(argv[4], options);
+        if (!report.ok) {
+            std::fprintf(stderr, "restore failed: %s\n", report.error.c_str());
+            return 1;
+        }
     } else {
         return 2;
     }

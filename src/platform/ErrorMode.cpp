@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sys/stat.h>
 
 namespace zenta {
@@ -35,6 +36,9 @@ void KeepLogWithinLimit(const std::string& file) {
 }
 
 void WriteProgramLog(const std::string& text) {
+    // Restores load tables on two threads; their failures are written one at a time.
+    static std::mutex writing;
+    std::lock_guard<std::mutex> guard(writing);
     // The folder is made by start-up; without it the line is dropped, as the suite's logs are.
     if (Globals::AppPath.empty())
         return;

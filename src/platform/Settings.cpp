@@ -6,6 +6,7 @@
 #include "Variant.h"
 
 #include <map>
+#include <mutex>
 
 namespace zenta {
 
@@ -46,6 +47,9 @@ void SetINIValue(const std::string& section, const std::string& key, const std::
 
 void WriteIniLogEntry(const std::string& file, const std::string& section,
                       const std::string& text) {
+    // Restores load tables on two threads; their failures are written one at a time.
+    static std::mutex writing;
+    std::lock_guard<std::mutex> guard(writing);
     KeepLogWithinLimit(file);
     // The last key used per log and section, so that a burst of entries within one second does
     // not look for each earlier entry of that second again.
