@@ -35,6 +35,10 @@ struct RestoreReport {
     std::string database;             // where the tables are now
     std::string savedLive;            // with intoLive: where the live database's tables went
     std::vector<TableFigures> tables; // rows loaded per table
+    // What the archive says each table held (same order): its recorded figures, or the rows
+    // of its data file when it records none.
+    std::vector<TableFigures> expected;
+    bool recorded = false; // the archive carries its tables' figures
 };
 
 // Restores an archive written by this program (or the suite's Windows programs, same format)

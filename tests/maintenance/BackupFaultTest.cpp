@@ -342,8 +342,9 @@ TEST_F(BackupFaults, AServerThatMayNotWriteTheExportsIsNamedWithTheFix) {
                      std::to_string(port) + " >/dev/null");
     };
     ASSERT_EQ(start(""), 0);
-    ASSERT_EQ(Shell(client + "-e 'DROP DATABASE IF EXISTS zentasupermarket; CREATE DATABASE "
-                             "zentasupermarket;' && " +
+    ASSERT_EQ(Shell(client +
+                    "-e 'DROP DATABASE IF EXISTS zentasupermarket; CREATE DATABASE "
+                    "zentasupermarket;' && " +
                     client + "zentasupermarket < '" + SourceDir() +
                     "/schema/zentasupermarket.sql' && " + client +
                     "zentasupermarket -e \"INSERT INTO opcion (ID, IntegerValor) VALUES "

@@ -22,25 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::vector<std::string> kTables = {"articulo",
-                                          "articulodibujo",
-                                          "articuloeliminado",
-                                          "cliente",
-                                          "gananciadiariototal",
-                                          "informeespecial",
-                                          "opcion",
-                                          "ordenadorejecutando",
-                                          "proveedor",
-                                          "stock",
-                                          "stockcambio",
-                                          "stockextra",
-                                          "stockextracambio",
-                                          "ticket",
-                                          "ticketarticulo",
-                                          "ticketcobro",
-                                          "ticketdiariototal",
-                                          "ventadiariototal"};
-
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> out;
     size_t pos = 0;
@@ -91,7 +72,7 @@ class Backup : public DbTest {
         db.Connect("127.0.0.1", DbPort(), database, kBackOfficeUser, kBackOfficePassword);
         ASSERT_TRUE(db.ConnectionStatus());
         db.SQLExecuteFromFile(from + "STRU.SQL");
-        for (const auto& t : kTables) {
+        for (const auto& t : SuiteTables()) {
             if (!fs::exists(from + t + ".dat"))
                 continue;
             db.SQLExecute(
@@ -99,13 +80,6 @@ class Backup : public DbTest {
                 " CHARACTER SET binary FIELDS TERMINATED BY ','  LINES TERMINATED BY '\\r\\n';");
             EXPECT_TRUE(db.ConnectionStatus()) << t << ": " << db.LastError().Text();
         }
-    }
-    std::string Checksums(const std::string& database) {
-        std::string out;
-        for (const auto& t : kTables)
-            out += Sql("SELECT '" + t + "', COUNT(*) FROM " + database + "." + t + ";") +
-                   Sql("CHECKSUM TABLE " + database + "." + t + ";").substr(database.size() + 1);
-        return out;
     }
 };
 
@@ -136,13 +110,13 @@ TEST_F(Backup, ARestoredArchiveEqualsTheDatabaseForAwkwardData) {
         "12.5);"
         "INSERT INTO ticketarticulo (TicketNo, ArticuloID, NombreCN, Cantidad) VALUES (2403150001, "
         "'A,1', '牛奶', 1);");
-    const std::string before = Checksums("zentasupermarket");
+    const std::string before = CountsAndChecksums("zentasupermarket");
     TempDir out;
     BackupAndExtract(out.path());
-    for (const auto& t : kTables)
+    for (const auto& t : SuiteTables())
         EXPECT_TRUE(fs::exists(out.path() + t + ".dat")) << t;
     Restore(out.path(), "restoretest");
-    EXPECT_EQ(Checksums("restoretest"), before);
+    EXPECT_EQ(CountsAndChecksums("restoretest"), before);
     EXPECT_EQ(
         Sql("SELECT HEX(Dibujo) FROM restoretest.articulodibujo WHERE ArticuloID = 'A,1';"),
         Sql("SELECT HEX(Dibujo) FROM zentasupermarket.articulodibujo WHERE ArticuloID = 'A,1';"));

@@ -7,6 +7,36 @@
 
 namespace zenta::test {
 
+const std::vector<std::string>& SuiteTables() {
+    static const std::vector<std::string> tables = {"articulo",
+                                                    "articulodibujo",
+                                                    "articuloeliminado",
+                                                    "cliente",
+                                                    "gananciadiariototal",
+                                                    "informeespecial",
+                                                    "opcion",
+                                                    "ordenadorejecutando",
+                                                    "proveedor",
+                                                    "stock",
+                                                    "stockcambio",
+                                                    "stockextra",
+                                                    "stockextracambio",
+                                                    "ticket",
+                                                    "ticketarticulo",
+                                                    "ticketcobro",
+                                                    "ticketdiariototal",
+                                                    "ventadiariototal"};
+    return tables;
+}
+
+std::string CountsAndChecksums(const std::string& database) {
+    std::string out;
+    for (const auto& t : SuiteTables())
+        out += Sql("SELECT '" + t + "', COUNT(*) FROM " + database + "." + t + ";") +
+               Sql("CHECKSUM TABLE " + database + "." + t + ";").substr(database.size() + 1);
+    return out;
+}
+
 void DbTest::SetUp() {
     app_ = std::make_unique<TempDir>("app");
     std::filesystem::create_directory(app_->path() + "Log");

@@ -5,8 +5,15 @@
 
 #include <gtest/gtest.h>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace zenta::test {
+
+// The suite's 18 tables.
+const std::vector<std::string>& SuiteTables();
+// Every suite table's row count and CHECKSUM TABLE in a database, one text to compare.
+std::string CountsAndChecksums(const std::string& database);
 
 // A program folder with zentamarket.ini naming the private server, a Log/ folder, and a fresh
 // zentasupermarket database with the suite's schema.
