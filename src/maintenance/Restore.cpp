@@ -273,6 +273,37 @@ RestoreReport RestoreArchive(const std::string& archive, const RestoreOptions& o
         if (std::find(made.begin(), made.end(), t) == made.end())
             return abandon("the table " + t + " could not be created from STRU.SQL (see " +
                            clsDataBase::NoRunSQLLogPath() + ")");
+    // Plain secondary indexes are built once after the data instead of row by row: the
+    // definitions are taken from the server as it made them and given back unchanged.
+    std::map<std::string, std::vector<std::string>> deferred; // table -> "KEY ... (...)"
+    for (const auto& t : tables) {
+        if (FileLength(folder + t + ".dat") < (1 << 20))
+            continue;
+        db.CreatDatasArray("SHOW CREATE TABLE " + Quoted(t) + ";");
+        if (!db.ConnectionStatus() || db.DatasArray()->Count(1) == 0)
+            continue;
+        std::istringstream definition(db.DatasArrayValue(0, 1).ToString());
+        std::string line, drops;
+        while (std::getline(definition, line)) {
+            const size_t start = line.find_first_not_of(' ');
+            if (start == std::string::npos || line.compare(start, 5, "KEY `") != 0)
+                continue;
+            std::string key = line.substr(start);
+            if (!key.empty() && key.back() == ',')
+                key.pop_back();
+            const size_t nameEnd = key.find('`', 5);
+            if (nameEnd == std::string::npos)
+                continue;
+            drops += (drops.empty() ? "" : ", ") + std::string("DROP INDEX ") +
+                     key.substr(4, nameEnd - 3);
+            deferred[t].push_back(key);
+        }
+        if (!drops.empty()) {
+            db.SQLExecute("ALTER TABLE " + Quoted(t) + " " + drops + ";");
+            if (!db.ConnectionStatus())
+                deferred.erase(t);
+        }
+    }
     // Two tables at a time, the largest first, each on a connection of its own (the server
     // loads one table per core); checks a restore does not need are off for these sessions:
     // the data were consistent when they were exported.
@@ -335,6 +366,15 @@ RestoreReport RestoreArchive(const std::string& archive, const RestoreOptions& o
     }
     if (!failure.empty())
         return abandon(failure);
+    for (const auto& [t, keys] : deferred) {
+        say("indexing " + t);
+        std::string adds;
+        for (const auto& key : keys)
+            adds += (adds.empty() ? "ADD " : ", ADD ") + key;
+        db.SQLExecute("ALTER TABLE " + Quoted(t) + " " + adds + ";");
+        if (!db.ConnectionStatus())
+            return abandon("the indexes of " + t + " cannot be built: " + db.LastError().Text());
+    }
     for (const auto& t : tables) {
         TableFigures loaded;
         loaded.table = t;

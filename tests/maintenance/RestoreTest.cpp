@@ -6,6 +6,7 @@
 #include "DbFixture.h"
 #include "GlobalDatabase.h"
 
+#include <algorithm>
 #include <filesystem>
 
 using namespace zenta;
@@ -85,6 +86,9 @@ class Restoring : public DbTest {
 };
 
 TEST_F(Restoring, AnArchiveRestoresByteForByteIntoANewDatabaseAndVerifies) {
+    // Enough tickets that their secondary index is built after the data.
+    Sql("INSERT INTO ticket (TicketNo, Fecha, Nota) SELECT 1000 + seq, NOW() - INTERVAL seq "
+        "MINUTE, REPEAT('n', 40) FROM seq_1_to_30000;");
     const std::string live = CountsAndChecksums("zentasupermarket");
     const std::string archive = Backup();
     std::vector<std::string> steps;
@@ -99,6 +103,11 @@ TEST_F(Restoring, AnArchiveRestoresByteForByteIntoANewDatabaseAndVerifies) {
                   ".articulo WHERE ArticuloID = 'A4';"),
               Sql("SELECT HEX(NombreCN), Nota IS NULL FROM articulo WHERE ArticuloID = 'A4';"));
     EXPECT_GE(steps.size(), 19u); // a line per table and more
+    EXPECT_NE(std::find(steps.begin(), steps.end(), "indexing ticket"), steps.end());
+    for (const auto& t : SuiteTables())
+        EXPECT_EQ(Sql("SHOW CREATE TABLE " + report.database + "." + t + ";").substr(t.size()),
+                  Sql("SHOW CREATE TABLE zentasupermarket." + t + ";").substr(t.size()))
+            << t;
     EXPECT_EQ(Databases().find("_restoring"), std::string::npos);
     // The live database was not touched, and the name is not taken twice.
     EXPECT_EQ(CountsAndChecksums("zentasupermarket"), live);
