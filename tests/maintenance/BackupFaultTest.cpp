@@ -50,6 +50,47 @@ void AddIncompressiblePictures(int rows = 64) {
         ") FROM seq_1_to_" + std::to_string(rows) + ";");
 }
 
+// A MariaDB of the test's own (killing it disturbs no other test), with the suite's schema;
+// `environment` is put before scripts/local-mariadb (another user, secure_file_priv).
+class OwnServer {
+  public:
+    OwnServer(const std::string& name, int port) : port_(port) {
+        dir_ = BinaryDir() + "/testenv/" + name;
+        script_ = SourceDir() + "/scripts/local-mariadb";
+    }
+    ~OwnServer() { Shell(script_ + " stop '" + dir_ + "' >/dev/null 2>&1"); }
+    OwnServer(const OwnServer&) = delete;
+    OwnServer& operator=(const OwnServer&) = delete;
+    // (Re)starts it; false when it did not come up.
+    bool Start(const std::string& environment = "") {
+        Shell(script_ + " stop '" + dir_ + "' >/dev/null 2>&1");
+        return Shell(environment + " " + script_ + " start '" + dir_ + "' " +
+                     std::to_string(port_) + " >/dev/null") == 0;
+    }
+    // A fresh zentasupermarket with the schema, then `statements`.
+    bool Load(const std::string& statements) {
+        const std::string client =
+            "mariadb --no-defaults -uroot --socket='" + dir_ + "/mysqld.sock' ";
+        return Shell(client +
+                     "-e 'DROP DATABASE IF EXISTS zentasupermarket; CREATE DATABASE "
+                     "zentasupermarket;' && " +
+                     client + "zentasupermarket < '" + SourceDir() +
+                     "/schema/zentasupermarket.sql' && " + client + "zentasupermarket -e \"" +
+                     statements + "\"") == 0;
+    }
+    // Points the program folder's settings at it.
+    void Use(const std::string& programFolder) const {
+        WriteFile(programFolder + "zentamarket.ini",
+                  "[MySQL]\r\nMySQLHost=127.0.0.1\r\nMySQLPort=" + std::to_string(port_) + "\r\n");
+    }
+    std::string KillCommand() const { return "kill -9 $(cat '" + dir_ + "/mysqld.pid')"; }
+    const std::string& dir() const { return dir_; }
+
+  private:
+    std::string dir_, script_;
+    int port_;
+};
+
 } // namespace
 
 class BackupFaults : public DbTest {
@@ -234,29 +275,15 @@ TEST_F(BackupFaults, AFullBackupFolderLeavesTheGoodArchivesAlone) {
 }
 
 TEST_F(BackupFaults, ADatabaseServerKilledDuringTheExportOrThePackingCostsNoGoodArchive) {
-    // A server of its own, so that killing it disturbs no other test.
-    const std::string dir = BinaryDir() + "/testenv/mariadb-fault";
-    const int port = DbPort() + 2;
-    const std::string script = SourceDir() + "/scripts/local-mariadb";
-    const std::string start =
-        script + " start '" + dir + "' " + std::to_string(port) + " >/dev/null";
-    const std::string client = "mariadb --no-defaults -uroot --socket='" + dir + "/mysqld.sock' ";
-    const std::string kill = "kill -9 $(cat '" + dir + "/mysqld.pid')";
-    ASSERT_EQ(Shell(start), 0);
-    ASSERT_EQ(Shell(client +
-                    "-e 'DROP DATABASE IF EXISTS zentasupermarket; CREATE DATABASE "
-                    "zentasupermarket;' && " +
-                    client + "zentasupermarket < '" + SourceDir() +
-                    "/schema/zentasupermarket.sql'"),
-              0);
+    OwnServer server("mariadb-fault", DbPort() + 2);
+    ASSERT_TRUE(server.Start());
     // Enough articles that their export takes a moment.
-    ASSERT_EQ(Shell(client + "zentasupermarket -e \"INSERT INTO opcion (ID, IntegerValor) "
-                             "VALUES ('MaxBackupFile', 30), ('AutoBackupOpcion', 1); INSERT INTO "
-                             "articulo (ArticuloID, NombreES, Nota) SELECT CONCAT('A', seq), "
-                             "'x', REPEAT('n', 200) FROM seq_1_to_300000;\""),
-              0);
-    WriteFile(AppPath() + "zentamarket.ini",
-              "[MySQL]\r\nMySQLHost=127.0.0.1\r\nMySQLPort=" + std::to_string(port) + "\r\n");
+    ASSERT_TRUE(server.Load("INSERT INTO opcion (ID, IntegerValor) VALUES ('MaxBackupFile', 30), "
+                            "('AutoBackupOpcion', 1); INSERT INTO articulo (ArticuloID, "
+                            "NombreES, Nota) SELECT CONCAT('A', seq), 'x', REPEAT('n', 200) FROM "
+                            "seq_1_to_300000;"));
+    server.Use(AppPath());
+    const std::string kill = server.KillCommand();
     PutGoodArchives(backup_, 1, 8);
 
     // Killed while the archiver packs: the archive is whole and tested, but the rotation can
@@ -272,7 +299,7 @@ TEST_F(BackupFaults, ADatabaseServerKilledDuringTheExportOrThePackingCostsNoGood
     unsetenv("ZENTA_7ZIP");
 
     // Killed while the tables are written out: no archive passes for a backup.
-    ASSERT_EQ(Shell(start), 0);
+    ASSERT_TRUE(server.Start());
     ConnectDataBase();
     ASSERT_TRUE(DataBase().ConnectionStatus());
     ForgetBackupAttempt();
@@ -290,7 +317,6 @@ TEST_F(BackupFaults, ADatabaseServerKilledDuringTheExportOrThePackingCostsNoGood
     EXPECT_TRUE(DirNames(backup_ + "*.partial").empty());
     EXPECT_TRUE(WorkFolderEmpty());
     ReleaseDataBase();
-    Shell(script + " stop '" + dir + "' >/dev/null");
 }
 
 TEST_F(BackupFaults, UnusableFoldersAndAMissingArchiverAreSaidPlainly) {
@@ -332,26 +358,11 @@ TEST_F(BackupFaults, AServerThatMayNotWriteTheExportsIsNamedWithTheFix) {
         GTEST_SKIP() << "no user mysql on this computer (package mariadb-server)";
     // A server of its own that runs as mysql, as a shop's server does: the program's private
     // working folder is closed to it.
-    const std::string dir = BinaryDir() + "/testenv/mariadb-as-mysql";
-    const int port = DbPort() + 3;
-    const std::string script = SourceDir() + "/scripts/local-mariadb";
-    const std::string client = "mariadb --no-defaults -uroot --socket='" + dir + "/mysqld.sock' ";
-    auto start = [&](const std::string& extra) {
-        Shell(script + " stop '" + dir + "' >/dev/null 2>&1");
-        return Shell("LOCAL_MARIADB_USER=mysql " + extra + " " + script + " start '" + dir + "' " +
-                     std::to_string(port) + " >/dev/null");
-    };
-    ASSERT_EQ(start(""), 0);
-    ASSERT_EQ(Shell(client +
-                    "-e 'DROP DATABASE IF EXISTS zentasupermarket; CREATE DATABASE "
-                    "zentasupermarket;' && " +
-                    client + "zentasupermarket < '" + SourceDir() +
-                    "/schema/zentasupermarket.sql' && " + client +
-                    "zentasupermarket -e \"INSERT INTO opcion (ID, IntegerValor) VALUES "
-                    "('AutoBackupOpcion', 1);\""),
-              0);
-    WriteFile(AppPath() + "zentamarket.ini",
-              "[MySQL]\r\nMySQLHost=127.0.0.1\r\nMySQLPort=" + std::to_string(port) + "\r\n");
+    OwnServer server("mariadb-as-mysql", DbPort() + 3);
+    ASSERT_TRUE(server.Start("LOCAL_MARIADB_USER=mysql"));
+    ASSERT_TRUE(
+        server.Load("INSERT INTO opcion (ID, IntegerValor) VALUES ('AutoBackupOpcion', 1);"));
+    server.Use(AppPath());
     PutGoodArchives(backup_, 1, 2);
     ConnectDataBase();
     ASSERT_TRUE(DataBase().ConnectionStatus());
@@ -367,13 +378,14 @@ TEST_F(BackupFaults, AServerThatMayNotWriteTheExportsIsNamedWithTheFix) {
 
     // A server whose secure_file_priv points elsewhere.
     ReleaseDataBase();
-    ASSERT_EQ(start("LOCAL_MARIADB_SECURE_FILE_PRIV='" + dir + "'"), 0);
+    ASSERT_TRUE(server.Start("LOCAL_MARIADB_USER=mysql LOCAL_MARIADB_SECURE_FILE_PRIV='" +
+                             server.dir() + "'"));
     ConnectDataBase();
     ASSERT_TRUE(DataBase().ConnectionStatus());
     AutoBackup();
-    EXPECT_NE(Log().find("option secure_file_priv (" + dir + "/) forbids it"), std::string::npos)
+    EXPECT_NE(Log().find("option secure_file_priv (" + server.dir() + "/) forbids it"),
+              std::string::npos)
         << Log();
     EXPECT_EQ(Whole(backup_).size(), 2u);
     ReleaseDataBase();
-    Shell(script + " stop '" + dir + "' >/dev/null");
 }
