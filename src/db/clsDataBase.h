@@ -21,6 +21,7 @@ class clsDataBase {
     static constexpr const char* kDefaultUser = "zentasupermarket";
     static constexpr const char* kDefaultPassword = "mavokert204715638290";
     static constexpr long kDriverOptions = 268453931;
+    static constexpr long kCompressedProtocolOption = 2048; // one of kDriverOptions' flags
     static constexpr const char* kDriverUltimate = "MySQL ODBC Driver 3.51.ultimate";
     static constexpr const char* kDriver28 = "MySQL ODBC Driver 3.51.28";
     static constexpr const char* kDriver17 = "MySQL ODBC Driver 3.51.17";
