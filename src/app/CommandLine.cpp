@@ -3,6 +3,7 @@
 #include "AutoBackupData.h"
 #include "AutoRunProc.h"
 #include "BackupAll.h"
+#include "Common.h"
 #include "CompararDBEstructura.h"
 #include "ComputerIdentity.h"
 #include "ErrorMode.h"
@@ -203,6 +204,25 @@ int Status() {
          good.empty() ? "none recorded"
                       : goodTime + " (" + Age(goodTime) + "), " + good + ", " +
                             HumanBytes(OutcomeValue("Backup", "LastGoodBytes")) + ", tested good");
+    if (connected) {
+        std::string why;
+        if (const auto kept = BackupFolderRetention(why)) {
+            Line("Archives", kept->folder + " (newest " + std::to_string(kept->rules.newest) +
+                                 ", weeks " + std::to_string(kept->rules.weekly) + ", months " +
+                                 std::to_string(kept->rules.monthly) + ")");
+            if (!kept->problem.empty())
+                std::cout << "  nothing is deleted: " << kept->problem << "\n";
+            for (const auto& a : kept->archives)
+                std::cout << "  " << a.name << "  "
+                          << HumanBytes(std::to_string(FileLength(kept->folder + a.name))) << "  "
+                          << (a.keep ? "kept: " : "deleted at the next rotation: ") << a.why
+                          << "\n";
+            if (kept->archives.empty())
+                std::cout << "  none\n";
+        } else {
+            Line("Archives", why);
+        }
+    }
     const std::string purge = OutcomeValue("TicketPurge", "Time");
     Line("Last ticket purge", purge.empty()
                                   ? "none recorded"

@@ -7,6 +7,7 @@
 #include "Globals.h"
 #include "Opcion.h"
 #include "RemovableDrives.h"
+#include "Retention.h"
 #include "SevenZip.h"
 #include "TodoSobreMySQLServer.h"
 #include "Wildcard.h"
@@ -162,27 +163,76 @@ void AutoBackup() {
         "REPLACE INTO opcion (ID, IntegerValor)  VALUES ('LastDateAutoBackup',to_days(now()));");
 }
 
-void DeleteOldBackupFiles(std::string& folder, long maximum) {
-    folder = WithSlash(folder);
-    std::vector<std::string> names = DirNames(folder + "ZentaMarket??????????????.ZTB");
-    std::sort(names.begin(), names.end(), std::greater<>());
+FolderRetention PlanFolderRetention(const std::string& folder, long maximum) {
+    FolderRetention result;
+    result.folder = WithSlash(folder);
+    std::vector<std::string> names = DirNames(WithSlash(folder) + "ZentaMarket??????????????.ZTB");
     // Only whole archives count: one cut short (a killed packing, a full disk) is neither
     // counted nor deleted, so it can never push a good archive out.
-    std::vector<std::string> good;
+    std::vector<std::string> whole;
+    std::vector<RetentionDecision> damaged;
     for (const auto& name : names) {
-        if (IsWhole7zArchive(folder + name))
-            good.push_back(name);
+        if (IsWhole7zArchive(WithSlash(folder) + name))
+            whole.push_back(name);
         else
-            WriteProgramLog("RotateBackupFiles: " + folder + name +
-                            " is not a whole archive; not counted, left in place");
+            damaged.push_back({name, true, "not a whole archive: not counted, left in place"});
     }
-    const size_t keep = static_cast<size_t>(std::max(maximum, 1L));
-    for (size_t i = keep; i < good.size(); ++i) {
-        if (std::remove((folder + good[i]).c_str()) != 0)
-            ReportFailure("DeleteOldBackupFiles", "cannot delete " + folder + good[i]);
+    std::sort(whole.begin(), whole.end(), std::greater<>());
+    result.newestGood = whole.empty() ? std::string() : whole.front();
+    const auto rules = ReadLongerRetention(std::max(maximum, 1L), result.problem);
+    if (rules) {
+        result.rules = *rules;
+        result.archives = PlanRetention(whole, *rules);
+    } else {
+        for (const auto& name : whole)
+            result.archives.push_back(
+                {name, true, "the rotation deletes nothing while " + result.problem});
+    }
+    result.archives.insert(result.archives.end(), damaged.begin(), damaged.end());
+    std::sort(
+        result.archives.begin(), result.archives.end(),
+        [](const RetentionDecision& a, const RetentionDecision& b) { return a.name > b.name; });
+    return result;
+}
+
+std::optional<FolderRetention> BackupFolderRetention(std::string& why) {
+    clsDataBase& db = DataBase();
+    const auto limit = ReadOpcion(db, "MaxBackupFile");
+    if (!db.ConnectionStatus()) {
+        why = "MaxBackupFile cannot be read";
+        return std::nullopt;
+    }
+    const auto folder = ResolveBackupFolder();
+    if (!folder) {
+        why = "BackupRestoreDir cannot be read";
+        return std::nullopt;
+    }
+    return PlanFolderRetention(*folder, limit ? static_cast<long>(limit->ToInt64()) : 20);
+}
+
+void DeleteOldBackupFiles(std::string& folder, long maximum) {
+    folder = WithSlash(folder);
+    const FolderRetention plan = PlanFolderRetention(folder, maximum);
+    if (!plan.problem.empty())
+        WriteProgramLog("RotateBackupFiles: " + plan.problem + "; no archive deleted in " + folder);
+    const bool longer = plan.rules.weekly > 0 || plan.rules.monthly > 0;
+    const bool deletes = std::any_of(plan.archives.begin(), plan.archives.end(),
+                                     [](const RetentionDecision& d) { return !d.keep; });
+    for (const auto& archive : plan.archives) {
+        if (archive.keep) {
+            if (archive.why.rfind("not a whole archive", 0) == 0)
+                WriteProgramLog("RotateBackupFiles: " + folder + archive.name +
+                                " is not a whole archive; not counted, left in place");
+            else if (longer && deletes)
+                WriteProgramLog("RotateBackupFiles: kept " + folder + archive.name + " (" +
+                                archive.why + ")");
+            continue;
+        }
+        if (std::remove((folder + archive.name).c_str()) != 0)
+            ReportFailure("DeleteOldBackupFiles", "cannot delete " + folder + archive.name);
         else
-            WriteProgramLog("RotateBackupFiles: deleted " + folder + good[i] + " (beyond the " +
-                            std::to_string(keep) + " newest)");
+            WriteProgramLog("RotateBackupFiles: deleted " + folder + archive.name + " (" +
+                            archive.why + ")");
     }
     // Packings that never finished, and incomplete archives that a newer good one replaces.
     for (const auto& name : DirNames(folder + "ZentaMarket*.ZTB.partial", vbHidden)) {
@@ -190,11 +240,11 @@ void DeleteOldBackupFiles(std::string& folder, long maximum) {
             WriteProgramLog("RotateBackupFiles: removed " + folder + name +
                             ", left by a packing that did not finish");
     }
-    if (good.empty())
+    if (plan.newestGood.empty())
         return;
     for (const auto& name : DirNames(folder + "ZentaMarket*-INCOMPLETE.ZTB")) {
         const std::string stamp = name.substr(11, 14);
-        if (stamp < good.front().substr(11, 14) && std::remove((folder + name).c_str()) == 0)
+        if (stamp < plan.newestGood.substr(11, 14) && std::remove((folder + name).c_str()) == 0)
             WriteProgramLog("RotateBackupFiles: deleted " + folder + name +
                             " (incomplete, and a newer good archive exists)");
     }

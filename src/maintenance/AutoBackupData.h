@@ -1,8 +1,11 @@
 #pragma once
 
+#include "Retention.h"
 #include "Variant.h"
 
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace zenta {
 
@@ -20,11 +23,26 @@ std::string BackupToDir();
 // drive. Deletes nothing when a limit cannot be read or when the last backup attempt of this
 // run did not give a good archive.
 void RotateBackupFiles();
-// Deletes the whole archives in the folder beyond the newest `maximum` (at least 1 is kept);
-// archives that are not whole are neither counted nor deleted. Also removes unfinished
-// packings, and incomplete archives older than the newest good one. Appends "/" to the
-// caller's folder when missing.
+// Deletes the whole archives in the folder beyond the newest `maximum` (at least 1 is kept)
+// that the longer retention ([Monitor] KeepWeekly, KeepMonthly) does not keep either;
+// archives that are not whole are neither counted nor deleted, and nothing is deleted while a
+// retention key cannot be read. Also removes unfinished packings, and incomplete archives
+// older than the newest good one. Appends "/" to the caller's folder when missing.
 void DeleteOldBackupFiles(std::string& folder, long maximum);
+
+// What the rotation of a folder keeps and deletes, and why, archive by archive (newest first;
+// archives that are not whole are listed as kept). Deletes nothing.
+struct FolderRetention {
+    std::string folder;
+    std::vector<RetentionDecision> archives;
+    RetentionRules rules;
+    std::string problem;    // a retention key that cannot be read: everything is kept
+    std::string newestGood; // the newest whole archive's name
+};
+FolderRetention PlanFolderRetention(const std::string& folder, long maximum);
+// The same for the backup folder with MaxBackupFile; nothing (and why) when the shop's options
+// cannot be read.
+std::optional<FolderRetention> BackupFolderRetention(std::string& why);
 // Forgets the outcome of this run's last backup attempt (tests).
 void ForgetBackupAttempt();
 

@@ -81,6 +81,9 @@ TEST_F(CommandLine, BackupThenStatusTellWhatWasMadeAndAnUnreachableDatabaseIsSai
     EXPECT_TRUE(Has(r.out, ", good, " + AppPath() + "Backup/ZentaMarket")) << r.out;
     EXPECT_TRUE(Has(r.out, "Last stock renewal: ")) << r.out;
     EXPECT_TRUE(Has(r.out, ", done, 1 pairs")) << r.out;
+    EXPECT_TRUE(Has(r.out, "Archives:           " + AppPath() + "Backup/ (newest 1, weeks 0"))
+        << r.out;
+    EXPECT_TRUE(Has(r.out, " KB  kept: one of the 1 newest\n")) << r.out;
     // MaxBackupFile 1: the cycle's own archive is the only one left.
     EXPECT_EQ(std::distance(fs::directory_iterator(AppPath() + "Backup"), fs::directory_iterator()),
               1);
