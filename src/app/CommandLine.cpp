@@ -62,6 +62,9 @@ constexpr const char* kUsage =
     "  --yes               clear-print-queues without asking\n"
     "  --database NAME     restore into this database\n"
     "  --into-live         restore into zentasupermarket itself (backed up first)\n"
+    "  --password-file FILE  restore or verify an encrypted archive with the password on\n"
+    "                      the file's first line (default: the shop's ArchivePassword or\n"
+    "                      ArchivePasswordFile)\n"
     "  --wait SECONDS      how long to wait for a job of the running monitor to finish\n"
     "                      (default 1800)\n"
     "  --help, --version\n"
@@ -74,6 +77,7 @@ struct Options {
     std::string archive;
     std::string database;
     bool intoLive = false;
+    std::string passwordFile;
     bool yes = false;
     long waitSeconds = 1800;
 };
@@ -418,6 +422,7 @@ int Restore(const Options& options) {
     RestoreOptions restore;
     restore.database = options.database;
     restore.intoLive = options.intoLive;
+    restore.passwordFile = options.passwordFile;
     restore.progress = Progress;
     RestoreReport report;
     if (!UnderJobLock(options, [&] { report = RestoreArchive(options.archive, restore); }))
@@ -441,7 +446,9 @@ int Verify(const Options& options) {
     if (!Connect())
         return 2;
     VerifyReport report;
-    if (!UnderJobLock(options, [&] { report = VerifyArchive(options.archive, Progress); }))
+    if (!UnderJobLock(options, [&] {
+            report = VerifyArchive(options.archive, Progress, options.passwordFile);
+        }))
         return 2;
     if (report.tables.empty()) {
         std::cerr << "Not verified: " << report.error << "\n";
@@ -494,6 +501,10 @@ int RunCommandLine(int argc, char** argv) {
             if (i + 1 >= argc)
                 return BadUsage("--database needs a name");
             options.database = argv[++i];
+        } else if (a == "--password-file") {
+            if (i + 1 >= argc)
+                return BadUsage("--password-file needs a file");
+            options.passwordFile = argv[++i];
         } else if (a == "--into-live") {
             options.intoLive = true;
         } else if (!a.empty() && a[0] != '-' && options.command.empty()) {

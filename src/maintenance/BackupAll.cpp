@@ -1,5 +1,6 @@
 #include "BackupAll.h"
 
+#include "ArchivePassword.h"
 #include "CodePage.h"
 #include "Common.h"
 #include "ErrorMode.h"
@@ -287,8 +288,14 @@ std::string WriteBackup(std::string& backupFolder, std::string& volumeLabel, Bac
         return {};
     }
 
-    const std::string work = BackupWorkFolder();
+    // An archive meant to be encrypted is never written in the clear instead.
     std::string why;
+    const auto configuredPassword = ConfiguredArchivePassword(why);
+    if (!configuredPassword) {
+        ReportFailure("BackupAll", why + "; no backup made");
+        return {};
+    }
+    const std::string work = BackupWorkFolder();
     if (!PrepareBackupWorkFolder(work, why)) {
         ReportFailure("BackupAll", why + "; no backup made");
         return {};
@@ -450,7 +457,7 @@ std::string WriteBackup(std::string& backupFolder, std::string& volumeLabel, Bac
     // Packed under a name the rotation never counts; it gets its final name once tested.
     std::string partial = backupFolder + name + ".partial";
     std::string source = work;
-    std::string password;
+    std::string password = *configuredPassword;
     const short status = SevenZipCompress(partial, source, true, password, 5);
     auto discard = [&](const std::string& what) {
         std::error_code ec;
@@ -469,7 +476,8 @@ std::string WriteBackup(std::string& backupFolder, std::string& volumeLabel, Bac
         return {};
     }
     // A backup that cannot be read back is no backup: test it before it counts.
-    if (status >= 2 || status < 0 || SevenZipTest(backupFolder + name + ".partial") != 0 ||
+    if (status >= 2 || status < 0 ||
+        SevenZipTest(backupFolder + name + ".partial", password) != 0 ||
         !IsWhole7zArchive(backupFolder + name + ".partial")) {
         discard("the archive " + name + " failed its test (7-Zip status " + std::to_string(status) +
                 ") and was removed");

@@ -1,5 +1,6 @@
 #include "Restore.h"
 
+#include "ArchivePassword.h"
 #include "AutoBackupData.h"
 #include "BackupAll.h"
 #include "Common.h"
@@ -230,16 +231,34 @@ RestoreReport RestoreArchive(const std::string& archive, const RestoreOptions& o
         return fail("the live database is only restored into with --into-live, which backs it "
                     "up first");
 
+    std::string problem;
+    const auto password = options.passwordFile.empty()
+                              ? ConfiguredArchivePassword(problem)
+                              : ReadPasswordFile(options.passwordFile, problem);
+    if (!password)
+        return fail(problem);
     // Unpacking checks every file's CRC: a damaged archive fails here (a separate test would
     // read it all twice).
     say("unpacking " + archive);
     UnpackFolder unpacked;
-    {
-        std::string from = archive, into = unpacked.path(), password;
-        if (!IsWhole7zArchive(archive) || SevenZipExtract(from, into, password, false) != 0)
-            return fail("the archive is damaged or not a 7z archive (7-Zip could not unpack "
-                        "it whole): " +
-                        archive);
+    if (!IsWhole7zArchive(archive))
+        return fail("the archive is damaged or not a 7z archive (it was cut short or is "
+                    "another kind of file): " +
+                    archive);
+    const SevenZipOutcome unpacking =
+        RunSevenZip({"x", "-y", "-aoa", "-o" + unpacked.path(), archive}, *password);
+    if (unpacking.status != 0) {
+        if (unpacking.WrongPassword())
+            return fail(password->empty()
+                            ? "the archive is encrypted: give its password (ArchivePassword or "
+                              "ArchivePasswordFile in [Monitor] of zentamarket.ini, or "
+                              "--password-file FILE)"
+                            : "the archive's password is not the one given (" +
+                                  std::string(options.passwordFile.empty()
+                                                  ? "ArchivePassword / ArchivePasswordFile"
+                                                  : options.passwordFile) +
+                                  "); nothing was restored");
+        return fail("the archive is damaged (7-Zip could not unpack it whole): " + archive);
     }
     const std::string folder = unpacked.path();
     if (!FileExists(folder + "MarketBackup.ini") || !FileExists(folder + "STRU.SQL") ||
@@ -457,11 +476,13 @@ RestoreReport RestoreArchive(const std::string& archive, const RestoreOptions& o
 }
 
 VerifyReport VerifyArchive(const std::string& archive,
-                           const std::function<void(const std::string&)>& progress) {
+                           const std::function<void(const std::string&)>& progress,
+                           const std::string& passwordFile) {
     VerifyReport report;
     RestoreOptions options;
     options.database = "zentamarket_verify_" + std::to_string(::getpid());
     options.progress = progress;
+    options.passwordFile = passwordFile;
     RestoreReport restored = RestoreArchive(archive, options);
     if (!restored.ok) {
         report.error = restored.error;

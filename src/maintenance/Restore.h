@@ -26,6 +26,9 @@ struct RestoreOptions {
     // Restoring into the live database: a backup of it is made first, and its tables are kept
     // in "zentasupermarket_before_restore_<stamp>".
     bool intoLive = false;
+    // The file the archive's password is read from (as ArchivePasswordFile); "" for the
+    // password the shop's archives are written with.
+    std::string passwordFile;
     std::function<void(const std::string&)> progress; // one line per step, when given
 };
 
@@ -58,7 +61,8 @@ struct VerifyReport {
 // archive recorded (row counts of the data files for archives without them) and drops the
 // scratch database.
 VerifyReport VerifyArchive(const std::string& archive,
-                           const std::function<void(const std::string&)>& progress = {});
+                           const std::function<void(const std::string&)>& progress = {},
+                           const std::string& passwordFile = "");
 
 // With [Monitor] VerifyWeekly=1 in zentamarket.ini: verifies the newest good archive when the
 // last verification is a week old or more, and records the outcome. A job of the cycle.

@@ -4,7 +4,9 @@
 #include "ErrorMode.h"
 #include "Process.h"
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -43,42 +45,94 @@ std::vector<std::string> SplitSevenZipCommandLine(const std::string& line) {
     return parts;
 }
 
-int SevenZip(const std::string& commandLine) {
-    std::vector<std::string> args;
-    for (auto& a : SplitSevenZipCommandLine(commandLine))
-        if (a != "-hide")
-            args.push_back(a);
-    // The archiver's own words, kept for the report when it fails.
-    char tmpl[] = "/tmp/zenta-7zip-XXXXXX";
-    int fd = ::mkstemp(tmpl);
-    std::string output = fd >= 0 ? tmpl : "";
-    if (fd >= 0)
-        ::close(fd);
+namespace {
+
+bool IsUpdateCommand(const std::string& command) {
+    return command == "a" || command == "u" || command == "d" || command == "rn";
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+} // namespace
+
+bool SevenZipOutcome::WrongPassword() const {
+    return output.find("Wrong password") != std::string::npos ||
+           output.find("Can not open encrypted archive") != std::string::npos ||
+           output.find("Cannot open encrypted archive") != std::string::npos;
+}
+
+SevenZipOutcome RunSevenZip(std::vector<std::string> args, const std::string& password) {
+    SevenZipOutcome outcome;
+    // No password switch from the caller stays: the password goes to the archiver's standard
+    // input, where other users of the computer cannot read it (a command line is public).
+    args.erase(std::remove_if(args.begin(), args.end(),
+                              [](const std::string& a) { return a.rfind("-p", 0) == 0; }),
+               args.end());
+    const std::string command = args.empty() ? std::string() : LowerCase(args[0]);
+    std::vector<std::string> added;
+    if (IsUpdateCommand(command)) {
+        if (!password.empty()) {
+            added.push_back("-p"); // asks for it
+            if (std::find(args.begin(), args.end(), "-t7z") != args.end())
+                added.push_back("-mhe=on"); // the file names are encrypted too
+        }
+    } else if (password.empty()) {
+        added.push_back("-p"); // an empty one: an encrypted archive fails at once
+    }
+    args.insert(args.begin() + (args.empty() ? 0 : 1), added.begin(), added.end());
+    std::string shown;
+    for (const auto& a : args)
+        shown +=
+            (shown.empty() ? "" : " ") + (a.find(' ') != std::string::npos ? "\"" + a + "\"" : a);
+
     const std::string program = SevenZipProgram();
     if (FindProgram(program).empty()) {
         WriteProgramLog("7-Zip program \"" + program +
                         "\" was not found (install the package 7zip, or name the program in "
                         "ZENTA_7ZIP)");
-        if (!output.empty())
-            std::remove(output.c_str());
-        return -1;
+        outcome.output = "7-Zip program not found";
+        return outcome;
     }
-    int status = RunProgramAndWait(program, args, "", output);
-    if (status == kStoppedByRequest) {
+    // The archiver's own words, kept for the report when it fails.
+    char tmpl[] = "/tmp/zenta-7zip-XXXXXX";
+    const int fd = ::mkstemp(tmpl);
+    const std::string output = fd >= 0 ? tmpl : "";
+    if (fd >= 0)
+        ::close(fd);
+    // Asked once when packing and, by some versions, once more to confirm it.
+    const std::string input = password.empty() ? "" : password + "\n" + password + "\n";
+    outcome.status = RunProgramAndWait(program, args, "", output, std::chrono::seconds(0), input);
+    if (outcome.status == kStoppedByRequest) {
         WriteProgramLog("7-Zip was stopped: the program is ending");
-    } else if (status != 0) {
-        std::ifstream in(output);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        std::string text = ss.str();
+    } else if (outcome.status != 0) {
+        std::string text = output.empty() ? std::string() : ReadText(output);
         if (text.size() > 2000)
             text = "…" + text.substr(text.size() - 2000);
-        WriteProgramLog("7-Zip ended with status " + std::to_string(status) + " for \"" +
-                        commandLine + "\": " + ReplaceAll(text, "\n", " | "));
+        outcome.output = text;
+        WriteProgramLog("7-Zip ended with status " + std::to_string(outcome.status) + " for \"" +
+                        shown + "\": " + ReplaceAll(text, "\n", " | "));
     }
     if (!output.empty())
         std::remove(output.c_str());
-    return status;
+    return outcome;
+}
+
+int SevenZip(const std::string& commandLine) {
+    std::vector<std::string> args;
+    std::string password;
+    for (auto& a : SplitSevenZipCommandLine(commandLine)) {
+        if (a == "-hide")
+            continue;
+        if (a.rfind("-p", 0) == 0)
+            password = a.substr(2);
+        args.push_back(a);
+    }
+    return RunSevenZip(args, password).status;
 }
 
 std::string SevenZipCompressCommand(std::string& archivePath, std::string& sourceFolder,
@@ -103,26 +157,45 @@ std::string SevenZipExtractCommand(std::string& archivePath, std::string& destin
     return command;
 }
 
+namespace {
+
+// The line as the procedures build it, without the password (which goes to standard input).
+std::vector<std::string> ArgumentsOf(const std::string& commandLine) {
+    std::vector<std::string> args;
+    for (auto& a : SplitSevenZipCommandLine(commandLine))
+        if (a != "-hide")
+            args.push_back(a);
+    return args;
+}
+
+} // namespace
+
 short SevenZipCompress(std::string& archivePath, std::string& sourceFolder, bool format7z,
                        std::string& password, short level) {
     // A failed packing must not leave an older archive under the new name.
     const std::string target = Trim(archivePath);
     if (FileExists(target))
         std::remove(target.c_str());
-    return static_cast<short>(
-        SevenZip(SevenZipCompressCommand(archivePath, sourceFolder, format7z, password, level)));
+    password = Trim(password);
+    std::string none;
+    return static_cast<short>(RunSevenZip(ArgumentsOf(SevenZipCompressCommand(
+                                              archivePath, sourceFolder, format7z, none, level)),
+                                          password)
+                                  .status);
 }
 
 short SevenZipExtract(std::string& archivePath, std::string& destinationFolder,
                       std::string& password, bool keepExisting) {
-    return static_cast<short>(
-        SevenZip(SevenZipExtractCommand(archivePath, destinationFolder, password, keepExisting)));
+    password = Trim(password);
+    std::string none;
+    return static_cast<short>(RunSevenZip(ArgumentsOf(SevenZipExtractCommand(
+                                              archivePath, destinationFolder, none, keepExisting)),
+                                          password)
+                                  .status);
 }
 
 short SevenZipTest(const std::string& archivePath, const std::string& password) {
-    std::string path = archivePath;
-    std::string pw = password;
-    return static_cast<short>(SevenZip("t -y -p" + QuoteIfSpaced(pw) + " " + QuoteIfSpaced(path)));
+    return static_cast<short>(RunSevenZip({"t", "-y", archivePath}, Trim(password)).status);
 }
 
 namespace {

@@ -6,7 +6,8 @@
 namespace zenta {
 
 // Packs every file of a folder into an archive (7z or zip, level 0–9, optional password) and
-// unpacks archives, through the 7-Zip command-line program. The command lines are those of the
+// unpacks archives, through the 7-Zip command-line program (passwords reach it through its
+// standard input). The command lines are those of the
 // suite's archiver library; the result is the archiver's status (0 = success, 1 = warning,
 // 2 and above = failure, -1 = the archiver could not be run).
 short SevenZipCompress(std::string& archivePath, std::string& sourceFolder, bool format7z,
@@ -22,8 +23,23 @@ short SevenZipTest(const std::string& archivePath, const std::string& password =
 bool IsWhole7zArchive(const std::string& path);
 
 // The entry point: a command line in the archiver library's syntax, split with 7-Zip's own
-// quoting rules, "-hide" dropped, run as an argument vector.
+// quoting rules, "-hide" dropped, run as an argument vector (its -p password as RunSevenZip
+// hands one over).
 int SevenZip(const std::string& commandLine);
+
+// What a run of the archiver came to: its status, and the end of its output when it failed.
+struct SevenZipOutcome {
+    int status = -1;
+    std::string output;
+    // The archive is encrypted and the password given was wrong or missing.
+    bool WrongPassword() const;
+};
+// Runs the archiver with an argument vector. A password never goes onto the command line
+// (which every user of the computer can read in the process list) nor into the log: it is
+// written to the archiver's standard input. Packing into 7z with a password encrypts the file
+// names too (-mhe=on); unpacking or testing without one gives an encrypted archive an empty
+// password, so that it fails at once. Any -p switch in `args` is dropped.
+SevenZipOutcome RunSevenZip(std::vector<std::string> args, const std::string& password);
 std::vector<std::string> SplitSevenZipCommandLine(const std::string& commandLine);
 
 // The command lines, as the two procedures build them (the caller's variables are trimmed

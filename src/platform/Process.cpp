@@ -1,6 +1,7 @@
 #include "Process.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -74,8 +75,8 @@ std::vector<char*> Argv(const std::string& program, const std::vector<std::strin
     return argv;
 }
 
-void RedirectStandardStreams(const char* out) {
-    int in = ::open("/dev/null", O_RDONLY);
+void RedirectStandardStreams(const char* out, int input = -1) {
+    int in = input >= 0 ? input : ::open("/dev/null", O_RDONLY);
     int o = ::open(out, O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (o < 0)
         o = ::open("/dev/null", O_WRONLY);
@@ -90,14 +91,14 @@ void RedirectStandardStreams(const char* out) {
 // The child's side: signals as new, the folder, the standard streams, then the program. A
 // failed exec is reported through the pipe.
 [[noreturn]] void ExecChild(std::vector<char*>& argv, const std::string& workingDirectory,
-                            const char* output, int errorPipe) {
+                            const char* output, int errorPipe, int input = -1) {
     signal(SIGPIPE, SIG_DFL);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
     if (!workingDirectory.empty() && ::chdir(workingDirectory.c_str()) != 0)
         ::_exit(127);
-    RedirectStandardStreams(output);
+    RedirectStandardStreams(output, input);
     ::execvp(argv[0], argv.data());
     int err = errno;
     ssize_t ignored = ::write(errorPipe, &err, sizeof err);
@@ -168,25 +169,45 @@ bool OpenWithDesktop(const std::string& target) {
 
 int RunProgramAndWait(const std::string& program, const std::vector<std::string>& args,
                       const std::string& workingDirectory, const std::string& outputFile,
-                      std::chrono::seconds limit) {
+                      std::chrono::seconds limit, const std::string& standardInput) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     const std::string path = Resolve(program, workingDirectory);
     std::vector<std::string> storage;
     auto argv = Argv(path, args, storage);
+    // The input is written into a pipe before the program starts: it must fit the pipe.
+    int input[2] = {-1, -1};
+    if (!standardInput.empty()) {
+        if (standardInput.size() > PIPE_BUF || ::pipe2(input, O_CLOEXEC) != 0)
+            return -1;
+        const bool written = ::write(input[1], standardInput.data(), standardInput.size()) ==
+                             static_cast<ssize_t>(standardInput.size());
+        ::close(input[1]);
+        if (!written) {
+            ::close(input[0]);
+            return -1;
+        }
+    }
     int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        if (input[0] >= 0)
+            ::close(input[0]);
         return -1;
+    }
     pid_t pid = ::fork();
     if (pid < 0) {
         ::close(fds[0]);
         ::close(fds[1]);
+        if (input[0] >= 0)
+            ::close(input[0]);
         return -1;
     }
     if (pid == 0) {
         ::close(fds[0]);
         ExecChild(argv, workingDirectory, outputFile.empty() ? "/dev/null" : outputFile.c_str(),
-                  fds[1]);
+                  fds[1], input[0]);
     }
+    if (input[0] >= 0)
+        ::close(input[0]);
     ::close(fds[1]);
     int err = 0;
     ssize_t n = ::read(fds[0], &err, sizeof err); // returns 0 once exec succeeded

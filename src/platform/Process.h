@@ -24,9 +24,12 @@ bool OpenWithDesktop(const std::string& target);
 // While waiting, the wait hook (if any) is called every few tens of milliseconds so that the
 // tray stays responsive.
 // A program still running after `limit` (when not zero) is ended and kTimedOut returned.
+// `standardInput` (at most PIPE_BUF bytes) is what the program reads on its standard input,
+// else /dev/null: the way to hand it a secret that must not show in the process list.
 int RunProgramAndWait(const std::string& program, const std::vector<std::string>& args,
                       const std::string& workingDirectory = "", const std::string& outputFile = "",
-                      std::chrono::seconds limit = std::chrono::seconds(0));
+                      std::chrono::seconds limit = std::chrono::seconds(0),
+                      const std::string& standardInput = "");
 void SetWaitHook(std::function<void()> hook);
 
 // Tells the service manager (systemd, through $NOTIFY_SOCKET) a state such as "READY=1" or

@@ -7,6 +7,7 @@
 #include "SevenZip.h"
 
 #include <filesystem>
+#include <fstream>
 
 using namespace zenta;
 using namespace zenta::test;
@@ -190,4 +191,22 @@ TEST_F(CommandLine, RestoreAndVerifyAnArchiveFromTheCommandLine) {
     r = Run({"verify"});
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(Has(r.err, "verify needs the archive")) << r.err;
+
+    // An encrypted archive: the shop's password, or the one of --password-file.
+    std::ofstream(AppPath() + "zentamarket.ini", std::ios::app)
+        << "[Monitor]\r\nArchivePassword=cli secret\r\n";
+    sleep(1);
+    r = Run({"backup"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string encrypted = r.out.substr(r.out.rfind(AppPath()));
+    const std::string locked = encrypted.substr(0, encrypted.find('\n'));
+    r = Run({"verify", locked});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    WriteFile(AppPath() + "old-password", "another one\n");
+    fs::permissions(AppPath() + "old-password", fs::perms::owner_read);
+    r = Run({"restore", locked, "--password-file", AppPath() + "old-password"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(Has(r.err, "the archive's password is not the one given")) << r.err;
+    r = Run({"restore", locked, "--password-file"});
+    EXPECT_EQ(r.status, 2);
 }

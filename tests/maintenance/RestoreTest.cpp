@@ -5,9 +5,14 @@
 #include "Common.h"
 #include "DbFixture.h"
 #include "GlobalDatabase.h"
+#include "Settings.h"
+#include "SevenZip.h"
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
+#include <thread>
+#include <unistd.h>
 
 using namespace zenta;
 using namespace zenta::test;
@@ -202,4 +207,118 @@ TEST_F(Restoring, IntoTheLiveDatabaseOnlyAfterABackupAndTheOldTablesAreKept) {
     EXPECT_EQ(Sql("SELECT COUNT(*) FROM " + report.savedLive + ".ticket;"), "10\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(AppPath() + "Backup"), fs::directory_iterator()),
               static_cast<long>(archivesBefore) + 1); // the backup made first
+}
+
+namespace {
+
+// Every command line of every process on the computer, as other users see them.
+std::string AllCommandLines() {
+    std::string all;
+    for (const auto& e : fs::directory_iterator("/proc")) {
+        const std::string name = e.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::string line = ReadFile(e.path().string() + "/cmdline");
+        std::replace(line.begin(), line.end(), '\0', ' ');
+        all += line + "\n";
+    }
+    return all;
+}
+
+} // namespace
+
+TEST_F(Restoring, AnEncryptedArchiveNeedsItsPasswordAndNeverShowsIt) {
+    const std::string password = "Zeta pass\"word 9";
+    const std::string secretFile = AppPath() + "archive-password";
+    WriteFile(secretFile, "  " + password + "\n");
+    fs::permissions(secretFile, fs::perms::owner_read | fs::perms::owner_write);
+    SetSetting("Monitor", "ArchivePasswordFile", "archive-password");
+    // Enough incompressible text that the archiver runs a while.
+    Sql("INSERT INTO cliente (NombreES, Nota) SELECT CONCAT('C', seq), "
+        "TO_BASE64(RANDOM_BYTES(700)) FROM seq_1_to_6000;");
+    const std::string live = CountsAndChecksums("zentasupermarket");
+
+    // The process list, sampled all through the backup.
+    std::atomic<bool> done{false};
+    std::atomic<int> archiverSeen{0}, passwordSeen{0};
+    std::thread sampler([&] {
+        while (!done) {
+            const std::string lines = AllCommandLines();
+            if (lines.find("7zz a") != std::string::npos &&
+                lines.find("-mhe=on") != std::string::npos)
+                ++archiverSeen;
+            if (lines.find("pass\"word") != std::string::npos ||
+                lines.find("Zeta pass") != std::string::npos)
+                ++passwordSeen;
+        }
+    });
+    const std::string archive = Backup();
+    done = true;
+    sampler.join();
+    EXPECT_GT(archiverSeen, 0) << "the sampling never saw the archiver";
+    EXPECT_EQ(passwordSeen, 0);
+    EXPECT_TRUE(IsWhole7zArchive(archive));
+    for (const auto& log : {"Log/ZentaMarketMonitor.log", "Log/JobOutcomes.ini"})
+        EXPECT_EQ(ReadFile(AppPath() + log).find("Zeta pass"), std::string::npos) << log;
+
+    // Without the password the archiver cannot even list the file names.
+    TempDir out;
+    EXPECT_NE(Shell("7zz l '" + archive + "' </dev/null >'" + out.path() + "list' 2>&1"), 0);
+    EXPECT_EQ(ReadFile(out.path() + "list").find("articulo.dat"), std::string::npos);
+    EXPECT_NE(Shell("cd '" + out.path() + "' && 7zz x -pwrong '" + archive + "' >/dev/null 2>&1"),
+              0);
+    EXPECT_FALSE(fs::exists(out.path() + "articulo.dat"));
+    // With it, 7-Zip itself reads it (as the suite's Windows restore will).
+    EXPECT_EQ(Shell("7zz l -p'" + password + "' '" + archive + "' | grep -q articulo.dat"), 0);
+
+    // Restore and verify read the same setting; the data come back byte for byte.
+    const RestoreReport restored = RestoreArchive(archive, {});
+    ASSERT_TRUE(restored.ok) << restored.error;
+    EXPECT_EQ(CountsAndChecksums(restored.database), live);
+    EXPECT_TRUE(VerifyArchive(archive).ok);
+
+    // A wrong or missing password: a clear error and no database, half-restored or not.
+    const std::string before = Databases();
+    WriteFile(AppPath() + "other-password", "not it\n");
+    fs::permissions(AppPath() + "other-password", fs::perms::owner_read);
+    RestoreOptions wrong;
+    wrong.database = "zentasupermarket_wrong";
+    wrong.passwordFile = AppPath() + "other-password";
+    RestoreReport refused = RestoreArchive(archive, wrong);
+    EXPECT_FALSE(refused.ok);
+    EXPECT_NE(refused.error.find("password is not the one given"), std::string::npos)
+        << refused.error;
+    SetSetting("Monitor", "ArchivePasswordFile", "");
+    wrong.passwordFile.clear();
+    refused = RestoreArchive(archive, wrong);
+    EXPECT_NE(refused.error.find("the archive is encrypted: give its password"), std::string::npos)
+        << refused.error;
+    EXPECT_FALSE(VerifyArchive(archive).ok);
+    EXPECT_EQ(Databases(), before);
+    // The file given on the command line opens it.
+    RestoreOptions given;
+    given.database = "zentasupermarket_given";
+    given.passwordFile = secretFile;
+    EXPECT_TRUE(RestoreArchive(archive, given).ok);
+}
+
+TEST_F(Restoring, APasswordFileOthersCanReadStopsTheBackupInsteadOfWritingInTheClear) {
+    const std::string good = Backup();
+    WriteFile(AppPath() + "archive-password", "secret\n");
+    fs::permissions(AppPath() + "archive-password",
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    SetSetting("Monitor", "ArchivePasswordFile", AppPath() + "archive-password");
+    std::string folder = AppPath() + "Backup/", label;
+    BackupReport report;
+    sleep(1);
+    BackupAll(folder, label, &report);
+    EXPECT_TRUE(report.archiveName.empty());
+    EXPECT_NE(ReadFile(AppPath() + "Log/ZentaMarketMonitor.log")
+                  .find("is open to other users (mode 0640): chmod 600"),
+              std::string::npos);
+    SetSetting("Monitor", "ArchivePasswordFile", AppPath() + "missing-password");
+    BackupAll(folder, label, &report);
+    EXPECT_TRUE(report.archiveName.empty());
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+    EXPECT_TRUE(fs::exists(good));
 }

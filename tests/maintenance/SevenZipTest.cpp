@@ -1,6 +1,8 @@
 #include "SevenZip.h"
+#include "Globals.h"
 #include "TestSupport.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -84,4 +86,30 @@ TEST(SevenZipArchives, AFailedPackingLeavesNoOldArchiveBehind) {
     EXPECT_NE(ReadFile(dir.path() + "old.7z"), "an older archive");
     std::string bad = dir.path() + "none.7z", dest = dir.path() + "d";
     EXPECT_NE(SevenZipExtract(bad, dest, pw, false), 0);
+}
+
+TEST(SevenZipArchives, APasswordReachesTheArchiverOnItsInputNeverOnItsCommandLineOrInTheLog) {
+    TempDir dir;
+    Globals::AppPath = dir.path();
+    std::filesystem::create_directories(dir.path() + "Log");
+    // An archiver that writes down what it was given, then fails (so the line is logged).
+    const std::string fake = dir.path() + "fake7z";
+    WriteFile(fake, "#!/bin/sh\necho \"$@\" >>'" + dir.path() + "args'\ncat >>'" + dir.path() +
+                        "input'\nexit 2\n");
+    std::filesystem::permissions(fake, std::filesystem::perms::owner_all);
+    ::setenv("ZENTA_7ZIP", fake.c_str(), 1);
+    std::string archive = dir.path() + "a.ZTB", source = dir.path(), pw = " top secret ";
+    EXPECT_EQ(SevenZipCompress(archive, source, true, pw, 5), 2);
+    EXPECT_EQ(SevenZip("x -y -psecond-secret " + archive + " -hide"), 2);
+    EXPECT_EQ(SevenZipTest(archive, ""), 2);
+    ::unsetenv("ZENTA_7ZIP");
+    EXPECT_EQ(ReadFile(dir.path() + "args"),
+              "a -p -mhe=on -y -t7z -mx5 " + archive + " " + dir.path() + "*\n" + // packing
+                  "x -y " + archive + "\n" +                                      // asks
+                  "t -p -y " + archive + "\n"); // none: an empty one, no question
+    EXPECT_EQ(ReadFile(dir.path() + "input"),
+              "top secret\ntop secret\nsecond-secret\nsecond-secret\n");
+    const std::string log = ReadFile(dir.path() + "Log/ZentaMarketMonitor.log");
+    EXPECT_NE(log.find("7-Zip ended with status 2"), std::string::npos);
+    EXPECT_EQ(log.find("secret"), std::string::npos);
 }
