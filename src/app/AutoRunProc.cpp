@@ -3,6 +3,7 @@
 #include "AutoBackupData.h"
 #include "AutoTicket.h"
 #include "BusyFlag.h"
+#include "CleanMasterData.h"
 #include "ErrorMode.h"
 #include "GlobalDatabase.h"
 #include "Globals.h"

@@ -209,8 +209,8 @@ int Status() {
                       : goodTime + " (" + Age(goodTime) + "), " + good + ", " +
                             HumanBytes(OutcomeValue("Backup", "LastGoodBytes")) + ", tested good");
     if (connected) {
-        std::string why;
-        if (const auto kept = BackupFolderRetention(why)) {
+        const auto kept = BackupFolderRetention();
+        if (kept) {
             Line("Archives", kept->folder + " (newest " + std::to_string(kept->rules.newest) +
                                  ", weeks " + std::to_string(kept->rules.weekly) + ", months " +
                                  std::to_string(kept->rules.monthly) + ")");
@@ -224,7 +224,7 @@ int Status() {
             if (kept->archives.empty())
                 std::cout << "  none\n";
         } else {
-            Line("Archives", why);
+            Line("Archives", kept.error());
         }
     }
     const std::string purge = OutcomeValue("TicketPurge", "Time");

@@ -2,12 +2,12 @@
 
 #include "Common.h"
 #include "ErrorMode.h"
+#include "FolderListing.h"
 #include "Globals.h"
 #include "HelperPrograms.h"
 #include "Settings.h"
 #include "UserInterface.h"
 #include "Variant.h"
-#include "Wildcard.h"
 #include "clsXMLWMPList.h"
 
 #include <algorithm>

@@ -9,6 +9,7 @@
 #include "JobOutcomes.h"
 #include "Opcion.h"
 #include "Settings.h"
+#include "Text.h"
 #include "clsLianSuoDian.h"
 
 namespace zenta {
@@ -35,13 +36,13 @@ void IPUpdateProc() {
         return;
     if (OpcionBool(db, "SubTiendaIPFija", false))
         return;
-    const std::string cadena = Trim(OpcionText(db, "CadenaID", ""));
-    const std::string branch = Trim(OpcionText(db, "SubTiendaID", ""));
+    const std::string cadena = TrimSpaces(OpcionText(db, "CadenaID", ""));
+    const std::string branch = TrimSpaces(OpcionText(db, "SubTiendaID", ""));
     std::string password;
     db.CreatDatasArray(std::string("SELECT DEcode(EnDeCodeValor, '") + kSubTiendaPasswordKey +
                        "') From opcion Where ID = 'SubTiendaPassword';");
     if (db.ConnectionStatus() && db.DatasArray()->Count(1) > 0)
-        password = Trim(db.DatasArrayValue(0, 0, true).ToString());
+        password = TrimSpaces(db.DatasArrayValue(0, 0, true).ToString());
 
     clsLianSuoDian headOffice;
     headOffice.UpdateServer(cadena, branch, password);

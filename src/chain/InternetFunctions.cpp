@@ -3,6 +3,7 @@
 #include "CodePage.h"
 #include "Common.h"
 #include "Process.h"
+#include "Text.h"
 
 #include <cstdio>
 #include <curl/curl.h>
@@ -114,13 +115,6 @@ size_t WriteToFile(char* data, size_t size, size_t count, void* user) {
     return std::fwrite(data, size, count, static_cast<std::FILE*>(user)) * size;
 }
 
-std::string TrimWhitespace(const std::string& s) {
-    size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos)
-        return {};
-    return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
-}
-
 } // namespace
 
 void SetURLTimeout(std::chrono::milliseconds timeout) {
@@ -131,7 +125,7 @@ std::chrono::milliseconds URLTimeout() {
 }
 
 bool IsURLReachable(const std::string& url) {
-    std::string target = LowerCase(Trim(url));
+    std::string target = AsciiLowerCase(TrimSpaces(url));
     if (target.rfind("http://", 0) != 0)
         target = "http://" + url;
     EnsureCurl();

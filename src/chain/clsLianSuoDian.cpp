@@ -6,6 +6,7 @@
 #include "Hourglass.h"
 #include "InternetFunctions.h"
 #include "Settings.h"
+#include "Text.h"
 #include "Variant.h"
 
 #include <algorithm>
@@ -57,9 +58,9 @@ std::string clsLianSuoDian::BranchQuery() const {
 void clsLianSuoDian::UpdateServer(const std::string& cadenaID, const std::string& subTiendaID,
                                   const std::string& subTiendaPassword) {
     Hourglass hourglass;
-    cadenaID_ = Trim(cadenaID);
-    subTiendaID_ = Trim(subTiendaID);
-    subTiendaPassword_ = Trim(subTiendaPassword);
+    cadenaID_ = TrimSpaces(cadenaID);
+    subTiendaID_ = TrimSpaces(subTiendaID);
+    subTiendaPassword_ = TrimSpaces(subTiendaPassword);
     servidorNombre_ = HeadOfficePrimaryHost();
     isServidorOnline_ = false;
     if (IsURLReachable(servidorNombre_)) {
@@ -94,7 +95,7 @@ bool clsLianSuoDian::UpdateIP() {
     }
     const std::string answer = Fetch("/tools/updateip.php" + BranchQuery());
     if (answer.rfind("0:", 0) == 0) {
-        ipLocal_ = Trim(ReplaceAll(answer, "0:", ""));
+        ipLocal_ = TrimSpaces(ReplaceAll(answer, "0:", ""));
         updateIPError_.clear();
         return true;
     }
@@ -127,7 +128,7 @@ std::string clsLianSuoDian::ServidorPassword() {
             if (answer.rfind("0:", 0) == 0) {
                 // Sent reversed: what follows the last colon, read backwards.
                 std::string reversed(answer.rbegin(), answer.rend());
-                servidorPassword_ = Trim(reversed.substr(0, reversed.find(':')));
+                servidorPassword_ = TrimSpaces(reversed.substr(0, reversed.find(':')));
             }
         }
         servidorPasswordFetched_ = true;

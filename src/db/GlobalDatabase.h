@@ -22,6 +22,7 @@ constexpr const char* kBackOfficePassword = "lotusbay200311170844";
 // with the back-office account and, on success, decides ServerIsLocal.
 void ConnectDataBase();
 // Reconnect-then-work: one ConnectDataBase when the connection is down; whether it is up now.
+// Reconnecting replaces the object DataBase() returns: a reference taken before is gone.
 bool EnsureConnected();
 // The port from zentamarket.ini: the number at the start of "MySQL"/"MySQLPort", 3306 for 0.
 long ConfiguredMySQLPort();

@@ -1,5 +1,7 @@
 #include "Odbc.h"
 
+#include "Text.h"
+
 #include <cctype>
 #include <cstring>
 #include <mutex>
@@ -72,9 +74,7 @@ std::string WithTimeouts(const std::string& connectionString) {
     // ever; its own keys bound the handshake and every later read and write. A statement may
     // legitimately run for minutes (a large table written out by the server), so reads get a
     // generous bound, the handshake a short one.
-    std::string upper = connectionString;
-    for (auto& c : upper)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::string upper = AsciiUpperCase(connectionString);
     std::string out = connectionString;
     auto add = [&](const char* key, int seconds) {
         if (upper.find(std::string(key) + "=") != std::string::npos)

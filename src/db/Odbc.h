@@ -111,7 +111,7 @@ class OdbcStatement {
     std::vector<OdbcColumn> columns_;
 };
 
-// Text for a SQL type code, for diagnostics.
+// Binary and varbinary columns, and long binary ones: both come back as bytes.
 bool IsBinaryType(SQLSMALLINT sqlType);
 bool IsLongBinaryType(SQLSMALLINT sqlType);
 

@@ -1,6 +1,7 @@
 #include "RecordsetFilter.h"
 
 #include "Common.h"
+#include "Text.h"
 
 #include <cctype>
 
@@ -126,7 +127,7 @@ class Parser {
 
   private:
     bool IsWord(const char* w) const {
-        return t_[p_].type == Token::Type::Word && UpperCase(t_[p_].text) == w;
+        return t_[p_].type == Token::Type::Word && AsciiUpperCase(t_[p_].text) == w;
     }
 
     std::unique_ptr<Node> Or(std::string& error) {
@@ -186,7 +187,7 @@ class Parser {
         auto n = std::make_unique<Node>();
         bool found = false;
         for (size_t i = 0; i < cols_.size(); ++i)
-            if (LowerCase(cols_[i]) == LowerCase(field.text)) {
+            if (AsciiLowerCase(cols_[i]) == AsciiLowerCase(field.text)) {
                 n->column = i;
                 found = true;
                 break;
@@ -233,7 +234,7 @@ class Parser {
             break;
         }
         case Token::Type::Word:
-            if (UpperCase(v.text) == "NULL") {
+            if (AsciiUpperCase(v.text) == "NULL") {
                 n->valueKind = Node::ValueKind::NullValue;
                 break;
             }
@@ -268,8 +269,7 @@ bool LikeMatch(const std::string& pattern, size_t pi, const std::string& s, size
                     return true;
             return false;
         }
-        if (si >= s.size() || std::tolower(static_cast<unsigned char>(c)) !=
-                                  std::tolower(static_cast<unsigned char>(s[si])))
+        if (si >= s.size() || AsciiLower(c) != AsciiLower(s[si]))
             return false;
         ++pi;
         ++si;
@@ -323,7 +323,7 @@ bool Evaluate(const Node& n, const std::vector<Variant>& row) {
         return Compare(n.op, key(*d), key(n.date));
     }
     const std::string value = n.valueKind == Node::ValueKind::Number ? n.text : n.text;
-    return Compare(n.op, LowerCase(cell.ToString()), LowerCase(value));
+    return Compare(n.op, AsciiLowerCase(cell.ToString()), AsciiLowerCase(value));
 }
 
 } // namespace

@@ -4,15 +4,16 @@
 #include "ComputerIdentity.h"
 #include "ErrorMode.h"
 #include "GlobalDatabase.h"
+#include "Text.h"
 
 namespace zenta {
 
 bool IsMySQLServerLocal(const std::string& host) {
-    const std::string h = LowerCase(host);
+    const std::string h = AsciiLowerCase(host);
     const std::string n = GetLocalComputerName();
     if (IsIPAddress(h))
         return h == "127.0.0.1" || h == GetIPFromHostName(n);
-    return h == "localhost" || h == LowerCase(n);
+    return h == "localhost" || h == AsciiLowerCase(n);
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #include "XArrayDB.h"
 
 #include "Common.h"
+#include "Text.h"
 
 #include <algorithm>
 
@@ -60,11 +61,11 @@ void XArrayDB::DeleteRows(long row, long count) {
 }
 
 long XArrayDB::Find(long startRow, long col, const Variant& value) const {
-    const std::string want = LowerCase(value.ToString());
+    const std::string want = AsciiLowerCase(value.ToString());
     for (long r = std::max(startRow, lowerRow_); r <= UpperBound(1); ++r) {
         const Variant& v = Value(r, col);
         if (v.IsText() || value.IsText()) {
-            if (LowerCase(v.ToString()) == want && !v.IsNull())
+            if (AsciiLowerCase(v.ToString()) == want && !v.IsNull())
                 return r;
         } else if (v == value) {
             return r;

@@ -8,6 +8,7 @@
 #include "RecordsetFilter.h"
 #include "Registry.h"
 #include "Settings.h"
+#include "Text.h"
 #include "TodoSobreMySQLServer.h"
 
 #include <cctype>
@@ -170,7 +171,7 @@ bool clsDataBase::LoadMySQLVersion() {
     if (!Query("Select Substring_index(Version(),'-',1);", rows))
         return false;
     if (!rows.data.empty()) {
-        mySQLVersion_ = Trim(rows.data[0][0].ToString());
+        mySQLVersion_ = TrimSpaces(rows.data[0][0].ToString());
         const size_t dot = mySQLVersion_.find_last_of('.');
         const std::string head =
             dot == std::string::npos ? mySQLVersion_ : mySQLVersion_.substr(0, dot);
@@ -200,7 +201,7 @@ std::string clsDataBase::ConnectionID() {
         if (!Query("SELECT CONNECTION_ID();", rows))
             ReportFailure("clsDataBase.ConnectionID", lastError_.Text());
         else if (!rows.data.empty())
-            connectionID_ = Trim(rows.data[0][0].ToString());
+            connectionID_ = TrimSpaces(rows.data[0][0].ToString());
     }
     return connectionID_;
 }
@@ -212,7 +213,7 @@ std::string clsDataBase::DataPath() {
         if (!Query("show variables like 'datadir';", rows))
             ReportFailure("clsDataBase.DataPath", lastError_.Text());
         else if (!rows.data.empty() && rows.data[0].size() > 1) {
-            std::string v = Trim(rows.data[0][1].ToString());
+            std::string v = TrimSpaces(rows.data[0][1].ToString());
             if (!v.empty())
                 dataPath_ = WithSlash(v);
         }
@@ -267,7 +268,7 @@ std::string NextWord(const std::string& s, size_t& pos) {
     size_t b = pos;
     while (pos < s.size() && IsIdentifierChar(s[pos]))
         ++pos;
-    return UpperCase(s.substr(b, pos - b));
+    return AsciiUpperCase(s.substr(b, pos - b));
 }
 
 // CREATE [OR REPLACE] [TEMPORARY] TABLE and ALTER [ONLINE] [IGNORE] TABLE: the only statements
@@ -404,7 +405,7 @@ bool clsDataBase::SQLExecuteFromFile(const std::string& path) {
                     break;
             }
         }
-        if (!Trim(statement).empty()) {
+        if (!TrimSpaces(statement).empty()) {
             const std::string s = Rewrite(statement);
             if (!Run(s))
                 WriteNoRunSQLLog(s);
@@ -458,7 +459,7 @@ void clsDataBase::CreatDatasArray(const std::string& sql, const std::string& fil
         names.push_back(c.name);
 
     RecordsetFilter criteria;
-    if (!Trim(filter).empty()) {
+    if (!TrimSpaces(filter).empty()) {
         std::string why;
         if (!criteria.Compile(filter, names, why)) {
             OdbcError e;
@@ -512,7 +513,7 @@ Variant clsDataBase::DatasArrayValue(long row, long col, bool isString) {
     }
     const Variant& v = a.Value(row, col);
     if (isString)
-        return v.IsNull() ? Variant(std::string()) : Variant(Trim(v.ToString()));
+        return v.IsNull() ? Variant(std::string()) : Variant(TrimSpaces(v.ToString()));
     return v.IsNull() ? Variant(std::int64_t{0}) : v;
 }
 
@@ -540,10 +541,10 @@ double clsDataBase::ArrayColTotal(long col) {
 // ---------------------------------------------------------------- schema probes
 
 bool clsDataBase::IsTableExists(const std::string& tableName, const std::string& databaseName) {
-    std::string sql =
-        databaseName.empty()
-            ? "Show Tables Like '" + SQLEscape(Trim(tableName)) + "';"
-            : "Show Tables From " + databaseName + " Like '" + SQLEscape(Trim(tableName)) + "';";
+    std::string sql = databaseName.empty()
+                          ? "Show Tables Like '" + SQLEscape(TrimSpaces(tableName)) + "';"
+                          : "Show Tables From " + databaseName + " Like '" +
+                                SQLEscape(TrimSpaces(tableName)) + "';";
     Rows rows;
     if (!Query(sql, rows)) {
         ReportFailure("clsDataBase.IsTableExists", lastError_.Text());
@@ -556,8 +557,8 @@ bool clsDataBase::IsFieldExists(const std::string& tableName, const std::string&
     if (!IsTableExists(tableName))
         return false;
     Rows rows;
-    if (!Query("Show Columns From " + Trim(tableName) + " Like '" + SQLEscape(Trim(fieldName)) +
-                   "';",
+    if (!Query("Show Columns From " + TrimSpaces(tableName) + " Like '" +
+                   SQLEscape(TrimSpaces(fieldName)) + "';",
                rows)) {
         ReportFailure("clsDataBase.IsFieldExists", lastError_.Text());
         return false;
@@ -688,7 +689,7 @@ void clsDataBase::GetOutReportFile(const std::string& informeNombre,
 void clsDataBase::WriteFileToDB(const std::string& table, const std::string& fieldName,
                                 const std::string& idFieldName, std::string& id,
                                 const std::string& fileName) {
-    id = Trim(id);
+    id = TrimSpaces(id);
     const std::string key = SQLEscape(id);
     const std::string select = "Select " + idFieldName + ", " + table + ".* From " + table +
                                " Where " + idFieldName + " = '" + key + "';";
@@ -769,7 +770,7 @@ void clsDataBase::Articulo2INI(const std::string& articuloID, const std::string&
             continue;
         const std::string name = rows.columns[c].name;
         const std::string text =
-            Trim(name).rfind("Precio", 0) == 0 ? FormatFixed2(v.ToDouble()) : v.ToString();
+            TrimSpaces(name).rfind("Precio", 0) == 0 ? FormatFixed2(v.ToDouble()) : v.ToString();
         SetINIValue("Articulo", name, text, file);
     }
 }

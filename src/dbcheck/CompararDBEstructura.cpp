@@ -4,8 +4,8 @@
 #include "ErrorMode.h"
 #include "GlobalDatabase.h"
 #include "Globals.h"
-#include "MySQLRepair.h"
 #include "Settings.h"
+#include "StructureComparer.h"
 #include "TodoSobreDB.h"
 
 #include <cstdio>

@@ -1,13 +1,13 @@
-#include "MySQLRepair.h"
+#include "StructureComparer.h"
 
 #include "Common.h"
 #include "GlobalDatabase.h"
 #include "IniFile.h"
+#include "Text.h"
 #include "Variant.h"
 #include "clsDataBase.h"
 
 #include <fstream>
-#include <regex>
 #include <set>
 
 namespace zenta {
@@ -39,15 +39,41 @@ std::string Literal(const std::string& text) {
     return "'" + SQLEscape(text) + "'";
 }
 
+// A CREATE TABLE statement without its " AUTO_INCREMENT=<n>" table option: the counter is the
+// data's, not the structure's.
+std::string WithoutAutoIncrementStart(std::string statement) {
+    const std::string option = " AUTO_INCREMENT=";
+    size_t at = 0;
+    while ((at = statement.find(option, at)) != std::string::npos) {
+        size_t end = at + option.size();
+        while (end < statement.size() && statement[end] >= '0' && statement[end] <= '9')
+            ++end;
+        if (end > at + option.size())
+            statement.erase(at, end - at);
+        else
+            at = end;
+    }
+    return statement;
+}
+
 } // namespace
 
 namespace dbstructure {
 
 std::string NormalType(const std::string& raw) {
-    std::string t = LowerCase(Trim(raw));
-    static const std::regex displayWidth(
-        R"(^(tinyint|smallint|mediumint|int|integer|bigint)\(\d+\))");
-    t = std::regex_replace(t, displayWidth, "$1");
+    std::string t = AsciiLowerCase(TrimSpaces(raw));
+    // The integer types' display width means nothing to the structure: "int(11)" is "int".
+    for (const char* integer : {"tinyint", "smallint", "mediumint", "integer", "bigint", "int"}) {
+        const std::string name = integer;
+        if (t.compare(0, name.size() + 1, name + "(") != 0)
+            continue;
+        const size_t close = t.find(')', name.size());
+        const std::string width = t.substr(name.size() + 1, close - name.size() - 1);
+        if (close != std::string::npos && !width.empty() &&
+            width.find_first_not_of("0123456789") == std::string::npos)
+            t = name + t.substr(close + 1);
+        break;
+    }
     if (t.rfind("integer", 0) == 0)
         t = "int" + t.substr(7);
     t = ReplaceAll(t, "utf8mb3", "utf8");
@@ -57,12 +83,12 @@ std::string NormalType(const std::string& raw) {
 std::optional<std::string> NormalDefault(const std::optional<std::string>& value, bool nullable) {
     if (!value)
         return nullable ? std::optional<std::string>() : std::nullopt;
-    std::string v = Trim(*value);
-    if (UpperCase(v) == "NULL")
+    std::string v = TrimSpaces(*value);
+    if (AsciiUpperCase(v) == "NULL")
         return std::nullopt;
     if (v.size() >= 2 && v.front() == '\'' && v.back() == '\'')
         v = ReplaceAll(v.substr(1, v.size() - 2), "''", "'");
-    std::string lower = LowerCase(v);
+    std::string lower = AsciiLowerCase(v);
     if (lower == "current_timestamp()" || lower == "current_timestamp" || lower == "now()" ||
         lower == "localtimestamp()" || lower == "localtimestamp")
         return std::string("current_timestamp");
@@ -71,7 +97,7 @@ std::optional<std::string> NormalDefault(const std::optional<std::string>& value
 }
 
 std::string NormalExtra(const std::string& extra) {
-    std::string e = LowerCase(extra);
+    std::string e = AsciiLowerCase(extra);
     std::string out;
     if (e.find("auto_increment") != std::string::npos)
         out += "auto_increment";
@@ -81,7 +107,7 @@ std::string NormalExtra(const std::string& extra) {
 }
 
 std::string NormalCollation(const std::string& c) {
-    return ReplaceAll(LowerCase(c), "utf8mb3", "utf8");
+    return ReplaceAll(AsciiLowerCase(c), "utf8mb3", "utf8");
 }
 
 namespace {
@@ -89,13 +115,13 @@ namespace {
 std::string DefaultClause(const Column& c) {
     if (!c.defaultValue)
         return "";
-    const std::string v = Trim(*c.defaultValue);
-    if (UpperCase(v) == "NULL")
+    const std::string v = TrimSpaces(*c.defaultValue);
+    if (AsciiUpperCase(v) == "NULL")
         return c.nullable ? " DEFAULT NULL" : "";
     if (!v.empty() && v.front() == '\'')
         return " DEFAULT " + v;
     if (Variant(v).IsNumeric() || v.find('(') != std::string::npos ||
-        LowerCase(v).rfind("current_timestamp", 0) == 0)
+        AsciiLowerCase(v).rfind("current_timestamp", 0) == 0)
         return " DEFAULT " + v;
     return " DEFAULT " + Literal(v);
 }
@@ -124,7 +150,8 @@ bool SameColumn(const Column& a, const Column& b) {
 }
 
 bool SameIndex(const Index& a, const Index& b) {
-    return a.unique == b.unique && UpperCase(a.type) == UpperCase(b.type) && a.columns == b.columns;
+    return a.unique == b.unique && AsciiUpperCase(a.type) == AsciiUpperCase(b.type) &&
+           a.columns == b.columns;
 }
 
 std::string IndexColumns(const Index& i) {
@@ -143,9 +170,9 @@ std::string AddIndex(const Index& i) {
     if (i.name == "PRIMARY")
         return "ADD PRIMARY KEY " + IndexColumns(i);
     std::string kind = "KEY";
-    if (UpperCase(i.type) == "FULLTEXT")
+    if (AsciiUpperCase(i.type) == "FULLTEXT")
         kind = "FULLTEXT KEY";
-    else if (UpperCase(i.type) == "SPATIAL")
+    else if (AsciiUpperCase(i.type) == "SPATIAL")
         kind = "SPATIAL KEY";
     else if (i.unique)
         kind = "UNIQUE KEY";
@@ -168,13 +195,12 @@ Difference Compare(const Structure& reference, const Structure& target) {
     for (const auto& [name, ref] : reference) {
         auto it = target.find(name);
         if (it == target.end()) {
-            std::string create =
-                std::regex_replace(ref.createStatement, std::regex(R"( AUTO_INCREMENT=\d+)"), "");
+            std::string create = WithoutAutoIncrementStart(ref.createStatement);
             d.statements.push_back(ReplaceAll(ReplaceAll(create, "\r\n", " "), "\n", " ") + ";");
             continue;
         }
         const Table& tgt = it->second;
-        if (!ref.engine.empty() && UpperCase(ref.engine) != UpperCase(tgt.engine))
+        if (!ref.engine.empty() && AsciiUpperCase(ref.engine) != AsciiUpperCase(tgt.engine))
             d.statements.push_back("ALTER TABLE " + Quoted(name) + " ENGINE=" + ref.engine + ";");
         if (!ref.collation.empty() &&
             NormalCollation(ref.collation) != NormalCollation(tgt.collation))
@@ -186,7 +212,7 @@ Difference Compare(const Structure& reference, const Structure& target) {
         for (const auto& col : ref.columns) {
             const Column* have = nullptr;
             for (const auto& t : tgt.columns)
-                if (LowerCase(t.name) == LowerCase(col.name))
+                if (AsciiLowerCase(t.name) == AsciiLowerCase(col.name))
                     have = &t;
             if (!have)
                 clauses.push_back("ADD COLUMN " + Definition(col) +
@@ -198,7 +224,7 @@ Difference Compare(const Structure& reference, const Structure& target) {
         for (const auto& t : tgt.columns) {
             bool known = false;
             for (const auto& col : ref.columns)
-                known = known || LowerCase(col.name) == LowerCase(t.name);
+                known = known || AsciiLowerCase(col.name) == AsciiLowerCase(t.name);
             if (!known)
                 d.comments.push_back("-- column " + name + "." + t.name +
                                      " is not in the reference; left as it is");
@@ -249,7 +275,7 @@ Side ReadSide(const std::string& ini, const std::string& section, const std::str
     Side s;
     s.database = database;
     auto get = [&](const char* key, std::string& into) {
-        const std::string v = Trim(IniFile::Read(ini, section, key));
+        const std::string v = TrimSpaces(IniFile::Read(ini, section, key));
         if (!v.empty())
             into = v;
     };
@@ -343,7 +369,7 @@ std::string MySQLRepairLastError() {
 }
 
 int MySQLRepair(const std::string& iniPathArgument) {
-    std::string ini = Trim(iniPathArgument);
+    std::string ini = TrimSpaces(iniPathArgument);
     if (ini.size() >= 2 && ini.front() == '"' && ini.back() == '"')
         ini = ini.substr(1, ini.size() - 2);
     const size_t slash = ini.find_last_of('/');

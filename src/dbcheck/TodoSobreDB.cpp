@@ -2,9 +2,10 @@
 
 #include "Common.h"
 #include "ErrorMode.h"
+#include "FolderListing.h"
 #include "Globals.h"
 #include "SevenZip.h"
-#include "Wildcard.h"
+#include "Transaction.h"
 
 #include <cstdio>
 
@@ -51,26 +52,27 @@ void InstallBasicDataBase(clsDataBase& db, bool force) {
 
     db.SQLExecute("DROP DATABASE IF EXISTS " + r + ";");
     db.SQLExecute("CREATE DATABASE " + r + ";");
-    db.SQLExecute("USE " + r + ";");
-    if (FileExists(work + "STRU.sql"))
-        db.SQLExecuteFromFile(work + "STRU.sql");
-    db.CreatDatasArray("show tables;");
-    const auto tables = db.DatasArray();
-    const std::string literalFolder = SQLEscape(work);
-    for (long row = tables->LowerBound(1); row <= tables->UpperBound(1); ++row) {
-        const std::string n = tables->Value(row, 0).ToString();
-        db.SQLExecute("LOAD DATA LOCAL INFILE  '" + literalFolder + SQLEscape(n) +
-                      ".dat' REPLACE INTO TABLE " + n +
-                      " FIELDS TERMINATED BY ','  LINES TERMINATED BY '\\r\\n';");
+    {
+        DefaultDatabase reference(db, r, "zentasupermarket");
+        if (FileExists(work + "STRU.sql"))
+            db.SQLExecuteFromFile(work + "STRU.sql");
+        db.CreatDatasArray("show tables;");
+        const auto tables = db.DatasArray();
+        const std::string literalFolder = SQLEscape(work);
+        for (long row = tables->LowerBound(1); row <= tables->UpperBound(1); ++row) {
+            const std::string n = tables->Value(row, 0).ToString();
+            db.SQLExecute("LOAD DATA LOCAL INFILE  '" + literalFolder + SQLEscape(n) +
+                          ".dat' REPLACE INTO TABLE " + n +
+                          " FIELDS TERMINATED BY ','  LINES TERMINATED BY '\\r\\n';");
+        }
+        db.SQLExecute("Truncate Table opcion;");
+        db.SQLExecute("REPLACE INTO opcion (ID, IntegerValor)  VALUES ('Version', " +
+                      std::to_string(ProgramVersionNumber()) + ");");
+        db.SQLExecute("REPLACE INTO opcion (ID, VarCharValor)  VALUES ('InstallPath','" +
+                      SQLEscape(Globals::AppPath) + "');");
+        db.SQLExecute(
+            "REPLACE INTO opcion (ID, IntegerValor)  VALUES ('FechaInstalacion',to_days(now()));");
     }
-    db.SQLExecute("Truncate Table opcion;");
-    db.SQLExecute("REPLACE INTO opcion (ID, IntegerValor)  VALUES ('Version', " +
-                  std::to_string(ProgramVersionNumber()) + ");");
-    db.SQLExecute("REPLACE INTO opcion (ID, VarCharValor)  VALUES ('InstallPath','" +
-                  SQLEscape(Globals::AppPath) + "');");
-    db.SQLExecute(
-        "REPLACE INTO opcion (ID, IntegerValor)  VALUES ('FechaInstalacion',to_days(now()));");
-    db.SQLExecute("USE zentasupermarket;");
     DeleteFiles(work);
 }
 

@@ -3,6 +3,7 @@
 #include "Common.h"
 #include "Globals.h"
 #include "Settings.h"
+#include "Text.h"
 
 #include <cerrno>
 #include <cstring>
@@ -12,25 +13,24 @@
 
 namespace zenta {
 
-std::optional<std::string> ReadPasswordFile(const std::string& path, std::string& problem) {
+Result<std::string> ReadPasswordFile(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) {
-        problem = "the password file " + path + " cannot be read (" + std::strerror(errno) + ")";
-        return std::nullopt;
+        return Result<std::string>::Failure("the password file " + path + " cannot be read (" +
+                                            std::strerror(errno) + ")");
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        problem = "the password file " + path + " is not a plain file";
-        return std::nullopt;
+        return Result<std::string>::Failure("the password file " + path + " is not a plain file");
     }
     if ((st.st_mode & 077) != 0) {
         ::close(fd);
         char mode[8];
         std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
-        problem = "the password file " + path + " is open to other users (mode " + mode +
-                  "): chmod 600 " + path;
-        return std::nullopt;
+        return Result<std::string>::Failure("the password file " + path +
+                                            " is open to other users (mode " + mode +
+                                            "): chmod 600 " + path);
     }
     std::string text;
     char buffer[512];
@@ -38,29 +38,28 @@ std::optional<std::string> ReadPasswordFile(const std::string& path, std::string
     while ((n = ::read(fd, buffer, sizeof buffer)) > 0 && text.size() < 4096)
         text.append(buffer, static_cast<size_t>(n));
     ::close(fd);
-    const std::string line = Trim(text.substr(0, text.find_first_of("\r\n")));
+    const std::string line = TrimSpaces(text.substr(0, text.find_first_of("\r\n")));
     if (line.empty()) {
-        problem = "the password file " + path + " holds no password on its first line";
-        return std::nullopt;
+        return Result<std::string>::Failure("the password file " + path +
+                                            " holds no password on its first line");
     }
     if (line.size() > 1000) {
-        problem = "the password in " + path + " is longer than 1000 characters";
-        return std::nullopt;
+        return Result<std::string>::Failure("the password in " + path +
+                                            " is longer than 1000 characters");
     }
     return line;
 }
 
-std::optional<std::string> ConfiguredArchivePassword(std::string& problem) {
-    std::string file = Trim(GetSetting("Monitor", "ArchivePasswordFile", ""));
+Result<std::string> ConfiguredArchivePassword() {
+    std::string file = TrimSpaces(GetSetting("Monitor", "ArchivePasswordFile", ""));
     if (!file.empty()) {
         if (file[0] != '/')
             file = Globals::AppPath + file;
-        return ReadPasswordFile(file, problem);
+        return ReadPasswordFile(file);
     }
-    const std::string password = Trim(GetSetting("Monitor", "ArchivePassword", ""));
+    const std::string password = TrimSpaces(GetSetting("Monitor", "ArchivePassword", ""));
     if (password.size() > 1000) {
-        problem = "ArchivePassword is longer than 1000 characters";
-        return std::nullopt;
+        return Result<std::string>::Failure("ArchivePassword is longer than 1000 characters");
     }
     return password;
 }

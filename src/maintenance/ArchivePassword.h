@@ -1,6 +1,7 @@
 #pragma once
 
-#include <optional>
+#include "Result.h"
+
 #include <string>
 
 namespace zenta {
@@ -9,10 +10,10 @@ namespace zenta {
 // named by [Monitor] ArchivePasswordFile in zentamarket.ini (a relative name is taken from the
 // program folder), else [Monitor] ArchivePassword; "" when neither is set (archives in the
 // clear, as the suite writes them). Surrounding blanks are not part of it.
-// Nothing, and why in `problem`, when a file is named that cannot be used: missing,
+// A failure that says why when a file is named that cannot be used: missing,
 // unreadable, empty, or open to other users than its owner (its mode must be 0600 or 0400).
 // A backup must then fail rather than be written in the clear.
-std::optional<std::string> ConfiguredArchivePassword(std::string& problem);
-std::optional<std::string> ReadPasswordFile(const std::string& path, std::string& problem);
+Result<std::string> ConfiguredArchivePassword();
+Result<std::string> ReadPasswordFile(const std::string& path);
 
 } // namespace zenta

@@ -3,14 +3,15 @@
 #include "BackupAll.h"
 #include "Common.h"
 #include "ErrorMode.h"
+#include "FolderListing.h"
 #include "GlobalDatabase.h"
 #include "Globals.h"
 #include "Opcion.h"
 #include "RemovableDrives.h"
 #include "Retention.h"
 #include "SevenZip.h"
+#include "Text.h"
 #include "TodoSobreMySQLServer.h"
-#include "Wildcard.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -18,20 +19,6 @@
 #include <optional>
 
 namespace zenta {
-
-void CleanMasterData() {
-    clsDataBase& db = DataBase();
-    for (const char* statement :
-         {"Delete From articulo where ArticuloID = '' OR NombreES = '';",
-          "Update articulo Set articulo.CantidadPorUnidad = 1 Where articulo.CantidadPorUnidad = "
-          "0;",
-          "Update articulo Set articulo.CantidadPorUnidad2 = 1 Where articulo.CantidadPorUnidad2 = "
-          "0;",
-          "Update articulo Set articulo.FechaCaducada = NULL Where articulo.FechaCaducada = "
-          "'9999-12-31';",
-          "Delete From cliente where NombreES = '';", "Delete From proveedor where NombreES = '';"})
-        db.SQLExecute(statement);
-}
 
 namespace {
 
@@ -50,7 +37,7 @@ std::optional<std::string> ResolveBackupFolder() {
     if (!dir)
         return fallback;
     const std::string configured = dir->ToString();
-    if (Trim(configured).empty())
+    if (TrimSpaces(configured).empty())
         return fallback;
     std::string problem;
     if (configured.find('"') != std::string::npos)
@@ -179,7 +166,8 @@ FolderRetention PlanFolderRetention(const std::string& folder, long maximum) {
     }
     std::sort(whole.begin(), whole.end(), std::greater<>());
     result.newestGood = whole.empty() ? std::string() : whole.front();
-    const auto rules = ReadLongerRetention(std::max(maximum, 1L), result.problem);
+    const auto rules = ReadLongerRetention(std::max(maximum, 1L));
+    result.problem = rules.error();
     if (rules) {
         result.rules = *rules;
         result.archives = PlanRetention(whole, *rules);
@@ -195,18 +183,14 @@ FolderRetention PlanFolderRetention(const std::string& folder, long maximum) {
     return result;
 }
 
-std::optional<FolderRetention> BackupFolderRetention(std::string& why) {
+Result<FolderRetention> BackupFolderRetention() {
     clsDataBase& db = DataBase();
     const auto limit = ReadOpcion(db, "MaxBackupFile");
-    if (!db.ConnectionStatus()) {
-        why = "MaxBackupFile cannot be read";
-        return std::nullopt;
-    }
+    if (!db.ConnectionStatus())
+        return Result<FolderRetention>::Failure("MaxBackupFile cannot be read");
     const auto folder = ResolveBackupFolder();
-    if (!folder) {
-        why = "BackupRestoreDir cannot be read";
-        return std::nullopt;
-    }
+    if (!folder)
+        return Result<FolderRetention>::Failure("BackupRestoreDir cannot be read");
     return PlanFolderRetention(*folder, limit ? static_cast<long>(limit->ToInt64()) : 20);
 }
 

@@ -9,10 +9,6 @@
 
 namespace zenta {
 
-// Removes half-filled master records and repairs values that break calculations: six
-// statements, each standing alone.
-void CleanMasterData();
-
 // Makes the automatic backup when the shop's options say one is due today, and records the
 // server's day once an archive was really written.
 void AutoBackup();
@@ -39,16 +35,17 @@ struct FolderRetention {
     std::string problem;    // a retention key that cannot be read: everything is kept
     std::string newestGood; // the newest whole archive's name
 };
-FolderRetention PlanFolderRetention(const std::string& folder, long maximum);
-// The same for the backup folder with MaxBackupFile; nothing (and why) when the shop's options
-// cannot be read.
-std::optional<FolderRetention> BackupFolderRetention(std::string& why);
+[[nodiscard]] FolderRetention PlanFolderRetention(const std::string& folder, long maximum);
+// The same for the backup folder with MaxBackupFile; a failure that says why when the shop's
+// options cannot be read.
+Result<FolderRetention> BackupFolderRetention();
 // Forgets the outcome of this run's last backup attempt (tests).
 void ForgetBackupAttempt();
 
 // Whether the automatic backup is due: `option` 0 never, 2 weekly (on `weekday`, Monday 0,
 // once at least `weeks` weeks passed), anything else daily; `days` since the last one.
-bool IsBackupDue(long option, long days, long weeks, long weekday, const DateTime& today);
+[[nodiscard]] bool IsBackupDue(long option, long days, long weeks, long weekday,
+                               const DateTime& today);
 
 // The backup folder: option BackupRestoreDir when that folder exists, else <program>/Backup/
 // (with a line in the log saying why the option's folder could not be used).

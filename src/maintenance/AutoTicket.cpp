@@ -5,6 +5,7 @@
 #include "JobOutcomes.h"
 #include "Opcion.h"
 #include "TodoSobreMySQLServer.h"
+#include "Transaction.h"
 
 #include <cstdlib>
 
@@ -57,7 +58,9 @@ void AutoDeleteTickets() {
     }
     const auto cutOff = TicketCutOffDay(code, *today);
 
-    db.SQLExecute("START TRANSACTION;");
+    // One transaction for the whole purge; it is committed even when a table failed, as the
+    // suite's purge does (the next purge deletes what this one left).
+    Transaction purge(db);
     std::string counts;
     long long total = 0;
     // Rows the statement just run deleted, for the log.
@@ -86,7 +89,7 @@ void AutoDeleteTickets() {
     }
     db.SQLExecute("REPLACE INTO opcion (ID, IntegerValor)  VALUES "
                   "('UltimaFechaAutoEliminarTicket',to_days(now()));");
-    db.SQLExecute("COMMIT;");
+    const bool committed = purge.Commit();
     const std::string through = cutOff ? cutOff->DateText() : std::string("(no cut-off day)");
     WriteProgramLog("tickets purged through " + through + ": " +
                     (counts.empty() ? std::string("nothing") : counts));
@@ -94,7 +97,7 @@ void AutoDeleteTickets() {
                                   {"Through", through},
                                   {"Rows", counts},
                                   {"Total", std::to_string(total)},
-                                  {"Result", db.ConnectionStatus() ? "done" : "failed"}});
+                                  {"Result", committed ? "done" : "failed"}});
 }
 
 } // namespace zenta

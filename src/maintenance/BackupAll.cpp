@@ -4,6 +4,7 @@
 #include "CodePage.h"
 #include "Common.h"
 #include "ErrorMode.h"
+#include "FolderListing.h"
 #include "GlobalDatabase.h"
 #include "Globals.h"
 #include "Hourglass.h"
@@ -14,8 +15,9 @@
 #include "Restore.h"
 #include "Settings.h"
 #include "SevenZip.h"
+#include "Text.h"
 #include "TodoSobreMySQLServer.h"
-#include "Wildcard.h"
+#include "Transaction.h"
 #include "clsSystem.h"
 
 #include <algorithm>
@@ -72,7 +74,7 @@ void WriteStructures(clsDataBase& db, AnsiTextFile& file, const std::string& lis
     const auto tables = db.DatasArray();
     for (long r = tables->LowerBound(1); r <= tables->UpperBound(1); ++r) {
         const std::string statement =
-            StructureStatement(db, prefix + Trim(tables->Value(r, 0).ToString()));
+            StructureStatement(db, prefix + TrimSpaces(tables->Value(r, 0).ToString()));
         if (statement.empty())
             continue;
         file.WriteLine(statement);
@@ -179,7 +181,7 @@ void CleanBackupWorkFolder() {
         WriteProgramLog("the backup's working folder " + work + " cannot be emptied");
 }
 
-bool PrepareBackupWorkFolder(const std::string& work, std::string& why) {
+Result<Done> PrepareBackupWorkFolder(const std::string& work) {
     std::string folder = work;
     if (!folder.empty() && folder.back() == '/')
         folder.pop_back();
@@ -188,31 +190,22 @@ bool PrepareBackupWorkFolder(const std::string& work, std::string& why) {
     if (type != fs::file_type::directory && type != fs::file_type::not_found) {
         // A link or a file planted where the folder belongs is never written through.
         fs::remove(folder, ec);
-        if (ec) {
-            why = "the working folder " + work + " is not a folder and cannot be removed";
-            return false;
-        }
+        if (ec)
+            return Result<Done>::Failure("the working folder " + work +
+                                         " is not a folder and cannot be removed");
     }
-    if (!DirExists(work) && !CreateFolderPath(work)) {
-        why = "the working folder cannot be created: " + work;
-        return false;
-    }
+    if (!DirExists(work) && !CreateFolderPath(work))
+        return Result<Done>::Failure("the working folder cannot be created: " + work);
     // The program and the database server (through the folder's group) only; the set-group
     // bit of an installation that shares the folder with the server's group is kept.
     struct stat st {};
-    if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        why = "the working folder " + work + " is not a folder";
-        return false;
-    }
-    if (::chmod(folder.c_str(), (st.st_mode & S_ISGID) | 0770) != 0) {
-        why = "the working folder's permissions cannot be set: " + work;
-        return false;
-    }
-    if (!EmptyBackupWorkFolder(work)) {
-        why = "the working folder cannot be emptied: " + work;
-        return false;
-    }
-    return true;
+    if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return Result<Done>::Failure("the working folder " + work + " is not a folder");
+    if (::chmod(folder.c_str(), (st.st_mode & S_ISGID) | 0770) != 0)
+        return Result<Done>::Failure("the working folder's permissions cannot be set: " + work);
+    if (!EmptyBackupWorkFolder(work))
+        return Result<Done>::Failure("the working folder cannot be emptied: " + work);
+    return Done{};
 }
 
 bool CopyFileSafely(const std::string& from, const std::string& to, std::string* error) {
@@ -289,15 +282,14 @@ std::string WriteBackup(std::string& backupFolder, std::string& volumeLabel, Bac
     }
 
     // An archive meant to be encrypted is never written in the clear instead.
-    std::string why;
-    const auto configuredPassword = ConfiguredArchivePassword(why);
+    const auto configuredPassword = ConfiguredArchivePassword();
     if (!configuredPassword) {
-        ReportFailure("BackupAll", why + "; no backup made");
+        ReportFailure("BackupAll", configuredPassword.error() + "; no backup made");
         return {};
     }
     const std::string work = BackupWorkFolder();
-    if (!PrepareBackupWorkFolder(work, why)) {
-        ReportFailure("BackupAll", why + "; no backup made");
+    if (const auto prepared = PrepareBackupWorkFolder(work); !prepared) {
+        ReportFailure("BackupAll", prepared.error() + "; no backup made");
         return {};
     }
     WorkFolderGuard emptyAfterwards(work);
@@ -336,8 +328,8 @@ std::string WriteBackup(std::string& backupFolder, std::string& volumeLabel, Bac
         db.SQLExecute("FLUSH TABLES;");
         // Cashiers keep selling while the tables are written: one snapshot for all of them,
         // so that a restore never holds ticket lines without their ticket.
-        db.SQLExecute("START TRANSACTION WITH CONSISTENT SNAPSHOT;");
-        const bool snapshot = db.ConnectionStatus();
+        // Read only: it ends (rolled back, nothing to keep) when this block is left.
+        Transaction snapshot(db, Transaction::Kind::ConsistentSnapshot);
         db.CreatDatasArray("SHOW tables;");
         if (db.ConnectionStatus()) {
             const auto tables = db.DatasArray();
@@ -347,7 +339,7 @@ std::string WriteBackup(std::string& backupFolder, std::string& volumeLabel, Bac
                     break;
                 const std::string table = tables->Value(r, 0).ToString();
                 ++rep.tables;
-                if (LowerCase(table) != "articulodibujo" || includePictures) {
+                if (AsciiLowerCase(table) != "articulodibujo" || includePictures) {
                     db.SQLExecute(
                         "select * into outfile '" + literalFolder + SQLEscape(table) +
                         ".dat' FIELDS TERMINATED BY ','  LINES TERMINATED BY '\\r\\n' from " +
@@ -372,13 +364,12 @@ std::string WriteBackup(std::string& backupFolder, std::string& volumeLabel, Bac
                         const std::string why = ServerCannotWriteHere(db, work);
                         if (!why.empty()) {
                             // Every other table would fail the same way: say what to do.
-                            db.SQLExecute("COMMIT;");
                             ReportFailure("BackupAll", why + "; no backup made");
                             return {};
                         }
                     }
                 }
-                const std::string statement = StructureStatement(db, Trim(table));
+                const std::string statement = StructureStatement(db, TrimSpaces(table));
                 if (statement.empty()) {
                     missing(table + " (structure)");
                     continue;
@@ -389,8 +380,7 @@ std::string WriteBackup(std::string& backupFolder, std::string& volumeLabel, Bac
         } else {
             missing("(table list)");
         }
-        if (snapshot)
-            db.SQLExecute("COMMIT;");
+        snapshot.Rollback();
         if (!stru.Close())
             missing("STRU.SQL");
     }
@@ -511,7 +501,7 @@ std::string WriteBackup(std::string& backupFolder, std::string& volumeLabel, Bac
         return finalName;
     }
 
-    if (!Trim(volumeLabel).empty())
+    if (!TrimSpaces(volumeLabel).empty())
         rep.copiedTo = CopyArchiveToDrives(backupFolder, name, volumeLabel);
     return name;
 }
@@ -555,7 +545,7 @@ std::string BackupAll(std::string& backupFolder, std::string& volumeLabel, Backu
 
 void RunPostBackupCommand(const std::string& archive) {
     const std::string command = GetSetting("Monitor", "PostBackupCommand", "");
-    if (Trim(command).empty())
+    if (TrimSpaces(command).empty())
         return;
     const long limit = std::max(
         1L,
@@ -579,7 +569,7 @@ void RunPostBackupCommand(const std::string& archive) {
     }
     if (tail.size() > 1000)
         tail = "..." + tail.substr(tail.size() - 1000);
-    tail = ReplaceAll(ReplaceAll(Trim(ReplaceAll(tail, "\r", "")), "\n", " | "), "\t", " ");
+    tail = ReplaceAll(ReplaceAll(TrimSpaces(ReplaceAll(tail, "\r", "")), "\n", " | "), "\t", " ");
     const std::string result =
         status == 0                   ? "done"
         : status == kTimedOut         ? "failed: ended after " + std::to_string(limit) + " s"

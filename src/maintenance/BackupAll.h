@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Result.h"
+
 #include <string>
 #include <vector>
 
@@ -36,7 +38,7 @@ void RunPostBackupCommand(const std::string& archive);
 std::string BackupWorkFolder();
 // Makes the working folder ready for an export: a real folder (a link or file in its place is
 // removed), open to the program's user and group only, empty. False with the reason.
-bool PrepareBackupWorkFolder(const std::string& work, std::string& why);
+Result<Done> PrepareBackupWorkFolder(const std::string& work);
 // Removes everything in a folder without following links. False when something stayed.
 bool EmptyBackupWorkFolder(const std::string& folder);
 // Empties the working folder when it exists (at start-up: a killed run may have left the

@@ -1,6 +1,7 @@
 #include "RemovableDrives.h"
 
 #include "Common.h"
+#include "Text.h"
 
 #include <blkid/blkid.h>
 #include <climits>
@@ -121,9 +122,9 @@ std::vector<MountedVolume> CurrentVolumes() {
 
 std::vector<std::string> DrivesWithLabel(const std::string& label) {
     std::vector<std::string> out;
-    const std::string want = UpperCase(Trim(label));
+    const std::string want = AsciiUpperCase(TrimSpaces(label));
     for (const auto& v : CurrentVolumes())
-        if (UpperCase(Trim(v.label)) == want)
+        if (AsciiUpperCase(TrimSpaces(v.label)) == want)
             out.push_back(v.mountPoint);
     return out;
 }

@@ -5,6 +5,7 @@
 #include "GlobalDatabase.h"
 #include "JobOutcomes.h"
 #include "Opcion.h"
+#include "Transaction.h"
 
 namespace zenta {
 
@@ -74,8 +75,8 @@ void RenovarStock() {
     // The change rows read FOR UPDATE must keep newer rows out until the commit deletes them;
     // that takes the gap locks of repeatable read, whatever the server's default level is.
     db.SQLExecute("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ;");
-    db.StartTrans();
-    if (!db.ConnectionStatus()) {
+    Transaction transaction(db);
+    if (!transaction.Started()) {
         ReportFailure("RenovarStock", "cannot start the transaction: " + db.LastError().Text());
         return;
     }
@@ -94,15 +95,14 @@ void RenovarStock() {
     }
     if (!ok) {
         const std::string why = db.LastError().Text();
-        db.RollbackTrans();
+        transaction.Rollback();
         ReportFailure("RenovarStock", "rolled back, the movements stay for the next cycle: " + why);
         RecordOutcome(
             "StockRenewal",
             {{"Time", DateTime::Now().StampText()}, {"Pairs", "0"}, {"Result", "failed"}});
         return;
     }
-    db.CommitTrans();
-    const bool committed = db.ConnectionStatus();
+    const bool committed = transaction.Commit();
     if (!committed)
         ReportFailure("RenovarStock", "commit failed: " + db.LastError().Text());
     else if (pairs > 0 || !contarStock)

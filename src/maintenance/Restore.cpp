@@ -13,6 +13,7 @@
 #include "Opcion.h"
 #include "Settings.h"
 #include "SevenZip.h"
+#include "Text.h"
 #include "TodoSobreMySQLServer.h"
 
 #include <algorithm>
@@ -231,12 +232,10 @@ RestoreReport RestoreArchive(const std::string& archive, const RestoreOptions& o
         return fail("the live database is only restored into with --into-live, which backs it "
                     "up first");
 
-    std::string problem;
-    const auto password = options.passwordFile.empty()
-                              ? ConfiguredArchivePassword(problem)
-                              : ReadPasswordFile(options.passwordFile, problem);
+    const auto password = options.passwordFile.empty() ? ConfiguredArchivePassword()
+                                                       : ReadPasswordFile(options.passwordFile);
     if (!password)
-        return fail(problem);
+        return fail(password.error());
     // Unpacking checks every file's CRC: a damaged archive fails here (a separate test would
     // read it all twice).
     say("unpacking " + archive);
@@ -272,14 +271,16 @@ RestoreReport RestoreArchive(const std::string& archive, const RestoreOptions& o
     const auto figures = RecordedFigures(folder + kTableChecksFile);
     report.recorded = recorded;
     for (const auto& t : tables) {
-        const bool exported = recorded ? figures.count(t) > 0 : LowerCase(t) != "articulodibujo";
+        const bool exported =
+            recorded ? figures.count(t) > 0 : AsciiLowerCase(t) != "articulodibujo";
         if (exported && !FileExists(folder + t + ".dat"))
             return fail("the archive lacks the data file of the table " + t + " (" + t + ".dat)");
     }
 
-    clsDataBase& admin = DataBase();
+    // Connecting may replace the global connection object: take it only afterwards.
     if (!EnsureConnected())
-        return fail("the database server cannot be reached: " + admin.LastError().Text());
+        return fail("the database server cannot be reached: " + DataBase().LastError().Text());
+    clsDataBase& admin = DataBase();
     if (!options.intoLive && DatabaseExists(admin, target))
         return fail("the database " + target +
                     " exists already; name another one with --database NAME");

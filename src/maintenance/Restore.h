@@ -48,7 +48,8 @@ struct RestoreReport {
 // into a database: structure from STRU.SQL, data from the .dat files byte for byte. Everything
 // is loaded into a staging database first and moved into the target in one statement; on any
 // failure the staging database is dropped and the target is left as it was.
-RestoreReport RestoreArchive(const std::string& archive, const RestoreOptions& options);
+[[nodiscard]] RestoreReport RestoreArchive(const std::string& archive,
+                                           const RestoreOptions& options);
 
 struct VerifyReport {
     bool ok = false;
@@ -60,9 +61,10 @@ struct VerifyReport {
 // Restores the archive into a scratch database, compares every table with the figures the
 // archive recorded (row counts of the data files for archives without them) and drops the
 // scratch database.
-VerifyReport VerifyArchive(const std::string& archive,
-                           const std::function<void(const std::string&)>& progress = {},
-                           const std::string& passwordFile = "");
+[[nodiscard]] VerifyReport
+VerifyArchive(const std::string& archive,
+              const std::function<void(const std::string&)>& progress = {},
+              const std::string& passwordFile = "");
 
 // With [Monitor] VerifyWeekly=1 in zentamarket.ini: verifies the newest good archive when the
 // last verification is a week old or more, and records the outcome. A job of the cycle.
@@ -70,6 +72,6 @@ void AutoVerifyArchive();
 
 // Rows in a data file written by SELECT … INTO OUTFILE with LINES TERMINATED BY '\r\n': line
 // ends that the server did not escape. -1 when the file cannot be read.
-long long CountOutfileRows(const std::string& path);
+[[nodiscard]] long long CountOutfileRows(const std::string& path);
 
 } // namespace zenta

@@ -2,6 +2,7 @@
 
 #include "Common.h"
 #include "Settings.h"
+#include "Text.h"
 #include "Variant.h"
 
 #include <algorithm>
@@ -38,7 +39,7 @@ std::string MonthText(const DateTime& d) {
 
 // A whole number of at least 0, or nothing.
 std::optional<long> Count(const std::string& text) {
-    const std::string t = Trim(text);
+    const std::string t = TrimSpaces(text);
     if (t.empty())
         return 0;
     if (t.size() > 6 || t.find_first_not_of("0123456789") != std::string::npos)
@@ -107,7 +108,7 @@ std::vector<RetentionDecision> PlanRetention(std::vector<std::string> names,
     return plan;
 }
 
-std::optional<RetentionRules> ReadLongerRetention(long newest, std::string& problem) {
+Result<RetentionRules> ReadLongerRetention(long newest) {
     RetentionRules rules;
     rules.newest = newest;
     struct Key {
@@ -119,11 +120,9 @@ std::optional<RetentionRules> ReadLongerRetention(long newest, std::string& prob
                            Key{"KeepMonthly", &rules.monthly, "months"}}) {
         const std::string text = GetSetting("Monitor", key.name, "");
         const auto value = Count(text);
-        if (!value) {
-            problem =
-                std::string(key.name) + " is \"" + text + "\", not a whole number of " + key.unit;
-            return std::nullopt;
-        }
+        if (!value)
+            return Result<RetentionRules>::Failure(std::string(key.name) + " is \"" + text +
+                                                   "\", not a whole number of " + key.unit);
         *key.field = *value;
     }
     return rules;

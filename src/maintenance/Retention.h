@@ -1,6 +1,7 @@
 #pragma once
 
-#include <optional>
+#include "Result.h"
+
 #include <string>
 #include <vector>
 
@@ -25,15 +26,15 @@ struct RetentionDecision {
 
 // The decision for every archive named, newest first. Only whole archives may be passed: the
 // caller leaves the others alone. Names without a readable time are kept.
-std::vector<RetentionDecision> PlanRetention(std::vector<std::string> names,
-                                             const RetentionRules& rules);
+[[nodiscard]] std::vector<RetentionDecision> PlanRetention(std::vector<std::string> names,
+                                                           const RetentionRules& rules);
 
 // "2026-W49": the ISO week of a date (its year is the year of the week's Thursday).
-std::string IsoWeekText(int year, int month, int day);
+[[nodiscard]] std::string IsoWeekText(int year, int month, int day);
 
-// The [Monitor] keys KeepWeekly and KeepMonthly of zentamarket.ini (0 when missing). Nothing,
-// with the reason in `problem`, when one is set to anything but a whole number of at least 0:
-// a rotation must then delete nothing rather than guess.
-std::optional<RetentionRules> ReadLongerRetention(long newest, std::string& problem);
+// The [Monitor] keys KeepWeekly and KeepMonthly of zentamarket.ini (0 when missing). A failure
+// that says why when one is set to anything but a whole number of at least 0: a rotation must
+// then delete nothing rather than guess.
+Result<RetentionRules> ReadLongerRetention(long newest);
 
 } // namespace zenta

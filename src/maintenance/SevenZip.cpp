@@ -3,6 +3,7 @@
 #include "Common.h"
 #include "ErrorMode.h"
 #include "Process.h"
+#include "Text.h"
 
 #include <algorithm>
 #include <array>
@@ -73,7 +74,7 @@ SevenZipOutcome RunSevenZip(std::vector<std::string> args, const std::string& pa
     args.erase(std::remove_if(args.begin(), args.end(),
                               [](const std::string& a) { return a.rfind("-p", 0) == 0; }),
                args.end());
-    const std::string command = args.empty() ? std::string() : LowerCase(args[0]);
+    const std::string command = args.empty() ? std::string() : AsciiLowerCase(args[0]);
     std::vector<std::string> added;
     if (IsUpdateCommand(command)) {
         if (!password.empty()) {
@@ -137,7 +138,7 @@ int SevenZip(const std::string& commandLine) {
 
 std::string SevenZipCompressCommand(std::string& archivePath, std::string& sourceFolder,
                                     bool format7z, std::string& password, short level) {
-    sourceFolder = WithSlash(Trim(sourceFolder));
+    sourceFolder = WithSlash(TrimSpaces(sourceFolder));
     std::string command =
         "a -y " + std::string(format7z ? "-t7z" : "-tzip") + " -mx" + std::to_string(level) + " ";
     if (!password.empty())
@@ -149,7 +150,7 @@ std::string SevenZipCompressCommand(std::string& archivePath, std::string& sourc
 
 std::string SevenZipExtractCommand(std::string& archivePath, std::string& destinationFolder,
                                    std::string& password, bool keepExisting) {
-    destinationFolder = WithSlash(Trim(destinationFolder));
+    destinationFolder = WithSlash(TrimSpaces(destinationFolder));
     std::string command = "x -y " + std::string(keepExisting ? " -aos " : " -aoa ");
     command += " -p" + QuoteIfSpaced(password) + " ";
     command +=
@@ -173,10 +174,10 @@ std::vector<std::string> ArgumentsOf(const std::string& commandLine) {
 short SevenZipCompress(std::string& archivePath, std::string& sourceFolder, bool format7z,
                        std::string& password, short level) {
     // A failed packing must not leave an older archive under the new name.
-    const std::string target = Trim(archivePath);
+    const std::string target = TrimSpaces(archivePath);
     if (FileExists(target))
         std::remove(target.c_str());
-    password = Trim(password);
+    password = TrimSpaces(password);
     std::string none;
     return static_cast<short>(RunSevenZip(ArgumentsOf(SevenZipCompressCommand(
                                               archivePath, sourceFolder, format7z, none, level)),
@@ -186,7 +187,7 @@ short SevenZipCompress(std::string& archivePath, std::string& sourceFolder, bool
 
 short SevenZipExtract(std::string& archivePath, std::string& destinationFolder,
                       std::string& password, bool keepExisting) {
-    password = Trim(password);
+    password = TrimSpaces(password);
     std::string none;
     return static_cast<short>(RunSevenZip(ArgumentsOf(SevenZipExtractCommand(
                                               archivePath, destinationFolder, none, keepExisting)),
@@ -195,7 +196,7 @@ short SevenZipExtract(std::string& archivePath, std::string& destinationFolder,
 }
 
 short SevenZipTest(const std::string& archivePath, const std::string& password) {
-    return static_cast<short>(RunSevenZip({"t", "-y", archivePath}, Trim(password)).status);
+    return static_cast<short>(RunSevenZip({"t", "-y", archivePath}, TrimSpaces(password)).status);
 }
 
 namespace {

@@ -20,7 +20,7 @@ short SevenZipTest(const std::string& archivePath, const std::string& password =
 // Whether a file is a whole 7z archive: its signature, and its end header where the signature
 // header says it is, with the right checksum. Cheap (the packed data is not read): it tells an
 // archive that was cut short (a killed packing, a full disk) from one that was written whole.
-bool IsWhole7zArchive(const std::string& path);
+[[nodiscard]] bool IsWhole7zArchive(const std::string& path);
 
 // The entry point: a command line in the archiver library's syntax, split with 7-Zip's own
 // quoting rules, "-hide" dropped, run as an argument vector (its -p password as RunSevenZip
@@ -39,7 +39,8 @@ struct SevenZipOutcome {
 // written to the archiver's standard input. Packing into 7z with a password encrypts the file
 // names too (-mhe=on); unpacking or testing without one gives an encrypted archive an empty
 // password, so that it fails at once. Any -p switch in `args` is dropped.
-SevenZipOutcome RunSevenZip(std::vector<std::string> args, const std::string& password);
+[[nodiscard]] SevenZipOutcome RunSevenZip(std::vector<std::string> args,
+                                          const std::string& password);
 std::vector<std::string> SplitSevenZipCommandLine(const std::string& commandLine);
 
 // The command lines, as the two procedures build them (the caller's variables are trimmed

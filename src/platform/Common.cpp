@@ -1,7 +1,8 @@
 #include "Common.h"
 
 #include "CodePage.h"
-#include "Wildcard.h"
+#include "FolderListing.h"
+#include "Text.h"
 
 #include <cpuid.h>
 #include <cstdio>
@@ -13,27 +14,6 @@
 namespace zenta {
 
 namespace fs = std::filesystem;
-
-std::string Trim(const std::string& s) {
-    size_t b = s.find_first_not_of(' ');
-    if (b == std::string::npos)
-        return {};
-    return s.substr(b, s.find_last_not_of(' ') - b + 1);
-}
-
-std::string LowerCase(std::string s) {
-    for (auto& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
-std::string UpperCase(std::string s) {
-    for (auto& c : s)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return s;
-}
 
 std::string WithSlash(const std::string& folder) {
     if (!folder.empty() && folder.back() == '/')
@@ -124,7 +104,7 @@ bool DeleteFolderTree(const std::string& folder, std::string* error) {
 }
 
 double GetDiskFreeBytes(std::string& folder) {
-    folder = WithSlash(Trim(folder));
+    folder = WithSlash(TrimSpaces(folder));
     struct statvfs sv {};
     if (::statvfs(folder.c_str(), &sv) != 0)
         return 0;
@@ -132,7 +112,7 @@ double GetDiskFreeBytes(std::string& folder) {
 }
 
 std::string QuoteIfSpaced(std::string& text) {
-    text = Trim(text);
+    text = TrimSpaces(text);
     if (text.find(' ') != std::string::npos)
         return "\"" + text + "\"";
     return text;

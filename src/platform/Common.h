@@ -38,10 +38,6 @@ void QuickSortStrings(std::vector<std::string>& items, int first, int last);
 // The processor's identity as 16 hexadecimal digits (CPUID leaf 1, EDX then EAX).
 std::string GetProcessorID();
 
-// Blanks (spaces only) removed at both ends, as the suite's Trim does.
-std::string Trim(const std::string& s);
-std::string LowerCase(std::string s);
-std::string UpperCase(std::string s);
 // Folder path with exactly one trailing "/".
 std::string WithSlash(const std::string& folder);
 std::string ReplaceAll(std::string s, const std::string& from, const std::string& to);

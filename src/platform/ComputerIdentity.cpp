@@ -1,6 +1,7 @@
 #include "ComputerIdentity.h"
 
 #include "Common.h"
+#include "Text.h"
 #include "Variant.h"
 
 #include <arpa/inet.h>
@@ -35,7 +36,7 @@ std::string GetLocalComputerName() {
     char buf[256] = {};
     if (::gethostname(buf, sizeof buf - 1) != 0)
         return {};
-    std::string name = Trim(buf);
+    std::string name = TrimSpaces(buf);
     name = name.substr(0, name.find('.'));
     if (name.size() > 15)
         name.resize(15);
@@ -95,7 +96,7 @@ bool IsIPAddress(const std::string& text) {
     if (Val(parts[0]) == 0)
         return false;
     for (auto& p : parts) {
-        std::string t = Trim(p);
+        std::string t = TrimSpaces(p);
         if (t.empty() || t.find_first_not_of("0123456789") != std::string::npos)
             return false;
         double v = Val(t);

@@ -1,6 +1,7 @@
 #include "IniFile.h"
 
 #include "CodePage.h"
+#include "Text.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -27,26 +28,6 @@ struct Line {
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
-}
-
-std::string Lower(std::string s) {
-    for (auto& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
-bool SameName(const std::string& a, const std::string& b) {
-    return Lower(a) == Lower(b);
-}
-
-std::string TrimBlanks(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && IsBlank(s[b]))
-        ++b;
-    while (e > b && IsBlank(s[e - 1]))
-        --e;
-    return s.substr(b, e - b);
 }
 
 std::vector<Line> Parse(const std::string& text) {
@@ -91,7 +72,7 @@ std::vector<Line> Parse(const std::string& text) {
 size_t FindSection(const std::vector<Line>& lines, const std::string& section) {
     const std::string want = TrimBlanks(section);
     for (size_t i = 0; i < lines.size(); ++i)
-        if (lines[i].kind == Line::Kind::Section && SameName(lines[i].name, want))
+        if (lines[i].kind == Line::Kind::Section && SameIgnoringAsciiCase(lines[i].name, want))
             return i;
     return std::string::npos;
 }
@@ -124,7 +105,7 @@ std::string IniFile::ReadFrom(const std::string& text, const std::string& sectio
     const std::string want = TrimBlanks(key);
     for (size_t i = sec + 1; i < lines.size() && lines[i].kind != Line::Kind::Section; ++i) {
         const Line& ln = lines[i];
-        if (ln.kind != Line::Kind::Key || !SameName(ln.name, want))
+        if (ln.kind != Line::Kind::Key || !SameIgnoringAsciiCase(ln.name, want))
             continue;
         std::string raw = text.substr(ln.valueBegin, ln.valueEnd - ln.valueBegin);
         for (auto& c : raw)
@@ -174,7 +155,7 @@ std::string IniFile::WriteTo(const std::string& text, const std::string& section
     size_t lastContent = s;
     for (size_t i = s + 1; i < lines.size() && lines[i].kind != Line::Kind::Section; ++i) {
         const Line& ln = lines[i];
-        if (ln.kind == Line::Kind::Key && SameName(ln.name, want)) {
+        if (ln.kind == Line::Kind::Key && SameIgnoringAsciiCase(ln.name, want)) {
             // Keep the key as the file spells it.
             size_t ks = ln.begin;
             while (ks < ln.valueBegin && IsBlank(text[ks]))
@@ -293,7 +274,7 @@ bool ReadAt(int fd, off_t offset, size_t length, std::string& out) {
 // Whether `text` holds a key line with that name.
 bool HasKey(const std::string& text, const std::string& key) {
     for (const auto& ln : Parse(text))
-        if (ln.kind == Line::Kind::Key && SameName(ln.name, key))
+        if (ln.kind == Line::Kind::Key && SameIgnoringAsciiCase(ln.name, key))
             return true;
     return false;
 }
@@ -320,7 +301,7 @@ IniFile::Append IniFile::AppendToLastSection(const std::string& path, const std:
     // last section, found by looking backwards for a line that opens one.
     std::string tail;
     if (unchanged) {
-        if (!SameName(known->second.section, want)) {
+        if (!SameIgnoringAsciiCase(known->second.section, want)) {
             ::close(fd);
             return Append::NotLastSection;
         }
@@ -383,7 +364,7 @@ IniFile::Append IniFile::AppendToLastSection(const std::string& path, const std:
             name = lines[later].name;
             tail = tail.substr(lines[later].next);
         }
-        if (!SameName(name, want)) {
+        if (!SameIgnoringAsciiCase(name, want)) {
             ::close(fd);
             return Append::NotLastSection;
         }

@@ -15,7 +15,7 @@ bool StartProgram(const std::string& program, const std::vector<std::string>& ar
                   const std::string& workingDirectory);
 // The path a program name runs from (a name without "/" is looked for on PATH), or "" when
 // there is no such executable.
-std::string FindProgram(const std::string& program);
+[[nodiscard]] std::string FindProgram(const std::string& program);
 // Opens a file or address with the desktop's default application (xdg-open).
 bool OpenWithDesktop(const std::string& target);
 
@@ -26,10 +26,12 @@ bool OpenWithDesktop(const std::string& target);
 // A program still running after `limit` (when not zero) is ended and kTimedOut returned.
 // `standardInput` (at most PIPE_BUF bytes) is what the program reads on its standard input,
 // else /dev/null: the way to hand it a secret that must not show in the process list.
-int RunProgramAndWait(const std::string& program, const std::vector<std::string>& args,
-                      const std::string& workingDirectory = "", const std::string& outputFile = "",
-                      std::chrono::seconds limit = std::chrono::seconds(0),
-                      const std::string& standardInput = "");
+[[nodiscard]] int RunProgramAndWait(const std::string& program,
+                                    const std::vector<std::string>& args,
+                                    const std::string& workingDirectory = "",
+                                    const std::string& outputFile = "",
+                                    std::chrono::seconds limit = std::chrono::seconds(0),
+                                    const std::string& standardInput = "");
 void SetWaitHook(std::function<void()> hook);
 
 // Tells the service manager (systemd, through $NOTIFY_SOCKET) a state such as "READY=1" or

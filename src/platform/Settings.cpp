@@ -3,6 +3,7 @@
 #include "ErrorMode.h"
 #include "Globals.h"
 #include "IniFile.h"
+#include "Text.h"
 #include "Variant.h"
 
 #include <map>
@@ -13,19 +14,8 @@ namespace zenta {
 namespace {
 
 void ResolveFileName(std::string& fileName) {
-    std::string lower = fileName;
-    for (auto& c : lower)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    if (lower == "zentamarket.ini")
+    if (AsciiLowerCase(fileName) == "zentamarket.ini")
         fileName = Globals::AppPath + fileName;
-}
-
-std::string TrimSpaces(const std::string& s) {
-    size_t b = s.find_first_not_of(' ');
-    if (b == std::string::npos)
-        return {};
-    return s.substr(b, s.find_last_not_of(' ') - b + 1);
 }
 
 } // namespace

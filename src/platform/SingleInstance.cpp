@@ -70,7 +70,7 @@ void FileLock::Unlock() {
 
 SingleInstanceLock::SingleInstanceLock(const std::string& programFolder, const std::string& name)
     : lock_(programFolder + name + ".lock") {
-    lock_.TryLock();
+    acquired_ = lock_.TryLock();
 }
 
 bool MonitorRunningIn(const std::string& programFolder, const std::string& name) {

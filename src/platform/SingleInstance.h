@@ -17,12 +17,13 @@ class FileLock {
 
     // Takes the lock if it is free. False when another holds it or the file cannot be opened
     // (see error()).
-    bool TryLock();
+    [[nodiscard]] bool TryLock();
     // Waits for the lock up to `limit`, calling `waiting` once when it has to wait and
     // `keepWaiting` every few tens of milliseconds meanwhile (false gives up). False on
     // time-out, giving up or error.
-    bool LockWithin(std::chrono::milliseconds limit, const std::function<void()>& waiting = {},
-                    const std::function<bool()>& keepWaiting = {});
+    [[nodiscard]] bool LockWithin(std::chrono::milliseconds limit,
+                                  const std::function<void()>& waiting = {},
+                                  const std::function<bool()>& keepWaiting = {});
     void Unlock();
     bool locked() const { return locked_; }
     const std::string& path() const { return path_; }
@@ -42,7 +43,7 @@ class FileLock {
 class SingleInstanceLock {
   public:
     SingleInstanceLock(const std::string& programFolder, const std::string& name);
-    bool acquired() const { return lock_.locked(); }
+    bool acquired() const { return acquired_; }
     // Could not even be tried (no write access to the folder): error() says why.
     bool unavailable() const { return !lock_.error().empty(); }
     const std::string& error() const { return lock_.error(); }
@@ -50,10 +51,11 @@ class SingleInstanceLock {
 
   private:
     FileLock lock_;
+    bool acquired_ = false;
 };
 
 // Whether a monitor of this program folder holds its single-instance lock now.
-bool MonitorRunningIn(const std::string& programFolder, const std::string& name);
+[[nodiscard]] bool MonitorRunningIn(const std::string& programFolder, const std::string& name);
 
 // The lock every job of a program folder runs under: the monitor's cycles and every one-shot
 // command of the command line share it, so two of them never work on the shop at once.

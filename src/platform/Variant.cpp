@@ -1,4 +1,5 @@
 #include "Variant.h"
+#include "Text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -45,14 +46,6 @@ bool ReadInt(const std::string& s, size_t pos, size_t len, int& out) {
     return true;
 }
 
-std::string Trim(const std::string& s) {
-    size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos)
-        return {};
-    size_t e = s.find_last_not_of(" \t\r\n");
-    return s.substr(b, e - b + 1);
-}
-
 } // namespace
 
 DateTime DateTime::Now() {
@@ -77,7 +70,7 @@ DateTime DateTime::Today() {
 }
 
 std::optional<DateTime> DateTime::Parse(const std::string& raw) {
-    const std::string s = Trim(raw);
+    const std::string s = TrimWhitespace(raw);
     DateTime r;
     if (s.size() >= 10 && s[4] == '-' && s[7] == '-') {
         if (!ReadInt(s, 0, 4, r.year) || !ReadInt(s, 5, 2, r.month) || !ReadInt(s, 8, 2, r.day))
@@ -208,7 +201,7 @@ double Val(const std::string& text) {
 
 namespace {
 bool WholeNumber(const std::string& raw, double& out) {
-    const std::string s = Trim(raw);
+    const std::string s = TrimWhitespace(raw);
     if (s.empty())
         return false;
     const char* b = s.data();
@@ -224,9 +217,9 @@ std::optional<bool> TextToBool(const std::string& text) {
     double d = 0;
     if (WholeNumber(text, d))
         return d != 0;
-    std::string t = Trim(text);
+    std::string t = TrimWhitespace(text);
     for (auto& c : t)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        c = AsciiLower(c);
     if (t == "true")
         return true;
     if (t == "false")

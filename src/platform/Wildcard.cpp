@@ -1,9 +1,7 @@
 #include "Wildcard.h"
+#include "Text.h"
 
-#include <algorithm>
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <vector>
 
 namespace zenta {
 
@@ -37,10 +35,6 @@ std::vector<Token> Translate(const std::string& p) {
     return out;
 }
 
-char Fold(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 } // namespace
 
 bool WildcardMatch(const std::string& pattern, const std::string& name) {
@@ -57,7 +51,7 @@ bool WildcardMatch(const std::string& pattern, const std::string& name) {
                 continue;
             switch (t.kind) {
             case Tok::Literal:
-                if (j < n && Fold(name[j]) == Fold(t.c))
+                if (j < n && AsciiLower(name[j]) == AsciiLower(t.c))
                     next[j + 1] = 1;
                 break;
             case Tok::Star:
@@ -92,65 +86,6 @@ bool WildcardMatch(const std::string& pattern, const std::string& name) {
         reach.swap(next);
     }
     return reach[n] != 0;
-}
-
-std::vector<DirEntry> DirListing(const std::string& pathPattern, int attributes) {
-    std::vector<DirEntry> out;
-    if (pathPattern.empty())
-        return out;
-    std::string folder, pattern;
-    size_t slash = pathPattern.find_last_of('/');
-    if (slash == std::string::npos) {
-        folder = ".";
-        pattern = pathPattern;
-    } else {
-        folder = slash == 0 ? "/" : pathPattern.substr(0, slash);
-        pattern = pathPattern.substr(slash + 1);
-    }
-    if (pattern.empty())
-        return out;
-    DIR* d = ::opendir(folder.c_str());
-    if (!d)
-        return out;
-    const bool wild = pattern.find_first_of("*?") != std::string::npos;
-    while (dirent* e = ::readdir(d)) {
-        std::string name = e->d_name;
-        if (name == "." || name == "..")
-            continue;
-        if (wild ? !WildcardMatch(pattern, name) : name != pattern)
-            continue;
-        struct stat st {};
-        if (::stat((folder + "/" + name).c_str(), &st) != 0 &&
-            ::lstat((folder + "/" + name).c_str(), &st) != 0)
-            continue;
-        int attr = 0;
-        if (S_ISDIR(st.st_mode))
-            attr |= vbDirectory;
-        else if (!S_ISREG(st.st_mode))
-            attr |= vbSystem;
-        if (name[0] == '.')
-            attr |= vbHidden;
-        if (::access((folder + "/" + name).c_str(), W_OK) != 0 && !(st.st_mode & S_IWUSR))
-            attr |= vbReadOnly;
-        if ((attr & vbDirectory) && !(attributes & vbDirectory))
-            continue;
-        if ((attr & vbHidden) && !(attributes & vbHidden))
-            continue;
-        if ((attr & vbSystem) && !(attributes & vbSystem))
-            continue;
-        out.push_back({name, attr});
-    }
-    ::closedir(d);
-    std::sort(out.begin(), out.end(),
-              [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
-    return out;
-}
-
-std::vector<std::string> DirNames(const std::string& pathPattern, int attributes) {
-    std::vector<std::string> names;
-    for (auto& e : DirListing(pathPattern, attributes))
-        names.push_back(e.name);
-    return names;
 }
 
 } // namespace zenta

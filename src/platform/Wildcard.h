@@ -1,37 +1,14 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 namespace zenta {
-
-// File attributes as the suite's directory listing knows them.
-enum FileAttribute : int {
-    vbNormal = 0,
-    vbReadOnly = 1,
-    vbHidden = 2,
-    vbSystem = 4,
-    vbDirectory = 16,
-};
 
 // Whether a file name matches a pattern under the classic DOS rules: letter case ignored;
 // "*" any run; "?" one character, but a run of "?" also matches fewer characters where the
 // name reaches a period or its end ("2?????????" matches "2x" and "2012-05-31" but not
 // "2012.old"); a period before a wildcard or at the end of the pattern also matches the end
 // of the name; "*.*" matches everything.
-bool WildcardMatch(const std::string& pattern, const std::string& name);
-
-struct DirEntry {
-    std::string name;
-    int attributes = 0; // vbReadOnly | vbHidden | vbSystem | vbDirectory
-};
-
-// The entries of a folder whose names match the last part of `pathPattern` (a folder, "/",
-// and a name pattern; a plain path lists that one entry if it exists). Plain files are always
-// included; hidden (a name beginning with "."), system (anything that is neither a plain file
-// nor a folder) and directories only when `attributes` asks for them. "." and ".." are never
-// listed. Sorted by name, so that the order does not depend on the file system.
-std::vector<DirEntry> DirListing(const std::string& pathPattern, int attributes = vbNormal);
-std::vector<std::string> DirNames(const std::string& pathPattern, int attributes = vbNormal);
+[[nodiscard]] bool WildcardMatch(const std::string& pattern, const std::string& name);
 
 } // namespace zenta

@@ -6,8 +6,6 @@
 #include "Settings.h"
 #include "TestServers.h"
 
-#include <regex>
-
 using namespace zenta;
 using namespace zenta::test;
 
@@ -44,12 +42,11 @@ TEST_F(IPUpdate, ReportsTheBranchAndLogsEveryRun) {
     server_->Answer("/tools/updateip.php", "4");
     IPUpdateProc();
     const std::string log = Log();
-    std::smatch m;
-    ASSERT_TRUE(std::regex_search(
-        log, m,
-        std::regex("\\[IPUpdate\\]\r\n(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d)=12:7  "
-                   "IP更新成功！本机 IP: 198\\.51\\.100\\.23\r\n"
-                   "(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d( \\(2\\))?)=密码错误\\.\r\n$")))
+    const std::string first = "[IPUpdate]\r\n####-##-## ##:##:##=12:7  IP更新成功！本机 IP: "
+                              "198.51.100.23\r\n";
+    // The second entry in the same second gets a key of its own.
+    EXPECT_TRUE(EndsWithShape(log, first + "####-##-## ##:##:##=密码错误.\r\n") ||
+                EndsWithShape(log, first + "####-##-## ##:##:## (2)=密码错误.\r\n"))
         << log;
 }
 

@@ -6,6 +6,7 @@
 #include "GlobalDatabase.h"
 #include "Registry.h"
 #include "Settings.h"
+#include "Text.h"
 #include "TodoSobreMySQLServer.h"
 
 #include <chrono>
@@ -98,7 +99,7 @@ TEST_F(Connection, ServerFactsAreLoadedAndCached) {
 TEST_F(Connection, LocalServerTest) {
     EXPECT_TRUE(IsMySQLServerLocal("LOCALHOST"));
     EXPECT_TRUE(IsMySQLServerLocal("127.0.0.1"));
-    EXPECT_TRUE(IsMySQLServerLocal(UpperCase(GetLocalComputerName())));
+    EXPECT_TRUE(IsMySQLServerLocal(AsciiUpperCase(GetLocalComputerName())));
     if (GetLocalIP() != "255.255.255.255") {
         EXPECT_TRUE(IsMySQLServerLocal(GetLocalIP()));
     }

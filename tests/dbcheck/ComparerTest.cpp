@@ -1,7 +1,7 @@
 #include "CompararDBEstructura.h"
 #include "DbCheckFixture.h"
 #include "IniFile.h"
-#include "MySQLRepair.h"
+#include "StructureComparer.h"
 #include "TodoSobreDB.h"
 
 #include <sstream>
@@ -81,6 +81,17 @@ TEST_F(Comparer, EveryKindOfDifferenceIsRepairedAndTheRepairConverges) {
     EXPECT_GT(Statements().size(), 5u);
     ApplyScript();
     EXPECT_EQ(Statements(), std::vector<std::string>{});
+}
+
+TEST_F(Comparer, AMissingTableIsCreatedWithoutTheReferencesCounter) {
+    Sql("ALTER TABLE zentasupermarketbasic.ticketcobro AUTO_INCREMENT = 777;"
+        "DROP TABLE ticketcobro;");
+    const auto statements = Statements();
+    Sql("ALTER TABLE zentasupermarketbasic.ticketcobro AUTO_INCREMENT = 1;");
+    ASSERT_EQ(statements.size(), 1u);
+    EXPECT_EQ(statements[0].rfind("CREATE TABLE `ticketcobro`", 0), 0u) << statements[0];
+    EXPECT_EQ(statements[0].find("AUTO_INCREMENT=777"), std::string::npos) << statements[0];
+    EXPECT_NE(statements[0].find("AUTO_INCREMENT,"), std::string::npos) << statements[0];
 }
 
 TEST_F(Comparer, WhatOnlyTheTargetHasIsListedAndLeftAlone) {

@@ -1,4 +1,4 @@
-#include "MySQLRepair.h"
+#include "StructureComparer.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +10,11 @@ TEST(ComparerNormalForms, HowServersPrintADefinitionDoesNotCount) {
     EXPECT_NE(NormalType("int"), NormalType("bigint"));
     EXPECT_NE(NormalType("varchar(30)"), NormalType("varchar(31)"));
     EXPECT_NE(NormalType("decimal(12,2)"), NormalType("decimal(12,3)"));
+    EXPECT_EQ(NormalType("integer(11)"), "int");
+    EXPECT_EQ(NormalType("TinyInt(4) unsigned zerofill"), "tinyint unsigned zerofill");
+    EXPECT_EQ(NormalType("mediumint(9)"), NormalType("mediumint"));
+    EXPECT_NE(NormalType("smallint(6)"), NormalType("tinyint"));
+    EXPECT_EQ(NormalType("int(x)"), "int(x)"); // not a display width: left as printed
     EXPECT_EQ(NormalDefault(std::string("'abc'"), true), NormalDefault(std::string("abc"), true));
     EXPECT_EQ(NormalDefault(std::string("NULL"), true), NormalDefault(std::nullopt, true));
     EXPECT_EQ(NormalDefault(std::string("current_timestamp()"), false),

@@ -148,6 +148,26 @@ void StopSpawned(int pid) {
     }
 }
 
+bool HasShape(const std::string& text, const std::string& shape) {
+    if (text.size() != shape.size())
+        return false;
+    for (size_t i = 0; i < shape.size(); ++i)
+        if (shape[i] == '#' ? !(text[i] >= '0' && text[i] <= '9') : text[i] != shape[i])
+            return false;
+    return true;
+}
+
+size_t FindShape(const std::string& text, const std::string& shape) {
+    for (size_t at = 0; at + shape.size() <= text.size(); ++at)
+        if (HasShape(text.substr(at, shape.size()), shape))
+            return at;
+    return std::string::npos;
+}
+
+bool EndsWithShape(const std::string& text, const std::string& shape) {
+    return text.size() >= shape.size() && HasShape(text.substr(text.size() - shape.size()), shape);
+}
+
 void MakeSmallArchive(const std::string& path) {
     TempDir dir("arc");
     WriteFile(dir.path() + "MarketBackup.ini", "[Version]\r\nVersoin=3\r\n");

@@ -35,6 +35,13 @@ std::string ReadFile(const std::string& path);
 std::string Sql(const std::string& statements, const std::string& database = "zentasupermarket");
 // Drops and re-creates zentasupermarket with the suite's schema.
 void ResetDatabase();
+// Whether `text` has the shape: '#' stands for one digit, every other character for itself
+// ("ZentaMarket##############.ZTB"). FindShape: where the shape first occurs in `text`, or
+// std::string::npos.
+bool HasShape(const std::string& text, const std::string& shape);
+size_t FindShape(const std::string& text, const std::string& shape);
+bool EndsWithShape(const std::string& text, const std::string& shape);
+
 // Runs a shell command; its exit status.
 int Shell(const std::string& command);
 

@@ -5,11 +5,11 @@
 #include "BackupAll.h"
 #include "Common.h"
 #include "DbFixture.h"
+#include "FolderListing.h"
 #include "GlobalDatabase.h"
 #include "Globals.h"
 #include "Process.h"
 #include "SevenZip.h"
-#include "Wildcard.h"
 
 #include <atomic>
 #include <csignal>

@@ -1,5 +1,6 @@
 #include "AutoBackupData.h"
 #include "AutoTicket.h"
+#include "CleanMasterData.h"
 #include "DbFixture.h"
 #include "GlobalDatabase.h"
 #include "RenovarDatos.h"

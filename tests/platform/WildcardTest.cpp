@@ -1,4 +1,5 @@
 #include "Wildcard.h"
+#include "FolderListing.h"
 #include "TestSupport.h"
 
 #include <filesystem>
