@@ -27,7 +27,8 @@ Result<std::string> ReadPasswordFile(const std::string& path) {
     if ((st.st_mode & 077) != 0) {
         ::close(fd);
         char mode[8];
-        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        std::snprintf(mode, sizeof mode, "%04o",
+                      static_cast<unsigned>(st.st_mode & (S_IRWXU | S_IRWXG | S_IRWXO)));
         return Result<std::string>::Failure("the password file " + path +
                                             " is open to other users (mode " + mode +
                                             "): chmod 600 " + path);
