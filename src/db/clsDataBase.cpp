@@ -628,24 +628,17 @@ void clsDataBase::StoreFile(const std::string& table, const std::string& field,
     }
 }
 
-bool clsDataBase::FetchBlob(const std::string& sql, Bytes& data, bool& isNull) {
+Result<std::optional<Bytes>> clsDataBase::FetchBlob(const std::string& sql) {
     Rows rows;
-    isNull = true;
     if (!Query(sql, rows))
-        return false;
-    if (rows.data.empty() || rows.data[0].empty())
-        return true;
+        return Result<std::optional<Bytes>>::Failure(lastError_.Text());
+    if (rows.data.empty() || rows.data[0].empty() || rows.data[0][0].IsNull())
+        return std::optional<Bytes>();
     const Variant& v = rows.data[0][0];
-    if (v.IsNull())
-        return true;
-    isNull = false;
     if (auto b = v.get<Bytes>())
-        data = *b;
-    else {
-        std::string s = v.ToString();
-        data.assign(s.begin(), s.end());
-    }
-    return true;
+        return std::optional<Bytes>(*b);
+    const std::string s = v.ToString();
+    return std::optional<Bytes>(Bytes(s.begin(), s.end()));
 }
 
 void clsDataBase::PutInRegFile(const std::string& informeNombre, const std::string& informeTipo,
@@ -674,15 +667,13 @@ void clsDataBase::GetOutReportFile(const std::string& informeNombre,
                                    const std::string& reportFileName) {
     if (FileExists(reportFileName))
         std::remove(reportFileName.c_str());
-    Bytes data;
-    bool isNull = true;
-    if (!FetchBlob("Select ArchivoRPT From informeespecial Where Nombre = '" +
-                       SQLEscape(informeNombre) + "';",
-                   data, isNull)) {
-        ReportFailure("clsDataBase.GetOutReportFile", lastError_.Text());
+    const auto blob = FetchBlob("Select ArchivoRPT From informeespecial Where Nombre = '" +
+                                SQLEscape(informeNombre) + "';");
+    if (!blob) {
+        ReportFailure("clsDataBase.GetOutReportFile", blob.error());
         return;
     }
-    if (!isNull && !WriteWholeFile(reportFileName, data))
+    if (*blob && !WriteWholeFile(reportFileName, **blob))
         ReportFailure("clsDataBase.GetOutReportFile", "cannot write " + reportFileName);
 }
 
@@ -713,19 +704,17 @@ void clsDataBase::WriteFileToDB(const std::string& table, const std::string& fie
 void clsDataBase::ReadFileFromDB(const std::string& table, const std::string& fieldName,
                                  const std::string& idFieldName, const std::string& id,
                                  const std::string& fileName) {
-    Bytes data;
-    bool isNull = true;
-    if (!FetchBlob("Select " + fieldName + " From " + table + " Where " + idFieldName + " = '" +
-                       SQLEscape(id) + "';",
-                   data, isNull)) {
-        WriteProgramLog("ReadFileFromDB: " + lastError_.Text());
+    const auto blob = FetchBlob("Select " + fieldName + " From " + table + " Where " + idFieldName +
+                                " = '" + SQLEscape(id) + "';");
+    if (!blob) {
+        WriteProgramLog("ReadFileFromDB: " + blob.error());
         return;
     }
-    if (isNull)
+    if (!*blob)
         return;
     if (FileExists(fileName))
         std::remove(fileName.c_str());
-    if (!WriteWholeFile(fileName, data))
+    if (!WriteWholeFile(fileName, **blob))
         WriteProgramLog("ReadFileFromDB: cannot write " + fileName);
 }
 
@@ -737,13 +726,12 @@ void clsDataBase::UpdatePrintLogo() {
             std::remove(file.c_str());
         if (!Run("Update opcion Set opcion.VarCharValor = '' Where opcion.ID = '" + id + "';"))
             return ReportFailure("clsDataBase.UpdatePrintLogo", lastError_.Text());
-        Bytes data;
-        bool isNull = true;
-        if (!FetchBlob("Select BlobValor From opcion Where ID = '" + id + "';", data, isNull))
-            return ReportFailure("clsDataBase.UpdatePrintLogo", lastError_.Text());
-        if (isNull)
+        const auto blob = FetchBlob("Select BlobValor From opcion Where ID = '" + id + "';");
+        if (!blob)
+            return ReportFailure("clsDataBase.UpdatePrintLogo", blob.error());
+        if (!*blob)
             continue;
-        if (!WriteWholeFile(file, data))
+        if (!WriteWholeFile(file, **blob))
             return ReportFailure("clsDataBase.UpdatePrintLogo", "cannot write " + file);
         if (!Run("Update opcion Set opcion.VarCharValor = Now() Where opcion.ID = '" + id + "';"))
             return ReportFailure("clsDataBase.UpdatePrintLogo", lastError_.Text());

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "Odbc.h"
+#include "Result.h"
 #include "Variant.h"
 #include "XArrayDB.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -111,7 +113,8 @@ class clsDataBase {
     bool Run(const std::string& sql); // no logging, no status
     void StoreFile(const std::string& table, const std::string& field, const std::string& where,
                    const std::string& fileName);
-    bool FetchBlob(const std::string& sql, Bytes& data, bool& isNull);
+    // The first cell of a query's first row: nothing when it is NULL or there is no row.
+    Result<std::optional<Bytes>> FetchBlob(const std::string& sql);
     bool ColumnNames(const std::string& tableName, const char* member,
                      std::vector<std::string>& names);
 
