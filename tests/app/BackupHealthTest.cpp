@@ -29,13 +29,21 @@ struct Desktop {
         const std::string display = ":" + std::to_string(500 + ::getpid() % 200);
         xvfb = Spawn({"Xvfb", display, "-nolisten", "tcp", "-screen", "0", "800x600x24"});
         const std::string socket = "/tmp/.X11-unix/X" + display.substr(1);
-        for (int i = 0; i < 100 && !fs::exists(socket); ++i)
+        // Generous waits that end as soon as the server and the panel are up: a loaded machine
+        // starts them slowly.
+        for (int i = 0; i < 400 && !fs::exists(socket); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         ::setenv("DISPLAY", display.c_str(), 1);
         ::unsetenv("QT_QPA_PLATFORM");
+        const bool probe = Have("xdotool");
+        for (int i = 0; probe && i < 400 && Shell("xdotool getdisplaygeometry >/dev/null 2>&1");
+             ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
         trayer = Spawn({"trayer", "--edge", "top", "--align", "left", "--widthtype", "pixel",
                         "--width", "120", "--heighttype", "pixel", "--height", "32"});
-        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        for (int i = 0; probe && i < 400 && Shell("xdotool search --class trayer >/dev/null"); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(probe ? 300 : 800));
         ok = true;
     }
     ~Desktop() {

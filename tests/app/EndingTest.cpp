@@ -20,13 +20,16 @@ class Ending : public DbTest {
         display_ = ":" + std::to_string(300 + ::getpid() % 200);
         xvfb_ = Spawn({"Xvfb", display_, "-nolisten", "tcp", "-screen", "0", "800x600x24"});
         const std::string socket = "/tmp/.X11-unix/X" + display_.substr(1);
-        ASSERT_TRUE(WaitFor([&] { return fs::exists(socket); }, 5s));
+        // Generous: a loaded machine starts them slowly, and the wait ends as soon as they are up.
+        ASSERT_TRUE(WaitFor([&] { return fs::exists(socket); }, 20s));
         ::setenv("DISPLAY", display_.c_str(), 1);
+        ASSERT_TRUE(
+            WaitFor([] { return Shell("xdotool getdisplaygeometry >/dev/null 2>&1") == 0; }, 20s));
         // A notification area at the top left: the icon sits at about (16, 16).
         trayer_ = Spawn({"trayer", "--edge", "top", "--align", "left", "--widthtype", "pixel",
                          "--width", "120", "--heighttype", "pixel", "--height", "32"});
         ASSERT_TRUE(
-            WaitFor([] { return Shell("xdotool search --class trayer >/dev/null") == 0; }, 5s));
+            WaitFor([] { return Shell("xdotool search --class trayer >/dev/null") == 0; }, 20s));
         fs::copy_file(BinaryDir() + "/bin/ZentaMarketMonitor", AppPath() + "ZentaMarketMonitor");
     }
     void TearDown() override {
