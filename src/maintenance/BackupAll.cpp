@@ -561,10 +561,7 @@ void RunPostBackupCommand(const std::string& archive) {
                           fd >= 0 ? output : "", std::chrono::seconds(limit));
     std::string tail;
     if (fd >= 0) {
-        std::ifstream in(output, std::ios::binary);
-        std::ostringstream ss;
-        ss << in.rdbuf();
-        tail = ss.str();
+        tail = ReadWholeFile(output).value_or("");
         std::remove(output);
     }
     if (tail.size() > 1000)

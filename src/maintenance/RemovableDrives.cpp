@@ -91,10 +91,8 @@ std::vector<MountedVolume> MountedLabelledVolumes() {
         ::closedir(d);
     }
     std::vector<MountedVolume> out;
-    std::ifstream in("/proc/self/mountinfo");
-    std::stringstream ss;
-    ss << in.rdbuf();
-    for (auto& [device, mountPoint] : ParseMountInfo(ss.str())) {
+    for (auto& [device, mountPoint] :
+         ParseMountInfo(ReadWholeFile("/proc/self/mountinfo").value_or(""))) {
         if (device.empty() || device[0] != '/')
             continue;
         const std::string real = RealPath(device);

@@ -48,13 +48,6 @@ bool IsPlainName(const std::string& name) {
     return true;
 }
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 // The tables STRU.SQL creates, in its order.
 std::vector<std::string> StructureTables(const std::string& text) {
     std::vector<std::string> tables;
@@ -74,7 +67,7 @@ std::vector<std::string> StructureTables(const std::string& text) {
 // The figures an archive recorded, by table.
 std::map<std::string, TableFigures> RecordedFigures(const std::string& path) {
     std::map<std::string, TableFigures> figures;
-    std::istringstream in(ReadAll(path));
+    std::istringstream in(ReadWholeFile(path).value_or(""));
     std::string line;
     bool inTables = false;
     while (std::getline(in, line)) {
@@ -264,7 +257,8 @@ RestoreReport RestoreArchive(const std::string& archive, const RestoreOptions& o
         IniFile::Read(folder + "MarketBackup.ini", "Version", "Versoin").empty())
         return fail("this is not a backup of the suite's database (no MarketBackup.ini with its "
                     "format version, or no STRU.SQL)");
-    const std::vector<std::string> tables = StructureTables(ReadAll(folder + "STRU.SQL"));
+    const std::vector<std::string> tables =
+        StructureTables(ReadWholeFile(folder + "STRU.SQL").value_or(""));
     if (tables.empty())
         return fail("the archive's STRU.SQL holds no table");
     const bool recorded = FileExists(folder + kTableChecksFile);

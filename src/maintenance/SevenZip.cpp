@@ -52,13 +52,6 @@ bool IsUpdateCommand(const std::string& command) {
     return command == "a" || command == "u" || command == "d" || command == "rn";
 }
 
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 } // namespace
 
 bool SevenZipOutcome::WrongPassword() const {
@@ -111,7 +104,7 @@ SevenZipOutcome RunSevenZip(std::vector<std::string> args, const std::string& pa
     if (outcome.status == kStoppedByRequest) {
         WriteProgramLog("7-Zip was stopped: the program is ending");
     } else if (outcome.status != 0) {
-        std::string text = output.empty() ? std::string() : ReadText(output);
+        std::string text = output.empty() ? std::string() : ReadWholeFile(output).value_or("");
         if (text.size() > 2000)
             text = "…" + text.substr(text.size() - 2000);
         outcome.output = text;

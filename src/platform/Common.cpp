@@ -7,13 +7,24 @@
 #include <cpuid.h>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <random>
+#include <sstream>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
 namespace zenta {
 
 namespace fs = std::filesystem;
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
 
 std::string WithSlash(const std::string& folder) {
     if (!folder.empty() && folder.back() == '/')

@@ -2,6 +2,7 @@
 
 #include "Variant.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,5 +42,7 @@ std::string GetProcessorID();
 // Folder path with exactly one trailing "/".
 std::string WithSlash(const std::string& folder);
 std::string ReplaceAll(std::string s, const std::string& from, const std::string& to);
+// A whole file's bytes; nothing when it cannot be opened.
+std::optional<std::string> ReadWholeFile(const std::string& path);
 
 } // namespace zenta

@@ -1,6 +1,7 @@
 #include "IniFile.h"
 
 #include "CodePage.h"
+#include "Common.h"
 #include "Text.h"
 
 #include <algorithm>
@@ -75,16 +76,6 @@ size_t FindSection(const std::vector<Line>& lines, const std::string& section) {
         if (lines[i].kind == Line::Kind::Section && SameIgnoringAsciiCase(lines[i].name, want))
             return i;
     return std::string::npos;
-}
-
-bool ReadFile(const std::string& path, std::string& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    out = ss.str();
-    return true;
 }
 
 std::string OneLine(std::string s) {
@@ -188,10 +179,10 @@ std::string IniFile::WriteTo(const std::string& text, const std::string& section
 
 std::string IniFile::Read(const std::string& path, const std::string& section,
                           const std::string& key) {
-    std::string text;
-    if (!ReadFile(path, text))
+    const auto text = ReadWholeFile(path);
+    if (!text)
         return {};
-    return ReadFrom(text, section, key);
+    return ReadFrom(*text, section, key);
 }
 
 bool IniFile::Write(const std::string& path, const std::string& section, const std::string& key,
@@ -206,8 +197,12 @@ bool IniFile::WriteMany(const std::string& path, const std::string& section,
     const bool existed = ::stat(path.c_str(), &st) == 0;
     if (existed && !S_ISREG(st.st_mode))
         return false;
-    if (existed && !ReadFile(path, text))
-        return false;
+    if (existed) {
+        const auto whole = ReadWholeFile(path);
+        if (!whole)
+            return false;
+        text = *whole;
+    }
     std::string out = text;
     for (const auto& [key, value] : values)
         out = WriteTo(out, section, key, value);

@@ -1,5 +1,6 @@
 #include "clsSystem.h"
 
+#include "Common.h"
 #include "Variant.h"
 
 #include <fstream>
@@ -33,11 +34,8 @@ clsSystem::clsSystem() {
         release = u.release;
     std::string text;
     for (const char* p : {"/etc/os-release", "/usr/lib/os-release"}) {
-        std::ifstream in(p);
-        if (in) {
-            std::ostringstream ss;
-            ss << in.rdbuf();
-            text = ss.str();
+        if (const auto whole = ReadWholeFile(p)) {
+            text = *whole;
             break;
         }
     }
