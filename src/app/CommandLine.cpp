@@ -14,11 +14,13 @@
 #include "MenuCommands.h"
 #include "Opcion.h"
 #include "Printers.h"
+#include "RemovableDrives.h"
 #include "Process.h"
 #include "Restore.h"
 #include "Settings.h"
 #include "SingleInstance.h"
 #include "StatusPanel.h"
+#include "Text.h"
 
 #include <algorithm>
 #include <chrono>
@@ -30,6 +32,7 @@
 #include <functional>
 #include <iostream>
 #include <string>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <vector>
 
@@ -60,6 +63,8 @@ constexpr const char* kUsage =
     "\n"
     "Options:\n"
     "  --yes               clear-print-queues without asking\n"
+    "  --accept-shrink     backup: take the new backup as good although the database holds\n"
+    "                      much less than at the last good backup (the change is meant)\n"
     "  --database NAME     restore into this database\n"
     "  --into-live         restore into zentasupermarket itself (backed up first)\n"
     "  --password-file FILE  restore or verify an encrypted archive with the password on\n"
@@ -79,6 +84,7 @@ struct Options {
     bool intoLive = false;
     std::string passwordFile;
     bool yes = false;
+    bool acceptShrink = false;
     long waitSeconds = 1800;
 };
 
@@ -162,10 +168,52 @@ std::string Age(const std::string& stamp) {
     return std::to_string(static_cast<long>(seconds / 86400)) + " days ago";
 }
 
+// A backup attempt that left no good archive.
+bool BackupResultBad(const std::string& result) {
+    return result == "failed" || result == "incomplete" || result == "shrunk";
+}
+
 void Line(const std::string& label, const std::string& value) {
     std::string padded = label + ":";
     padded.resize(std::max<size_t>(padded.size() + 1, 20), ' ');
     std::cout << padded << value << "\n";
+}
+
+// The backup drive: where it is now, what it last got and why not. Nothing without a label.
+void DriveStatus(const std::string& label) {
+    if (TrimSpaces(label).empty())
+        return;
+    const auto mounts = DrivesWithLabel(label);
+    std::string where = TrimSpaces(label) + ", ";
+    if (mounts.empty()) {
+        where += "not plugged in";
+    } else {
+        std::string folder = mounts.front();
+        const double free = GetDiskFreeBytes(folder);
+        struct statvfs vfs {};
+        const double total = ::statvfs(mounts.front().c_str(), &vfs) == 0
+                                 ? static_cast<double>(vfs.f_blocks) * vfs.f_frsize
+                                 : 0;
+        where += "plugged in at " + mounts.front() + ", " +
+                 HumanBytes(std::to_string(static_cast<long long>(free))) + " free of " +
+                 HumanBytes(std::to_string(static_cast<long long>(total)));
+    }
+    Line("Backup drive", where);
+    const bool same = AsciiUpperCase(TrimSpaces(label)) ==
+                      AsciiUpperCase(OutcomeValue("BackupDrive", "Label"));
+    const std::string good = same ? OutcomeValue("BackupDrive", "LastGoodCopyTime") : "";
+    std::cout << "  last good copy:   "
+              << (good.empty() ? std::string("none recorded")
+                               : good + " (" + Age(good) + "), " +
+                                     OutcomeValue("BackupDrive", "LastGoodCopy"))
+              << "\n";
+    const std::string last = same ? OutcomeValue("BackupDrive", "LastResult") : "";
+    if (last == "failed")
+        std::cout << "  last copy FAILED: " << OutcomeValue("BackupDrive", "LastFailureTime")
+                  << ", " << OutcomeValue("BackupDrive", "LastFailure") << "\n";
+    else if (last == "absent")
+        std::cout << "  at the last backup (" << OutcomeValue("BackupDrive", "LastAttemptTime")
+                  << ") the drive was not plugged in\n";
 }
 
 int Status() {
@@ -201,6 +249,13 @@ int Status() {
         if (!missing.empty())
             text += "; lacks " + missing;
         Line("Last backup", text);
+        if (result == "shrunk")
+            std::cout << "  not counted as a backup, the database holds much less than at the "
+                         "last good backup: "
+                      << OutcomeValue("Backup", "Shrink")
+                      << "\n  if the change is meant: ZentaMarketMonitor backup --accept-shrink\n";
+        else if (result != "good" && !OutcomeValue("Backup", "Failure").empty())
+            std::cout << "  why: " << OutcomeValue("Backup", "Failure") << "\n";
     }
     const std::string good = OutcomeValue("Backup", "LastGoodArchive");
     const std::string goodTime = OutcomeValue("Backup", "LastGoodTime");
@@ -208,6 +263,8 @@ int Status() {
          good.empty() ? "none recorded"
                       : goodTime + " (" + Age(goodTime) + "), " + good + ", " +
                             HumanBytes(OutcomeValue("Backup", "LastGoodBytes")) + ", tested good");
+    DriveStatus(connected ? OpcionText(DataBase(), "MobilBackupRestoreVolumeName", "")
+                          : OutcomeValue("BackupDrive", "Label"));
     if (connected) {
         const auto kept = BackupFolderRetention();
         if (kept) {
@@ -242,8 +299,7 @@ int Status() {
     Line("Last IP report", ip.empty() ? "none recorded"
                                       : ip + ", " + OutcomeValue("IPUpdate", "Result") + ": " +
                                             OutcomeValue("IPUpdate", "Message"));
-    const bool backupBad = result == "failed" || result == "incomplete";
-    return connected && !backupBad ? 0 : 1;
+    return connected && !BackupResultBad(result) ? 0 : 1;
 }
 
 int Backup(const Options& options) {
@@ -273,12 +329,13 @@ int Backup(const Options& options) {
                 static_cast<double>(bytes) / (1 << 20));
             std::fflush(stdout);
         });
+    std::string label;
     const bool ran = UnderJobLock(options, [&] {
         folder = BackupFolder();
-        std::string label = OpcionText(DataBase(), "MobilBackupRestoreVolumeName", "");
+        label = OpcionText(DataBase(), "MobilBackupRestoreVolumeName", "");
         std::cout << "Backing up into " << folder << std::endl;
-        BackupAll(folder, label, &report);
-        if (report.complete)
+        BackupAll(folder, label, &report, options.acceptShrink);
+        if (report.Good())
             RotateBackupFiles();
     });
     SetWaitHook(nullptr);
@@ -291,7 +348,7 @@ int Backup(const Options& options) {
         return 1;
     }
     if (report.archiveName.empty()) {
-        std::cout << "No archive was made; the log says why: " << ProgramLogPath() << "\n";
+        std::cout << "No archive was made: " << report.failure << "\n";
         return 1;
     }
     std::cout << folder + report.archiveName << "\n";
@@ -302,9 +359,38 @@ int Backup(const Options& options) {
         std::cout << "\n";
         return 1;
     }
-    for (const auto& copy : report.copiedTo)
-        std::cout << "copied to " << copy << "\n";
-    return 0;
+    int status = 0;
+    if (report.shrunk) {
+        std::cout << "Kept, but NOT counted as a backup: the database holds much less than at "
+                     "the last good backup:\n";
+        for (const auto& why : report.shrinkReasons)
+            std::cout << "  - " << why << "\n";
+        std::cout << "The older archives stay; none is deleted while this lasts. If the change "
+                     "is meant, take the\nnew size as good: ZentaMarketMonitor backup "
+                     "--accept-shrink\n";
+        status = 1;
+    } else if (!report.accepted.empty()) {
+        std::cout << "Accepted as the new baseline, as asked (--accept-shrink):\n";
+        for (const auto& why : report.accepted)
+            std::cout << "  - " << why << "\n";
+    } else if (options.acceptShrink) {
+        std::cout << "Nothing to accept: the data did not fall against the last good backup.\n";
+    }
+    for (const auto& d : report.drives) {
+        if (d.alreadyThere)
+            std::cout << "already on the drive, whole: " << d.path << "\n";
+        else if (d.whole)
+            std::cout << "copied to " << d.path << "\n";
+        else
+            std::cout << "NOT copied to the backup drive at " << d.mount << ": " << d.error
+                      << "\n";
+        if (!d.whole)
+            status = 1;
+    }
+    if (report.drives.empty() && !TrimSpaces(label).empty())
+        std::cout << "The backup drive " << TrimSpaces(label)
+                  << " is not plugged in: no copy was made on it.\n";
+    return status;
 }
 
 int CheckStructure(const Options& options) {
@@ -389,8 +475,7 @@ int RunCycleOnce(const Options& options) {
     }
     std::cout << "Cycle done. Last backup: " << OutcomeValue("Backup", "Result") << " "
               << OutcomeValue("Backup", "Time") << "\n";
-    const std::string result = OutcomeValue("Backup", "Result");
-    return result == "failed" || result == "incomplete" ? 1 : 0;
+    return BackupResultBad(OutcomeValue("Backup", "Result")) ? 1 : 0;
 }
 
 int ClearPrintQueues(const Options& options) {
@@ -490,6 +575,8 @@ int RunCommandLine(int argc, char** argv) {
         }
         if (a == "--yes" || a == "-y") {
             options.yes = true;
+        } else if (a == "--accept-shrink") {
+            options.acceptShrink = true;
         } else if (a == "--wait") {
             if (i + 1 >= argc)
                 return BadUsage("--wait needs a number of seconds");

@@ -213,11 +213,7 @@ void frmMain::UpdateBackupHealth() {
     if (!ServerIsLocal)
         return;
     const BackupHealth health = CurrentBackupHealth(std::time(nullptr));
-    lblBackup_.setText(health.lastGood.empty()
-                           ? QStringLiteral("最近一次成功的备份：无")
-                           : QStringLiteral("最近一次成功的备份：") + Q(health.lastGood) +
-                                 QStringLiteral("（") + QString::number(health.ageHours) +
-                                 QStringLiteral(" 小时前）"));
+    lblBackup_.setText(Q(health.panel));
     if (!health.warn) {
         tray_.setIcon(ProgramIcon());
         tray_.setToolTip(Q(kProgramTitle));

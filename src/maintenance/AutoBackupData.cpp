@@ -90,7 +90,7 @@ std::string BackupToDir() {
     std::string label = OpcionText(DataBase(), "MobilBackupRestoreVolumeName", "");
     BackupReport report;
     BackupAll(*folder, label, &report);
-    return report.complete ? report.archiveName : std::string();
+    return report.Good() ? report.archiveName : std::string();
 }
 
 bool IsBackupDue(long option, long days, long weeks, long weekday, const DateTime& today) {

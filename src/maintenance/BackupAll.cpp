@@ -28,7 +28,11 @@
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <cstring>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <thread>
+#include <tuple>
 #include <unistd.h>
 
 namespace zenta {
@@ -208,89 +212,244 @@ Result<Done> PrepareBackupWorkFolder(const std::string& work) {
     return Done{};
 }
 
-bool CopyFileSafely(const std::string& from, const std::string& to, std::string* error) {
-    const std::string partial = to + ".partial";
-    std::error_code ec;
-    fs::copy_file(from, partial, fs::copy_options::overwrite_existing, ec);
-    if (!ec) {
-        // The archive must be on the drive, not in a cache, before it counts as copied.
-        int fd = ::open(partial.c_str(), O_RDONLY);
-        if (fd >= 0) {
-            if (::fsync(fd) != 0)
-                ec = std::error_code(errno, std::generic_category());
-            ::close(fd);
-        }
-    }
-    if (!ec)
-        fs::rename(partial, to, ec);
-    if (ec) {
-        std::error_code ignore;
-        fs::remove(partial, ignore);
-        if (error)
-            *error = ec.message();
-        return false;
-    }
-    return true;
+namespace {
+
+std::string Megabytes(long long bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1 << 20));
+    return text;
 }
 
-std::vector<std::string> CopyArchiveToDrives(const std::string& backupFolder,
-                                             const std::string& name,
-                                             const std::string& volumeLabel) {
-    std::vector<std::string> copied;
-    for (const auto& mount : DrivesWithLabel(volumeLabel)) {
-        if (!DirExists(mount))
-            continue;
-        const std::string target = WithSlash(mount) + "ZentaBackup/";
-        if (!DirExists(target))
-            ::mkdir(target.c_str(), 0750);
-        RemovePartialArchives(target);
-        if (FileExists(target + name))
-            continue;
-        std::string why;
-        if (CopyFileSafely(WithSlash(backupFolder) + name, target + name, &why))
-            copied.push_back(target + name);
-        else
-            WriteProgramLog("BackupAll: copy to " + target + " failed: " + why);
+// Free and total bytes of the file system holding `folder`; -1 when it cannot be read.
+std::pair<long long, long long> Space(const std::string& folder) {
+    struct statvfs vfs {};
+    if (::statvfs(folder.c_str(), &vfs) != 0)
+        return {-1, -1};
+    return {static_cast<long long>(vfs.f_bavail) * static_cast<long long>(vfs.f_frsize),
+            static_cast<long long>(vfs.f_blocks) * static_cast<long long>(vfs.f_frsize)};
+}
+
+// A descriptor closed when it goes out of scope.
+class Descriptor {
+  public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0)
+            ::close(fd_);
     }
-    return copied;
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+    // Closes now; false when the close reports a failed write.
+    bool Close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd < 0 || ::close(fd) == 0;
+    }
+
+  private:
+    int fd_;
+};
+
+std::string ParentOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+}
+
+} // namespace
+
+Result<Done> CopyFileSafely(const std::string& from, const std::string& to) {
+    auto failed = [](const std::string& why) { return Result<Done>::Failure(why); };
+    Descriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat source {};
+    if (in.get() < 0 || ::fstat(in.get(), &source) != 0)
+        return failed("the archive " + from + " cannot be read: " + std::strerror(errno));
+    const long long size = source.st_size;
+    const std::string folder = ParentOf(to);
+    auto noSpace = [&] {
+        const long long free = Space(folder).first;
+        return "no space on the drive: the archive needs " + Megabytes(size) + ", " +
+               (free < 0 ? std::string("unknown") : Megabytes(free)) + " free";
+    };
+    if (const long long free = Space(folder).first; free >= 0 && free < size)
+        return failed(noSpace());
+
+    const std::string partial = to + ".partial";
+    Descriptor out(::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640));
+    if (out.get() < 0)
+        return failed("cannot write on the drive (" + partial + "): " + std::strerror(errno));
+    // From here on the partial file goes again on every failure.
+    auto discard = [&](const std::string& why) {
+        out.Close();
+        ::unlink(partial.c_str());
+        return failed(why);
+    };
+    std::vector<char> buffer(1 << 20);
+    long long copied = 0;
+    for (;;) {
+        const ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return discard("the archive " + from + " cannot be read: " + std::strerror(errno));
+        if (n == 0)
+            break;
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = ::write(out.get(), buffer.data() + done, n - done);
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w < 0)
+                return discard(errno == ENOSPC ? noSpace()
+                                               : std::string("writing on the drive failed: ") +
+                                                     std::strerror(errno));
+            done += w;
+        }
+        copied += n;
+        // A large copy onto a slow stick takes minutes: the tray keeps answering meanwhile.
+        CallWaitHook();
+        if (StopRequested())
+            return discard("stopped, the program is ending");
+    }
+    // Synced and measured through the descriptor that wrote it: the archive is on the drive,
+    // not in a cache, and whole, before it counts.
+    struct stat written {};
+    if (::fsync(out.get()) != 0)
+        return discard(errno == ENOSPC ? noSpace()
+                                       : std::string("the copy could not be written to the "
+                                                     "drive: ") +
+                                             std::strerror(errno));
+    if (::fstat(out.get(), &written) != 0 || written.st_size != size || copied != size)
+        return discard("the copy on the drive is " + std::to_string(written.st_size) +
+                       " bytes instead of " + std::to_string(size));
+    if (!out.Close())
+        return discard(std::string("the copy could not be written to the drive: ") +
+                       std::strerror(errno));
+    if (!IsWhole7zArchive(partial))
+        return discard("the copy on the drive is not a whole archive (was the drive removed?)");
+    if (::rename(partial.c_str(), to.c_str()) != 0)
+        return discard("the copy cannot be given its name " + to + ": " + std::strerror(errno));
+    SyncPath(folder, true);
+    struct stat named {};
+    if (::stat(to.c_str(), &named) != 0 || named.st_size != size)
+        return failed("the copy is not under its name " + to + " (was the drive removed?)");
+    return Done{};
+}
+
+std::vector<DriveCopy> CopyArchiveToDrives(const std::string& backupFolder,
+                                           const std::string& name,
+                                           const std::string& volumeLabel) {
+    std::vector<DriveCopy> copies;
+    const std::string source = WithSlash(backupFolder) + name;
+    for (const auto& mount : DrivesWithLabel(volumeLabel)) {
+        if (!IsFolder(mount))
+            continue;
+        DriveCopy copy;
+        copy.mount = mount;
+        const std::string target = WithSlash(mount) + "ZentaBackup/";
+        copy.path = target + name;
+        auto finish = [&] {
+            std::tie(copy.freeBytes, copy.totalBytes) = Space(mount);
+            if (!copy.error.empty())
+                WriteProgramLog("BackupAll: copy to " + target + " failed: " + copy.error);
+            copies.push_back(copy);
+        };
+        if (!DirExists(target) && ::mkdir(target.c_str(), 0750) != 0) {
+            copy.error = "the folder " + target + " cannot be made: " + std::strerror(errno);
+            finish();
+            continue;
+        }
+        RemovePartialArchives(target);
+        if (FileExists(copy.path)) {
+            if (IsWhole7zArchive(copy.path) && FileLength(copy.path) == FileLength(source)) {
+                copy.whole = copy.alreadyThere = true;
+                finish();
+                continue;
+            }
+            WriteProgramLog("BackupAll: " + copy.path +
+                            " is not a whole copy of the archive; it is replaced");
+        }
+        const auto done = CopyFileSafely(source, copy.path);
+        copy.whole = static_cast<bool>(done);
+        copy.error = done.error();
+        finish();
+    }
+    return copies;
 }
 
 namespace {
 
-std::string WriteBackup(std::string& backupFolder, std::string& volumeLabel, BackupReport* report) {
+// Whether an archive of that second exists already, under any of its names.
+bool ArchiveNameTaken(const std::string& folder, const std::string& stamp) {
+    for (const char* suffix : {".ZTB", "-INCOMPLETE.ZTB", "-SHRUNK.ZTB"})
+        if (FileExists(folder + "ZentaMarket" + stamp + suffix))
+            return true;
+    return false;
+}
+
+std::string JoinReasons(const std::vector<std::string>& reasons) {
+    std::string text;
+    for (const auto& r : reasons)
+        text += (text.empty() ? "" : "; ") + r;
+    return text;
+}
+
+// The new backup's figures against the newest good archive's.
+std::vector<std::string> ShrinkCheck(const TableRows& rows, const std::string& folder,
+                                     const std::string& password) {
+    auto baseline = RecordedBaseline();
+    if (!baseline)
+        baseline = BaselineFromArchives(folder, password);
+    return ShrinkReasons(baseline ? &*baseline : nullptr, rows,
+                         baseline && TicketsPurgedSince(baseline->time));
+}
+
+// A shrunk archive is made again at every cycle until a person acts: the newest one holds the
+// database as it is now, older ones go. Good archives are never touched here.
+void RemoveOlderShrunk(const std::string& folder, const std::string& newest) {
+    for (const auto& name : DirNames(folder + "ZentaMarket*-SHRUNK.ZTB")) {
+        if (name.size() != newest.size() || name >= newest)
+            continue;
+        std::error_code ec;
+        if (fs::remove(folder + name, ec))
+            WriteProgramLog("BackupAll: deleted " + folder + name + " (a newer archive of the " +
+                            "shrunk database, " + newest + ", holds the same tables)");
+    }
+}
+
+std::string WriteBackup(std::string& backupFolder, std::string& volumeLabel, BackupReport& rep,
+                        bool acceptShrink) {
     Hourglass hourglass;
-    BackupReport local;
-    BackupReport& rep = report ? *report : local;
     rep = BackupReport{};
     clsDataBase& db = DataBase();
     const auto started = std::chrono::steady_clock::now();
+    // No archive kept: why, for the log, the caller and the job record.
+    auto fail = [&](const std::string& why) {
+        rep.failure = why;
+        ReportFailure("BackupAll", why);
+        return std::string();
+    };
 
     backupFolder = WithSlash(backupFolder);
     if (backupFolder.find('"') != std::string::npos) {
         // 7-Zip's command line cannot carry the character: the archive would go elsewhere.
-        ReportFailure("BackupAll", "the backup folder " + backupFolder +
-                                       " contains a double quote, which the archiver cannot "
-                                       "take; no backup made");
-        return {};
+        return fail("the backup folder " + backupFolder +
+                    " contains a double quote, which the archiver cannot take; no backup made");
     }
     if (!DirExists(backupFolder))
         CreateFolderPath(backupFolder);
     if (!IsFolder(backupFolder)) {
-        ReportFailure("BackupAll", "the backup folder " + backupFolder +
-                                       " is not a folder and cannot be made one; no backup made");
-        return {};
+        return fail("the backup folder " + backupFolder +
+                    " is not a folder and cannot be made one; no backup made");
     }
 
     // An archive meant to be encrypted is never written in the clear instead.
     const auto configuredPassword = ConfiguredArchivePassword();
     if (!configuredPassword) {
-        ReportFailure("BackupAll", configuredPassword.error() + "; no backup made");
-        return {};
+        return fail(configuredPassword.error() + "; no backup made");
     }
     const std::string work = BackupWorkFolder();
     if (const auto prepared = PrepareBackupWorkFolder(work); !prepared) {
-        ReportFailure("BackupAll", prepared.error() + "; no backup made");
-        return {};
+        return fail(prepared.error() + "; no backup made");
     }
     WorkFolderGuard emptyAfterwards(work);
     std::set<std::string> written; // the files this backup put into the working folder
@@ -339,6 +498,7 @@ std::string WriteBackup(std::string& backupFolder, std::string& volumeLabel, Bac
                     break;
                 const std::string table = tables->Value(r, 0).ToString();
                 ++rep.tables;
+                rep.rows[AsciiLowerCase(TrimSpaces(table))] = -1; // not counted (yet)
                 if (AsciiLowerCase(table) != "articulodibujo" || includePictures) {
                     db.SQLExecute(
                         "select * into outfile '" + literalFolder + SQLEscape(table) +
@@ -353,10 +513,12 @@ std::string WriteBackup(std::string& backupFolder, std::string& volumeLabel, Bac
                             figures = db.DatasArrayValue(0, 0).ToString();
                         db.CreatDatasArray("CHECKSUM TABLE " + table + ";");
                         if (!figures.empty() && db.ConnectionStatus() &&
-                            db.DatasArray()->Count(1) > 0)
+                            db.DatasArray()->Count(1) > 0) {
                             checks += table + "=" + figures + "," +
                                       db.DatasArrayValue(0, 1).ToString() + "\r\n";
-                        else
+                            rep.rows[AsciiLowerCase(TrimSpaces(table))] =
+                                std::atoll(figures.c_str());
+                        } else
                             missing(table + " (figures)");
                     }
                     if (!db.ConnectionStatus()) {
@@ -364,8 +526,7 @@ std::string WriteBackup(std::string& backupFolder, std::string& volumeLabel, Bac
                         const std::string why = ServerCannotWriteHere(db, work);
                         if (!why.empty()) {
                             // Every other table would fail the same way: say what to do.
-                            ReportFailure("BackupAll", why + "; no backup made");
-                            return {};
+                            return fail(why + "; no backup made");
                         }
                     }
                 }
@@ -436,8 +597,7 @@ std::string WriteBackup(std::string& backupFolder, std::string& volumeLabel, Bac
 
     const auto now = MySQLServerNow();
     if (!now) {
-        ReportFailure("BackupAll", "the server's clock cannot be read; no archive made");
-        return {};
+        return fail("the server's clock cannot be read; no archive made");
     }
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%04d%02d%02d%02d%02d%02d", now->year, now->month, now->day,
@@ -452,7 +612,7 @@ std::string WriteBackup(std::string& backupFolder, std::string& volumeLabel, Bac
     auto discard = [&](const std::string& what) {
         std::error_code ec;
         fs::remove(backupFolder + name + ".partial", ec);
-        ReportFailure("BackupAll", what);
+        return fail(what);
     };
     if (status == kStoppedByRequest || StopRequested()) {
         rep.stopped = true;
@@ -462,32 +622,44 @@ std::string WriteBackup(std::string& backupFolder, std::string& volumeLabel, Bac
         return {};
     }
     if (!FileExists(backupFolder + name + ".partial")) {
-        discard("no archive was written (7-Zip status " + std::to_string(status) + ")");
-        return {};
+        return discard("no archive was written (7-Zip status " + std::to_string(status) + ")");
     }
     // A backup that cannot be read back is no backup: test it before it counts.
     if (status >= 2 || status < 0 ||
         SevenZipTest(backupFolder + name + ".partial", password) != 0 ||
         !IsWhole7zArchive(backupFolder + name + ".partial")) {
-        discard("the archive " + name + " failed its test (7-Zip status " + std::to_string(status) +
-                ") and was removed");
-        return {};
+        return discard("the archive " + name + " failed its test (7-Zip status " +
+                       std::to_string(status) + ") and was removed");
     }
     if (status == 1)
         missing("(files the archiver could not read)");
     rep.complete = rep.failedTables.empty();
-    // An archive that lacks a table is kept for what it holds, under a name that says so and
-    // that the rotation does not count as a backup.
-    const std::string finalName =
-        rep.complete ? name : std::string("ZentaMarket") + stamp + "-INCOMPLETE.ZTB";
+    if (rep.complete) {
+        // A database that lost its data gives a whole archive too: compare before it counts.
+        const auto reasons = ShrinkCheck(rep.rows, backupFolder, password);
+        (acceptShrink ? rep.accepted : rep.shrinkReasons) = reasons;
+        rep.shrunk = !acceptShrink && !reasons.empty();
+    }
+    // An archive that lacks a table, or whose data fell, is kept for what it holds, under a
+    // name that says so and that the rotation does not count as a backup. A name in use (two
+    // backups within one second) is never replaced: the next second's is taken.
+    std::string finalName;
+    for (int attempt = 0;; ++attempt) {
+        finalName = std::string("ZentaMarket") + stamp +
+                    (!rep.complete ? "-INCOMPLETE" : rep.shrunk ? "-SHRUNK" : "") + ".ZTB";
+        if (!ArchiveNameTaken(backupFolder, stamp) || attempt == 5)
+            break;
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        if (const auto later = MySQLServerNow())
+            std::snprintf(stamp, sizeof stamp, "%04d%02d%02d%02d%02d%02d", later->year,
+                          later->month, later->day, later->hour, later->minute, later->second);
+    }
     ::chmod((backupFolder + name + ".partial").c_str(), 0640);
     SyncPath(backupFolder + name + ".partial", false);
-    std::error_code ec;
-    fs::rename(backupFolder + name + ".partial", backupFolder + finalName, ec);
-    if (ec) {
-        discard("the archive cannot be given its name " + finalName + ": " + ec.message());
-        return {};
-    }
+    if (::renameat2(AT_FDCWD, (backupFolder + name + ".partial").c_str(), AT_FDCWD,
+                    (backupFolder + finalName).c_str(), RENAME_NOREPLACE) != 0)
+        return discard("the archive cannot be given its name " + finalName + ": " +
+                       std::strerror(errno));
     SyncPath(backupFolder, true);
     rep.archiveName = finalName;
     rep.archiveBytes = FileLength(backupFolder + finalName);
@@ -496,27 +668,94 @@ std::string WriteBackup(std::string& backupFolder, std::string& volumeLabel, Bac
         std::string list;
         for (auto& t : rep.failedTables)
             list += (list.empty() ? "" : ", ") + t;
-        ReportFailure("BackupAll", "the archive lacks " + list + "; kept as " + backupFolder +
-                                       finalName + ", which does not count as a backup");
+        rep.failure = "the archive lacks " + list + "; kept as " + backupFolder + finalName +
+                      ", which does not count as a backup";
+        ReportFailure("BackupAll", rep.failure);
         return finalName;
     }
-
-    if (!TrimSpaces(volumeLabel).empty())
-        rep.copiedTo = CopyArchiveToDrives(backupFolder, name, volumeLabel);
-    return name;
+    if (rep.shrunk) {
+        rep.failure = "the database holds much less than at the last good backup (" +
+                      JoinReasons(rep.shrinkReasons) + "); kept as " + backupFolder + finalName +
+                      ", which does not count as a backup. If the change is meant: "
+                      "ZentaMarketMonitor backup --accept-shrink";
+        ReportFailure("BackupAll", rep.failure);
+        RemoveOlderShrunk(backupFolder, finalName);
+    }
+    if (!TrimSpaces(volumeLabel).empty()) {
+        rep.drives = CopyArchiveToDrives(backupFolder, finalName, volumeLabel);
+        if (rep.shrunk)
+            for (const auto& d : rep.drives)
+                if (d.whole)
+                    RemoveOlderShrunk(WithSlash(d.mount) + "ZentaBackup/", finalName);
+    }
+    return finalName;
 }
 
 } // namespace
 
-std::string BackupAll(std::string& backupFolder, std::string& volumeLabel, BackupReport* report) {
+namespace {
+
+// What the shop's backup drive got, kept in the job record for status, the panel, the metrics
+// and the tray: the label, when a whole copy last reached it, the last attempt and its reason.
+void RecordDriveState(const std::string& volumeLabel, const BackupReport& rep,
+                      const std::string& now) {
+    const std::string label = TrimSpaces(volumeLabel);
+    const std::string recorded = OutcomeValue("BackupDrive", "Label");
+    if (label.empty()) {
+        if (!recorded.empty())
+            RecordOutcome("BackupDrive", {{"Label", ""}});
+        return;
+    }
+    OutcomeValues values = {{"Label", label}};
+    if (AsciiUpperCase(recorded) != AsciiUpperCase(label))
+        // Another drive: what the old one got says nothing about it.
+        values.insert(values.end(), {{"LabelSince", now},
+                                     {"LastGoodCopyTime", ""},
+                                     {"LastGoodCopy", ""},
+                                     {"LastResult", ""},
+                                     {"LastFailure", ""}});
+    if (rep.archiveName.empty() || !rep.complete) {
+        RecordOutcome("BackupDrive", values); // nothing to copy this time
+        return;
+    }
+    values.push_back({"LastAttemptTime", now});
+    if (rep.drives.empty()) {
+        values.insert(values.end(), {{"LastResult", "absent"}, {"Mount", ""}});
+        RecordOutcome("BackupDrive", values);
+        return;
+    }
+    std::string failure;
+    for (const auto& d : rep.drives)
+        if (!d.whole)
+            failure += (failure.empty() ? "" : "; ") + d.mount + ": " + d.error;
+    const DriveCopy& first = rep.drives.front();
+    values.insert(values.end(), {{"Mount", first.mount},
+                                 {"FreeBytes", std::to_string(first.freeBytes)},
+                                 {"TotalBytes", std::to_string(first.totalBytes)}});
+    if (failure.empty())
+        values.insert(values.end(), {{"LastResult", "copied"},
+                                     {"LastGoodCopyTime", now},
+                                     {"LastGoodCopy", first.path}});
+    else
+        values.insert(values.end(), {{"LastResult", "failed"},
+                                     {"LastFailure", failure},
+                                     {"LastFailureTime", now}});
+    RecordOutcome("BackupDrive", values);
+}
+
+} // namespace
+
+std::string BackupAll(std::string& backupFolder, std::string& volumeLabel, BackupReport* report,
+                      bool acceptShrink) {
     BackupReport local;
     BackupReport& rep = report ? *report : local;
-    const std::string name = WriteBackup(backupFolder, volumeLabel, &rep);
-    const bool good = !rep.archiveName.empty() && rep.complete;
+    const std::string name = WriteBackup(backupFolder, volumeLabel, rep, acceptShrink);
+    const bool good = rep.Good();
     const std::string result = rep.stopped               ? "stopped"
                                : rep.archiveName.empty() ? "failed"
-                               : rep.complete            ? "good"
-                                                         : "incomplete";
+                               : !rep.complete           ? "incomplete"
+                               : rep.shrunk              ? "shrunk"
+                                                         : "good";
     const std::string path =
         rep.archiveName.empty() ? "" : WithSlash(backupFolder) + rep.archiveName;
     std::string missing;
@@ -525,10 +764,16 @@ std::string BackupAll(std::string& backupFolder, std::string& volumeLabel, Backu
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f", rep.seconds);
     const std::string now = DateTime::Now().StampText();
-    OutcomeValues values = {{"Time", now},        {"Result", result},
-                            {"Archive", path},    {"Bytes", std::to_string(rep.archiveBytes)},
-                            {"Seconds", seconds}, {"Tables", std::to_string(rep.tables)},
-                            {"Missing", missing}};
+    OutcomeValues values = {{"Time", now},
+                            {"Result", result},
+                            {"Archive", path},
+                            {"Bytes", std::to_string(rep.archiveBytes)},
+                            {"Seconds", seconds},
+                            {"Tables", std::to_string(rep.tables)},
+                            {"Missing", missing},
+                            {"Failure", rep.failure},
+                            {"Shrink", JoinReasons(rep.shrinkReasons)},
+                            {"Accepted", JoinReasons(rep.accepted)}};
     if (good) {
         values.push_back({"LastGoodArchive", path});
         values.push_back({"LastGoodTime", now});
@@ -536,8 +781,14 @@ std::string BackupAll(std::string& backupFolder, std::string& volumeLabel, Backu
         WriteProgramLog("backup made: " + path + ", " + std::to_string(rep.archiveBytes) +
                         " bytes, " + seconds + " s, " + std::to_string(rep.tables) +
                         " tables, tested good");
+        if (!rep.accepted.empty())
+            WriteProgramLog("backup: the fall of the data was accepted as the new baseline: " +
+                            JoinReasons(rep.accepted));
+        // From now on the new backups are compared with this one.
+        RecordBaseline({path, now, rep.rows});
     }
     RecordOutcome("Backup", values);
+    RecordDriveState(volumeLabel, rep, now);
     if (good)
         RunPostBackupCommand(path);
     return name;
@@ -547,9 +798,7 @@ void RunPostBackupCommand(const std::string& archive) {
     const std::string command = GetSetting("Monitor", "PostBackupCommand", "");
     if (TrimSpaces(command).empty())
         return;
-    const long limit = std::max(
-        1L,
-        static_cast<long>(std::atol(GetSetting("Monitor", "PostBackupTimeout", "3600").c_str())));
+    const long limit = GetSettingNumber("Monitor", "PostBackupTimeout", 3600, 1);
     // The technician's line runs in a shell with the archive as its last argument.
     char output[] = "/tmp/zenta-postbackup-XXXXXX";
     int fd = ::mkstemp(output);

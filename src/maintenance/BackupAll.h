@@ -1,32 +1,55 @@
 #pragma once
 
 #include "Result.h"
+#include "ShrinkGuard.h"
 
 #include <string>
 #include <vector>
 
 namespace zenta {
 
+// One drive's copy of an archive.
+struct DriveCopy {
+    std::string mount;        // the drive's mount point
+    std::string path;         // the archive's path on it
+    bool whole = false;       // the whole archive is on the drive now (copied, or already there)
+    bool alreadyThere = false; // it was there already, whole: left alone
+    std::string error;        // why the copy failed, "" when whole
+    long long freeBytes = -1; // on the drive after the copy
+    long long totalBytes = -1;
+};
+
 // What one backup did, for the caller that must know whether it can count it as made.
 struct BackupReport {
     std::string archiveName; // "" when no archive was written; "…-INCOMPLETE.ZTB" when one lacks
-                             // a table or file
+                             // a table or file, "…-SHRUNK.ZTB" when its data fell (below)
     bool complete = false;   // every table exported and the archive tested good
-    bool stopped = false;    // the program's stop ended the backup; nothing was kept
-    long tables = 0;         // tables found in the database
+    // Complete, but the database lost data the shop's own work never loses (ShrinkGuard.h): kept,
+    // not counted as a backup, never the reason for a deletion.
+    bool shrunk = false;
+    std::vector<std::string> shrinkReasons;
+    std::vector<std::string> accepted; // with acceptShrink: the falls now taken as the baseline
+    bool stopped = false;              // the program's stop ended the backup; nothing was kept
+    long tables = 0;                   // tables found in the database
     long long archiveBytes = 0;
     double seconds = 0;
+    std::string failure; // why there is no good archive; "" when there is one
     std::vector<std::string> failedTables;
-    std::vector<std::string> copiedTo; // archive paths on removable drives
+    TableRows rows;                // every table's rows in this backup's snapshot
+    std::vector<DriveCopy> drives; // one per mounted drive with the label; none when absent
+    // A tested, complete archive that counts as the shop's backup.
+    bool Good() const { return !archiveName.empty() && complete && !shrunk; }
 };
 
 // Writes one complete backup: manifest, the structures of the main and the reference
 // database, one server-written data file per table (within one consistent snapshot) and the
 // settings file, packed into backupFolder/ZentaMarket<yyyymmddhhnnss>.ZTB and copied onto every
 // mounted drive labelled `volumeLabel`. Returns the archive's file name ("" when none).
-// Appends "/" to the caller's folder when missing.
+// Appends "/" to the caller's folder when missing. A backup whose figures fell against the
+// newest good archive's is kept as "shrunk" (not a backup) unless `acceptShrink`: the technician
+// means the change, and the new figures become the baseline.
 std::string BackupAll(std::string& backupFolder, std::string& volumeLabel,
-                      BackupReport* report = nullptr);
+                      BackupReport* report = nullptr, bool acceptShrink = false);
 
 // Runs the setting [Monitor] PostBackupCommand (a shell line; the archive's path is added as
 // its last argument) after a good archive, ended after [Monitor] PostBackupTimeout seconds
@@ -44,12 +67,14 @@ bool EmptyBackupWorkFolder(const std::string& folder);
 // Empties the working folder when it exists (at start-up: a killed run may have left the
 // shop's table exports there).
 void CleanBackupWorkFolder();
-// Copies the archive into <mount>/ZentaBackup/ of every mounted drive with the label, leaving a
-// copy that is already there alone. The paths written.
-std::vector<std::string> CopyArchiveToDrives(const std::string& backupFolder,
-                                             const std::string& name,
-                                             const std::string& volumeLabel);
-// Copies a file onto a drive folder without ever leaving a partial file under the final name.
-bool CopyFileSafely(const std::string& from, const std::string& to, std::string* error = nullptr);
+// Copies the archive into <mount>/ZentaBackup/ of every mounted drive with the label. A whole
+// copy of the same size already there is left alone; a damaged or shorter one is replaced.
+std::vector<DriveCopy> CopyArchiveToDrives(const std::string& backupFolder,
+                                           const std::string& name,
+                                           const std::string& volumeLabel);
+// Copies an archive onto a drive: written, synced and checked through one descriptor, its size
+// equal to the source's and whole before it gets its name; otherwise the partial file is
+// removed and the reason given (for a full drive: what was needed and what was free).
+Result<Done> CopyFileSafely(const std::string& from, const std::string& to);
 
 } // namespace zenta

@@ -56,6 +56,24 @@ std::string MetricsText() {
            "When the last backup was attempted.", Seconds(OutcomeValue("Backup", "Time")));
     Metric(out, "zentamarket_backup_last_success",
            "1 when the last backup attempt gave a good archive.", Flag(backup, "good"));
+    Metric(out, "zentamarket_backup_last_shrunk",
+           "1 when the last backup was kept but not counted: the database held much less than at "
+           "the last good backup.",
+           backup.empty() ? std::string() : std::string(backup == "shrunk" ? "1" : "0"));
+    if (!OutcomeValue("BackupDrive", "Label").empty()) {
+        const std::string drive = OutcomeValue("BackupDrive", "LastResult");
+        Metric(out, "zentamarket_drive_last_good_copy_timestamp_seconds",
+               "When a whole archive last reached the backup drive.",
+               Seconds(OutcomeValue("BackupDrive", "LastGoodCopyTime")));
+        Metric(out, "zentamarket_drive_last_copy_success",
+               "1 when the last copy onto the backup drive was whole, 0 when it failed or the "
+               "drive was not plugged in.",
+               drive.empty() ? std::string() : std::string(drive == "copied" ? "1" : "0"));
+        const std::string free = OutcomeValue("BackupDrive", "FreeBytes");
+        Metric(out, "zentamarket_drive_free_bytes",
+               "Free bytes on the backup drive at the last copy.",
+               free.empty() || free[0] == '-' ? std::string() : Number(free));
+    }
     Metric(out, "zentamarket_backup_duration_seconds", "How long the last backup took.",
            Number(OutcomeValue("Backup", "Seconds")));
     Metric(out, "zentamarket_backup_archive_bytes", "Size of the last good archive.",

@@ -6,6 +6,8 @@
 #include "Text.h"
 #include "Variant.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 
@@ -78,6 +80,22 @@ std::string GetSetting(const std::string& section, const std::string& key,
 void SetSetting(const std::string& section, const std::string& key, const std::string& value) {
     std::string file = "zentamarket.ini";
     SetINIValue(section, key, value, file);
+}
+
+long GetSettingNumber(const std::string& section, const std::string& key, long defaultValue,
+                      long minimum) {
+    const std::string text = TrimBlanks(GetSetting(section, key, ""));
+    if (text.empty())
+        return defaultValue;
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (errno == 0 && end && *end == '\0' && value >= minimum)
+        return value;
+    WriteProgramLog("zentamarket.ini: [" + section + "] " + key + "=" + text + " is not a whole " +
+                    "number of at least " + std::to_string(minimum) + "; " +
+                    std::to_string(defaultValue) + " is used");
+    return defaultValue;
 }
 
 bool GetSettingBool(const std::string& section, const std::string& key,

@@ -22,6 +22,11 @@ void WriteIniLogEntry(const std::string& file, const std::string& section, const
 std::string GetSetting(const std::string& section, const std::string& key,
                        const std::string& defaultValue);
 void SetSetting(const std::string& section, const std::string& key, const std::string& value);
+// A whole-number setting of at least `minimum`. Anything else (a word, a fraction, a number
+// below the minimum) is written to the program log, naming the key, what it holds and the
+// default used instead, and gives the default.
+long GetSettingNumber(const std::string& section, const std::string& key, long defaultValue,
+                      long minimum);
 // A Boolean setting; a text that is no Boolean reads as `whenUnreadable`.
 bool GetSettingBool(const std::string& section, const std::string& key,
                     const std::string& defaultValue, bool whenUnreadable = false);

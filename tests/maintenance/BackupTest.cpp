@@ -246,17 +246,21 @@ TEST_F(Backup, ArchiveIsCopiedOntoEveryDriveWithTheLabel) {
     EXPECT_EQ(ReadFile(a.path() + "ZentaBackup/" + name), ReadFile(folder + name));
     EXPECT_EQ(ReadFile(b.path() + "ZentaBackup/" + name), ReadFile(folder + name));
     EXPECT_FALSE(fs::exists(other.path() + "ZentaBackup"));
-    EXPECT_EQ(report.copiedTo.size(), 2u);
+    ASSERT_EQ(report.drives.size(), 2u);
+    EXPECT_TRUE(report.drives[0].whole && report.drives[1].whole);
     for (auto& e : fs::directory_iterator(a.path() + "ZentaBackup"))
         EXPECT_EQ(e.path().extension(), ".ZTB"); // no partial file left behind
 
-    // A copy already on the drive under that name is left untouched; a missing one is made.
-    WriteFile(a.path() + "ZentaBackup/" + name, "already here");
-    fs::remove(b.path() + "ZentaBackup/" + name);
+    // A whole copy already on the drive is left alone (same file, same time); a damaged one
+    // under the archive's name is replaced by a good copy, and a missing one is made.
+    const auto before = fs::last_write_time(b.path() + "ZentaBackup/" + name);
+    WriteFile(a.path() + "ZentaBackup/" + name, "damaged");
     const auto copied = CopyArchiveToDrives(folder, name, "ZENTABAK");
-    EXPECT_EQ(copied, (std::vector<std::string>{b.path() + "ZentaBackup/" + name}));
-    EXPECT_EQ(ReadFile(a.path() + "ZentaBackup/" + name), "already here");
-    EXPECT_EQ(ReadFile(b.path() + "ZentaBackup/" + name), ReadFile(folder + name));
+    ASSERT_EQ(copied.size(), 2u);
+    EXPECT_TRUE(copied[0].whole && !copied[0].alreadyThere);
+    EXPECT_TRUE(copied[1].whole && copied[1].alreadyThere);
+    EXPECT_EQ(ReadFile(a.path() + "ZentaBackup/" + name), ReadFile(folder + name));
+    EXPECT_EQ(fs::last_write_time(b.path() + "ZentaBackup/" + name), before);
 }
 
 TEST_F(Backup, AutoBackupRunsOncePerDayAndOnlyCountsAWrittenArchive) {

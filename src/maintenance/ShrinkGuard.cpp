@@ -1,0 +1,204 @@
+#include "ShrinkGuard.h"
+
+#include "Common.h"
+#include "FolderListing.h"
+#include "Globals.h"
+#include "JobOutcomes.h"
+#include "Restore.h"
+#include "SevenZip.h"
+#include "Text.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <set>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zenta {
+
+namespace {
+
+// Tables whose contents the shop keeps and never empties by its own work.
+const std::set<std::string>& MasterTables() {
+    static const std::set<std::string> tables = {"articulo", "articulodibujo", "cliente",
+                                                 "proveedor", "stock",          "stockextra",
+                                                 "opcion",    "informeespecial"};
+    return tables;
+}
+
+// Tables the ticket purge deletes from, by day.
+const std::set<std::string>& SalesTables() {
+    static const std::set<std::string> tables = {
+        "ticket",           "ticketarticulo",   "ticketcobro",        "articuloeliminado",
+        "ticketdiariototal", "ventadiariototal", "gananciadiariototal"};
+    return tables;
+}
+
+// Tables that empty themselves in normal work: pending stock movements (folded into the stock
+// every cycle) and the computers running the suite's programs now.
+const std::set<std::string>& PassingTables() {
+    static const std::set<std::string> tables = {"stockcambio", "stockextracambio",
+                                                 "ordenadorejecutando"};
+    return tables;
+}
+
+constexpr long long kHalvingFloor = 20;    // master tables smaller than this may halve
+constexpr long long kSalesEmptyFloor = 100; // sales tables that held this many may not empty
+constexpr long long kWholeFloor = 1000;     // the rest together, below a quarter
+
+std::string Count(long long n) {
+    return std::to_string(n) + (n == 1 ? " row" : " rows");
+}
+
+std::string RowsText(const TableRows& rows) {
+    std::string text;
+    for (const auto& [table, n] : rows)
+        text += (text.empty() ? "" : ";") + table + "=" + std::to_string(n);
+    return text;
+}
+
+} // namespace
+
+const std::vector<std::string>& SuiteTableNames() {
+    static const std::vector<std::string> tables = {
+        "articulo",         "articulodibujo",   "articuloeliminado",   "cliente",
+        "gananciadiariototal", "informeespecial", "opcion",            "ordenadorejecutando",
+        "proveedor",        "stock",            "stockcambio",         "stockextra",
+        "stockextracambio", "ticket",           "ticketarticulo",      "ticketcobro",
+        "ticketdiariototal", "ventadiariototal"};
+    return tables;
+}
+
+std::vector<std::string> ShrinkReasons(const ShrinkBaseline* baseline, const TableRows& now,
+                                       bool purgedSince) {
+    std::vector<std::string> reasons;
+    if (!baseline) {
+        // Nothing to compare with: the suite's tables must at least be there.
+        std::string missing;
+        for (const auto& t : SuiteTableNames())
+            if (!now.count(t))
+                missing += (missing.empty() ? "" : ", ") + t;
+        if (now.empty())
+            reasons.push_back("the database holds none of the suite's tables");
+        else if (!missing.empty())
+            reasons.push_back("the suite's tables " + missing + " are missing");
+        return reasons;
+    }
+    long long before = 0, after = 0;
+    for (const auto& [table, was] : baseline->rows) {
+        const auto found = now.find(table);
+        if (found == now.end()) {
+            reasons.push_back("the table " + table + " is missing (" + Count(std::max(was, 0LL)) +
+                              " in " + baseline->archive + ")");
+            continue;
+        }
+        const long long is = found->second;
+        if (was < 0 || is < 0)
+            continue; // not counted on one side
+        if (MasterTables().count(table)) {
+            if (was > 0 && is == 0)
+                reasons.push_back(table + " was emptied (" + Count(was) + " before, none now)");
+            else if (was >= kHalvingFloor && is * 2 < was)
+                reasons.push_back(table + " fell by more than half (" + Count(was) + " before, " +
+                                  Count(is) + " now)");
+        } else if (SalesTables().count(table)) {
+            if (was >= kSalesEmptyFloor && is == 0 && !purgedSince)
+                reasons.push_back(table + " was emptied (" + Count(was) +
+                                  " before, none now, and no ticket purge ran since)");
+        } else if (!PassingTables().count(table)) {
+            before += was;
+            after += is;
+        }
+    }
+    if (before >= kWholeFloor && after * 4 < before)
+        reasons.push_back("the database's other tables hold far fewer rows (" + Count(before) +
+                          " before, " + Count(after) + " now)");
+    return reasons;
+}
+
+TableRows ParseTableRows(const std::string& text) {
+    TableRows rows;
+    std::istringstream in(text);
+    std::string line;
+    bool tables = true; // bare lines count; in a sectioned file only [Tables]
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty() && line[0] == '[') {
+            tables = line == "[Tables]";
+            continue;
+        }
+        std::istringstream items(line);
+        std::string item;
+        while (std::getline(items, item, ';')) {
+            const size_t eq = item.find('=');
+            if (!tables || eq == std::string::npos || eq == 0)
+                continue;
+            const std::string value = item.substr(eq + 1);
+            char* end = nullptr;
+            const long long n = std::strtoll(value.c_str(), &end, 10);
+            if (end == value.c_str() || (*end != '\0' && *end != ','))
+                continue;
+            rows[AsciiLowerCase(TrimSpaces(item.substr(0, eq)))] = n;
+        }
+    }
+    return rows;
+}
+
+std::optional<ShrinkBaseline> RecordedBaseline() {
+    const std::string rows = OutcomeValue("BackupBaseline", "Rows");
+    if (rows.empty())
+        return std::nullopt;
+    ShrinkBaseline b;
+    b.archive = OutcomeValue("BackupBaseline", "Archive");
+    b.time = OutcomeValue("BackupBaseline", "Time");
+    b.rows = ParseTableRows(rows);
+    if (b.rows.empty())
+        return std::nullopt;
+    return b;
+}
+
+void RecordBaseline(const ShrinkBaseline& baseline) {
+    RecordOutcome("BackupBaseline", {{"Archive", baseline.archive},
+                                     {"Time", baseline.time},
+                                     {"Rows", RowsText(baseline.rows)}});
+}
+
+std::optional<ShrinkBaseline> BaselineFromArchives(const std::string& folder,
+                                                   const std::string& password) {
+    auto names = DirNames(WithSlash(folder) + "ZentaMarket??????????????.ZTB");
+    std::sort(names.begin(), names.end(), std::greater<>());
+    const std::string unpack =
+        Globals::AppPath + "Temp/Baseline-" + std::to_string(::getpid()) + "/";
+    for (const auto& name : names) {
+        const std::string archive = WithSlash(folder) + name;
+        if (!IsWhole7zArchive(archive))
+            continue;
+        DeleteFolderTree(unpack);
+        CreateFolderPath(unpack);
+        ::chmod(unpack.c_str(), 0700);
+        const auto outcome =
+            RunSevenZip({"e", "-y", "-o" + unpack, archive, kTableChecksFile}, password);
+        const auto text = ReadWholeFile(unpack + kTableChecksFile);
+        DeleteFolderTree(unpack);
+        if (outcome.status != 0 || !text)
+            return std::nullopt; // the newest archive carries no figures: nothing older counts
+        ShrinkBaseline b;
+        b.archive = archive;
+        b.time = name.substr(11, 4) + "-" + name.substr(15, 2) + "-" + name.substr(17, 2) + " " +
+                 name.substr(19, 2) + ":" + name.substr(21, 2) + ":" + name.substr(23, 2);
+        b.rows = ParseTableRows(*text);
+        if (b.rows.empty())
+            return std::nullopt;
+        return b;
+    }
+    return std::nullopt;
+}
+
+bool TicketsPurgedSince(const std::string& time) {
+    const std::string purged = OutcomeValue("TicketPurge", "Time");
+    return !purged.empty() && purged > time && OutcomeValue("TicketPurge", "Result") == "done";
+}
+
+} // namespace zenta
