@@ -14,8 +14,8 @@
 #include "MenuCommands.h"
 #include "Opcion.h"
 #include "Printers.h"
-#include "RemovableDrives.h"
 #include "Process.h"
+#include "RemovableDrives.h"
 #include "Restore.h"
 #include "Settings.h"
 #include "SingleInstance.h"
@@ -199,8 +199,8 @@ void DriveStatus(const std::string& label) {
                  HumanBytes(std::to_string(static_cast<long long>(total)));
     }
     Line("Backup drive", where);
-    const bool same = AsciiUpperCase(TrimSpaces(label)) ==
-                      AsciiUpperCase(OutcomeValue("BackupDrive", "Label"));
+    const bool same =
+        AsciiUpperCase(TrimSpaces(label)) == AsciiUpperCase(OutcomeValue("BackupDrive", "Label"));
     const std::string good = same ? OutcomeValue("BackupDrive", "LastGoodCopyTime") : "";
     std::cout << "  last good copy:   "
               << (good.empty() ? std::string("none recorded")
@@ -208,10 +208,11 @@ void DriveStatus(const std::string& label) {
                                      OutcomeValue("BackupDrive", "LastGoodCopy"))
               << "\n";
     const std::string last = same ? OutcomeValue("BackupDrive", "LastResult") : "";
-    if (last == "failed")
-        std::cout << "  last copy FAILED: " << OutcomeValue("BackupDrive", "LastFailureTime")
-                  << ", " << OutcomeValue("BackupDrive", "LastFailure") << "\n";
-    else if (last == "absent")
+    const std::string failed = same ? OutcomeValue("BackupDrive", "LastFailureTime") : "";
+    if (!failed.empty() && !OutcomeValue("BackupDrive", "LastFailure").empty() && failed >= good)
+        std::cout << "  last copy FAILED: " << failed << ", "
+                  << OutcomeValue("BackupDrive", "LastFailure") << "\n";
+    if (last == "absent")
         std::cout << "  at the last backup (" << OutcomeValue("BackupDrive", "LastAttemptTime")
                   << ") the drive was not plugged in\n";
 }
@@ -382,8 +383,7 @@ int Backup(const Options& options) {
         else if (d.whole)
             std::cout << "copied to " << d.path << "\n";
         else
-            std::cout << "NOT copied to the backup drive at " << d.mount << ": " << d.error
-                      << "\n";
+            std::cout << "NOT copied to the backup drive at " << d.mount << ": " << d.error << "\n";
         if (!d.whole)
             status = 1;
     }

@@ -21,7 +21,7 @@ namespace {
 
 // Tables whose contents the shop keeps and never empties by its own work.
 const std::set<std::string>& MasterTables() {
-    static const std::set<std::string> tables = {"articulo", "articulodibujo", "cliente",
+    static const std::set<std::string> tables = {"articulo",  "articulodibujo", "cliente",
                                                  "proveedor", "stock",          "stockextra",
                                                  "opcion",    "informeespecial"};
     return tables;
@@ -29,9 +29,13 @@ const std::set<std::string>& MasterTables() {
 
 // Tables the ticket purge deletes from, by day.
 const std::set<std::string>& SalesTables() {
-    static const std::set<std::string> tables = {
-        "ticket",           "ticketarticulo",   "ticketcobro",        "articuloeliminado",
-        "ticketdiariototal", "ventadiariototal", "gananciadiariototal"};
+    static const std::set<std::string> tables = {"ticket",
+                                                 "ticketarticulo",
+                                                 "ticketcobro",
+                                                 "articuloeliminado",
+                                                 "ticketdiariototal",
+                                                 "ventadiariototal",
+                                                 "gananciadiariototal"};
     return tables;
 }
 
@@ -43,7 +47,8 @@ const std::set<std::string>& PassingTables() {
     return tables;
 }
 
-constexpr long long kHalvingFloor = 20;    // master tables smaller than this may halve
+constexpr long long kEmptyFloor = 5;        // master tables smaller than this may empty
+constexpr long long kHalvingFloor = 20;     // master tables smaller than this may halve
 constexpr long long kSalesEmptyFloor = 100; // sales tables that held this many may not empty
 constexpr long long kWholeFloor = 1000;     // the rest together, below a quarter
 
@@ -61,12 +66,24 @@ std::string RowsText(const TableRows& rows) {
 } // namespace
 
 const std::vector<std::string>& SuiteTableNames() {
-    static const std::vector<std::string> tables = {
-        "articulo",         "articulodibujo",   "articuloeliminado",   "cliente",
-        "gananciadiariototal", "informeespecial", "opcion",            "ordenadorejecutando",
-        "proveedor",        "stock",            "stockcambio",         "stockextra",
-        "stockextracambio", "ticket",           "ticketarticulo",      "ticketcobro",
-        "ticketdiariototal", "ventadiariototal"};
+    static const std::vector<std::string> tables = {"articulo",
+                                                    "articulodibujo",
+                                                    "articuloeliminado",
+                                                    "cliente",
+                                                    "gananciadiariototal",
+                                                    "informeespecial",
+                                                    "opcion",
+                                                    "ordenadorejecutando",
+                                                    "proveedor",
+                                                    "stock",
+                                                    "stockcambio",
+                                                    "stockextra",
+                                                    "stockextracambio",
+                                                    "ticket",
+                                                    "ticketarticulo",
+                                                    "ticketcobro",
+                                                    "ticketdiariototal",
+                                                    "ventadiariototal"};
     return tables;
 }
 
@@ -76,12 +93,17 @@ std::vector<std::string> ShrinkReasons(const ShrinkBaseline* baseline, const Tab
     if (!baseline) {
         // Nothing to compare with: the suite's tables must at least be there.
         std::string missing;
+        int count = 0;
         for (const auto& t : SuiteTableNames())
-            if (!now.count(t))
+            if (!now.count(t)) {
                 missing += (missing.empty() ? "" : ", ") + t;
+                ++count;
+            }
         if (now.empty())
             reasons.push_back("the database holds none of the suite's tables");
-        else if (!missing.empty())
+        else if (count == 1)
+            reasons.push_back("the suite's table " + missing + " is missing");
+        else if (count > 1)
             reasons.push_back("the suite's tables " + missing + " are missing");
         return reasons;
     }
@@ -97,7 +119,7 @@ std::vector<std::string> ShrinkReasons(const ShrinkBaseline* baseline, const Tab
         if (was < 0 || is < 0)
             continue; // not counted on one side
         if (MasterTables().count(table)) {
-            if (was > 0 && is == 0)
+            if (was >= kEmptyFloor && is == 0)
                 reasons.push_back(table + " was emptied (" + Count(was) + " before, none now)");
             else if (was >= kHalvingFloor && is * 2 < was)
                 reasons.push_back(table + " fell by more than half (" + Count(was) + " before, " +
@@ -198,7 +220,7 @@ std::optional<ShrinkBaseline> BaselineFromArchives(const std::string& folder,
 
 bool TicketsPurgedSince(const std::string& time) {
     const std::string purged = OutcomeValue("TicketPurge", "Time");
-    return !purged.empty() && purged > time && OutcomeValue("TicketPurge", "Result") == "done";
+    return !purged.empty() && purged >= time && OutcomeValue("TicketPurge", "Result") == "done";
 }
 
 } // namespace zenta

@@ -28,8 +28,8 @@ struct ShrinkBaseline {
 
 // The rules, one reason per finding ("" none), in the order of the tables:
 // - a table of the baseline (without one: of the suite) that is missing;
-// - master data (articles, pictures, customers, suppliers, stock, options, reports) emptied,
-//   or more than halved where it held at least 20 rows;
+// - master data (articles, pictures, customers, suppliers, stock, options, reports) emptied
+//   from 5 rows or more, or more than halved from 20 rows or more;
 // - a table of sales (tickets, their lines, payments, daily totals, deleted articles) emptied
 //   from 100 rows or more, unless the shop's ticket purge ran since the baseline
 //   (`purgedSince`); the purge, even a first one of a long history, never counts otherwise;
@@ -51,7 +51,7 @@ void RecordBaseline(const ShrinkBaseline& baseline);
 [[nodiscard]] std::optional<ShrinkBaseline> BaselineFromArchives(const std::string& folder,
                                                                  const std::string& password);
 
-// Whether the ticket purge ran after `time` ("yyyy-mm-dd hh:nn:ss"), from the job record.
+// Whether the ticket purge ran at or after `time` ("yyyy-mm-dd hh:nn:ss"), from the job record.
 [[nodiscard]] bool TicketsPurgedSince(const std::string& time);
 
 } // namespace zenta

@@ -2,8 +2,7 @@
 // program folder, no display, against the private server.
 #include "../chain/TestServers.h"
 #include "CodePage.h"
-#include "DbFixture.h"
-#include "ProgramProcess.h"
+#include "OneShot.h"
 #include "SevenZip.h"
 
 #include <filesystem>
@@ -14,31 +13,7 @@ using namespace zenta::test;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-class CommandLine : public DbTest {
-  protected:
-    void SetUp() override {
-        DbTest::SetUp();
-        fs::copy_file(BinaryDir() + "/bin/ZentaMarketMonitor", AppPath() + "ZentaMarketMonitor");
-        fs::create_directories(AppPath() + "Database");
-        fs::copy_file(BinaryDir() + "/Database/MySQLSetup.dat",
-                      AppPath() + "Database/MySQLSetup.dat");
-    }
-    struct Result {
-        int status;
-        std::string out, err;
-    };
-    Result Run(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
-        Program program(AppPath(), env, false, args);
-        Result r;
-        r.status = program.WaitExit(120s);
-        r.out = ReadFile(AppPath() + "stdout.txt");
-        r.err = ReadFile(AppPath() + "stderr.txt");
-        return r;
-    }
-    static bool Has(const std::string& text, const std::string& part) {
-        return text.find(part) != std::string::npos;
-    }
-};
+class CommandLine : public OneShotTest {};
 
 TEST_F(CommandLine, HelpVersionAndBadArgumentsNeverStartTheMonitor) {
     auto r = Run({"--help"});

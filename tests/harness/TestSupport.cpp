@@ -13,6 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <sys/socket.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -207,6 +208,51 @@ SmallFileSystem::SmallFileSystem(const std::string& folder, const std::string& s
 SmallFileSystem::~SmallFileSystem() {
     if (mounted_)
         Shell("umount -l '" + folder_ + "'");
+}
+
+LabelledDrive::LabelledDrive(const std::string& label, const std::string& size) : dir_("drive") {
+    label_ = label + std::to_string(::getpid() % 100000);
+    image_ = dir_.path() + "drive.img";
+    mount_ = dir_.path() + "mnt/";
+    std::filesystem::create_directories(mount_);
+    if (::geteuid() != 0 || !Have("mkfs.ext4") ||
+        Shell("truncate -s " + size + " '" + image_ + "' && mkfs.ext4 -q -m 0 -L '" + label_ +
+              "' '" + image_ + "' 2>/dev/null") != 0)
+        return;
+    Mount();
+}
+
+LabelledDrive::~LabelledDrive() {
+    if (mounted_)
+        Unmount(true);
+}
+
+bool LabelledDrive::Mount(const std::string& options) {
+    if (mounted_)
+        Unmount();
+    mounted_ = Shell("mount -o loop" + (options.empty() ? "" : "," + options) + " '" + image_ +
+                     "' '" + mount_ + "' 2>/dev/null") == 0;
+    return mounted_;
+}
+
+bool LabelledDrive::Unmount(bool lazy) {
+    const bool ok = Shell(std::string("umount ") + (lazy ? "-l " : "") + "'" + mount_ + "'") == 0;
+    if (ok)
+        mounted_ = false;
+    return ok;
+}
+
+void LabelledDrive::FillLeaving(long long bytes) {
+    struct statvfs vfs {};
+    if (::statvfs(mount_.c_str(), &vfs) != 0)
+        return;
+    const long long free = static_cast<long long>(vfs.f_bavail) * vfs.f_frsize;
+    if (free > bytes)
+        Shell("fallocate -l " + std::to_string(free - bytes) + " '" + mount_ + "filler'");
+}
+
+void LabelledDrive::Unfill() {
+    std::filesystem::remove(mount_ + "filler");
 }
 
 } // namespace zenta::test

@@ -87,4 +87,33 @@ class SmallFileSystem {
     bool mounted_ = false;
 };
 
+// A labelled ext4 file system (no reserve for root, so "full" means full) in an image file,
+// loop-mounted for the life of the object, as a shop's USB backup drive is. The program finds
+// it by its label through libblkid, as in a shop. Needs root and loop devices: mounted() is
+// false otherwise, and the test should skip with a message.
+class LabelledDrive {
+  public:
+    // `label` gets this process's number appended, so that parallel runs never see each
+    // other's drives; label() is the full one.
+    LabelledDrive(const std::string& label, const std::string& size = "16M");
+    ~LabelledDrive();
+    LabelledDrive(const LabelledDrive&) = delete;
+    LabelledDrive& operator=(const LabelledDrive&) = delete;
+    bool mounted() const { return mounted_; }
+    const std::string& label() const { return label_; }
+    const std::string& mountPoint() const { return mount_; } // ends in "/"
+    // Mounts it again (`options` such as "ro"); unmounts it (lazily: as a drive pulled out
+    // while a file on it is still open).
+    bool Mount(const std::string& options = "");
+    bool Unmount(bool lazy = false);
+    // Leaves `bytes` free, with one file that fills the rest (removed by Unfill).
+    void FillLeaving(long long bytes);
+    void Unfill();
+
+  private:
+    TempDir dir_;
+    std::string image_, mount_, label_;
+    bool mounted_ = false;
+};
+
 } // namespace zenta::test

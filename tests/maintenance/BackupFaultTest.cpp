@@ -9,6 +9,7 @@
 #include "GlobalDatabase.h"
 #include "Globals.h"
 #include "Process.h"
+#include "RemovableDrives.h"
 #include "SevenZip.h"
 
 #include <atomic>
@@ -388,4 +389,46 @@ TEST_F(BackupFaults, AServerThatMayNotWriteTheExportsIsNamedWithTheFix) {
         << Log();
     EXPECT_EQ(Whole(backup_).size(), 2u);
     ReleaseDataBase();
+}
+
+TEST_F(BackupFaults, ADrivePulledOutDuringTheCopyLeavesNothingUnderTheArchivesName) {
+    LabelledDrive drive("ZTP");
+    if (!drive.mounted())
+        GTEST_SKIP() << "a labelled drive needs root, loop devices and mkfs.ext4";
+    AddIncompressiblePictures(128);
+    std::string folder = backup_, noDrive;
+    BackupReport report;
+    const std::string name = BackupAll(folder, noDrive, &report);
+    ASSERT_TRUE(report.Good()) << Log();
+    // Pulled out while the copy is being written (the file is still open on it).
+    const std::string target = drive.mountPoint() + "ZentaBackup/";
+    bool pulled = false;
+    SetWaitHook([&] {
+        if (!pulled && fs::exists(target + name + ".partial"))
+            pulled = drive.Unmount(true);
+    });
+    auto copies = CopyArchiveToDrives(folder, name, drive.label());
+    SetWaitHook(nullptr);
+    ASSERT_TRUE(pulled);
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_FALSE(copies[0].whole);
+    EXPECT_NE(copies[0].error.find("was the drive removed?"), std::string::npos) << copies[0].error;
+
+    // Plugged in again: nothing under the archive's name; the next copy works and clears the
+    // leftover.
+    ASSERT_TRUE(drive.Mount());
+    EXPECT_FALSE(fs::exists(target + name));
+    copies = CopyArchiveToDrives(folder, name, drive.label());
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_TRUE(copies[0].whole) << copies[0].error;
+    EXPECT_EQ(ReadFile(target + name), ReadFile(folder + name));
+    EXPECT_TRUE(DirNames(target + "*.partial", vbHidden).empty());
+
+    // A cut-short file under the archive's name is replaced; a whole copy is left alone.
+    CopyCutShort(folder + name, target + name, 1000);
+    copies = CopyArchiveToDrives(folder, name, drive.label());
+    EXPECT_TRUE(copies[0].whole && !copies[0].alreadyThere) << copies[0].error;
+    EXPECT_EQ(ReadFile(target + name), ReadFile(folder + name));
+    copies = CopyArchiveToDrives(folder, name, drive.label());
+    EXPECT_TRUE(copies[0].alreadyThere);
 }

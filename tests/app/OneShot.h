@@ -1,0 +1,42 @@
+#pragma once
+
+// The installed program in a program folder of its own, run once per command as a technician
+// runs it over SSH: no display, against the private server.
+#include "DbFixture.h"
+#include "ProgramProcess.h"
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace zenta::test {
+
+class OneShotTest : public DbTest {
+  protected:
+    void SetUp() override {
+        DbTest::SetUp();
+        namespace fs = std::filesystem;
+        fs::copy_file(BinaryDir() + "/bin/ZentaMarketMonitor", AppPath() + "ZentaMarketMonitor");
+        fs::create_directories(AppPath() + "Database");
+        fs::copy_file(BinaryDir() + "/Database/MySQLSetup.dat",
+                      AppPath() + "Database/MySQLSetup.dat");
+    }
+    struct Result {
+        int status;
+        std::string out, err;
+    };
+    Result Run(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+        Program program(AppPath(), env, false, args);
+        Result r;
+        r.status = program.WaitExit(std::chrono::seconds(120));
+        r.out = ReadFile(AppPath() + "stdout.txt");
+        r.err = ReadFile(AppPath() + "stderr.txt");
+        return r;
+    }
+    static bool Has(const std::string& text, const std::string& part) {
+        return text.find(part) != std::string::npos;
+    }
+    std::string Log() const { return ReadFile(AppPath() + "Log/ZentaMarketMonitor.log"); }
+};
+
+} // namespace zenta::test
