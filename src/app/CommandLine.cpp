@@ -209,7 +209,9 @@ void DriveStatus(const std::string& label) {
               << "\n";
     const std::string last = same ? OutcomeValue("BackupDrive", "LastResult") : "";
     const std::string failed = same ? OutcomeValue("BackupDrive", "LastFailureTime") : "";
-    if (!failed.empty() && !OutcomeValue("BackupDrive", "LastFailure").empty() && failed >= good)
+    // The last failure, while no whole copy came after it.
+    if (!failed.empty() && !OutcomeValue("BackupDrive", "LastFailure").empty() &&
+        (last == "failed" || (last == "absent" && failed > good)))
         std::cout << "  last copy FAILED: " << failed << ", "
                   << OutcomeValue("BackupDrive", "LastFailure") << "\n";
     if (last == "absent")

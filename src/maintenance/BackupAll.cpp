@@ -23,12 +23,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
-#include <cstring>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <thread>
@@ -335,8 +335,7 @@ Result<Done> CopyFileSafely(const std::string& from, const std::string& to) {
     return Done{};
 }
 
-std::vector<DriveCopy> CopyArchiveToDrives(const std::string& backupFolder,
-                                           const std::string& name,
+std::vector<DriveCopy> CopyArchiveToDrives(const std::string& backupFolder, const std::string& name,
                                            const std::string& volumeLabel) {
     std::vector<DriveCopy> copies;
     const std::string source = WithSlash(backupFolder) + name;
@@ -353,7 +352,7 @@ std::vector<DriveCopy> CopyArchiveToDrives(const std::string& backupFolder,
                 WriteProgramLog("BackupAll: copy to " + target + " failed: " + copy.error);
             copies.push_back(copy);
         };
-        if (!DirExists(target) && ::mkdir(target.c_str(), 0750) != 0) {
+        if (!IsFolder(target) && ::mkdir(target.c_str(), 0750) != 0) {
             copy.error = "the folder " + target + " cannot be made: " + std::strerror(errno);
             finish();
             continue;
@@ -646,7 +645,10 @@ std::string WriteBackup(std::string& backupFolder, std::string& volumeLabel, Bac
     std::string finalName;
     for (int attempt = 0;; ++attempt) {
         finalName = std::string("ZentaMarket") + stamp +
-                    (!rep.complete ? "-INCOMPLETE" : rep.shrunk ? "-SHRUNK" : "") + ".ZTB";
+                    (!rep.complete ? "-INCOMPLETE"
+                     : rep.shrunk  ? "-SHRUNK"
+                                   : "") +
+                    ".ZTB";
         if (!ArchiveNameTaken(backupFolder, stamp) || attempt == 5)
             break;
         std::this_thread::sleep_for(std::chrono::seconds(1));
@@ -733,13 +735,13 @@ void RecordDriveState(const std::string& volumeLabel, const BackupReport& rep,
                                  {"FreeBytes", std::to_string(first.freeBytes)},
                                  {"TotalBytes", std::to_string(first.totalBytes)}});
     if (failure.empty())
-        values.insert(values.end(), {{"LastResult", "copied"},
-                                     {"LastGoodCopyTime", now},
-                                     {"LastGoodCopy", first.path}});
+        values.insert(
+            values.end(),
+            {{"LastResult", "copied"}, {"LastGoodCopyTime", now}, {"LastGoodCopy", first.path}});
     else
-        values.insert(values.end(), {{"LastResult", "failed"},
-                                     {"LastFailure", failure},
-                                     {"LastFailureTime", now}});
+        values.insert(
+            values.end(),
+            {{"LastResult", "failed"}, {"LastFailure", failure}, {"LastFailureTime", now}});
     RecordOutcome("BackupDrive", values);
 }
 

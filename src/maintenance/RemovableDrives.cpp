@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 
 namespace zenta {
@@ -33,6 +34,29 @@ std::string UnescapeOctal(const std::string& s) {
         }
     }
     return out;
+}
+
+// The label read from the device now; libblkid's cache may still hold the label of another
+// file system that had the device before (a stick swapped, a loop device reused), so it is
+// only asked when the device cannot be read.
+std::optional<std::string> ProbedLabel(const std::string& device) {
+    if (blkid_probe probe = blkid_new_probe_from_filename(device.c_str())) {
+        blkid_probe_enable_superblocks(probe, 1);
+        blkid_probe_set_superblocks_flags(probe, BLKID_SUBLKS_LABEL);
+        std::optional<std::string> label;
+        const char* value = nullptr;
+        if (blkid_do_safeprobe(probe) == 0 &&
+            blkid_probe_lookup_value(probe, "LABEL", &value, nullptr) == 0 && value)
+            label = value;
+        blkid_free_probe(probe);
+        return label;
+    }
+    if (char* cached = blkid_get_tag_value(nullptr, "LABEL", device.c_str())) {
+        std::string label = cached;
+        std::free(cached);
+        return label;
+    }
+    return std::nullopt;
 }
 
 std::string RealPath(const std::string& p) {
@@ -102,10 +126,8 @@ std::vector<MountedVolume> MountedLabelledVolumes() {
             continue;
         }
         // Without udev there is no by-label folder: read the label from the device itself.
-        if (char* label = blkid_get_tag_value(nullptr, "LABEL", real.c_str())) {
-            out.push_back({label, mountPoint});
-            std::free(label);
-        }
+        if (auto label = ProbedLabel(real))
+            out.push_back({*label, mountPoint});
     }
     return out;
 }

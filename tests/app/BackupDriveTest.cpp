@@ -154,4 +154,12 @@ TEST_F(BackupDrive, AReadOnlyOrMissingDriveCostsNothingAlreadyOnItAndTheBackupCo
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(OnDrive().size(), 2u);
     EXPECT_EQ(ReadFile(Folder() + "ZentaMarket20240101120000.ZTB"), old);
+
+    // A drive whose ZentaBackup folder cannot be made (a file holds the name).
+    fs::remove_all(Folder());
+    WriteFile(drive_->mountPoint() + "ZentaBackup", "not a folder");
+    r = Run({"backup"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "ZentaBackup/ cannot be made: File exists")) << r.out;
+    EXPECT_EQ(ReadFile(drive_->mountPoint() + "ZentaBackup"), "not a folder");
 }
