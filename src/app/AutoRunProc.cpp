@@ -7,6 +7,7 @@
 #include "ErrorMode.h"
 #include "GlobalDatabase.h"
 #include "Globals.h"
+#include "JobLock.h"
 #include "Process.h"
 #include "Recordings.h"
 #include "RenovarDatos.h"
@@ -33,26 +34,16 @@ void SetMaintenanceJobs(MaintenanceJobs jobs) {
 
 bool RunUnderJobLock(const std::string& what, const std::function<void()>& job,
                      std::chrono::milliseconds limit) {
-    FileLock lock(JobLockPath(Globals::AppPath, Globals::ExecutableName));
-    const bool locked = lock.LockWithin(
-        limit,
-        [&] {
-            WriteProgramLog(what + ": another run of this program folder is at work; waiting " +
-                            "for it");
-        },
-        [] {
-            CallWaitHook();
-            return !StopRequested();
-        });
-    if (!locked) {
-        if (!lock.error().empty())
-            WriteProgramLog(what + ": " + lock.error());
-        else if (!StopRequested())
-            WriteProgramLog(what + ": skipped, the other run did not finish in time");
-        return false;
-    }
-    job();
-    return true;
+    const auto ran = UnderJobLock(
+        job, {limit,
+              [&] {
+                  WriteProgramLog(what + ": another run of this program folder is at work; " +
+                                  "waiting for it");
+              },
+              CallWaitHook});
+    if (!ran && !StopRequested())
+        WriteProgramLog(what + ": skipped: " + ran.error());
+    return static_cast<bool>(ran);
 }
 
 void AutoRunProc() {

@@ -10,11 +10,13 @@
 #include "GlobalDatabase.h"
 #include "Globals.h"
 #include "IPUpdate.h"
+#include "JobLock.h"
 #include "JobOutcomes.h"
 #include "MenuCommands.h"
 #include "Opcion.h"
 #include "Printers.h"
 #include "Process.h"
+#include "ProgramSetUp.h"
 #include "RemovableDrives.h"
 #include "Restore.h"
 #include "Settings.h"
@@ -88,15 +90,6 @@ struct Options {
     long waitSeconds = 1800;
 };
 
-volatile sig_atomic_t interrupted = 0;
-
-void OnSignal(int) {
-    if (!interrupted)
-        ArmStopDeadline(8);
-    interrupted = 1;
-    RequestStop();
-}
-
 int BadUsage(const std::string& why) {
     std::cerr << "ZentaMarketMonitor: " << why << "\n\n" << kUsage;
     return 2;
@@ -115,28 +108,18 @@ bool Connect() {
 }
 
 // Runs `job` under the folder's job lock, telling the user when it has to wait for the monitor.
-bool UnderJobLock(const Options& options, const std::function<void()>& job) {
-    FileLock lock(JobLockPath(Globals::AppPath, Globals::ExecutableName));
-    const bool locked = lock.LockWithin(
-        std::chrono::seconds(options.waitSeconds),
-        [] {
-            std::cout << "A job of the monitor of this program folder is running; waiting for "
-                         "it to finish..."
-                      << std::endl;
-        },
-        [] { return !StopRequested(); });
-    if (!locked) {
-        if (!lock.error().empty())
-            std::cerr << lock.error() << "\n";
-        else if (StopRequested())
-            std::cerr << "Interrupted while waiting.\n";
-        else
-            std::cerr << "The monitor's job did not finish within " << options.waitSeconds
-                      << " s; nothing done.\n";
-        return false;
-    }
-    job();
-    return true;
+bool WithJobLock(const Options& options, const std::function<void()>& job) {
+    const auto ran = UnderJobLock(
+        job, {std::chrono::seconds(options.waitSeconds),
+              [] {
+                  std::cout << "A job of the monitor of this program folder is running; waiting "
+                               "for it to finish..."
+                            << std::endl;
+              },
+              {}});
+    if (!ran)
+        std::cerr << "Not done: " << ran.error() << "; nothing done.\n";
+    return static_cast<bool>(ran);
 }
 
 std::string HumanBytes(const std::string& bytes) {
@@ -333,7 +316,7 @@ int Backup(const Options& options) {
             std::fflush(stdout);
         });
     std::string label;
-    const bool ran = UnderJobLock(options, [&] {
+    const bool ran = WithJobLock(options, [&] {
         folder = BackupFolder();
         label = OpcionText(DataBase(), "MobilBackupRestoreVolumeName", "");
         std::cout << "Backing up into " << folder << std::endl;
@@ -399,7 +382,7 @@ int CheckStructure(const Options& options) {
     if (!Connect())
         return 2;
     bool same = false;
-    if (!UnderJobLock(options, [&] {
+    if (!WithJobLock(options, [&] {
             DataBase().SQLExecute("Flush Tables;");
             same = CompareDBStructure();
         }))
@@ -447,7 +430,7 @@ int IPUpdate(const Options& options) {
         std::cout << "This computer does not hold the database; the IP report is made there.\n";
         return 2;
     }
-    if (!UnderJobLock(options, IPUpdateProc))
+    if (!WithJobLock(options, IPUpdateProc))
         return 2;
     if (!IPReportSent()) {
         std::cout << "No IP report is due: the shop is not part of a chain, or its address is "
@@ -464,7 +447,7 @@ int IPUpdate(const Options& options) {
 int RunCycleOnce(const Options& options) {
     if (!Connect())
         return 2;
-    if (!UnderJobLock(options, RunCycle))
+    if (!WithJobLock(options, RunCycle))
         return 2;
     if (StopRequested()) {
         std::cout << "Stopped.\n";
@@ -512,7 +495,7 @@ int Restore(const Options& options) {
     restore.passwordFile = options.passwordFile;
     restore.progress = Progress;
     RestoreReport report;
-    if (!UnderJobLock(options, [&] { report = RestoreArchive(options.archive, restore); }))
+    if (!WithJobLock(options, [&] { report = RestoreArchive(options.archive, restore); }))
         return 2;
     if (!report.ok) {
         std::cerr << "Not restored: " << report.error << "\n";
@@ -533,7 +516,7 @@ int Verify(const Options& options) {
     if (!Connect())
         return 2;
     VerifyReport report;
-    if (!UnderJobLock(options, [&] {
+    if (!WithJobLock(options, [&] {
             report = VerifyArchive(options.archive, Progress, options.passwordFile);
         }))
         return 2;
@@ -622,18 +605,8 @@ int RunCommandLine(int argc, char** argv) {
         if (::getcwd(here, sizeof here))
             options.archive = std::string(here) + "/" + options.archive;
     }
-    Globals::AppPath = GetAppPath();
-    Globals::ExecutableName = GetExecutableName();
-    std::error_code ec;
-    std::filesystem::create_directories(Globals::AppPath + "Log", ec);
-    // A one-shot command reports failures through its exit status, never by ending early.
-    Globals::ReleaseVersion = true;
-    Globals::LocalIP = GetLocalIP();
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
-    ::sigaction(SIGTERM, &sa, nullptr);
-    ::sigaction(SIGINT, &sa, nullptr);
+    SetUpProgramGlobals(true);
+    HandleStopSignals();
 
     int status = 2;
     if (options.command == "status")

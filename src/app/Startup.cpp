@@ -9,7 +9,9 @@
 #include "HelperPrograms.h"
 #include "IPUpdate.h"
 #include "Process.h"
+#include "ProgramSetUp.h"
 #include "QtInterfaces.h"
+#include "ServiceNotification.h"
 #include "SetRunHotKey.h"
 #include "Settings.h"
 #include "SingleInstance.h"
@@ -33,14 +35,8 @@ namespace {
 std::atomic<bool> terminationRequested{false};
 int signalPipe[2] = {-1, -1};
 
-// However busy the program is when the stop comes (packing, a statement the server does not
-// answer), it ends within this time.
-constexpr unsigned kStopDeadlineSeconds = 8;
-
-void OnSignal(int) {
-    if (!StopRequested())
-        ArmStopDeadline(kStopDeadlineSeconds);
-    RequestStop();
+// Wakes the event loop: the end is asked for there, not in the handler.
+void OnSignal() {
     terminationRequested = true;
     const char c = 1;
     ssize_t ignored = ::write(signalPipe[1], &c, 1);
@@ -57,12 +53,8 @@ bool HasDisplay() {
 
 int Main(int argc, char** argv) {
     // 1–3: program folder, error mode, this computer's address.
-    Globals::AppPath = GetAppPath();
-    Globals::ExecutableName = GetExecutableName();
+    SetUpProgramGlobals(false);
     std::error_code ec;
-    std::filesystem::create_directories(Globals::AppPath + "Log", ec);
-    Globals::ReleaseVersion = GetSettingBool("Debug", "ReleaseVersion", "1", true);
-    Globals::LocalIP = GetLocalIP();
 
     // 5: a second copy ends here, silently.
     SingleInstanceLock instance(Globals::AppPath, Globals::ExecutableName);
@@ -76,14 +68,8 @@ int Main(int argc, char** argv) {
     // (unless a one-shot command of this folder is at work in it right now).
     RunUnderJobLock("start-up clean-up", CleanBackupWorkFolder, std::chrono::milliseconds(0));
 
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-        struct sigaction sa {};
-        sa.sa_handler = OnSignal;
-        sigemptyset(&sa.sa_mask);
-        ::sigaction(SIGTERM, &sa, nullptr);
-        ::sigaction(SIGINT, &sa, nullptr);
-        ::sigaction(SIGHUP, &sa, nullptr); // the session or the terminal went away
-    }
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) == 0)
+        HandleStopSignals(OnSignal);
     const bool display = HasDisplay();
     if (!display)
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);

@@ -1,6 +1,7 @@
 #include "ArchivePassword.h"
 
 #include "Common.h"
+#include "FileDescriptor.h"
 #include "Globals.h"
 #include "Settings.h"
 #include "Text.h"
@@ -14,18 +15,15 @@
 namespace zenta {
 
 Result<std::string> ReadPasswordFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) {
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (!fd) {
         return Result<std::string>::Failure("the password file " + path + " cannot be read (" +
                                             std::strerror(errno) + ")");
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
         return Result<std::string>::Failure("the password file " + path + " is not a plain file");
-    }
     if ((st.st_mode & 077) != 0) {
-        ::close(fd);
         char mode[8];
         std::snprintf(mode, sizeof mode, "%04o",
                       static_cast<unsigned>(st.st_mode & (S_IRWXU | S_IRWXG | S_IRWXO)));
@@ -36,9 +34,8 @@ Result<std::string> ReadPasswordFile(const std::string& path) {
     std::string text;
     char buffer[512];
     ssize_t n;
-    while ((n = ::read(fd, buffer, sizeof buffer)) > 0 && text.size() < 4096)
+    while ((n = ::read(fd.get(), buffer, sizeof buffer)) > 0 && text.size() < 4096)
         text.append(buffer, static_cast<size_t>(n));
-    ::close(fd);
     const std::string line = TrimSpaces(text.substr(0, text.find_first_of("\r\n")));
     if (line.empty()) {
         return Result<std::string>::Failure("the password file " + path +

@@ -1,5 +1,6 @@
 #include "AutoBackupData.h"
 
+#include "ArchiveNames.h"
 #include "BackupAll.h"
 #include "Common.h"
 #include "ErrorMode.h"
@@ -153,7 +154,7 @@ void AutoBackup() {
 FolderRetention PlanFolderRetention(const std::string& folder, long maximum) {
     FolderRetention result;
     result.folder = WithSlash(folder);
-    std::vector<std::string> names = DirNames(WithSlash(folder) + "ZentaMarket??????????????.ZTB");
+    std::vector<std::string> names = DirNames(WithSlash(folder) + kArchivePattern);
     // Only whole archives count: one cut short (a killed packing, a full disk) is neither
     // counted nor deleted, so it can never push a good archive out.
     std::vector<std::string> whole;
@@ -219,16 +220,14 @@ void DeleteOldBackupFiles(std::string& folder, long maximum) {
                             archive.why + ")");
     }
     // Packings that never finished, and incomplete archives that a newer good one replaces.
-    for (const auto& name : DirNames(folder + "ZentaMarket*.ZTB.partial", vbHidden)) {
-        if (std::remove((folder + name).c_str()) == 0)
-            WriteProgramLog("RotateBackupFiles: removed " + folder + name +
-                            ", left by a packing that did not finish");
-    }
-    if (plan.newestGood.empty())
+    RemovePartialArchives(folder, "RotateBackupFiles");
+    const auto newest = ParseArchiveName(plan.newestGood);
+    if (!newest)
         return;
     for (const auto& name : DirNames(folder + "ZentaMarket*-INCOMPLETE.ZTB")) {
-        const std::string stamp = name.substr(11, 14);
-        if (stamp < plan.newestGood.substr(11, 14) && std::remove((folder + name).c_str()) == 0)
+        const auto parsed = ParseArchiveName(name);
+        if (parsed && parsed->kind == ArchiveKind::Incomplete && parsed->stamp < newest->stamp &&
+            std::remove((folder + name).c_str()) == 0)
             WriteProgramLog("RotateBackupFiles: deleted " + folder + name +
                             " (incomplete, and a newer good archive exists)");
     }

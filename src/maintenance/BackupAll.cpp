@@ -1,9 +1,11 @@
 #include "BackupAll.h"
 
+#include "ArchiveNames.h"
 #include "ArchivePassword.h"
 #include "CodePage.h"
 #include "Common.h"
 #include "ErrorMode.h"
+#include "FileDescriptor.h"
 #include "FolderListing.h"
 #include "GlobalDatabase.h"
 #include "Globals.h"
@@ -109,16 +111,6 @@ class WorkFolderGuard {
     std::string folder_;
 };
 
-// Removes what a packing killed half-way (a power cut, SIGKILL) left in the folder.
-void RemovePartialArchives(const std::string& folder) {
-    for (const auto& name : DirNames(folder + "ZentaMarket*.ZTB.partial", vbHidden | vbSystem)) {
-        std::error_code ec;
-        if (fs::remove(folder + name, ec))
-            WriteProgramLog("BackupAll: removed " + folder + name + ", left by a packing that " +
-                            "did not finish");
-    }
-}
-
 // When the server refused to write a table's file into the working folder for a reason that
 // holds for every table, what to tell the technician; "" otherwise.
 std::string ServerCannotWriteHere(clsDataBase& db, const std::string& work) {
@@ -151,12 +143,8 @@ std::string ServerCannotWriteHere(clsDataBase& db, const std::string& work) {
 }
 
 bool SyncPath(const std::string& path, bool directory) {
-    int fd = ::open(path.c_str(), (directory ? O_DIRECTORY : 0) | O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
+    FileDescriptor fd(::open(path.c_str(), (directory ? O_DIRECTORY : 0) | O_RDONLY | O_CLOEXEC));
+    return fd && ::fsync(fd.get()) == 0;
 }
 
 } // namespace
@@ -229,28 +217,6 @@ std::pair<long long, long long> Space(const std::string& folder) {
             static_cast<long long>(vfs.f_blocks) * static_cast<long long>(vfs.f_frsize)};
 }
 
-// A descriptor closed when it goes out of scope.
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    // Closes now; false when the close reports a failed write.
-    bool Close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-  private:
-    int fd_;
-};
-
 std::string ParentOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
@@ -260,7 +226,7 @@ std::string ParentOf(const std::string& path) {
 
 Result<Done> CopyFileSafely(const std::string& from, const std::string& to) {
     auto failed = [](const std::string& why) { return Result<Done>::Failure(why); };
-    Descriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    FileDescriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat source {};
     if (in.get() < 0 || ::fstat(in.get(), &source) != 0)
         return failed("the archive " + from + " cannot be read: " + std::strerror(errno));
@@ -275,7 +241,7 @@ Result<Done> CopyFileSafely(const std::string& from, const std::string& to) {
         return failed(noSpace());
 
     const std::string partial = to + ".partial";
-    Descriptor out(::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640));
+    FileDescriptor out(::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640));
     if (out.get() < 0)
         return failed("cannot write on the drive (" + partial + "): " + std::strerror(errno));
     // From here on the partial file goes again on every failure.
@@ -357,7 +323,7 @@ std::vector<DriveCopy> CopyArchiveToDrives(const std::string& backupFolder, cons
             finish();
             continue;
         }
-        RemovePartialArchives(target);
+        RemovePartialArchives(target, "BackupAll");
         if (FileExists(copy.path)) {
             if (IsWhole7zArchive(copy.path) && FileLength(copy.path) == FileLength(source)) {
                 copy.whole = copy.alreadyThere = true;
@@ -376,14 +342,6 @@ std::vector<DriveCopy> CopyArchiveToDrives(const std::string& backupFolder, cons
 }
 
 namespace {
-
-// Whether an archive of that second exists already, under any of its names.
-bool ArchiveNameTaken(const std::string& folder, const std::string& stamp) {
-    for (const char* suffix : {".ZTB", "-INCOMPLETE.ZTB", "-SHRUNK.ZTB"})
-        if (FileExists(folder + "ZentaMarket" + stamp + suffix))
-            return true;
-    return false;
-}
 
 std::string JoinReasons(const std::vector<std::string>& reasons) {
     std::string text;
@@ -406,7 +364,8 @@ std::vector<std::string> ShrinkCheck(const TableRows& rows, const std::string& f
 // database as it is now, older ones go. Good archives are never touched here.
 void RemoveOlderShrunk(const std::string& folder, const std::string& newest) {
     for (const auto& name : DirNames(folder + "ZentaMarket*-SHRUNK.ZTB")) {
-        if (name.size() != newest.size() || name >= newest)
+        const auto parsed = ParseArchiveName(name);
+        if (!parsed || parsed->kind != ArchiveKind::Shrunk || name >= newest)
             continue;
         std::error_code ec;
         if (fs::remove(folder + name, ec))
@@ -598,11 +557,9 @@ std::string WriteBackup(std::string& backupFolder, std::string& volumeLabel, Bac
     if (!now) {
         return fail("the server's clock cannot be read; no archive made");
     }
-    char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%04d%02d%02d%02d%02d%02d", now->year, now->month, now->day,
-                  now->hour, now->minute, now->second);
-    const std::string name = std::string("ZentaMarket") + stamp + ".ZTB";
-    RemovePartialArchives(backupFolder);
+    std::string stamp = ArchiveStamp(*now);
+    const std::string name = ArchiveFileName(stamp, ArchiveKind::Good);
+    RemovePartialArchives(backupFolder, "BackupAll");
     // Packed under a name the rotation never counts; it gets its final name once tested.
     std::string partial = backupFolder + name + ".partial";
     std::string source = work;
@@ -644,17 +601,14 @@ std::string WriteBackup(std::string& backupFolder, std::string& volumeLabel, Bac
     // backups within one second) is never replaced: the next second's is taken.
     std::string finalName;
     for (int attempt = 0;; ++attempt) {
-        finalName = std::string("ZentaMarket") + stamp +
-                    (!rep.complete ? "-INCOMPLETE"
-                     : rep.shrunk  ? "-SHRUNK"
-                                   : "") +
-                    ".ZTB";
+        finalName = ArchiveFileName(stamp, !rep.complete ? ArchiveKind::Incomplete
+                                           : rep.shrunk  ? ArchiveKind::Shrunk
+                                                         : ArchiveKind::Good);
         if (!ArchiveNameTaken(backupFolder, stamp) || attempt == 5)
             break;
         std::this_thread::sleep_for(std::chrono::seconds(1));
         if (const auto later = MySQLServerNow())
-            std::snprintf(stamp, sizeof stamp, "%04d%02d%02d%02d%02d%02d", later->year,
-                          later->month, later->day, later->hour, later->minute, later->second);
+            stamp = ArchiveStamp(*later);
     }
     ::chmod((backupFolder + name + ".partial").c_str(), 0640);
     SyncPath(backupFolder + name + ".partial", false);

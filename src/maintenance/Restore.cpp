@@ -1,5 +1,6 @@
 #include "Restore.h"
 
+#include "ArchiveNames.h"
 #include "ArchivePassword.h"
 #include "AutoBackupData.h"
 #include "BackupAll.h"
@@ -152,17 +153,9 @@ std::vector<std::string> TablesOf(clsDataBase& db, const std::string& database) 
 
 // "yyyymmddhhnnss" of an archive's name, or of now.
 std::string StampOf(const std::string& archive) {
-    const std::string name = fs::path(archive).filename().string();
-    if (name.size() >= 25 && name.rfind("ZentaMarket", 0) == 0) {
-        const std::string digits = name.substr(11, 14);
-        if (digits.find_first_not_of("0123456789") == std::string::npos)
-            return digits;
-    }
-    const DateTime now = DateTime::Now();
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d", now.year, now.month, now.day,
-                  now.hour, now.minute, now.second);
-    return text;
+    if (const auto parsed = ParseArchiveName(archive))
+        return parsed->stamp;
+    return ArchiveStamp(DateTime::Now());
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "Retention.h"
 
+#include "ArchiveNames.h"
 #include "Common.h"
 #include "Settings.h"
 #include "Text.h"
@@ -15,19 +16,12 @@ namespace {
 
 // The date in "ZentaMarket<yyyymmddhhnnss>.ZTB", when it is one.
 std::optional<DateTime> ArchiveDate(const std::string& name) {
-    if (name.size() < 25 || name.compare(0, 11, "ZentaMarket") != 0)
+    const auto parsed = ParseArchiveName(name);
+    if (!parsed)
         return std::nullopt;
-    const std::string stamp = name.substr(11, 14);
-    if (stamp.find_first_not_of("0123456789") != std::string::npos)
-        return std::nullopt;
-    DateTime d;
+    DateTime d = parsed->time;
     d.kind = DateTime::Kind::Date;
-    d.year = std::stoi(stamp.substr(0, 4));
-    d.month = std::stoi(stamp.substr(4, 2));
-    d.day = std::stoi(stamp.substr(6, 2));
-    if (d.year < 1970 || d.month < 1 || d.month > 12 || d.day < 1 ||
-        d.day > DateTime::DaysInMonth(d.year, d.month))
-        return std::nullopt;
+    d.hour = d.minute = d.second = 0;
     return d;
 }
 

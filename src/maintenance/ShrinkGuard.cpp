@@ -1,5 +1,6 @@
 #include "ShrinkGuard.h"
 
+#include "ArchiveNames.h"
 #include "Common.h"
 #include "FolderListing.h"
 #include "Globals.h"
@@ -189,7 +190,7 @@ void RecordBaseline(const ShrinkBaseline& baseline) {
 
 std::optional<ShrinkBaseline> BaselineFromArchives(const std::string& folder,
                                                    const std::string& password) {
-    auto names = DirNames(WithSlash(folder) + "ZentaMarket??????????????.ZTB");
+    auto names = DirNames(WithSlash(folder) + kArchivePattern);
     std::sort(names.begin(), names.end(), std::greater<>());
     const std::string unpack =
         Globals::AppPath + "Temp/Baseline-" + std::to_string(::getpid()) + "/";
@@ -208,8 +209,8 @@ std::optional<ShrinkBaseline> BaselineFromArchives(const std::string& folder,
             return std::nullopt; // the newest archive carries no figures: nothing older counts
         ShrinkBaseline b;
         b.archive = archive;
-        b.time = name.substr(11, 4) + "-" + name.substr(15, 2) + "-" + name.substr(17, 2) + " " +
-                 name.substr(19, 2) + ":" + name.substr(21, 2) + ":" + name.substr(23, 2);
+        const auto parsed = ParseArchiveName(name);
+        b.time = parsed ? parsed->time.StampText() : std::string();
         b.rows = ParseTableRows(*text);
         if (b.rows.empty())
             return std::nullopt;

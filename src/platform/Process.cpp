@@ -1,15 +1,14 @@
 #include "Process.h"
 
+#include "FileDescriptor.h"
+
 #include <cerrno>
 #include <climits>
-#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -20,17 +19,31 @@ namespace zenta {
 
 namespace {
 
-volatile sig_atomic_t stopRequested = 0;
-volatile sig_atomic_t runningChild = 0;
+thread_local std::string startError;
 
-void OnStopDeadline(int) {
-    const pid_t child = runningChild;
-    if (child > 0)
-        ::kill(child, SIGKILL);
-    static const char text[] = "stop deadline reached: ending at once\n";
-    ssize_t ignored = ::write(2, text, sizeof text - 1);
-    (void)ignored;
-    ::_exit(0);
+// What the child reports through its pipe when it cannot start the program.
+struct StartFailure {
+    int stage; // 1: entering the working folder, 2: the exec
+    int error; // errno
+};
+
+// Both ends of a pipe whose descriptors are not inherited by the programs started.
+struct Pipe {
+    FileDescriptor read, write;
+    bool Open() {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0)
+            return false;
+        read = FileDescriptor(fds[0]);
+        write = FileDescriptor(fds[1]);
+        return true;
+    }
+};
+
+std::string StartFailureText(const StartFailure& f, const std::string& program,
+                             const std::string& folder) {
+    return f.stage == 1 ? "cannot enter the folder " + folder + ": " + std::strerror(f.error)
+                        : "cannot run " + program + ": " + std::strerror(f.error);
 }
 
 // Ends a child that is still running: asked first, then killed.
@@ -45,11 +58,6 @@ void EndChild(pid_t pid, int& status) {
     ::kill(pid, SIGKILL);
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-}
-
-std::function<void()>& Hook() {
-    static std::function<void()> hook;
-    return hook;
 }
 
 std::string Resolve(const std::string& program, const std::string& cwd) {
@@ -96,12 +104,14 @@ void RedirectStandardStreams(const char* out, int input = -1) {
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    if (!workingDirectory.empty() && ::chdir(workingDirectory.c_str()) != 0)
-        ::_exit(127);
-    RedirectStandardStreams(output, input);
-    ::execvp(argv[0], argv.data());
-    int err = errno;
-    ssize_t ignored = ::write(errorPipe, &err, sizeof err);
+    StartFailure failure{1, 0};
+    if (workingDirectory.empty() || ::chdir(workingDirectory.c_str()) == 0) {
+        RedirectStandardStreams(output, input);
+        ::execvp(argv[0], argv.data());
+        failure.stage = 2;
+    }
+    failure.error = errno;
+    ssize_t ignored = ::write(errorPipe, &failure, sizeof failure);
     (void)ignored;
     ::_exit(127);
 }
@@ -110,34 +120,38 @@ void RedirectStandardStreams(const char* out, int input = -1) {
 
 bool StartProgram(const std::string& program, const std::vector<std::string>& args,
                   const std::string& workingDirectory) {
+    startError.clear();
     const std::string path = Resolve(program, workingDirectory);
     std::vector<std::string> storage;
     auto argv = Argv(path, args, storage);
-    // The grandchild reports a failed exec through this pipe.
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
+    // The grandchild reports a failed start through this pipe.
+    Pipe report;
+    if (!report.Open()) {
+        startError = "cannot start " + path + ": " + std::strerror(errno);
         return false;
-    pid_t child = ::fork();
+    }
+    const pid_t child = ::fork();
     if (child < 0) {
-        ::close(fds[0]);
-        ::close(fds[1]);
+        startError = "cannot start " + path + ": " + std::strerror(errno);
         return false;
     }
     if (child == 0) {
         ::setsid();
-        pid_t grandchild = ::fork();
+        const pid_t grandchild = ::fork();
         if (grandchild != 0)
             ::_exit(grandchild < 0 ? 1 : 0);
-        ::close(fds[0]);
-        ExecChild(argv, workingDirectory, "/dev/null", fds[1]);
+        ExecChild(argv, workingDirectory, "/dev/null", report.write.get());
     }
-    ::close(fds[1]);
+    report.write.Close();
     int status = 0;
     ::waitpid(child, &status, 0);
-    int err = 0;
-    ssize_t n = ::read(fds[0], &err, sizeof err);
-    ::close(fds[0]);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 && n == 0;
+    StartFailure failure{};
+    const ssize_t n = ::read(report.read.get(), &failure, sizeof failure);
+    if (n == static_cast<ssize_t>(sizeof failure))
+        startError = StartFailureText(failure, path, workingDirectory);
+    else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        startError = "cannot start " + path + ": the fork failed";
+    return startError.empty();
 }
 
 std::string FindProgram(const std::string& program) {
@@ -170,57 +184,54 @@ bool OpenWithDesktop(const std::string& target) {
 int RunProgramAndWait(const std::string& program, const std::vector<std::string>& args,
                       const std::string& workingDirectory, const std::string& outputFile,
                       std::chrono::seconds limit, const std::string& standardInput) {
+    startError.clear();
     const auto deadline = std::chrono::steady_clock::now() + limit;
     const std::string path = Resolve(program, workingDirectory);
     std::vector<std::string> storage;
     auto argv = Argv(path, args, storage);
+    auto cannot = [&](const std::string& why) {
+        startError = "cannot start " + path + ": " + why;
+        return -1;
+    };
     // The input is written into a pipe before the program starts: it must fit the pipe.
-    int input[2] = {-1, -1};
+    Pipe input;
     if (!standardInput.empty()) {
-        if (standardInput.size() > PIPE_BUF || ::pipe2(input, O_CLOEXEC) != 0)
-            return -1;
-        const bool written = ::write(input[1], standardInput.data(), standardInput.size()) ==
-                             static_cast<ssize_t>(standardInput.size());
-        ::close(input[1]);
-        if (!written) {
-            ::close(input[0]);
-            return -1;
-        }
+        if (standardInput.size() > PIPE_BUF)
+            return cannot("its input is longer than a pipe holds");
+        if (!input.Open())
+            return cannot(std::strerror(errno));
+        const bool written =
+            ::write(input.write.get(), standardInput.data(), standardInput.size()) ==
+            static_cast<ssize_t>(standardInput.size());
+        input.write.Close();
+        if (!written)
+            return cannot("its input cannot be written");
     }
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
-        if (input[0] >= 0)
-            ::close(input[0]);
-        return -1;
-    }
-    pid_t pid = ::fork();
-    if (pid < 0) {
-        ::close(fds[0]);
-        ::close(fds[1]);
-        if (input[0] >= 0)
-            ::close(input[0]);
-        return -1;
-    }
-    if (pid == 0) {
-        ::close(fds[0]);
+    Pipe report;
+    if (!report.Open())
+        return cannot(std::strerror(errno));
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return cannot(std::strerror(errno));
+    if (pid == 0)
         ExecChild(argv, workingDirectory, outputFile.empty() ? "/dev/null" : outputFile.c_str(),
-                  fds[1], input[0]);
-    }
-    if (input[0] >= 0)
-        ::close(input[0]);
-    ::close(fds[1]);
-    int err = 0;
-    ssize_t n = ::read(fds[0], &err, sizeof err); // returns 0 once exec succeeded
-    ::close(fds[0]);
+                  report.write.get(), input.read.get());
+    input.read.Close();
+    report.write.Close();
+    StartFailure failure{};
+    const ssize_t n = ::read(report.read.get(), &failure, sizeof failure); // 0 once started
+    report.read.Close();
+    if (n == static_cast<ssize_t>(sizeof failure))
+        startError = StartFailureText(failure, path, workingDirectory);
     int status = 0;
-    runningChild = pid;
+    SetRunningChild(pid);
     bool stopped = false;
     for (;;) {
         pid_t r = ::waitpid(pid, &status, WNOHANG);
         if (r == pid)
             break;
         if (r < 0 && errno != EINTR) {
-            runningChild = 0;
+            SetRunningChild(0);
             return -1;
         }
         if (StopRequested()) {
@@ -230,7 +241,7 @@ int RunProgramAndWait(const std::string& program, const std::vector<std::string>
         }
         if (limit.count() > 0 && std::chrono::steady_clock::now() > deadline) {
             EndChild(pid, status);
-            runningChild = 0;
+            SetRunningChild(0);
             return kTimedOut;
         }
         if (r == 0) {
@@ -239,7 +250,7 @@ int RunProgramAndWait(const std::string& program, const std::vector<std::string>
             ::nanosleep(&ts, nullptr);
         }
     }
-    runningChild = 0;
+    SetRunningChild(0);
     if (stopped)
         return kStoppedByRequest;
     if (n > 0)
@@ -247,56 +258,8 @@ int RunProgramAndWait(const std::string& program, const std::vector<std::string>
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-void SetWaitHook(std::function<void()> hook) {
-    Hook() = std::move(hook);
-}
-
-void CallWaitHook() {
-    if (Hook())
-        Hook()();
-}
-
-void NotifyServiceManager(const std::string& state) {
-    const char* socketPath = std::getenv("NOTIFY_SOCKET");
-    if (!socketPath || !*socketPath)
-        return;
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    const std::string path = socketPath;
-    if (path.size() >= sizeof addr.sun_path)
-        return;
-    std::memcpy(addr.sun_path, path.data(), path.size());
-    socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size());
-    if (path[0] == '@')
-        addr.sun_path[0] = '\0'; // an abstract socket
-    else
-        ++length;
-    int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return;
-    ::sendto(fd, state.data(), state.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&addr),
-             length);
-    ::close(fd);
-}
-
-void RequestStop() {
-    stopRequested = 1;
-}
-
-bool StopRequested() {
-    return stopRequested != 0;
-}
-
-void ClearStopRequest() {
-    stopRequested = 0;
-}
-
-void ArmStopDeadline(unsigned seconds) {
-    struct sigaction sa {};
-    sa.sa_handler = OnStopDeadline;
-    sigemptyset(&sa.sa_mask);
-    ::sigaction(SIGALRM, &sa, nullptr);
-    ::alarm(seconds);
+std::string ProgramStartError() {
+    return startError;
 }
 
 } // namespace zenta

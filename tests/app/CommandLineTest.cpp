@@ -89,7 +89,7 @@ TEST_F(CommandLine, AOneShotJobWaitsForTheMonitorsJobOrGivesUpPlainly) {
     r = Run({"backup", "--wait", "0"});
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(Has(r.out, "waiting for it to finish")) << r.out;
-    EXPECT_TRUE(Has(r.err, "did not finish within 0 s; nothing done")) << r.err;
+    EXPECT_TRUE(Has(r.err, "the other run did not finish within 0 s; nothing done")) << r.err;
     r = Run({"backup"});
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_TRUE(Has(r.out, "waiting for it to finish")) << r.out;

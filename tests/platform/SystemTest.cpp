@@ -97,7 +97,6 @@ TEST(Processes, StartedDetachedInTheGivenFolderAndNotWaitedFor) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(ReadFile(dir.path() + "started.txt").substr(0, dir.path().size() - 1),
               dir.path().substr(0, dir.path().size() - 1));
-    EXPECT_FALSE(StartProgram("missing-program.dll", {}, dir.path()));
 }
 
 TEST(Processes, WaitReportsExitStatusAndCallsTheHook) {
@@ -106,7 +105,25 @@ TEST(Processes, WaitReportsExitStatusAndCallsTheHook) {
     EXPECT_EQ(RunProgramAndWait("/bin/sh", {"-c", "sleep 0.2; exit 3"}), 3);
     EXPECT_GT(calls, 2);
     SetWaitHook(nullptr);
+    EXPECT_EQ(ProgramStartError(), "");
+}
+
+TEST(Processes, AProgramThatCannotStartIsAFailureWithItsReason) {
+    // A missing program, and a working folder that does not exist: the program is not run,
+    // and both ways of starting say so (not an exit status of 127, not "started").
     EXPECT_EQ(RunProgramAndWait("/no/such/program", {}), -1);
+    EXPECT_EQ(ProgramStartError(), "cannot run /no/such/program: No such file or directory");
+    TempDir dir;
+    const std::string gone = dir.path() + "gone";
+    EXPECT_EQ(RunProgramAndWait("/bin/sh", {"-c", "touch ran"}, gone), -1);
+    EXPECT_EQ(ProgramStartError(),
+              "cannot enter the folder " + gone + ": No such file or directory");
+    EXPECT_FALSE(StartProgram("/bin/true", {}, gone));
+    EXPECT_EQ(ProgramStartError(),
+              "cannot enter the folder " + gone + ": No such file or directory");
+    EXPECT_FALSE(StartProgram("missing-program.dll", {}, dir.path()));
+    EXPECT_TRUE(StartProgram("/bin/true", {}, dir.path()));
+    EXPECT_EQ(ProgramStartError(), "");
 }
 
 TEST(SingleInstance, OneMonitorPerProgramFolderWhateverTheEnvironment) {

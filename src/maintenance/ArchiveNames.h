@@ -1,0 +1,40 @@
+#pragma once
+
+#include "Variant.h"
+
+#include <optional>
+#include <string>
+
+namespace zenta {
+
+// The names of the backup archives, in one place: "ZentaMarket" + the server's time as
+// yyyymmddhhnnss + ".ZTB" for a backup; the same with "-INCOMPLETE" (a table or file missing) or
+// "-SHRUNK" (the database lost data) before ".ZTB" for archives that are kept but never count;
+// "….ZTB.partial" while one is packed or copied.
+enum class ArchiveKind { Good, Incomplete, Shrunk };
+
+// The wildcard that finds the archives that count (the suite's own rotation uses it too).
+constexpr const char* kArchivePattern = "ZentaMarket??????????????.ZTB";
+// The wildcard of unfinished packings and copies.
+constexpr const char* kPartialArchivePattern = "ZentaMarket*.ZTB.partial";
+
+// "yyyymmddhhnnss" of a time.
+[[nodiscard]] std::string ArchiveStamp(const DateTime& time);
+[[nodiscard]] std::string ArchiveFileName(const std::string& stamp, ArchiveKind kind);
+
+struct ArchiveName {
+    std::string stamp; // "yyyymmddhhnnss"
+    ArchiveKind kind = ArchiveKind::Good;
+    DateTime time; // the stamp as a time
+};
+// A file name (a path's folder is ignored) read as an archive's; nothing when it is none.
+[[nodiscard]] std::optional<ArchiveName> ParseArchiveName(const std::string& fileName);
+
+// Whether an archive of that second exists in the folder already, under any of its names.
+[[nodiscard]] bool ArchiveNameTaken(const std::string& folder, const std::string& stamp);
+
+// Removes what a packing or a copy killed half-way (a power cut, SIGKILL, a drive pulled out)
+// left in the folder, with a log line for each, `who` naming the job.
+void RemovePartialArchives(const std::string& folder, const std::string& who);
+
+} // namespace zenta
