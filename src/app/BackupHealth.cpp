@@ -18,27 +18,26 @@ std::string Hours(std::time_t now, long long since) {
 
 // The backup drive's part: the reason to warn ("" none) and the panel's line.
 void DriveHealth(std::time_t now, std::string& reason, std::string& panel) {
-    const std::string label = OutcomeValue("BackupDrive", "Label");
-    if (label.empty())
+    const DriveOutcome drive = DriveOutcome::Read();
+    if (drive.label.empty())
         return; // a shop without a drive sees nothing about drives
     const long days = GetSettingNumber("Monitor", "DriveWarnDays", 7, 1);
-    const std::string goodTime = OutcomeValue("BackupDrive", "LastGoodCopyTime");
-    const long long good = StampSeconds(goodTime);
-    const long long since = StampSeconds(OutcomeValue("BackupDrive", "LabelSince"));
-    const bool failed = OutcomeValue("BackupDrive", "LastResult") == "failed";
-    panel = "备份盘 " + label + "：" +
-            (good > 0 ? "最近一次复制 " + goodTime + "（" + Hours(now, good) + "）"
+    const long long good = StampSeconds(drive.lastGoodCopyTime);
+    const long long since = StampSeconds(drive.labelSince);
+    const bool failed = drive.lastResult == "failed";
+    panel = "备份盘 " + drive.label + "：" +
+            (good > 0 ? "最近一次复制 " + drive.lastGoodCopyTime + "（" + Hours(now, good) + "）"
                       : std::string("还没有复制")) +
             (failed ? "，上次复制失败" : "");
     if (failed)
-        reason = "备份盘警告：最近一次复制到备份盘 " + label + " 失败（" +
-                 OutcomeValue("BackupDrive", "LastFailureTime") +
-                 "）：" + OutcomeValue("BackupDrive", "LastFailure");
+        reason = "备份盘警告：最近一次复制到备份盘 " + drive.label + " 失败（" +
+                 drive.lastFailureTime + "）：" + drive.lastFailure;
     else if (good > 0 && now - good > days * 86400LL)
-        reason = "备份盘警告：已经 " + std::to_string((now - good) / 86400) + " 天没有复制到备份盘 " +
-                 label + "（最近一次：" + goodTime + "）";
+        reason = "备份盘警告：已经 " + std::to_string((now - good) / 86400) +
+                 " 天没有复制到备份盘 " + drive.label + "（最近一次：" + drive.lastGoodCopyTime +
+                 "）";
     else if (good <= 0 && since > 0 && now - since > days * 86400LL)
-        reason = "备份盘警告：备份盘 " + label + " 上还没有备份";
+        reason = "备份盘警告：备份盘 " + drive.label + " 上还没有备份";
 }
 
 } // namespace
@@ -46,21 +45,21 @@ void DriveHealth(std::time_t now, std::string& reason, std::string& panel) {
 BackupHealth CurrentBackupHealth(std::time_t now) {
     BackupHealth health;
     const long days = GetSettingNumber("Monitor", "BackupWarnDays", 2, 1);
-    health.lastGood = OutcomeValue("Backup", "LastGoodTime");
+    const BackupOutcome backup = BackupOutcome::Read();
+    health.lastGood = backup.lastGoodTime;
     const long long good = StampSeconds(health.lastGood);
     if (good > 0)
         health.ageHours = static_cast<long>((now - good) / 3600);
     health.panel = good > 0 ? "最近一次成功的备份：" + health.lastGood + "（" +
                                   std::to_string(health.ageHours) + " 小时前）"
                             : std::string("最近一次成功的备份：无");
-    const std::string last = OutcomeValue("Backup", "Result");
-    const std::string lastTime = OutcomeValue("Backup", "Time");
-    if (last == "shrunk") {
-        health.reason = "备份警告：数据库的数据比上次成功的备份少得多，最近一次备份（" + lastTime +
-                        "）未计为备份：" + OutcomeValue("Backup", "Shrink");
-        Add(health.panel, "最近一次备份（" + lastTime + "）：数据明显减少，未计为备份");
-    } else if (last == "failed" || last == "incomplete") {
-        health.reason = "备份警告：最近一次备份失败（" + lastTime + "）";
+    if (backup.result == "shrunk") {
+        health.reason = "备份警告：数据库的数据比上次成功的备份少得多，最近一次备份（" +
+                        backup.time + "）未计为备份：" + backup.shrink;
+        Add(health.panel, "最近一次备份（" + backup.time + "）：数据明显减少，未计为备份");
+    } else if (backup.Bad()) {
+        health.reason = "备份警告：最近一次备份失败（" + backup.time + "）" +
+                        (backup.failure.empty() ? "" : "：" + backup.failure);
     } else if (good <= 0) {
         health.reason = "备份警告：还没有成功的备份";
     } else if (now - good > days * 86400LL) {

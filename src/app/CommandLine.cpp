@@ -5,7 +5,6 @@
 #include "BackupAll.h"
 #include "Common.h"
 #include "CompararDBEstructura.h"
-#include "ComputerIdentity.h"
 #include "ErrorMode.h"
 #include "GlobalDatabase.h"
 #include "Globals.h"
@@ -13,6 +12,7 @@
 #include "JobLock.h"
 #include "JobOutcomes.h"
 #include "MenuCommands.h"
+#include "Metrics.h"
 #include "Opcion.h"
 #include "Printers.h"
 #include "Process.h"
@@ -26,13 +26,13 @@
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <set>
 #include <string>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -42,42 +42,24 @@ namespace zenta {
 
 namespace {
 
-constexpr const char* kUsage =
-    "Usage: ZentaMarketMonitor [COMMAND] [OPTIONS]\n"
-    "\n"
-    "Without a command: the shop's monitor (tray icon, helper programs, hot keys and, on the\n"
-    "computer with the database, the maintenance cycle).\n"
-    "\n"
-    "Commands (each does its work once, prints the result and ends):\n"
-    "  status              the database, the server and this computer, the last backup,\n"
-    "                      purge, stock renewal and IP report, and whether a monitor runs here\n"
-    "  backup              one full backup now: tested, rotated, copied to the backup drive\n"
-    "  check-structure     compares the database's structure with the reference database\n"
-    "  workstations        the computers on which the suite's programs are running\n"
-    "  ip-update           reports this branch's address to head office now\n"
-    "  run-cycle           one maintenance cycle now (clean-up, stock, backup, purge, rotation)\n"
-    "  clear-print-queues  cancels every unprinted job of every print queue (asks first)\n"
-    "  restore ARCHIVE     restores an archive into a new database\n"
-    "                      (zentasupermarket_restore_<time>, or --database NAME); into the\n"
-    "                      live database only with --into-live, which backs it up first\n"
-    "  verify ARCHIVE      restores an archive into a scratch database and compares every\n"
-    "                      table with the figures recorded when it was made\n"
-    "\n"
-    "Options:\n"
-    "  --yes               clear-print-queues without asking\n"
-    "  --accept-shrink     backup: take the new backup as good although the database holds\n"
-    "                      much less than at the last good backup (the change is meant)\n"
-    "  --database NAME     restore into this database\n"
-    "  --into-live         restore into zentasupermarket itself (backed up first)\n"
-    "  --password-file FILE  restore or verify an encrypted archive with the password on\n"
-    "                      the file's first line (default: the shop's ArchivePassword or\n"
-    "                      ArchivePasswordFile)\n"
-    "  --wait SECONDS      how long to wait for a job of the running monitor to finish\n"
-    "                      (default 1800)\n"
-    "  --help, --version\n"
-    "\n"
-    "Exit status: 0 done, 1 done but not good (a failed backup, a structure that differs),\n"
-    "2 could not run or bad usage.\n";
+// What a command came to. ExitStatus is the one place that turns it into the exit status.
+enum class Outcome {
+    Good,        // done, and all is well
+    NotGood,     // done, but not good: a backup that does not count, a structure that differs
+    CouldNotRun, // no database, the job lock not had, the archive missing or foreign
+    BadUsage,
+};
+
+int ExitStatus(Outcome outcome) {
+    switch (outcome) {
+    case Outcome::Good:
+        return 0;
+    case Outcome::NotGood:
+        return 1;
+    default:
+        return 2;
+    }
+}
 
 struct Options {
     std::string command;
@@ -88,11 +70,98 @@ struct Options {
     bool yes = false;
     bool acceptShrink = false;
     long waitSeconds = 1800;
+    std::set<std::string> given; // the options named on the command line
 };
 
-int BadUsage(const std::string& why) {
-    std::cerr << "ZentaMarketMonitor: " << why << "\n\n" << kUsage;
-    return 2;
+// The options: what each takes and which commands take it.
+struct OptionSpec {
+    const char* name;
+    const char* argument; // nullptr for a switch
+    const char* help;
+    std::vector<std::string> commands;
+};
+
+const std::vector<OptionSpec>& OptionTable() {
+    static const std::vector<OptionSpec> options = {
+        {"--yes", nullptr, "clear-print-queues without asking", {"clear-print-queues"}},
+        {"--accept-shrink",
+         nullptr,
+         "backup: take the new backup as good although the database holds\n"
+         "much less than at the last good backup (the change is meant)",
+         {"backup"}},
+        {"--database", "NAME", "restore into this database", {"restore"}},
+        {"--into-live",
+         nullptr,
+         "restore into zentasupermarket itself (backed up first)",
+         {"restore"}},
+        {"--password-file",
+         "FILE",
+         "restore or verify an encrypted archive with the password on\n"
+         "the file's first line (default: the shop's ArchivePassword or\n"
+         "ArchivePasswordFile)",
+         {"restore", "verify"}},
+        {"--wait",
+         "SECONDS",
+         "how long to wait for a job of the running monitor to finish\n(default 1800)",
+         {"backup", "check-structure", "ip-update", "run-cycle", "restore", "verify"}},
+    };
+    return options;
+}
+
+// What a command needs before it runs: the database, and the folder's job lock (so that it
+// never overlaps a job of the monitor).
+enum class Needs { Nothing, Database, DatabaseAndJobLock };
+
+struct Command {
+    const char* name;
+    const char* operand; // "ARCHIVE", or nullptr
+    const char* summary;
+    Needs needs;
+    Outcome (*run)(const Options&);
+};
+
+const std::vector<Command>& Commands();
+
+std::string Usage() {
+    std::string text = "Usage: ZentaMarketMonitor [COMMAND] [OPTIONS]\n"
+                       "\n"
+                       "Without a command: the shop's monitor (tray icon, helper programs, hot "
+                       "keys and, on the\n"
+                       "computer with the database, the maintenance cycle).\n"
+                       "\n"
+                       "Commands (each does its work once, prints the result and ends):\n";
+    auto column = [&](std::string head, const std::string& body) {
+        head = "  " + head;
+        head.resize(std::max<size_t>(head.size() + 2, 22), ' ');
+        size_t start = 0;
+        bool first = true;
+        while (start <= body.size()) {
+            const size_t end = body.find('\n', start);
+            const std::string line =
+                body.substr(start, end == std::string::npos ? std::string::npos : end - start);
+            text += (first ? head : std::string(22, ' ')) + line + "\n";
+            first = false;
+            if (end == std::string::npos)
+                break;
+            start = end + 1;
+        }
+    };
+    for (const auto& c : Commands())
+        column(std::string(c.name) + (c.operand ? std::string(" ") + c.operand : ""), c.summary);
+    text += "\nOptions:\n";
+    for (const auto& o : OptionTable())
+        column(std::string(o.name) + (o.argument ? std::string(" ") + o.argument : ""), o.help);
+    text += "  --help, --version\n"
+            "\n"
+            "Exit status: 0 done, 1 done but not good (a backup that does not count, a structure\n"
+            "that differs, an archive that does not restore as it was made), 2 could not run or\n"
+            "bad usage.\n";
+    return text;
+}
+
+Outcome BadUsage(const std::string& why) {
+    std::cerr << "ZentaMarketMonitor: " << why << "\n\n" << Usage();
+    return Outcome::BadUsage;
 }
 
 // A one-shot command logs like the monitor, but its words for the user go to standard output;
@@ -122,38 +191,26 @@ bool WithJobLock(const Options& options, const std::function<void()>& job) {
     return static_cast<bool>(ran);
 }
 
-std::string HumanBytes(const std::string& bytes) {
-    const double b = std::atof(bytes.c_str());
+std::string HumanBytes(long long b) {
     char text[32];
     if (b >= 1 << 20)
-        std::snprintf(text, sizeof text, "%.1f MB", b / (1 << 20));
+        std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(b) / (1 << 20));
     else
-        std::snprintf(text, sizeof text, "%.0f KB", b / 1024);
+        std::snprintf(text, sizeof text, "%.0f KB", static_cast<double>(b) / 1024);
     return text;
 }
 
-// "3 h", "2 days" since a stamp "yyyy-mm-dd hh:nn:ss" of this computer's clock.
+// "3 h ago", "2 days ago" since a stamp "yyyy-mm-dd hh:nn:ss" of this computer's clock.
 std::string Age(const std::string& stamp) {
-    std::tm t{};
-    if (stamp.size() < 19 || std::sscanf(stamp.c_str(), "%d-%d-%d %d:%d:%d", &t.tm_year, &t.tm_mon,
-                                         &t.tm_mday, &t.tm_hour, &t.tm_min, &t.tm_sec) != 6)
-        return "";
-    t.tm_year -= 1900;
-    t.tm_mon -= 1;
-    t.tm_isdst = -1;
-    const double seconds = std::difftime(std::time(nullptr), std::mktime(&t));
-    if (seconds < 0)
+    const long long then = StampSeconds(stamp);
+    const long long seconds = static_cast<long long>(std::time(nullptr)) - then;
+    if (then <= 0 || seconds < 0)
         return "";
     if (seconds < 3600)
-        return std::to_string(static_cast<long>(seconds / 60)) + " min ago";
+        return std::to_string(seconds / 60) + " min ago";
     if (seconds < 2 * 86400)
-        return std::to_string(static_cast<long>(seconds / 3600)) + " h ago";
-    return std::to_string(static_cast<long>(seconds / 86400)) + " days ago";
-}
-
-// A backup attempt that left no good archive.
-bool BackupResultBad(const std::string& result) {
-    return result == "failed" || result == "incomplete" || result == "shrunk";
+        return std::to_string(seconds / 3600) + " h ago";
+    return std::to_string(seconds / 86400) + " days ago";
 }
 
 void Line(const std::string& label, const std::string& value) {
@@ -171,38 +228,53 @@ void DriveStatus(const std::string& label) {
     if (mounts.empty()) {
         where += "not plugged in";
     } else {
-        std::string folder = mounts.front();
-        const double free = GetDiskFreeBytes(folder);
         struct statvfs vfs {};
-        const double total = ::statvfs(mounts.front().c_str(), &vfs) == 0
-                                 ? static_cast<double>(vfs.f_blocks) * vfs.f_frsize
-                                 : 0;
-        where += "plugged in at " + mounts.front() + ", " +
-                 HumanBytes(std::to_string(static_cast<long long>(free))) + " free of " +
-                 HumanBytes(std::to_string(static_cast<long long>(total)));
+        const bool known = ::statvfs(mounts.front().c_str(), &vfs) == 0;
+        where += "plugged in at " + mounts.front();
+        if (known)
+            where += ", " + HumanBytes(static_cast<long long>(vfs.f_bavail) * vfs.f_frsize) +
+                     " free of " + HumanBytes(static_cast<long long>(vfs.f_blocks) * vfs.f_frsize);
     }
     Line("Backup drive", where);
-    const bool same =
-        AsciiUpperCase(TrimSpaces(label)) == AsciiUpperCase(OutcomeValue("BackupDrive", "Label"));
-    const std::string good = same ? OutcomeValue("BackupDrive", "LastGoodCopyTime") : "";
+    DriveOutcome drive = DriveOutcome::Read();
+    if (AsciiUpperCase(TrimSpaces(label)) != AsciiUpperCase(drive.label))
+        drive = DriveOutcome{}; // what another drive got says nothing about this one
     std::cout << "  last good copy:   "
-              << (good.empty() ? std::string("none recorded")
-                               : good + " (" + Age(good) + "), " +
-                                     OutcomeValue("BackupDrive", "LastGoodCopy"))
+              << (drive.lastGoodCopyTime.empty()
+                      ? std::string("none recorded")
+                      : drive.lastGoodCopyTime + " (" + Age(drive.lastGoodCopyTime) + "), " +
+                            drive.lastGoodCopy)
               << "\n";
-    const std::string last = same ? OutcomeValue("BackupDrive", "LastResult") : "";
-    const std::string failed = same ? OutcomeValue("BackupDrive", "LastFailureTime") : "";
     // The last failure, while no whole copy came after it.
-    if (!failed.empty() && !OutcomeValue("BackupDrive", "LastFailure").empty() &&
-        (last == "failed" || (last == "absent" && failed > good)))
-        std::cout << "  last copy FAILED: " << failed << ", "
-                  << OutcomeValue("BackupDrive", "LastFailure") << "\n";
-    if (last == "absent")
-        std::cout << "  at the last backup (" << OutcomeValue("BackupDrive", "LastAttemptTime")
+    if (!drive.lastFailure.empty() &&
+        (drive.lastResult == "failed" ||
+         (drive.lastResult == "absent" && drive.lastFailureTime > drive.lastGoodCopyTime)))
+        std::cout << "  last copy FAILED: " << drive.lastFailureTime << ", " << drive.lastFailure
+                  << "\n";
+    if (drive.lastResult == "absent")
+        std::cout << "  at the last backup (" << drive.lastAttemptTime
                   << ") the drive was not plugged in\n";
 }
 
-int Status() {
+void ArchivesStatus() {
+    const auto kept = BackupFolderRetention();
+    if (!kept) {
+        Line("Archives", kept.error());
+        return;
+    }
+    Line("Archives", kept->folder + " (newest " + std::to_string(kept->rules.newest) + ", weeks " +
+                         std::to_string(kept->rules.weekly) + ", months " +
+                         std::to_string(kept->rules.monthly) + ")");
+    if (!kept->problem.empty())
+        std::cout << "  nothing is deleted: " << kept->problem << "\n";
+    for (const auto& a : kept->archives)
+        std::cout << "  " << a.name << "  " << HumanBytes(FileLength(kept->folder + a.name)) << "  "
+                  << (a.keep ? "kept: " : "deleted at the next rotation: ") << a.why << "\n";
+    if (kept->archives.empty())
+        std::cout << "  none\n";
+}
+
+Outcome Status(const Options&) {
     Line("Program folder", Globals::AppPath);
     Line("Monitor running",
          MonitorRunningIn(Globals::AppPath, Globals::ExecutableName) ? "yes" : "no");
@@ -223,76 +295,51 @@ int Status() {
     }
     Line("This computer", Globals::LocalIP);
 
-    const std::string result = OutcomeValue("Backup", "Result");
-    if (result.empty()) {
+    const BackupOutcome backup = BackupOutcome::Read();
+    if (backup.result.empty()) {
         Line("Last backup", "none recorded");
     } else {
-        std::string text = OutcomeValue("Backup", "Time") + ", " + result;
-        const std::string archive = OutcomeValue("Backup", "Archive");
-        if (!archive.empty())
-            text += ", " + archive + " (" + HumanBytes(OutcomeValue("Backup", "Bytes")) + ")";
-        const std::string missing = OutcomeValue("Backup", "Missing");
-        if (!missing.empty())
-            text += "; lacks " + missing;
+        std::string text = backup.time + ", " + backup.result;
+        if (!backup.archive.empty())
+            text += ", " + backup.archive + " (" + HumanBytes(backup.bytes) + ")";
+        if (!backup.missing.empty())
+            text += "; lacks " + backup.missing;
         Line("Last backup", text);
-        if (result == "shrunk")
+        if (backup.result == "shrunk")
             std::cout << "  not counted as a backup, the database holds much less than at the "
                          "last good backup: "
-                      << OutcomeValue("Backup", "Shrink")
+                      << backup.shrink
                       << "\n  if the change is meant: ZentaMarketMonitor backup --accept-shrink\n";
-        else if (result != "good" && !OutcomeValue("Backup", "Failure").empty())
-            std::cout << "  why: " << OutcomeValue("Backup", "Failure") << "\n";
+        else if (backup.result != "good" && !backup.failure.empty())
+            std::cout << "  why: " << backup.failure << "\n";
     }
-    const std::string good = OutcomeValue("Backup", "LastGoodArchive");
-    const std::string goodTime = OutcomeValue("Backup", "LastGoodTime");
-    Line("Last good backup",
-         good.empty() ? "none recorded"
-                      : goodTime + " (" + Age(goodTime) + "), " + good + ", " +
-                            HumanBytes(OutcomeValue("Backup", "LastGoodBytes")) + ", tested good");
+    Line("Last good backup", backup.lastGoodArchive.empty()
+                                 ? "none recorded"
+                                 : backup.lastGoodTime + " (" + Age(backup.lastGoodTime) + "), " +
+                                       backup.lastGoodArchive + ", " +
+                                       HumanBytes(backup.lastGoodBytes) + ", tested good");
     DriveStatus(connected ? OpcionText(DataBase(), "MobilBackupRestoreVolumeName", "")
-                          : OutcomeValue("BackupDrive", "Label"));
-    if (connected) {
-        const auto kept = BackupFolderRetention();
-        if (kept) {
-            Line("Archives", kept->folder + " (newest " + std::to_string(kept->rules.newest) +
-                                 ", weeks " + std::to_string(kept->rules.weekly) + ", months " +
-                                 std::to_string(kept->rules.monthly) + ")");
-            if (!kept->problem.empty())
-                std::cout << "  nothing is deleted: " << kept->problem << "\n";
-            for (const auto& a : kept->archives)
-                std::cout << "  " << a.name << "  "
-                          << HumanBytes(std::to_string(FileLength(kept->folder + a.name))) << "  "
-                          << (a.keep ? "kept: " : "deleted at the next rotation: ") << a.why
-                          << "\n";
-            if (kept->archives.empty())
-                std::cout << "  none\n";
-        } else {
-            Line("Archives", kept.error());
-        }
-    }
-    const std::string purge = OutcomeValue("TicketPurge", "Time");
-    Line("Last ticket purge", purge.empty()
-                                  ? "none recorded"
-                                  : purge + ", " + OutcomeValue("TicketPurge", "Result") +
-                                        ", through " + OutcomeValue("TicketPurge", "Through") +
-                                        ": " + OutcomeValue("TicketPurge", "Rows"));
-    const std::string renewal = OutcomeValue("StockRenewal", "Time");
-    Line("Last stock renewal", renewal.empty()
-                                   ? "none recorded"
-                                   : renewal + ", " + OutcomeValue("StockRenewal", "Result") +
-                                         ", " + OutcomeValue("StockRenewal", "Pairs") + " pairs");
-    const std::string ip = OutcomeValue("IPUpdate", "Time");
-    Line("Last IP report", ip.empty() ? "none recorded"
-                                      : ip + ", " + OutcomeValue("IPUpdate", "Result") + ": " +
-                                            OutcomeValue("IPUpdate", "Message"));
-    return connected && !BackupResultBad(result) ? 0 : 1;
+                          : DriveOutcome::Read().label);
+    if (connected)
+        ArchivesStatus();
+    const JobOutcome purge = JobOutcome::Read("TicketPurge");
+    Line("Last ticket purge", purge.empty() ? "none recorded"
+                                            : purge.time() + ", " + purge.result() + ", through " +
+                                                  purge["Through"] + ": " + purge["Rows"]);
+    const JobOutcome renewal = JobOutcome::Read("StockRenewal");
+    Line("Last stock renewal", renewal.empty() ? "none recorded"
+                                               : renewal.time() + ", " + renewal.result() + ", " +
+                                                     renewal["Pairs"] + " pairs");
+    const JobOutcome ip = JobOutcome::Read("IPUpdate");
+    Line("Last IP report",
+         ip.empty() ? "none recorded" : ip.time() + ", " + ip.result() + ": " + ip["Message"]);
+    return connected && !backup.Bad() ? Outcome::Good : Outcome::NotGood;
 }
 
-int Backup(const Options& options) {
-    if (!Connect())
-        return 2;
+Outcome Backup(const Options& options) {
     BackupReport report;
-    std::string folder;
+    const std::string folder = BackupFolder();
+    const std::string label = OpcionText(DataBase(), "MobilBackupRestoreVolumeName", "");
     const bool tty = ::isatty(1) != 0;
     const auto started = std::chrono::steady_clock::now();
     auto lastShown = started;
@@ -315,37 +362,31 @@ int Backup(const Options& options) {
                 static_cast<double>(bytes) / (1 << 20));
             std::fflush(stdout);
         });
-    std::string label;
-    const bool ran = WithJobLock(options, [&] {
-        folder = BackupFolder();
-        label = OpcionText(DataBase(), "MobilBackupRestoreVolumeName", "");
-        std::cout << "Backing up into " << folder << std::endl;
-        BackupAll(folder, label, &report, options.acceptShrink);
-        if (report.Good())
-            RotateBackupFiles();
-    });
+    std::cout << "Backing up into " << folder << std::endl;
+    std::string into = folder, drive = label;
+    BackupAll(into, drive, &report, options.acceptShrink);
+    if (report.Good())
+        RotateBackupFiles();
     SetWaitHook(nullptr);
     if (tty)
         std::printf("\r%60s\r", "");
-    if (!ran)
-        return 2;
     if (report.stopped) {
         std::cout << "Stopped: no archive was kept.\n";
-        return 1;
+        return Outcome::NotGood;
     }
     if (report.archiveName.empty()) {
         std::cout << "No archive was made: " << report.failure << "\n";
-        return 1;
+        return Outcome::NotGood;
     }
-    std::cout << folder + report.archiveName << "\n";
+    std::cout << into + report.archiveName << "\n";
     if (!report.complete) {
         std::cout << "Incomplete, not counted as a backup; it lacks:";
         for (const auto& t : report.failedTables)
             std::cout << " " << t;
         std::cout << "\n";
-        return 1;
+        return Outcome::NotGood;
     }
-    int status = 0;
+    Outcome outcome = Outcome::Good;
     if (report.shrunk) {
         std::cout << "Kept, but NOT counted as a backup: the database holds much less than at "
                      "the last good backup:\n";
@@ -354,7 +395,7 @@ int Backup(const Options& options) {
         std::cout << "The older archives stay; none is deleted while this lasts. If the change "
                      "is meant, take the\nnew size as good: ZentaMarketMonitor backup "
                      "--accept-shrink\n";
-        status = 1;
+        outcome = Outcome::NotGood;
     } else if (!report.accepted.empty()) {
         std::cout << "Accepted as the new baseline, as asked (--accept-shrink):\n";
         for (const auto& why : report.accepted)
@@ -370,136 +411,111 @@ int Backup(const Options& options) {
         else
             std::cout << "NOT copied to the backup drive at " << d.mount << ": " << d.error << "\n";
         if (!d.whole)
-            status = 1;
+            outcome = Outcome::NotGood;
     }
     if (report.drives.empty() && !TrimSpaces(label).empty())
         std::cout << "The backup drive " << TrimSpaces(label)
                   << " is not plugged in: no copy was made on it.\n";
-    return status;
+    return outcome;
 }
 
-int CheckStructure(const Options& options) {
-    if (!Connect())
-        return 2;
-    bool same = false;
-    if (!WithJobLock(options, [&] {
-            DataBase().SQLExecute("Flush Tables;");
-            same = CompareDBStructure();
-        }))
-        return 2;
-    if (same) {
+Outcome CheckStructure(const Options&) {
+    DataBase().SQLExecute("Flush Tables;");
+    if (CompareDBStructure()) {
         std::cout << "The database's structure matches the reference database.\n";
-        return 0;
+        return Outcome::Good;
     }
     const std::string script = Globals::AppPath + "MySQLCompare.sql";
     std::error_code ec;
     if (std::filesystem::file_size(script, ec) == 0 || ec) {
         std::cerr << "The comparison could not run; the log says why: " << ProgramLogPath() << "\n";
-        return 2;
+        return Outcome::CouldNotRun;
     }
     std::cout << "The database's structure differs from the reference database. Statements "
                  "that would make it equal ("
               << script << ", nothing applied):\n\n";
-    std::FILE* in = std::fopen(script.c_str(), "rb");
-    char buffer[4096];
-    size_t n;
-    while (in && (n = std::fread(buffer, 1, sizeof buffer, in)) > 0)
-        std::fwrite(buffer, 1, n, stdout);
-    if (in)
-        std::fclose(in);
-    return 1;
+    std::cout << ReadWholeFile(script).value_or("");
+    return Outcome::NotGood;
 }
 
-int Workstations() {
-    if (!Connect())
-        return 2;
+Outcome Workstations(const Options&) {
     clsOrdenadorEjecutando& w = OrdenadorEjecutando();
     const long count = w.Count();
     if (count == 0) {
         std::cout << "No computer is running the suite's programs.\n";
-        return 0;
+        return Outcome::Good;
     }
     std::cout << count << " running: " << w.List() << "\n";
-    return 0;
+    return Outcome::Good;
 }
 
-int IPUpdate(const Options& options) {
-    if (!Connect())
-        return 2;
+Outcome IPUpdate(const Options&) {
     if (!ServerIsLocal) {
         std::cout << "This computer does not hold the database; the IP report is made there.\n";
-        return 2;
+        return Outcome::CouldNotRun;
     }
-    if (!WithJobLock(options, IPUpdateProc))
-        return 2;
+    IPUpdateProc();
     if (!IPReportSent()) {
         std::cout << "No IP report is due: the shop is not part of a chain, or its address is "
                      "fixed.\n";
-        return 0;
+        return Outcome::Good;
     }
-    std::cout << OutcomeValue("IPUpdate", "Message") << "\n";
-    const std::string cause = OutcomeValue("IPUpdate", "Cause");
-    if (!cause.empty())
-        std::cout << cause << "\n";
-    return OutcomeValue("IPUpdate", "Result") == "done" ? 0 : 1;
+    const JobOutcome ip = JobOutcome::Read("IPUpdate");
+    std::cout << ip["Message"] << "\n";
+    if (!ip["Cause"].empty())
+        std::cout << ip["Cause"] << "\n";
+    return ip.result() == "done" ? Outcome::Good : Outcome::NotGood;
 }
 
-int RunCycleOnce(const Options& options) {
-    if (!Connect())
-        return 2;
-    if (!WithJobLock(options, RunCycle))
-        return 2;
+Outcome RunCycleOnce(const Options&) {
+    RunCycle();
     if (StopRequested()) {
         std::cout << "Stopped.\n";
-        return 1;
+        return Outcome::NotGood;
     }
     if (!ServerIsLocal) {
         std::cout << "This computer does not hold the database: only the recordings' clean-up "
                      "ran.\n";
-        return 0;
+        return Outcome::Good;
     }
-    std::cout << "Cycle done. Last backup: " << OutcomeValue("Backup", "Result") << " "
-              << OutcomeValue("Backup", "Time") << "\n";
-    return BackupResultBad(OutcomeValue("Backup", "Result")) ? 1 : 0;
+    const BackupOutcome backup = BackupOutcome::Read();
+    std::cout << "Cycle done. Last backup: " << backup.result << " " << backup.time << "\n";
+    return backup.Bad() ? Outcome::NotGood : Outcome::Good;
 }
 
-int ClearPrintQueues(const Options& options) {
+Outcome ClearPrintQueues(const Options& options) {
     if (!options.yes) {
         if (!::isatty(0)) {
             std::cerr << "clear-print-queues asks first; say --yes when there is no terminal.\n";
-            return 2;
+            return Outcome::BadUsage;
         }
         std::cout << "Cancel every unprinted job of every print queue? [y/N] " << std::flush;
         std::string answer;
         std::getline(std::cin, answer);
         if (answer != "y" && answer != "Y" && answer != "yes") {
             std::cout << "Nothing cancelled.\n";
-            return 0;
+            return Outcome::Good;
         }
     }
     CancelAllPrinterJobs();
     std::cout << "Every unprinted job was cancelled.\n";
-    return 0;
+    return Outcome::Good;
 }
 
 void Progress(const std::string& line) {
     std::cout << line << std::endl;
 }
 
-int Restore(const Options& options) {
-    if (!Connect())
-        return 2;
+Outcome Restore(const Options& options) {
     RestoreOptions restore;
     restore.database = options.database;
     restore.intoLive = options.intoLive;
     restore.passwordFile = options.passwordFile;
     restore.progress = Progress;
-    RestoreReport report;
-    if (!WithJobLock(options, [&] { report = RestoreArchive(options.archive, restore); }))
-        return 2;
+    const RestoreReport report = RestoreArchive(options.archive, restore);
     if (!report.ok) {
         std::cerr << "Not restored: " << report.error << "\n";
-        return 2;
+        return Outcome::CouldNotRun;
     }
     long long rows = 0;
     for (const auto& t : report.tables)
@@ -509,27 +525,21 @@ int Restore(const Options& options) {
     if (!report.savedLive.empty())
         std::cout << "The live database's tables before the restore are in " << report.savedLive
                   << ".\n";
-    return 0;
+    return Outcome::Good;
 }
 
-int Verify(const Options& options) {
-    if (!Connect())
-        return 2;
-    VerifyReport report;
-    if (!WithJobLock(options, [&] {
-            report = VerifyArchive(options.archive, Progress, options.passwordFile);
-        }))
-        return 2;
+Outcome Verify(const Options& options) {
+    const VerifyReport report = VerifyArchive(options.archive, Progress, options.passwordFile);
     if (report.tables.empty()) {
         std::cerr << "Not verified: " << report.error << "\n";
-        return 2;
+        // A bad backup is told from a check that could not run.
+        return report.failure == RestoreFailure::Damaged ? Outcome::NotGood : Outcome::CouldNotRun;
     }
     std::cout << (report.recorded ? "Compared with the figures recorded in the archive:\n"
                                   : "The archive records no figures; compared with the rows of "
                                     "its data files:\n");
     for (const auto& [expected, found] : report.tables) {
-        const bool same = expected.rows == found.rows &&
-                          (expected.checksum == -1 || expected.checksum == found.checksum);
+        const bool same = expected.Matches(found);
         std::cout << "  " << (same ? "ok       " : "DIFFERS  ") << expected.table << ": "
                   << found.rows << " rows";
         if (!same)
@@ -541,95 +551,169 @@ int Verify(const Options& options) {
     }
     std::cout << (report.ok ? "The archive restores whole.\n"
                             : "The archive does NOT restore as it was made.\n");
-    return report.ok ? 0 : 1;
+    return report.ok ? Outcome::Good : Outcome::NotGood;
 }
 
-} // namespace
+const std::vector<Command>& Commands() {
+    static const std::vector<Command> commands = {
+        {"status", nullptr,
+         "the database, the server and this computer, the last backup,\npurge, stock renewal "
+         "and IP report, and whether a monitor runs here",
+         Needs::Nothing, Status},
+        {"backup", nullptr,
+         "one full backup now: tested, compared with the last good one,\nrotated, copied to "
+         "the backup drive",
+         Needs::DatabaseAndJobLock, Backup},
+        {"check-structure", nullptr,
+         "compares the database's structure with the reference database", Needs::DatabaseAndJobLock,
+         CheckStructure},
+        {"workstations", nullptr, "the computers on which the suite's programs are running",
+         Needs::Database, Workstations},
+        {"ip-update", nullptr, "reports this branch's address to head office now",
+         Needs::DatabaseAndJobLock, IPUpdate},
+        {"run-cycle", nullptr,
+         "one maintenance cycle now (clean-up, stock, backup, purge, rotation)",
+         Needs::DatabaseAndJobLock, RunCycleOnce},
+        {"clear-print-queues", nullptr,
+         "cancels every unprinted job of every print queue (asks first)", Needs::Nothing,
+         ClearPrintQueues},
+        {"restore", "ARCHIVE",
+         "restores an archive into a new database\n(zentasupermarket_restore_<time>, or "
+         "--database NAME); into the\nlive database only with --into-live, which backs it up "
+         "first",
+         Needs::DatabaseAndJobLock, Restore},
+        {"verify", "ARCHIVE",
+         "restores an archive into a scratch database and compares every\ntable with the "
+         "figures recorded when it was made",
+         Needs::DatabaseAndJobLock, Verify},
+    };
+    return commands;
+}
 
-int RunCommandLine(int argc, char** argv) {
+// Reads the arguments into options: the command, its operand and the options it takes. Bad
+// usage: the reason.
+Result<Options> Parse(int argc, char** argv) {
+    auto bad = [](const std::string& why) { return Result<Options>::Failure(why); };
     Options options;
+    const Command* command = nullptr;
     for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            std::cout << kUsage;
-            return 0;
-        }
-        if (a == "--version") {
-            std::cout << "ZentaMarketMonitor " << ProgramVersionText() << "\n";
-            return 0;
-        }
-        if (a == "--yes" || a == "-y") {
-            options.yes = true;
-        } else if (a == "--accept-shrink") {
-            options.acceptShrink = true;
-        } else if (a == "--wait") {
-            if (i + 1 >= argc)
-                return BadUsage("--wait needs a number of seconds");
-            char* end = nullptr;
-            options.waitSeconds = std::strtol(argv[++i], &end, 10);
-            if (!end || *end || options.waitSeconds < 0)
-                return BadUsage("--wait needs a number of seconds");
-        } else if (a == "--database") {
-            if (i + 1 >= argc)
-                return BadUsage("--database needs a name");
-            options.database = argv[++i];
-        } else if (a == "--password-file") {
-            if (i + 1 >= argc)
-                return BadUsage("--password-file needs a file");
-            options.passwordFile = argv[++i];
-        } else if (a == "--into-live") {
-            options.intoLive = true;
-        } else if (!a.empty() && a[0] != '-' && options.command.empty()) {
+        std::string a = argv[i];
+        if (a == "-y")
+            a = "--yes";
+        if (!a.empty() && a[0] == '-') {
+            const auto spec = std::find_if(OptionTable().begin(), OptionTable().end(),
+                                           [&](const OptionSpec& o) { return a == o.name; });
+            if (spec == OptionTable().end())
+                return bad("unknown argument \"" + a + "\"");
+            std::string value;
+            if (spec->argument) {
+                if (i + 1 >= argc)
+                    return bad(a + " needs " + AsciiLowerCase(spec->argument));
+                value = argv[++i];
+            }
+            options.given.insert(a);
+            if (a == "--yes") {
+                options.yes = true;
+            } else if (a == "--accept-shrink") {
+                options.acceptShrink = true;
+            } else if (a == "--into-live") {
+                options.intoLive = true;
+            } else if (a == "--database") {
+                options.database = value;
+            } else if (a == "--password-file") {
+                options.passwordFile = value;
+            } else if (a == "--wait") {
+                char* end = nullptr;
+                options.waitSeconds = std::strtol(value.c_str(), &end, 10);
+                if (value.empty() || !end || *end || options.waitSeconds < 0)
+                    return bad("--wait needs a number of seconds");
+            }
+        } else if (!command) {
             options.command = a;
-        } else if (!a.empty() && a[0] != '-' && options.archive.empty() &&
-                   (options.command == "restore" || options.command == "verify")) {
+            const auto found = std::find_if(Commands().begin(), Commands().end(),
+                                            [&](const Command& c) { return a == c.name; });
+            if (found == Commands().end())
+                return bad("unknown command \"" + a + "\"");
+            command = &*found;
+        } else if (command->operand && options.archive.empty()) {
             options.archive = a;
         } else {
-            return BadUsage("unknown argument \"" + a + "\"");
+            return bad("unknown argument \"" + a + "\"");
         }
     }
-    static const std::vector<std::string> commands = {
-        "status",    "backup",    "check-structure",    "workstations",
-        "ip-update", "run-cycle", "clear-print-queues", "restore",
-        "verify"};
-    if (options.command.empty())
-        return BadUsage("no command given");
-    if (std::find(commands.begin(), commands.end(), options.command) == commands.end())
-        return BadUsage("unknown command \"" + options.command + "\"");
-
-    if ((options.command == "restore" || options.command == "verify") && options.archive.empty())
-        return BadUsage(options.command + " needs the archive");
+    if (!command)
+        return bad("no command given");
+    for (const auto& name : options.given) {
+        const auto spec = std::find_if(OptionTable().begin(), OptionTable().end(),
+                                       [&](const OptionSpec& o) { return name == o.name; });
+        if (std::find(spec->commands.begin(), spec->commands.end(), options.command) ==
+            spec->commands.end())
+            return bad(name + " is not an option of " + options.command);
+    }
+    if (command->operand && options.archive.empty())
+        return bad(options.command + " needs the archive");
+    if (options.intoLive && options.given.count("--database"))
+        return bad("--into-live and --database contradict each other: --into-live restores into "
+                   "the live database zentasupermarket, --database NAME into another one; give "
+                   "one of them");
+    if (options.database.size() > 64)
+        return bad("the database name \"" + options.database +
+                   "\" is too long: at most 64 "
+                   "characters");
     if (!options.archive.empty() && options.archive[0] != '/') {
         // Relative to where the technician stands, not to the program folder.
         char here[4096];
         if (::getcwd(here, sizeof here))
             options.archive = std::string(here) + "/" + options.archive;
     }
+    return options;
+}
+
+// Connects and takes the job lock as the command needs, then runs it.
+Outcome Dispatch(const Command& command, const Options& options) {
+    if (command.needs != Needs::Nothing && !Connect())
+        return Outcome::CouldNotRun;
+    if (command.needs != Needs::DatabaseAndJobLock)
+        return command.run(options);
+    Outcome outcome = Outcome::CouldNotRun;
+    if (!WithJobLock(options, [&] { outcome = command.run(options); }))
+        return Outcome::CouldNotRun;
+    return outcome;
+}
+
+} // namespace
+
+int RunCommandLine(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            std::cout << Usage();
+            return 0;
+        }
+        if (a == "--version") {
+            std::cout << "ZentaMarketMonitor " << ProgramVersionText() << "\n";
+            return 0;
+        }
+    }
+    const auto options = Parse(argc, argv);
+    if (!options)
+        return ExitStatus(BadUsage(options.error()));
+    const Command& command =
+        *std::find_if(Commands().begin(), Commands().end(),
+                      [&](const Command& c) { return options->command == c.name; });
+
     SetUpProgramGlobals(true);
     HandleStopSignals();
-
-    int status = 2;
-    if (options.command == "status")
-        status = Status();
-    else if (options.command == "backup")
-        status = Backup(options);
-    else if (options.command == "check-structure")
-        status = CheckStructure(options);
-    else if (options.command == "workstations")
-        status = Workstations();
-    else if (options.command == "ip-update")
-        status = IPUpdate(options);
-    else if (options.command == "run-cycle")
-        status = RunCycleOnce(options);
-    else if (options.command == "clear-print-queues")
-        status = ClearPrintQueues(options);
-    else if (options.command == "restore")
-        status = Restore(options);
-    else if (options.command == "verify")
-        status = Verify(options);
+    Outcome outcome = Dispatch(command, *options);
+    // What was done is only known to the monitor, the tray and the metrics through the record.
+    if (const std::string problem = RecordProblem(); !problem.empty()) {
+        std::cerr << "Warning: " << problem << "\n";
+        if (outcome == Outcome::Good)
+            outcome = Outcome::NotGood;
+    }
     ReleaseOrdenadorEjecutando();
     ReleaseDataBase();
-    return status;
+    return ExitStatus(outcome);
 }
 
 } // namespace zenta

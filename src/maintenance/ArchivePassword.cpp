@@ -15,7 +15,8 @@
 namespace zenta {
 
 Result<std::string> ReadPasswordFile(const std::string& path) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    // Never through a link, and never waiting on a pipe planted in its place.
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (!fd) {
         return Result<std::string>::Failure("the password file " + path + " cannot be read (" +
                                             std::strerror(errno) + ")");

@@ -7,6 +7,7 @@
 #include "FolderListing.h"
 #include "GlobalDatabase.h"
 #include "Globals.h"
+#include "JobOutcomes.h"
 #include "Opcion.h"
 #include "RemovableDrives.h"
 #include "Retention.h"
@@ -22,11 +23,6 @@
 namespace zenta {
 
 namespace {
-
-// What the latest backup attempt of this run came to: the rotation deletes nothing after one
-// that did not end in a good, complete archive.
-enum class BackupAttempt { None, Good, Failed };
-BackupAttempt lastAttempt = BackupAttempt::None;
 
 // The configured folder when it can be used; nothing when the option cannot be read.
 std::optional<std::string> ResolveBackupFolder() {
@@ -57,23 +53,28 @@ std::optional<std::string> ResolveBackupFolder() {
     return WithSlash(configured);
 }
 
-// A limit on the number of archives; nothing when it cannot be read (the rotation must then
-// delete nothing), at least 1 (the newest good archive always stays).
-std::optional<long> ReadArchiveLimit(const char* id) {
+// The one reading of a limit on the number of archives (MaxBackupFile, MaxMobilBackupFile; 20
+// when the shop has none): a failure when it cannot be read, so that nothing is deleted; the
+// value as stored (PlanFolderRetention keeps at least the newest archive whatever it says).
+Result<long> ArchiveLimit(const char* id) {
     clsDataBase& db = DataBase();
-    auto v = ReadOpcion(db, id);
-    if (!db.ConnectionStatus()) {
-        WriteProgramLog(std::string("RotateBackupFiles: ") + id +
-                        " cannot be read; no archive deleted");
+    const auto v = ReadOpcion(db, id);
+    if (!db.ConnectionStatus())
+        return Result<long>::Failure(std::string(id) + " cannot be read");
+    return v ? static_cast<long>(v->ToInt64()) : 20L;
+}
+
+// The limit for the rotation, with the log's words when it cannot be read or is below 1.
+std::optional<long> ReadArchiveLimit(const char* id) {
+    const auto limit = ArchiveLimit(id);
+    if (!limit) {
+        WriteProgramLog("RotateBackupFiles: " + limit.error() + "; no archive deleted");
         return std::nullopt;
     }
-    long limit = v ? static_cast<long>(v->ToInt64()) : 20;
-    if (limit < 1) {
-        WriteProgramLog(std::string("RotateBackupFiles: ") + id + " is " + std::to_string(limit) +
+    if (*limit < 1)
+        WriteProgramLog(std::string("RotateBackupFiles: ") + id + " is " + std::to_string(*limit) +
                         "; the newest good archive is kept all the same");
-        limit = 1;
-    }
-    return limit;
+    return std::max(*limit, 1L);
 }
 
 } // namespace
@@ -144,7 +145,6 @@ void AutoBackup() {
     // The day counts only once a whole, tested archive exists: otherwise the next cycle tries
     // again.
     const std::string archive = BackupToDir();
-    lastAttempt = archive.empty() ? BackupAttempt::Failed : BackupAttempt::Good;
     if (archive.empty())
         return;
     db.SQLExecute(
@@ -163,7 +163,8 @@ FolderRetention PlanFolderRetention(const std::string& folder, long maximum) {
         if (IsWhole7zArchive(WithSlash(folder) + name))
             whole.push_back(name);
         else
-            damaged.push_back({name, true, "not a whole archive: not counted, left in place"});
+            damaged.push_back(
+                {name, true, "not a whole archive: not counted, left in place", true});
     }
     std::sort(whole.begin(), whole.end(), std::greater<>());
     result.newestGood = whole.empty() ? std::string() : whole.front();
@@ -185,14 +186,13 @@ FolderRetention PlanFolderRetention(const std::string& folder, long maximum) {
 }
 
 Result<FolderRetention> BackupFolderRetention() {
-    clsDataBase& db = DataBase();
-    const auto limit = ReadOpcion(db, "MaxBackupFile");
-    if (!db.ConnectionStatus())
-        return Result<FolderRetention>::Failure("MaxBackupFile cannot be read");
+    const auto limit = ArchiveLimit("MaxBackupFile");
+    if (!limit)
+        return Result<FolderRetention>::Failure(limit.error());
     const auto folder = ResolveBackupFolder();
     if (!folder)
         return Result<FolderRetention>::Failure("BackupRestoreDir cannot be read");
-    return PlanFolderRetention(*folder, limit ? static_cast<long>(limit->ToInt64()) : 20);
+    return PlanFolderRetention(*folder, *limit);
 }
 
 void DeleteOldBackupFiles(std::string& folder, long maximum) {
@@ -205,7 +205,7 @@ void DeleteOldBackupFiles(std::string& folder, long maximum) {
                                      [](const RetentionDecision& d) { return !d.keep; });
     for (const auto& archive : plan.archives) {
         if (archive.keep) {
-            if (archive.why.rfind("not a whole archive", 0) == 0)
+            if (archive.damaged)
                 WriteProgramLog("RotateBackupFiles: " + folder + archive.name +
                                 " is not a whole archive; not counted, left in place");
             else if (longer && deletes)
@@ -234,7 +234,9 @@ void DeleteOldBackupFiles(std::string& folder, long maximum) {
 }
 
 void RotateBackupFiles() {
-    if (lastAttempt == BackupAttempt::Failed) {
+    // The job record says how the last attempt ended, whichever run made it: after one that
+    // left no archive that counts, every archive stays until a good one exists again.
+    if (BackupOutcome::Read().Bad()) {
         WriteProgramLog("RotateBackupFiles: the last backup did not give a good archive; no "
                         "archive deleted");
         return;
@@ -256,10 +258,6 @@ void RotateBackupFiles() {
         if (DirExists(target))
             DeleteOldBackupFiles(target, *mobileMaximum);
     }
-}
-
-void ForgetBackupAttempt() {
-    lastAttempt = BackupAttempt::None;
 }
 
 } // namespace zenta

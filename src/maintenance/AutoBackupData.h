@@ -12,12 +12,13 @@ namespace zenta {
 // Makes the automatic backup when the shop's options say one is due today, and records the
 // server's day once an archive was really written.
 void AutoBackup();
-// The backup into the configured folder (and onto the removable drive): the archive's name,
-// "" when none was written.
+// The backup into the configured folder (and onto the removable drive): the archive's name when
+// it counts as a backup; "" when none was written or the one written does not count
+// (incomplete, or its data fell).
 std::string BackupToDir();
 // Keeps the configured number of good archives in the backup folder and on every removable
-// drive. Deletes nothing when a limit cannot be read or when the last backup attempt of this
-// run did not give a good archive.
+// drive. Deletes nothing when a limit cannot be read or when the last backup attempt (the job
+// record's) did not give an archive that counts.
 void RotateBackupFiles();
 // Deletes the whole archives in the folder beyond the newest `maximum` (at least 1 is kept)
 // that the longer retention ([Monitor] KeepWeekly, KeepMonthly) does not keep either;
@@ -39,8 +40,6 @@ struct FolderRetention {
 // The same for the backup folder with MaxBackupFile; a failure that says why when the shop's
 // options cannot be read.
 Result<FolderRetention> BackupFolderRetention();
-// Forgets the outcome of this run's last backup attempt (tests).
-void ForgetBackupAttempt();
 
 // Whether the automatic backup is due: `option` 0 never, 2 weekly (on `weekday`, Monday 0,
 // once at least `weeks` weeks passed), anything else daily; `days` since the last one.

@@ -374,58 +374,94 @@ void RemoveOlderShrunk(const std::string& folder, const std::string& newest) {
     }
 }
 
-std::string WriteBackup(std::string& backupFolder, std::string& volumeLabel, BackupReport& rep,
-                        bool acceptShrink) {
-    Hourglass hourglass;
-    rep = BackupReport{};
-    clsDataBase& db = DataBase();
-    const auto started = std::chrono::steady_clock::now();
+// One backup, step by step: the folders, the manifest, the export of every table in one
+// snapshot, the other files, then packing, testing and naming the archive. Each step that
+// cannot go on returns why; the working folder is emptied whatever happens.
+class BackupRun {
+  public:
+    BackupRun(BackupReport& rep, bool acceptShrink)
+        : rep_(rep), db_(DataBase()), acceptShrink_(acceptShrink) {}
+
+    std::string Run(std::string& backupFolder, const std::string& volumeLabel) {
+        rep_ = BackupReport{};
+        backupFolder = WithSlash(backupFolder);
+        folder_ = backupFolder;
+        if (auto ready = Prepare(); !ready)
+            return Fail(ready.error());
+        WorkFolderGuard emptyAfterwards(work_);
+        WriteManifest();
+        if (auto exported = ExportTables(); !exported)
+            return Fail(exported.error());
+        WriteFigures();
+        if (StopRequested()) {
+            rep_.stopped = true;
+            WriteProgramLog("BackupAll: stopped, the program is ending; no archive made");
+            return {};
+        }
+        WriteBasicStructures();
+        CopySettings();
+        KeepOnlyWritten();
+        if (auto packed = PackAndTest(); !packed)
+            return rep_.stopped ? std::string() : Fail(packed.error());
+        CompareWithBaseline();
+        if (auto kept = Keep(); !kept)
+            return Fail(kept.error());
+        Report();
+        if (!TrimSpaces(volumeLabel).empty() && rep_.complete) {
+            rep_.drives = CopyArchiveToDrives(folder_, rep_.archiveName, volumeLabel);
+            if (rep_.shrunk)
+                for (const auto& d : rep_.drives)
+                    if (d.whole)
+                        RemoveOlderShrunk(WithSlash(d.mount) + "ZentaBackup/", rep_.archiveName);
+        }
+        return rep_.archiveName;
+    }
+
+  private:
     // No archive kept: why, for the log, the caller and the job record.
-    auto fail = [&](const std::string& why) {
-        rep.failure = why;
+    std::string Fail(const std::string& why) {
+        rep_.failure = why;
         ReportFailure("BackupAll", why);
-        return std::string();
-    };
+        return {};
+    }
+    void Missing(const std::string& what) { rep_.failedTables.push_back(what); }
 
-    backupFolder = WithSlash(backupFolder);
-    if (backupFolder.find('"') != std::string::npos) {
-        // 7-Zip's command line cannot carry the character: the archive would go elsewhere.
-        return fail("the backup folder " + backupFolder +
-                    " contains a double quote, which the archiver cannot take; no backup made");
-    }
-    if (!DirExists(backupFolder))
-        CreateFolderPath(backupFolder);
-    if (!IsFolder(backupFolder)) {
-        return fail("the backup folder " + backupFolder +
-                    " is not a folder and cannot be made one; no backup made");
+    // The backup folder, the archive's password and an empty, private working folder.
+    Result<Done> Prepare() {
+        if (folder_.find('"') != std::string::npos)
+            // 7-Zip's command line cannot carry the character: the archive would go elsewhere.
+            return Result<Done>::Failure("the backup folder " + folder_ +
+                                         " contains a double quote, which the archiver cannot "
+                                         "take; no backup made");
+        if (!DirExists(folder_))
+            CreateFolderPath(folder_);
+        if (!IsFolder(folder_))
+            return Result<Done>::Failure("the backup folder " + folder_ +
+                                         " is not a folder and cannot be made one; no backup "
+                                         "made");
+        // An archive meant to be encrypted is never written in the clear instead.
+        const auto password = ConfiguredArchivePassword();
+        if (!password)
+            return Result<Done>::Failure(password.error() + "; no backup made");
+        password_ = *password;
+        work_ = BackupWorkFolder();
+        if (const auto prepared = PrepareBackupWorkFolder(work_); !prepared)
+            return Result<Done>::Failure(prepared.error() + "; no backup made");
+        return Done{};
     }
 
-    // An archive meant to be encrypted is never written in the clear instead.
-    const auto configuredPassword = ConfiguredArchivePassword();
-    if (!configuredPassword) {
-        return fail(configuredPassword.error() + "; no backup made");
-    }
-    const std::string work = BackupWorkFolder();
-    if (const auto prepared = PrepareBackupWorkFolder(work); !prepared) {
-        return fail(prepared.error() + "; no backup made");
-    }
-    WorkFolderGuard emptyAfterwards(work);
-    std::set<std::string> written; // the files this backup put into the working folder
-    std::string checks;            // "table=rows,checksum" lines
-    auto missing = [&](const std::string& what) { rep.failedTables.push_back(what); };
-
-    {
-        AnsiTextFile manifest(work + "MarketBackup.ini");
+    void WriteManifest() {
+        AnsiTextFile manifest(work_ + "MarketBackup.ini");
         clsSystem system;
         manifest.WriteLine("[Version]");
         manifest.WriteLine("Versoin=3");
         manifest.WriteLine("OSVersion=" + system.OSVersion());
         manifest.WriteLine("OSName=" + system.OSName());
-        manifest.WriteLine("MySQL=" + db.MySQLVersion());
-        db.CreatDatasArray("Select Integervalor / 100 From opcion Where ID = 'Version';");
-        if (db.ConnectionStatus() && db.DatasArray()->Count(1) > 0)
+        manifest.WriteLine("MySQL=" + db_.MySQLVersion());
+        db_.CreatDatasArray("Select Integervalor / 100 From opcion Where ID = 'Version';");
+        if (db_.ConnectionStatus() && db_.DatasArray()->Count(1) > 0)
             manifest.WriteLine("ZentaSuperMarket=" +
-                               FormatFixed2(db.DatasArrayValue(0, 0).ToDouble()));
+                               FormatFixed2(db_.DatasArrayValue(0, 0).ToDouble()));
         manifest.WriteLine("CPUID=" + GetProcessorID());
         manifest.WriteLine("");
         manifest.WriteLine("[Backup]");
@@ -433,219 +469,231 @@ std::string WriteBackup(std::string& backupFolder, std::string& volumeLabel, Bac
         const auto now = MySQLServerNow();
         manifest.WriteLine("DateTime=" + (now ? now->StampText() : std::string()));
         if (!manifest.Close() || !now)
-            missing("MarketBackup.ini");
-        written.insert("MarketBackup.ini");
+            Missing("MarketBackup.ini");
+        written_.insert("MarketBackup.ini");
     }
 
-    const bool includePictures = OpcionBool(db, "BackupGoodsPictureInclude", true);
-
-    {
-        AnsiTextFile stru(work + "STRU.SQL");
-        written.insert("STRU.SQL");
-        db.SQLExecute("FLUSH TABLES;");
-        // Cashiers keep selling while the tables are written: one snapshot for all of them,
-        // so that a restore never holds ticket lines without their ticket.
-        // Read only: it ends (rolled back, nothing to keep) when this block is left.
-        Transaction snapshot(db, Transaction::Kind::ConsistentSnapshot);
-        db.CreatDatasArray("SHOW tables;");
-        if (db.ConnectionStatus()) {
-            const auto tables = db.DatasArray();
-            const std::string literalFolder = SQLEscape(work);
-            for (long r = tables->LowerBound(1); r <= tables->UpperBound(1); ++r) {
-                if (StopRequested())
-                    break;
+    // Every table's data (written by the server itself), figures and structure, within one
+    // consistent snapshot: cashiers keep selling meanwhile, and a restore never holds ticket
+    // lines without their ticket. A failure only when the server cannot write here at all.
+    Result<Done> ExportTables() {
+        const bool includePictures = OpcionBool(db_, "BackupGoodsPictureInclude", true);
+        AnsiTextFile stru(work_ + "STRU.SQL");
+        written_.insert("STRU.SQL");
+        db_.SQLExecute("FLUSH TABLES;");
+        // Read only: it ends (rolled back, nothing to keep) when this step ends.
+        Transaction snapshot(db_, Transaction::Kind::ConsistentSnapshot);
+        db_.CreatDatasArray("SHOW tables;");
+        if (!db_.ConnectionStatus()) {
+            Missing("(table list)");
+        } else {
+            const auto tables = db_.DatasArray();
+            for (long r = tables->LowerBound(1); r <= tables->UpperBound(1) && !StopRequested();
+                 ++r) {
                 const std::string table = tables->Value(r, 0).ToString();
-                ++rep.tables;
-                rep.rows[AsciiLowerCase(TrimSpaces(table))] = -1; // not counted (yet)
-                if (AsciiLowerCase(table) != "articulodibujo" || includePictures) {
-                    db.SQLExecute(
-                        "select * into outfile '" + literalFolder + SQLEscape(table) +
-                        ".dat' FIELDS TERMINATED BY ','  LINES TERMINATED BY '\\r\\n' from " +
-                        table + ";");
-                    written.insert(table + ".dat");
-                    if (db.ConnectionStatus()) {
-                        // The table's figures, read in the same snapshot, for verification.
-                        std::string figures;
-                        db.CreatDatasArray("SELECT COUNT(*) FROM " + table + ";");
-                        if (db.ConnectionStatus() && db.DatasArray()->Count(1) > 0)
-                            figures = db.DatasArrayValue(0, 0).ToString();
-                        db.CreatDatasArray("CHECKSUM TABLE " + table + ";");
-                        if (!figures.empty() && db.ConnectionStatus() &&
-                            db.DatasArray()->Count(1) > 0) {
-                            checks += table + "=" + figures + "," +
-                                      db.DatasArrayValue(0, 1).ToString() + "\r\n";
-                            rep.rows[AsciiLowerCase(TrimSpaces(table))] =
-                                std::atoll(figures.c_str());
-                        } else
-                            missing(table + " (figures)");
-                    }
-                    if (!db.ConnectionStatus()) {
-                        missing(table);
-                        const std::string why = ServerCannotWriteHere(db, work);
-                        if (!why.empty()) {
-                            // Every other table would fail the same way: say what to do.
-                            return fail(why + "; no backup made");
-                        }
-                    }
-                }
-                const std::string statement = StructureStatement(db, TrimSpaces(table));
+                ++rep_.tables;
+                rep_.rows[AsciiLowerCase(TrimSpaces(table))] = -1; // not counted (yet)
+                if (AsciiLowerCase(table) != "articulodibujo" || includePictures)
+                    if (auto exported = ExportTable(table); !exported)
+                        return exported;
+                const std::string statement = StructureStatement(db_, TrimSpaces(table));
                 if (statement.empty()) {
-                    missing(table + " (structure)");
+                    Missing(table + " (structure)");
                     continue;
                 }
                 stru.WriteLine(statement);
                 stru.WriteLine("");
             }
-        } else {
-            missing("(table list)");
         }
         snapshot.Rollback();
         if (!stru.Close())
-            missing("STRU.SQL");
-    }
-    {
-        // Beside the suite's files, which stay as they are: every exported table's row count
-        // and checksum, for "verify".
-        std::ofstream out(work + kTableChecksFile, std::ios::binary | std::ios::trunc);
-        out << "[Checks]\r\nFormat=1\r\n\r\n[Tables]\r\n" << checks;
-        written.insert(kTableChecksFile);
-        if (!out.flush())
-            missing(kTableChecksFile);
-    }
-    if (StopRequested()) {
-        rep.stopped = true;
-        WriteProgramLog("BackupAll: stopped, the program is ending; no archive made");
-        return {};
-    }
-    {
-        AnsiTextFile basic(work + "STRUBASIC.SQL");
-        written.insert("STRUBASIC.SQL");
-        WriteStructures(db, basic, "SHOW tables IN zentasupermarketbasic;",
-                        "zentasupermarketbasic.");
-        if (!basic.Close())
-            missing("STRUBASIC.SQL");
+            Missing("STRU.SQL");
+        return Done{};
     }
 
-    const std::string settings = Globals::AppPath + "zentamarket.ini";
-    if (FileExists(settings)) {
+    // One table's data file, and its row count and checksum read in the same snapshot.
+    Result<Done> ExportTable(const std::string& table) {
+        db_.SQLExecute("select * into outfile '" + SQLEscape(work_) + SQLEscape(table) +
+                       ".dat' FIELDS TERMINATED BY ','  LINES TERMINATED BY '\\r\\n' from " +
+                       table + ";");
+        written_.insert(table + ".dat");
+        if (!db_.ConnectionStatus()) {
+            Missing(table);
+            // Every other table would fail the same way: say what to do.
+            const std::string why = ServerCannotWriteHere(db_, work_);
+            if (!why.empty())
+                return Result<Done>::Failure(why + "; no backup made");
+            return Done{};
+        }
+        std::string rows;
+        db_.CreatDatasArray("SELECT COUNT(*) FROM " + table + ";");
+        if (db_.ConnectionStatus() && db_.DatasArray()->Count(1) > 0)
+            rows = db_.DatasArrayValue(0, 0).ToString();
+        db_.CreatDatasArray("CHECKSUM TABLE " + table + ";");
+        if (rows.empty() || !db_.ConnectionStatus() || db_.DatasArray()->Count(1) == 0) {
+            Missing(table + " (figures)");
+            return Done{};
+        }
+        checks_ += table + "=" + rows + "," + db_.DatasArrayValue(0, 1).ToString() + "\r\n";
+        rep_.rows[AsciiLowerCase(TrimSpaces(table))] = std::atoll(rows.c_str());
+        return Done{};
+    }
+
+    // Beside the suite's files, which stay as they are: every exported table's row count and
+    // checksum, for "verify" and for the next backup's comparison.
+    void WriteFigures() {
+        std::ofstream out(work_ + kTableChecksFile, std::ios::binary | std::ios::trunc);
+        out << "[Checks]\r\nFormat=1\r\n\r\n[Tables]\r\n" << checks_;
+        written_.insert(kTableChecksFile);
+        if (!out.flush())
+            Missing(kTableChecksFile);
+    }
+
+    void WriteBasicStructures() {
+        AnsiTextFile basic(work_ + "STRUBASIC.SQL");
+        written_.insert("STRUBASIC.SQL");
+        WriteStructures(db_, basic, "SHOW tables IN zentasupermarketbasic;",
+                        "zentasupermarketbasic.");
+        if (!basic.Close())
+            Missing("STRUBASIC.SQL");
+    }
+
+    void CopySettings() {
+        const std::string settings = Globals::AppPath + "zentamarket.ini";
+        if (!FileExists(settings))
+            return;
         std::error_code ec;
-        fs::copy_file(settings, work + "zentamarket.ini", fs::copy_options::overwrite_existing, ec);
-        written.insert("zentamarket.ini");
+        fs::copy_file(settings, work_ + "zentamarket.ini", fs::copy_options::overwrite_existing,
+                      ec);
+        written_.insert("zentamarket.ini");
         if (ec)
-            missing("zentamarket.ini");
+            Missing("zentamarket.ini");
     }
 
     // Only what this backup wrote goes into the archive, and only as plain files: anything
     // else found here (a planted link, a folder) is removed, never followed.
-    for (const auto& [name, plain] : FolderEntries(work)) {
-        if (plain && written.count(name))
-            continue;
-        std::error_code ec;
-        fs::remove_all(work + name, ec);
-        WriteProgramLog("BackupAll: removed " + work + name +
-                        ", which this backup did not write, before packing");
+    void KeepOnlyWritten() {
+        for (const auto& [name, plain] : FolderEntries(work_)) {
+            if (plain && written_.count(name))
+                continue;
+            std::error_code ec;
+            fs::remove_all(work_ + name, ec);
+            WriteProgramLog("BackupAll: removed " + work_ + name +
+                            ", which this backup did not write, before packing");
+        }
+        auto said = [&](const std::string& what) {
+            return std::find(rep_.failedTables.begin(), rep_.failedTables.end(), what) !=
+                   rep_.failedTables.end();
+        };
+        for (const auto& name : written_)
+            if (!FileExists(work_ + name) && !said(name) && !said(name.substr(0, name.size() - 4)))
+                Missing(name);
     }
-    for (const auto& name : written)
-        if (!FileExists(work + name) &&
-            std::find(rep.failedTables.begin(), rep.failedTables.end(), name) ==
-                rep.failedTables.end() &&
-            std::find(rep.failedTables.begin(), rep.failedTables.end(),
-                      name.substr(0, name.size() - 4)) == rep.failedTables.end())
-            missing(name);
 
-    const auto now = MySQLServerNow();
-    if (!now) {
-        return fail("the server's clock cannot be read; no archive made");
+    // Packed under a name the rotation never counts, then tested: a backup that cannot be
+    // read back is no backup.
+    Result<Done> PackAndTest() {
+        const auto now = MySQLServerNow();
+        if (!now)
+            return Result<Done>::Failure("the server's clock cannot be read; no archive made");
+        stamp_ = ArchiveStamp(*now);
+        partial_ = folder_ + ArchiveFileName(stamp_, ArchiveKind::Good) + ".partial";
+        RemovePartialArchives(folder_, "BackupAll");
+        std::string archive = partial_, source = work_, password = password_;
+        const short status = SevenZipCompress(archive, source, true, password, 5);
+        auto discard = [&](const std::string& what) {
+            std::error_code ec;
+            fs::remove(partial_, ec);
+            return Result<Done>::Failure(what);
+        };
+        if (status == kStoppedByRequest || StopRequested()) {
+            rep_.stopped = true;
+            WriteProgramLog("BackupAll: packing stopped, the program is ending; no archive made");
+            return discard("stopped");
+        }
+        if (!FileExists(partial_))
+            return discard("no archive was written (7-Zip status " + std::to_string(status) + ")");
+        if (status >= 2 || status < 0 || SevenZipTest(partial_, password_) != 0 ||
+            !IsWhole7zArchive(partial_))
+            return discard("the archive " + ArchiveFileName(stamp_, ArchiveKind::Good) +
+                           " failed its test (7-Zip status " + std::to_string(status) +
+                           ") and was removed");
+        if (status == 1)
+            Missing("(files the archiver could not read)");
+        rep_.complete = rep_.failedTables.empty();
+        return Done{};
     }
-    std::string stamp = ArchiveStamp(*now);
-    const std::string name = ArchiveFileName(stamp, ArchiveKind::Good);
-    RemovePartialArchives(backupFolder, "BackupAll");
-    // Packed under a name the rotation never counts; it gets its final name once tested.
-    std::string partial = backupFolder + name + ".partial";
-    std::string source = work;
-    std::string password = *configuredPassword;
-    const short status = SevenZipCompress(partial, source, true, password, 5);
-    auto discard = [&](const std::string& what) {
-        std::error_code ec;
-        fs::remove(backupFolder + name + ".partial", ec);
-        return fail(what);
-    };
-    if (status == kStoppedByRequest || StopRequested()) {
-        rep.stopped = true;
-        std::error_code ec;
-        fs::remove(backupFolder + name + ".partial", ec);
-        WriteProgramLog("BackupAll: packing stopped, the program is ending; no archive made");
-        return {};
+
+    // A database that lost its data gives a whole archive too: it is compared before it
+    // counts.
+    void CompareWithBaseline() {
+        if (!rep_.complete)
+            return;
+        const auto reasons = ShrinkCheck(rep_.rows, folder_, password_);
+        (acceptShrink_ ? rep_.accepted : rep_.shrinkReasons) = reasons;
+        rep_.shrunk = !acceptShrink_ && !reasons.empty();
     }
-    if (!FileExists(backupFolder + name + ".partial")) {
-        return discard("no archive was written (7-Zip status " + std::to_string(status) + ")");
+
+    // The archive's name: one that lacks a table, or whose data fell, is kept for what it
+    // holds under a name that says so and that the rotation does not count. A name in use
+    // (two backups within one second) is never replaced: the next second's is taken.
+    Result<Done> Keep() {
+        const ArchiveKind kind = !rep_.complete ? ArchiveKind::Incomplete
+                                 : rep_.shrunk  ? ArchiveKind::Shrunk
+                                                : ArchiveKind::Good;
+        for (int attempt = 0; ArchiveNameTaken(folder_, stamp_) && attempt < 5; ++attempt) {
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+            if (const auto later = MySQLServerNow())
+                stamp_ = ArchiveStamp(*later);
+        }
+        const std::string name = ArchiveFileName(stamp_, kind);
+        ::chmod(partial_.c_str(), 0640);
+        SyncPath(partial_, false);
+        if (::renameat2(AT_FDCWD, partial_.c_str(), AT_FDCWD, (folder_ + name).c_str(),
+                        RENAME_NOREPLACE) != 0) {
+            const std::string why = std::strerror(errno);
+            std::error_code ec;
+            fs::remove(partial_, ec);
+            return Result<Done>::Failure("the archive cannot be given its name " + name + ": " +
+                                         why);
+        }
+        SyncPath(folder_, true);
+        rep_.archiveName = name;
+        rep_.archiveBytes = FileLength(folder_ + name);
+        rep_.seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+        return Done{};
     }
-    // A backup that cannot be read back is no backup: test it before it counts.
-    if (status >= 2 || status < 0 ||
-        SevenZipTest(backupFolder + name + ".partial", password) != 0 ||
-        !IsWhole7zArchive(backupFolder + name + ".partial")) {
-        return discard("the archive " + name + " failed its test (7-Zip status " +
-                       std::to_string(status) + ") and was removed");
+
+    // Why a kept archive does not count.
+    void Report() {
+        if (!rep_.complete) {
+            std::string list;
+            for (auto& t : rep_.failedTables)
+                list += (list.empty() ? "" : ", ") + t;
+            rep_.failure = "the archive lacks " + list + "; kept as " + folder_ + rep_.archiveName +
+                           ", which does not count as a backup";
+            ReportFailure("BackupAll", rep_.failure);
+        } else if (rep_.shrunk) {
+            rep_.failure = "the database holds much less than at the last good backup (" +
+                           JoinReasons(rep_.shrinkReasons) + "); kept as " + folder_ +
+                           rep_.archiveName +
+                           ", which does not count as a backup. If the change is meant: "
+                           "ZentaMarketMonitor backup --accept-shrink";
+            ReportFailure("BackupAll", rep_.failure);
+            RemoveOlderShrunk(folder_, rep_.archiveName);
+        }
     }
-    if (status == 1)
-        missing("(files the archiver could not read)");
-    rep.complete = rep.failedTables.empty();
-    if (rep.complete) {
-        // A database that lost its data gives a whole archive too: compare before it counts.
-        const auto reasons = ShrinkCheck(rep.rows, backupFolder, password);
-        (acceptShrink ? rep.accepted : rep.shrinkReasons) = reasons;
-        rep.shrunk = !acceptShrink && !reasons.empty();
-    }
-    // An archive that lacks a table, or whose data fell, is kept for what it holds, under a
-    // name that says so and that the rotation does not count as a backup. A name in use (two
-    // backups within one second) is never replaced: the next second's is taken.
-    std::string finalName;
-    for (int attempt = 0;; ++attempt) {
-        finalName = ArchiveFileName(stamp, !rep.complete ? ArchiveKind::Incomplete
-                                           : rep.shrunk  ? ArchiveKind::Shrunk
-                                                         : ArchiveKind::Good);
-        if (!ArchiveNameTaken(backupFolder, stamp) || attempt == 5)
-            break;
-        std::this_thread::sleep_for(std::chrono::seconds(1));
-        if (const auto later = MySQLServerNow())
-            stamp = ArchiveStamp(*later);
-    }
-    ::chmod((backupFolder + name + ".partial").c_str(), 0640);
-    SyncPath(backupFolder + name + ".partial", false);
-    if (::renameat2(AT_FDCWD, (backupFolder + name + ".partial").c_str(), AT_FDCWD,
-                    (backupFolder + finalName).c_str(), RENAME_NOREPLACE) != 0)
-        return discard("the archive cannot be given its name " + finalName + ": " +
-                       std::strerror(errno));
-    SyncPath(backupFolder, true);
-    rep.archiveName = finalName;
-    rep.archiveBytes = FileLength(backupFolder + finalName);
-    rep.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    if (!rep.complete) {
-        std::string list;
-        for (auto& t : rep.failedTables)
-            list += (list.empty() ? "" : ", ") + t;
-        rep.failure = "the archive lacks " + list + "; kept as " + backupFolder + finalName +
-                      ", which does not count as a backup";
-        ReportFailure("BackupAll", rep.failure);
-        return finalName;
-    }
-    if (rep.shrunk) {
-        rep.failure = "the database holds much less than at the last good backup (" +
-                      JoinReasons(rep.shrinkReasons) + "); kept as " + backupFolder + finalName +
-                      ", which does not count as a backup. If the change is meant: "
-                      "ZentaMarketMonitor backup --accept-shrink";
-        ReportFailure("BackupAll", rep.failure);
-        RemoveOlderShrunk(backupFolder, finalName);
-    }
-    if (!TrimSpaces(volumeLabel).empty()) {
-        rep.drives = CopyArchiveToDrives(backupFolder, finalName, volumeLabel);
-        if (rep.shrunk)
-            for (const auto& d : rep.drives)
-                if (d.whole)
-                    RemoveOlderShrunk(WithSlash(d.mount) + "ZentaBackup/", finalName);
-    }
-    return finalName;
-}
+
+    BackupReport& rep_;
+    clsDataBase& db_;
+    const bool acceptShrink_;
+    const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+    Hourglass hourglass_;
+    std::string folder_, work_, password_, stamp_, partial_;
+    std::set<std::string> written_; // the files this backup put into the working folder
+    std::string checks_;            // "table=rows,checksum" lines
+};
 
 } // namespace
 
@@ -656,7 +704,7 @@ namespace {
 void RecordDriveState(const std::string& volumeLabel, const BackupReport& rep,
                       const std::string& now) {
     const std::string label = TrimSpaces(volumeLabel);
-    const std::string recorded = OutcomeValue("BackupDrive", "Label");
+    const std::string recorded = DriveOutcome::Read().label;
     if (label.empty()) {
         if (!recorded.empty())
             RecordOutcome("BackupDrive", {{"Label", ""}});
@@ -705,7 +753,7 @@ std::string BackupAll(std::string& backupFolder, std::string& volumeLabel, Backu
                       bool acceptShrink) {
     BackupReport local;
     BackupReport& rep = report ? *report : local;
-    const std::string name = WriteBackup(backupFolder, volumeLabel, rep, acceptShrink);
+    const std::string name = BackupRun(rep, acceptShrink).Run(backupFolder, volumeLabel);
     const bool good = rep.Good();
     const std::string result = rep.stopped               ? "stopped"
                                : rep.archiveName.empty() ? "failed"
@@ -741,7 +789,9 @@ std::string BackupAll(std::string& backupFolder, std::string& volumeLabel, Backu
             WriteProgramLog("backup: the fall of the data was accepted as the new baseline: " +
                             JoinReasons(rep.accepted));
         // From now on the new backups are compared with this one.
-        RecordBaseline({path, now, rep.rows});
+        if (const auto kept = RecordBaseline({path, now, rep.rows}); !kept)
+            WriteProgramLog("backup: the baseline for the next backups is not kept: " +
+                            kept.error());
     }
     RecordOutcome("Backup", values);
     RecordDriveState(volumeLabel, rep, now);

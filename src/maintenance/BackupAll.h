@@ -10,12 +10,12 @@ namespace zenta {
 
 // One drive's copy of an archive.
 struct DriveCopy {
-    std::string mount;        // the drive's mount point
-    std::string path;         // the archive's path on it
-    bool whole = false;       // the whole archive is on the drive now (copied, or already there)
+    std::string mount;         // the drive's mount point
+    std::string path;          // the archive's path on it
+    bool whole = false;        // the whole archive is on the drive now (copied, or already there)
     bool alreadyThere = false; // it was there already, whole: left alone
-    std::string error;        // why the copy failed, "" when whole
-    long long freeBytes = -1; // on the drive after the copy
+    std::string error;         // why the copy failed, "" when whole
+    long long freeBytes = -1;  // on the drive after the copy
     long long totalBytes = -1;
 };
 
@@ -44,7 +44,8 @@ struct BackupReport {
 // Writes one complete backup: manifest, the structures of the main and the reference
 // database, one server-written data file per table (within one consistent snapshot) and the
 // settings file, packed into backupFolder/ZentaMarket<yyyymmddhhnnss>.ZTB and copied onto every
-// mounted drive labelled `volumeLabel`. Returns the archive's file name ("" when none).
+// mounted drive labelled `volumeLabel`. Returns the file name of the archive kept ("" when
+// none; report->Good() says whether it counts).
 // Appends "/" to the caller's folder when missing. A backup whose figures fell against the
 // newest good archive's is kept as "shrunk" (not a backup) unless `acceptShrink`: the technician
 // means the change, and the new figures become the baseline.
@@ -60,7 +61,7 @@ void RunPostBackupCommand(const std::string& archive);
 // The working folder: <program>/Temp/Backup/.
 std::string BackupWorkFolder();
 // Makes the working folder ready for an export: a real folder (a link or file in its place is
-// removed), open to the program's user and group only, empty. False with the reason.
+// removed), open to the program's user and group only, empty; why not, when it cannot be.
 Result<Done> PrepareBackupWorkFolder(const std::string& work);
 // Removes everything in a folder without following links. False when something stayed.
 bool EmptyBackupWorkFolder(const std::string& folder);
@@ -69,8 +70,7 @@ bool EmptyBackupWorkFolder(const std::string& folder);
 void CleanBackupWorkFolder();
 // Copies the archive into <mount>/ZentaBackup/ of every mounted drive with the label. A whole
 // copy of the same size already there is left alone; a damaged or shorter one is replaced.
-std::vector<DriveCopy> CopyArchiveToDrives(const std::string& backupFolder,
-                                           const std::string& name,
+std::vector<DriveCopy> CopyArchiveToDrives(const std::string& backupFolder, const std::string& name,
                                            const std::string& volumeLabel);
 // Copies an archive onto a drive: written, synced and checked through one descriptor, its size
 // equal to the source's and whole before it gets its name; otherwise the partial file is

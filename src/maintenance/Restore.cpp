@@ -29,6 +29,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <variant>
 
 namespace zenta {
 
@@ -191,115 +192,152 @@ long long CountOutfileRows(const std::string& path) {
     return rows;
 }
 
-RestoreReport RestoreArchive(const std::string& archive, const RestoreOptions& options) {
-    RestoreReport report;
-    auto say = [&](const std::string& line) {
-        if (options.progress)
-            options.progress(line);
-    };
-    auto fail = [&](const std::string& why) {
-        report.ok = false;
-        report.error = why;
-        return report;
-    };
-    if (!FileExists(archive))
-        return fail("there is no archive " + archive);
+namespace {
 
+using Progress = std::function<void(const std::string&)>;
+
+// A failed step: why, and what kind of failure it is.
+struct StepFailure {
+    RestoreFailure kind;
+    std::string why;
+};
+template <class T> using Step = std::variant<T, StepFailure>;
+
+// The database a restore goes into.
+Step<std::string> RestoreTarget(const std::string& archive, const RestoreOptions& options) {
     const std::string target =
         options.intoLive
             ? std::string(clsDataBase::kDefaultDatabase)
             : (options.database.empty() ? "zentasupermarket_restore_" + StampOf(archive)
                                         : options.database);
     if (!IsPlainName(target))
-        return fail("\"" + target +
-                    "\" is not a database name this command uses (letters, "
-                    "digits and _ only)");
+        return StepFailure{RestoreFailure::Target,
+                           "\"" + target +
+                               "\" is not a database name this command uses (letters, digits "
+                               "and _ only)"};
     if (!options.intoLive && target == clsDataBase::kDefaultDatabase)
-        return fail("the live database is only restored into with --into-live, which backs it "
-                    "up first");
+        return StepFailure{RestoreFailure::Target,
+                           "the live database is only restored into with --into-live, which "
+                           "backs it up first"};
+    if (!IsPlainName(target + "_restoring"))
+        return StepFailure{RestoreFailure::Target, "the database name " + target + " is too long"};
+    return target;
+}
 
+// What an unpacked archive holds.
+struct ArchiveContents {
+    std::string folder;
+    std::vector<std::string> tables; // as STRU.SQL creates them
+    bool recorded = false;           // it carries its tables' figures
+    std::map<std::string, TableFigures> figures;
+};
+
+// Unpacks the archive (which checks every file's CRC: a damaged archive fails here, and a
+// separate test would read it all twice) and checks that it is a whole backup of the suite.
+Step<ArchiveContents> Unpack(const std::string& archive, const RestoreOptions& options,
+                             const UnpackFolder& into) {
     const auto password = options.passwordFile.empty() ? ConfiguredArchivePassword()
                                                        : ReadPasswordFile(options.passwordFile);
     if (!password)
-        return fail(password.error());
-    // Unpacking checks every file's CRC: a damaged archive fails here (a separate test would
-    // read it all twice).
-    say("unpacking " + archive);
-    UnpackFolder unpacked;
+        return StepFailure{RestoreFailure::Password, password.error()};
     if (!IsWhole7zArchive(archive))
-        return fail("the archive is damaged or not a 7z archive (it was cut short or is "
-                    "another kind of file): " +
-                    archive);
+        return StepFailure{RestoreFailure::Damaged,
+                           "the archive is damaged or not a 7z archive (it was cut short or is "
+                           "another kind of file): " +
+                               archive};
     const SevenZipOutcome unpacking =
-        RunSevenZip({"x", "-y", "-aoa", "-o" + unpacked.path(), archive}, *password);
+        RunSevenZip({"x", "-y", "-aoa", "-o" + into.path(), archive}, *password);
     if (unpacking.status != 0) {
         if (unpacking.WrongPassword())
-            return fail(password->empty()
-                            ? "the archive is encrypted: give its password (ArchivePassword or "
-                              "ArchivePasswordFile in [Monitor] of zentamarket.ini, or "
-                              "--password-file FILE)"
-                            : "the archive's password is not the one given (" +
-                                  std::string(options.passwordFile.empty()
-                                                  ? "ArchivePassword / ArchivePasswordFile"
-                                                  : options.passwordFile) +
-                                  "); nothing was restored");
-        return fail("the archive is damaged (7-Zip could not unpack it whole): " + archive);
+            return StepFailure{
+                RestoreFailure::Password,
+                password->empty()
+                    ? "the archive is encrypted: give its password (ArchivePassword or "
+                      "ArchivePasswordFile in [Monitor] of zentamarket.ini, or --password-file "
+                      "FILE)"
+                    : "the archive's password is not the one given (" +
+                          std::string(options.passwordFile.empty()
+                                          ? "ArchivePassword / ArchivePasswordFile"
+                                          : options.passwordFile) +
+                          "); nothing was restored"};
+        return StepFailure{RestoreFailure::Damaged,
+                           "the archive is damaged (7-Zip could not unpack it whole): " + archive};
     }
-    const std::string folder = unpacked.path();
+    ArchiveContents contents;
+    contents.folder = into.path();
+    const std::string& folder = contents.folder;
     if (!FileExists(folder + "MarketBackup.ini") || !FileExists(folder + "STRU.SQL") ||
         IniFile::Read(folder + "MarketBackup.ini", "Version", "Versoin").empty())
-        return fail("this is not a backup of the suite's database (no MarketBackup.ini with its "
-                    "format version, or no STRU.SQL)");
-    const std::vector<std::string> tables =
-        StructureTables(ReadWholeFile(folder + "STRU.SQL").value_or(""));
-    if (tables.empty())
-        return fail("the archive's STRU.SQL holds no table");
-    const bool recorded = FileExists(folder + kTableChecksFile);
-    const auto figures = RecordedFigures(folder + kTableChecksFile);
-    report.recorded = recorded;
-    for (const auto& t : tables) {
-        const bool exported =
-            recorded ? figures.count(t) > 0 : AsciiLowerCase(t) != "articulodibujo";
+        return StepFailure{RestoreFailure::Foreign,
+                           "this is not a backup of the suite's database (no MarketBackup.ini "
+                           "with its format version, or no STRU.SQL)"};
+    contents.tables = StructureTables(ReadWholeFile(folder + "STRU.SQL").value_or(""));
+    if (contents.tables.empty())
+        return StepFailure{RestoreFailure::Damaged, "the archive's STRU.SQL holds no table"};
+    contents.recorded = FileExists(folder + kTableChecksFile);
+    contents.figures = RecordedFigures(folder + kTableChecksFile);
+    for (const auto& t : contents.tables) {
+        const bool exported = contents.recorded ? contents.figures.count(t) > 0
+                                                : AsciiLowerCase(t) != "articulodibujo";
         if (exported && !FileExists(folder + t + ".dat"))
-            return fail("the archive lacks the data file of the table " + t + " (" + t + ".dat)");
+            return StepFailure{RestoreFailure::Damaged, "the archive lacks the data file of the "
+                                                        "table " +
+                                                            t + " (" + t + ".dat)"};
     }
+    return contents;
+}
 
-    // Connecting may replace the global connection object: take it only afterwards.
-    if (!EnsureConnected())
-        return fail("the database server cannot be reached: " + DataBase().LastError().Text());
-    clsDataBase& admin = DataBase();
-    if (!options.intoLive && DatabaseExists(admin, target))
-        return fail("the database " + target +
-                    " exists already; name another one with --database NAME");
-    const std::string staging = target + "_restoring";
-    if (!IsPlainName(staging))
-        return fail("the database name " + target + " is too long");
-    admin.SQLExecute("DROP DATABASE IF EXISTS " + Quoted(staging) + ";");
-    admin.SQLExecute("CREATE DATABASE " + Quoted(staging) + " CHARACTER SET utf8mb4;");
-    if (!admin.ConnectionStatus())
-        return fail("the staging database " + staging +
-                    " cannot be created: " + admin.LastError().Text());
-    // From here on a failure drops the staging database: nothing half-restored stays.
-    auto abandon = [&](const std::string& why) {
-        admin.SQLExecute("DROP DATABASE IF EXISTS " + Quoted(staging) + ";");
-        return fail(why);
-    };
+// The database a restore loads into before anything reaches the target: dropped when the
+// guard goes out of scope, unless the tables were moved out of it (Kept). Nothing
+// half-restored ever stays behind.
+class StagingDatabase {
+  public:
+    StagingDatabase(clsDataBase& admin, std::string name) : admin_(admin), name_(std::move(name)) {}
+    ~StagingDatabase() {
+        if (created_)
+            admin_.SQLExecute("DROP DATABASE IF EXISTS " + Quoted(name_) + ";");
+    }
+    StagingDatabase(const StagingDatabase&) = delete;
+    StagingDatabase& operator=(const StagingDatabase&) = delete;
+    Result<Done> Create() {
+        admin_.SQLExecute("DROP DATABASE IF EXISTS " + Quoted(name_) + ";");
+        admin_.SQLExecute("CREATE DATABASE " + Quoted(name_) + " CHARACTER SET utf8mb4;");
+        if (!admin_.ConnectionStatus())
+            return Result<Done>::Failure("the staging database " + name_ +
+                                         " cannot be created: " + admin_.LastError().Text());
+        created_ = true;
+        return Done{};
+    }
+    const std::string& name() const { return name_; }
 
-    clsDataBase db;
-    if (!Open(db, staging))
-        return abandon("cannot connect to the staging database: " + db.LastError().Text());
-    say("creating " + std::to_string(tables.size()) + " tables");
-    db.SQLExecuteFromFile(folder + "STRU.SQL");
+  private:
+    clsDataBase& admin_;
+    std::string name_;
+    bool created_ = false;
+};
+
+// The structures of STRU.SQL, every table of the archive made.
+Result<Done> CreateTables(clsDataBase& db, const std::string& staging,
+                          const ArchiveContents& contents) {
+    db.SQLExecuteFromFile(contents.folder + "STRU.SQL");
     const auto made = TablesOf(db, staging);
-    for (const auto& t : tables)
+    for (const auto& t : contents.tables)
         if (std::find(made.begin(), made.end(), t) == made.end())
-            return abandon("the table " + t + " could not be created from STRU.SQL (see " +
-                           clsDataBase::NoRunSQLLogPath() + ")");
-    // Plain secondary indexes are built once after the data instead of row by row: the
-    // definitions are taken from the server as it made them and given back unchanged.
-    std::map<std::string, std::vector<std::string>> deferred; // table -> "KEY ... (...)"
-    for (const auto& t : tables) {
-        if (FileLength(folder + t + ".dat") < (1 << 20))
+            return Result<Done>::Failure("the table " + t +
+                                         " could not be created from STRU.SQL "
+                                         "(see " +
+                                         clsDataBase::NoRunSQLLogPath() + ")");
+    return Done{};
+}
+
+// Plain secondary indexes of large tables are built once after the data instead of row by
+// row: the definitions are taken from the server as it made them, dropped now and given back
+// unchanged by BuildDeferredIndexes. Table -> "KEY ... (...)".
+using DeferredIndexes = std::map<std::string, std::vector<std::string>>;
+DeferredIndexes DeferIndexes(clsDataBase& db, const ArchiveContents& contents) {
+    DeferredIndexes deferred;
+    for (const auto& t : contents.tables) {
+        if (FileLength(contents.folder + t + ".dat") < (1 << 20))
             continue;
         db.CreatDatasArray("SHOW CREATE TABLE " + Quoted(t) + ";");
         if (!db.ConnectionStatus() || db.DatasArray()->Count(1) == 0)
@@ -326,22 +364,46 @@ RestoreReport RestoreArchive(const std::string& archive, const RestoreOptions& o
                 deferred.erase(t);
         }
     }
-    // Two tables at a time, the largest first, each on a connection of its own (the server
-    // loads one table per core); checks a restore does not need are off for these sessions:
-    // the data were consistent when they were exported.
-    std::vector<std::string> order = tables;
+    return deferred;
+}
+
+Result<Done> BuildDeferredIndexes(clsDataBase& db, const DeferredIndexes& deferred,
+                                  const Progress& say) {
+    for (const auto& [t, keys] : deferred) {
+        say("indexing " + t);
+        std::string adds;
+        for (const auto& key : keys)
+            adds += (adds.empty() ? "ADD " : ", ADD ") + key;
+        db.SQLExecute("ALTER TABLE " + Quoted(t) + " " + adds + ";");
+        if (!db.ConnectionStatus())
+            return Result<Done>::Failure("the indexes of " + t +
+                                         " cannot be built: " + db.LastError().Text());
+    }
+    return Done{};
+}
+
+// Loads every data file byte for byte, two tables at a time, the largest first, each loader on
+// a connection of its own (the server loads one table per core); checks a restore does not
+// need are off for these sessions: the data were consistent when they were exported. The rows
+// of each table afterwards.
+Result<std::map<std::string, long long>>
+LoadTables(const std::string& staging, const ArchiveContents& contents, const Progress& say) {
+    using Loaded = Result<std::map<std::string, long long>>;
+    const std::string& folder = contents.folder;
+    std::vector<std::string> order = contents.tables;
     std::stable_sort(order.begin(), order.end(), [&](const std::string& a, const std::string& b) {
         return FileLength(folder + a + ".dat") > FileLength(folder + b + ".dat");
     });
     std::mutex lock;
     size_t next = 0;
     std::string failure;
-    std::map<std::string, long long> loadedRows;
+    std::map<std::string, long long> rows;
     // Connected here, not in the threads: connecting reads and may write the settings.
     clsDataBase loaders[2];
     for (auto& loader : loaders) {
         if (!Open(loader, staging, true))
-            return abandon("cannot connect to the staging database: " + loader.LastError().Text());
+            return Loaded::Failure("cannot connect to the staging database: " +
+                                   loader.LastError().Text());
         loader.SQLExecute("SET SESSION foreign_key_checks = 0, unique_checks = 0;");
     }
     auto worker = [&](clsDataBase& loader) {
@@ -374,11 +436,11 @@ RestoreReport RestoreArchive(const std::string& archive, const RestoreOptions& o
                 }
             }
             loader.CreatDatasArray("SELECT COUNT(*) FROM " + Quoted(t) + ";");
-            const long long rows = loader.ConnectionStatus() && loader.DatasArray()->Count(1) > 0
-                                       ? loader.DatasArrayValue(0, 0).ToInt64()
-                                       : -1;
+            const long long n = loader.ConnectionStatus() && loader.DatasArray()->Count(1) > 0
+                                    ? loader.DatasArrayValue(0, 0).ToInt64()
+                                    : -1;
             std::lock_guard<std::mutex> guard(lock);
-            loadedRows[t] = rows;
+            rows[t] = n;
         }
     };
     {
@@ -387,78 +449,144 @@ RestoreReport RestoreArchive(const std::string& archive, const RestoreOptions& o
         second.join();
     }
     if (!failure.empty())
-        return abandon(failure);
-    for (const auto& [t, keys] : deferred) {
-        say("indexing " + t);
-        std::string adds;
-        for (const auto& key : keys)
-            adds += (adds.empty() ? "ADD " : ", ADD ") + key;
-        db.SQLExecute("ALTER TABLE " + Quoted(t) + " " + adds + ";");
-        if (!db.ConnectionStatus())
-            return abandon("the indexes of " + t + " cannot be built: " + db.LastError().Text());
-    }
-    for (const auto& t : tables) {
-        TableFigures loaded;
-        loaded.table = t;
-        loaded.rows = loadedRows.count(t) ? loadedRows[t] : -1;
-        report.tables.push_back(loaded);
-        // What the archive says the table held: its recorded figures, else its file's rows.
+        return Loaded::Failure(failure);
+    return rows;
+}
+
+// What each table was loaded with, and what the archive says it held: its recorded figures,
+// or its data file's rows for an archive that records none.
+void Figures(const ArchiveContents& contents, const std::map<std::string, long long>& loaded,
+             RestoreReport& report) {
+    report.recorded = contents.recorded;
+    for (const auto& t : contents.tables) {
+        TableFigures found;
+        found.table = t;
+        found.rows = loaded.count(t) ? loaded.at(t) : -1;
+        report.tables.push_back(found);
         TableFigures expected;
         expected.table = t;
-        if (recorded) {
-            auto it = figures.find(t);
-            if (it != figures.end())
+        if (contents.recorded) {
+            auto it = contents.figures.find(t);
+            if (it != contents.figures.end())
                 expected = it->second;
             else
                 expected.rows = 0; // not exported (goods pictures left out)
         } else {
-            expected.rows =
-                FileExists(folder + t + ".dat") ? CountOutfileRows(folder + t + ".dat") : 0;
+            const std::string file = contents.folder + t + ".dat";
+            expected.rows = FileExists(file) ? CountOutfileRows(file) : 0;
         }
         report.expected.push_back(expected);
     }
+}
 
-    // One statement moves every table: the target has all of them or none.
+// One statement moves every table into the target: it has all of them or none. Into the live
+// database, the live one is backed up first and its tables are moved aside in the same
+// statement.
+Result<Done> MoveIntoPlace(clsDataBase& admin, const std::string& staging,
+                           const std::string& target, const ArchiveContents& contents,
+                           const RestoreOptions& options, RestoreReport& report,
+                           const Progress& say) {
     std::string moves;
     auto move = [&](const std::string& from, const std::string& to, const std::string& t) {
         moves += (moves.empty() ? "" : ", ") + Quoted(from) + "." + Quoted(t) + " TO " +
                  Quoted(to) + "." + Quoted(t);
     };
+    const std::string created =
+        options.intoLive ? "zentasupermarket_before_restore_" + StampOf("") : target;
     if (options.intoLive) {
         say("backing the live database up first");
         std::string backupFolder = BackupFolder(), label;
         BackupReport backup;
         BackupAll(backupFolder, label, &backup);
         if (!backup.complete)
-            return abandon("the live database could not be backed up first; nothing restored");
-        report.savedLive = "zentasupermarket_before_restore_" + StampOf("");
-        admin.SQLExecute("CREATE DATABASE " + Quoted(report.savedLive) + " CHARACTER SET utf8mb4;");
-        if (!admin.ConnectionStatus())
-            return abandon("cannot create " + report.savedLive + ": " + admin.LastError().Text());
+            return Result<Done>::Failure(
+                "the live database could not be backed up first (" +
+                (backup.failure.empty() ? std::string("no archive was made") : backup.failure) +
+                "); nothing restored");
         for (const auto& t : TablesOf(admin, target))
-            move(target, report.savedLive, t);
-    } else {
-        admin.SQLExecute("CREATE DATABASE " + Quoted(target) + " CHARACTER SET utf8mb4;");
-        if (!admin.ConnectionStatus())
-            return abandon("cannot create the database " + target + ": " +
-                           admin.LastError().Text());
+            move(target, created, t);
     }
-    for (const auto& t : tables)
+    admin.SQLExecute("CREATE DATABASE " + Quoted(created) + " CHARACTER SET utf8mb4;");
+    if (!admin.ConnectionStatus())
+        return Result<Done>::Failure("cannot create the database " + created + ": " +
+                                     admin.LastError().Text());
+    for (const auto& t : contents.tables)
         move(staging, target, t);
     admin.SQLExecute("RENAME TABLE " + moves + ";");
     if (!admin.ConnectionStatus()) {
         const std::string why = admin.LastError().Text();
-        if (!options.intoLive)
-            admin.SQLExecute("DROP DATABASE IF EXISTS " + Quoted(target) + ";");
-        else
-            admin.SQLExecute("DROP DATABASE IF EXISTS " + Quoted(report.savedLive) + ";");
-        return abandon("the restored tables cannot be moved into " + target + ": " + why);
+        admin.SQLExecute("DROP DATABASE IF EXISTS " + Quoted(created) + ";");
+        return Result<Done>::Failure("the restored tables cannot be moved into " + target + ": " +
+                                     why);
     }
-    admin.SQLExecute("DROP DATABASE IF EXISTS " + Quoted(staging) + ";");
-    report.database = target;
+    if (options.intoLive)
+        report.savedLive = created;
+    return Done{};
+}
+
+} // namespace
+
+RestoreReport RestoreArchive(const std::string& archive, const RestoreOptions& options) {
+    RestoreReport report;
+    const Progress say = [&](const std::string& line) {
+        if (options.progress)
+            options.progress(line);
+    };
+    auto fail = [&](RestoreFailure kind, const std::string& why) {
+        report.ok = false;
+        report.failure = kind;
+        report.error = why;
+        return report;
+    };
+    if (!FileExists(archive))
+        return fail(RestoreFailure::NoArchive, "there is no archive " + archive);
+    const auto target = RestoreTarget(archive, options);
+    if (const auto* f = std::get_if<StepFailure>(&target))
+        return fail(f->kind, f->why);
+    const std::string& into = std::get<std::string>(target);
+
+    say("unpacking " + archive);
+    UnpackFolder unpacked;
+    const auto unpacking = Unpack(archive, options, unpacked);
+    if (const auto* f = std::get_if<StepFailure>(&unpacking))
+        return fail(f->kind, f->why);
+    const ArchiveContents& contents = std::get<ArchiveContents>(unpacking);
+
+    // Connecting may replace the global connection object: take it only afterwards.
+    if (!EnsureConnected())
+        return fail(RestoreFailure::Server,
+                    "the database server cannot be reached: " + DataBase().LastError().Text());
+    clsDataBase& admin = DataBase();
+    if (!options.intoLive && DatabaseExists(admin, into))
+        return fail(RestoreFailure::Target,
+                    "the database " + into +
+                        " exists already; name another one with --database NAME");
+    StagingDatabase staging(admin, into + "_restoring");
+    if (const auto made = staging.Create(); !made)
+        return fail(RestoreFailure::Server, made.error());
+
+    clsDataBase db;
+    if (!Open(db, staging.name()))
+        return fail(RestoreFailure::Server,
+                    "cannot connect to the staging database: " + db.LastError().Text());
+    say("creating " + std::to_string(contents.tables.size()) + " tables");
+    if (const auto created = CreateTables(db, staging.name(), contents); !created)
+        return fail(RestoreFailure::Server, created.error());
+    const DeferredIndexes deferred = DeferIndexes(db, contents);
+    const auto loaded = LoadTables(staging.name(), contents, say);
+    if (!loaded)
+        return fail(RestoreFailure::Server, loaded.error());
+    if (const auto indexed = BuildDeferredIndexes(db, deferred, say); !indexed)
+        return fail(RestoreFailure::Server, indexed.error());
+    Figures(contents, *loaded, report);
+    if (const auto moved =
+            MoveIntoPlace(admin, staging.name(), into, contents, options, report, say);
+        !moved)
+        return fail(RestoreFailure::Server, moved.error());
+    report.database = into;
     report.ok = true;
     WriteProgramLog(
-        "restored " + archive + " into the database " + target +
+        "restored " + archive + " into the database " + into +
         (report.savedLive.empty() ? "" : " (its tables before: " + report.savedLive + ")"));
     return report;
 }
@@ -473,6 +601,7 @@ VerifyReport VerifyArchive(const std::string& archive,
     options.passwordFile = passwordFile;
     RestoreReport restored = RestoreArchive(archive, options);
     if (!restored.ok) {
+        report.failure = restored.failure;
         report.error = restored.error;
         return report;
     }
@@ -488,8 +617,7 @@ VerifyReport VerifyArchive(const std::string& archive,
             if (db.ConnectionStatus() && db.DatasArray()->Count(1) > 0)
                 found.checksum = db.DatasArrayValue(0, 1).ToInt64();
         }
-        if (expected.rows != found.rows ||
-            (expected.checksum != -1 && expected.checksum != found.checksum))
+        if (!expected.Matches(found))
             all = false;
         report.tables.push_back({expected, found});
     }
@@ -503,17 +631,16 @@ VerifyReport VerifyArchive(const std::string& archive,
 void AutoVerifyArchive() {
     if (!GetSettingBool("Monitor", "VerifyWeekly", "0"))
         return;
-    const long long last = StampSeconds(OutcomeValue("Verify", "Time"));
+    const long long last = StampSeconds(JobOutcome::Read("Verify").time());
     if (last > 0 && std::time(nullptr) - last < 7 * 24 * 3600)
         return;
-    const std::string archive = OutcomeValue("Backup", "LastGoodArchive");
+    const std::string archive = BackupOutcome::Read().lastGoodArchive;
     if (archive.empty() || !FileExists(archive))
         return;
     const VerifyReport report = VerifyArchive(archive);
     std::string differing;
     for (const auto& [expected, found] : report.tables)
-        if (expected.rows != found.rows ||
-            (expected.checksum != -1 && expected.checksum != found.checksum))
+        if (!expected.Matches(found))
             differing += (differing.empty() ? "" : ", ") + expected.table;
     const std::string why =
         report.ok ? std::string() : report.error + (differing.empty() ? "" : ": " + differing);

@@ -12,6 +12,11 @@ struct TableFigures {
     std::string table;
     long long rows = -1;     // -1 when not known
     long long checksum = -1; // CHECKSUM TABLE; -1 when not recorded
+    // Whether a table as found matches these figures as recorded (its checksum counts only
+    // when one was recorded).
+    bool Matches(const TableFigures& found) const {
+        return rows == found.rows && (checksum == -1 || checksum == found.checksum);
+    }
 };
 
 // The extra file of an archive with every exported table's row count and checksum, taken
@@ -32,8 +37,13 @@ struct RestoreOptions {
     std::function<void(const std::string&)> progress; // one line per step, when given
 };
 
+// What kind of failure ended a restore: the archive's own fault (missing, foreign, damaged, a
+// wrong password), the target's, or the server's.
+enum class RestoreFailure { None, NoArchive, Foreign, Damaged, Password, Target, Server };
+
 struct RestoreReport {
     bool ok = false;
+    RestoreFailure failure = RestoreFailure::None;
     std::string error;                // why not, when not ok
     std::string database;             // where the tables are now
     std::string savedLive;            // with intoLive: where the live database's tables went
@@ -53,6 +63,7 @@ struct RestoreReport {
 
 struct VerifyReport {
     bool ok = false;
+    RestoreFailure failure = RestoreFailure::None; // when the archive could not be restored
     std::string error;
     bool recorded = false; // the archive carries its tables' figures
     std::vector<std::pair<TableFigures, TableFigures>> tables; // expected, found

@@ -31,16 +31,6 @@ std::string MonthText(const DateTime& d) {
     return text;
 }
 
-// A whole number of at least 0, or nothing.
-std::optional<long> Count(const std::string& text) {
-    const std::string t = TrimSpaces(text);
-    if (t.empty())
-        return 0;
-    if (t.size() > 6 || t.find_first_not_of("0123456789") != std::string::npos)
-        return std::nullopt;
-    return std::stol(t);
-}
-
 } // namespace
 
 std::string IsoWeekText(int year, int month, int day) {
@@ -112,11 +102,9 @@ Result<RetentionRules> ReadLongerRetention(long newest) {
     };
     for (const Key& key : {Key{"KeepWeekly", &rules.weekly, "weeks"},
                            Key{"KeepMonthly", &rules.monthly, "months"}}) {
-        const std::string text = GetSetting("Monitor", key.name, "");
-        const auto value = Count(text);
+        const auto value = SettingWholeNumber("Monitor", key.name, 0, 0, key.unit);
         if (!value)
-            return Result<RetentionRules>::Failure(std::string(key.name) + " is \"" + text +
-                                                   "\", not a whole number of " + key.unit);
+            return Result<RetentionRules>::Failure(value.error());
         *key.field = *value;
     }
     return rules;

@@ -21,7 +21,8 @@ struct RetentionRules {
 struct RetentionDecision {
     std::string name; // "ZentaMarket<yyyymmddhhnnss>.ZTB"
     bool keep = false;
-    std::string why; // "one of the 5 newest; newest of week 2026-W49", or why it goes
+    std::string why;      // "one of the 5 newest; newest of week 2026-W49", or why it goes
+    bool damaged = false; // not a whole archive: never counted, never deleted
 };
 
 // The decision for every archive named, newest first. Only whole archives may be passed: the

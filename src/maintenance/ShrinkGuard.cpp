@@ -4,6 +4,7 @@
 #include "Common.h"
 #include "FolderListing.h"
 #include "Globals.h"
+#include "IniFile.h"
 #include "JobOutcomes.h"
 #include "Restore.h"
 #include "SevenZip.h"
@@ -55,13 +56,6 @@ constexpr long long kWholeFloor = 1000;     // the rest together, below a quarte
 
 std::string Count(long long n) {
     return std::to_string(n) + (n == 1 ? " row" : " rows");
-}
-
-std::string RowsText(const TableRows& rows) {
-    std::string text;
-    for (const auto& [table, n] : rows)
-        text += (text.empty() ? "" : ";") + table + "=" + std::to_string(n);
-    return text;
 }
 
 } // namespace
@@ -169,23 +163,30 @@ TableRows ParseTableRows(const std::string& text) {
     return rows;
 }
 
+std::string BaselinePath() {
+    return Globals::AppPath + "Log/BackupBaseline.ini";
+}
+
 std::optional<ShrinkBaseline> RecordedBaseline() {
-    const std::string rows = OutcomeValue("BackupBaseline", "Rows");
-    if (rows.empty())
+    const auto text = ReadWholeFile(BaselinePath());
+    if (!text)
         return std::nullopt;
     ShrinkBaseline b;
-    b.archive = OutcomeValue("BackupBaseline", "Archive");
-    b.time = OutcomeValue("BackupBaseline", "Time");
-    b.rows = ParseTableRows(rows);
+    b.archive = IniFile::ReadFrom(*text, "Baseline", "Archive");
+    b.time = IniFile::ReadFrom(*text, "Baseline", "Time");
+    b.rows = ParseTableRows(*text);
     if (b.rows.empty())
         return std::nullopt;
     return b;
 }
 
-void RecordBaseline(const ShrinkBaseline& baseline) {
-    RecordOutcome("BackupBaseline", {{"Archive", baseline.archive},
-                                     {"Time", baseline.time},
-                                     {"Rows", RowsText(baseline.rows)}});
+Result<Done> RecordBaseline(const ShrinkBaseline& baseline) {
+    // Written whole, one line a table: a baseline cut short would be worse than none.
+    std::string text = "[Baseline]\r\nArchive=" + baseline.archive + "\r\nTime=" + baseline.time +
+                       "\r\n\r\n[Tables]\r\n";
+    for (const auto& [table, n] : baseline.rows)
+        text += table + "=" + std::to_string(n) + "\r\n";
+    return ReplaceFileWhole(BaselinePath(), text);
 }
 
 std::optional<ShrinkBaseline> BaselineFromArchives(const std::string& folder,
@@ -220,8 +221,8 @@ std::optional<ShrinkBaseline> BaselineFromArchives(const std::string& folder,
 }
 
 bool TicketsPurgedSince(const std::string& time) {
-    const std::string purged = OutcomeValue("TicketPurge", "Time");
-    return !purged.empty() && purged >= time && OutcomeValue("TicketPurge", "Result") == "done";
+    const JobOutcome purge = JobOutcome::Read("TicketPurge");
+    return !purge.time().empty() && purge.time() >= time && purge.result() == "done";
 }
 
 } // namespace zenta

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Result.h"
+
 #include <map>
 #include <optional>
 #include <string>
@@ -42,9 +44,10 @@ struct ShrinkBaseline {
 // lines) into rows per table.
 [[nodiscard]] TableRows ParseTableRows(const std::string& text);
 
-// The baseline kept in the job record, and its replacement after a good or accepted backup.
+// The baseline kept in Log/BackupBaseline.ini, and its replacement after a good or accepted
+// backup (why not, when it cannot be written).
 [[nodiscard]] std::optional<ShrinkBaseline> RecordedBaseline();
-void RecordBaseline(const ShrinkBaseline& baseline);
+Result<Done> RecordBaseline(const ShrinkBaseline& baseline);
 
 // Without a record (a program folder set up again): the figures of the newest whole archive
 // in the folder that carries them. Nothing when there is none or it cannot be read.

@@ -1,17 +1,22 @@
 #include "Common.h"
 
 #include "CodePage.h"
+#include "FileDescriptor.h"
 #include "FolderListing.h"
 #include "Text.h"
 
+#include <cerrno>
 #include <cpuid.h>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 namespace zenta {
 
@@ -24,6 +29,34 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
     std::ostringstream ss;
     ss << in.rdbuf();
     return ss.str();
+}
+
+Result<Done> ReplaceFileWhole(const std::string& path, const std::string& contents, unsigned mode) {
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string tmp = folder + "." + name + "." + std::to_string(::getpid());
+    auto failed = [&](const std::string& what) {
+        const std::string why = std::strerror(errno);
+        ::unlink(tmp.c_str());
+        return Result<Done>::Failure(what + " " + path + ": " + why);
+    };
+    FileDescriptor fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
+    if (!fd)
+        return failed("cannot write");
+    for (size_t done = 0; done < contents.size();) {
+        const ssize_t n = ::write(fd.get(), contents.data() + done, contents.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return failed("cannot write");
+        done += static_cast<size_t>(n);
+    }
+    if (::fsync(fd.get()) != 0 || !fd.Close())
+        return failed("cannot write");
+    if (::rename(tmp.c_str(), path.c_str()) != 0)
+        return failed("cannot replace");
+    return Done{};
 }
 
 std::string WithSlash(const std::string& folder) {

@@ -2,6 +2,8 @@
 
 #include "Variant.h"
 
+#include "Result.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,5 +46,10 @@ std::string WithSlash(const std::string& folder);
 std::string ReplaceAll(std::string s, const std::string& from, const std::string& to);
 // A whole file's bytes; nothing when it cannot be opened.
 std::optional<std::string> ReadWholeFile(const std::string& path);
+// Replaces a file whole: written beside it under a name starting with "." (so that a reader
+// of "*.prom" or "*.ini" never sees it), synced, then renamed over it. A reader sees the old
+// file or the new one, never half of one. Why not, when it could not be written.
+Result<Done> ReplaceFileWhole(const std::string& path, const std::string& contents,
+                              unsigned mode = 0640);
 
 } // namespace zenta

@@ -1,5 +1,6 @@
 #include "Metrics.h"
 
+#include "Common.h"
 #include "JobOutcomes.h"
 #include "Settings.h"
 
@@ -48,79 +49,72 @@ std::string Number(const std::string& value) {
 
 std::string MetricsText() {
     std::string out;
-    const std::string backup = OutcomeValue("Backup", "Result");
+    const BackupOutcome b = BackupOutcome::Read();
+    const DriveOutcome drive = DriveOutcome::Read();
+    const JobOutcome verify = JobOutcome::Read("Verify");
+    const JobOutcome purge = JobOutcome::Read("TicketPurge");
+    const JobOutcome stock = JobOutcome::Read("StockRenewal");
+    const JobOutcome ip = JobOutcome::Read("IPUpdate");
+    const JobOutcome offsite = JobOutcome::Read("OffsiteCopy");
+    const std::string& backup = b.result;
     Metric(out, "zentamarket_backup_last_good_timestamp_seconds",
-           "When the last good (tested, complete) backup was made.",
-           Seconds(OutcomeValue("Backup", "LastGoodTime")));
+           "When the last good (tested, complete) backup was made.", Seconds(b.lastGoodTime));
     Metric(out, "zentamarket_backup_last_attempt_timestamp_seconds",
-           "When the last backup was attempted.", Seconds(OutcomeValue("Backup", "Time")));
+           "When the last backup was attempted.", Seconds(b.time));
     Metric(out, "zentamarket_backup_last_success",
            "1 when the last backup attempt gave a good archive.", Flag(backup, "good"));
     Metric(out, "zentamarket_backup_last_shrunk",
            "1 when the last backup was kept but not counted: the database held much less than at "
            "the last good backup.",
            backup.empty() ? std::string() : std::string(backup == "shrunk" ? "1" : "0"));
-    if (!OutcomeValue("BackupDrive", "Label").empty()) {
-        const std::string drive = OutcomeValue("BackupDrive", "LastResult");
+    if (!drive.label.empty()) {
         Metric(out, "zentamarket_drive_last_good_copy_timestamp_seconds",
                "When a whole archive last reached the backup drive.",
-               Seconds(OutcomeValue("BackupDrive", "LastGoodCopyTime")));
+               Seconds(drive.lastGoodCopyTime));
         Metric(out, "zentamarket_drive_last_copy_success",
                "1 when the last copy onto the backup drive was whole, 0 when it failed or the "
                "drive was not plugged in.",
-               drive.empty() ? std::string() : std::string(drive == "copied" ? "1" : "0"));
-        const std::string free = OutcomeValue("BackupDrive", "FreeBytes");
+               drive.lastResult.empty() ? std::string()
+                                        : std::string(drive.lastResult == "copied" ? "1" : "0"));
         Metric(out, "zentamarket_drive_free_bytes",
                "Free bytes on the backup drive at the last copy.",
-               free.empty() || free[0] == '-' ? std::string() : Number(free));
+               drive.freeBytes < 0 ? std::string() : std::to_string(drive.freeBytes));
     }
     Metric(out, "zentamarket_backup_duration_seconds", "How long the last backup took.",
-           Number(OutcomeValue("Backup", "Seconds")));
+           Number(b.seconds));
     Metric(out, "zentamarket_backup_archive_bytes", "Size of the last good archive.",
-           Number(OutcomeValue("Backup", "LastGoodBytes")));
+           b.lastGoodBytes > 0 ? std::to_string(b.lastGoodBytes) : std::string());
     Metric(out, "zentamarket_verify_last_timestamp_seconds", "When an archive was last verified.",
-           Seconds(OutcomeValue("Verify", "Time")));
+           Seconds(verify.time()));
     Metric(out, "zentamarket_verify_last_success", "1 when the last verification matched.",
-           Flag(OutcomeValue("Verify", "Result"), "good"));
+           Flag(verify.result(), "good"));
     Metric(out, "zentamarket_ticket_purge_last_timestamp_seconds",
-           "When old tickets were last purged.", Seconds(OutcomeValue("TicketPurge", "Time")));
+           "When old tickets were last purged.", Seconds(purge.time()));
     Metric(out, "zentamarket_ticket_purge_rows", "Rows the last ticket purge deleted.",
-           Number(OutcomeValue("TicketPurge", "Total")));
+           Number(purge["Total"]));
     Metric(out, "zentamarket_stock_renewal_last_timestamp_seconds",
-           "When the stock was last renewed.", Seconds(OutcomeValue("StockRenewal", "Time")));
+           "When the stock was last renewed.", Seconds(stock.time()));
     Metric(out, "zentamarket_stock_renewal_pairs",
-           "Warehouse/article pairs the last stock renewal changed.",
-           Number(OutcomeValue("StockRenewal", "Pairs")));
+           "Warehouse/article pairs the last stock renewal changed.", Number(stock["Pairs"]));
     Metric(out, "zentamarket_ip_report_last_timestamp_seconds",
-           "When the branch's address was last reported.",
-           Seconds(OutcomeValue("IPUpdate", "Time")));
+           "When the branch's address was last reported.", Seconds(ip.time()));
     Metric(out, "zentamarket_ip_report_last_success", "1 when the last IP report was accepted.",
-           Flag(OutcomeValue("IPUpdate", "Result"), "done"));
+           Flag(ip.result(), "done"));
     Metric(out, "zentamarket_offsite_copy_last_timestamp_seconds",
-           "When the post-backup command last ran.", Seconds(OutcomeValue("OffsiteCopy", "Time")));
+           "When the post-backup command last ran.", Seconds(offsite.time()));
     Metric(out, "zentamarket_offsite_copy_last_success",
-           "1 when the last post-backup command succeeded.",
-           Flag(OutcomeValue("OffsiteCopy", "Result"), "done"));
+           "1 when the last post-backup command succeeded.", Flag(offsite.result(), "done"));
     return out;
 }
 
-void WriteMetricsFile() {
+Result<Done> WriteMetricsFile() {
     std::string folder = GetSetting("Monitor", "MetricsFolder", "");
     if (folder.empty())
-        return;
+        return Done{};
     if (folder.back() != '/')
         folder += '/';
-    const std::string text = MetricsText();
-    const std::string final = folder + "zentamarket.prom";
-    // The collector reads every *.prom file: the file being written must not look like one.
-    const std::string tmp = folder + ".zentamarket.prom." + std::to_string(::getpid());
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return;
-    bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    ok = ::close(fd) == 0 && ok;
-    if (!ok || ::rename(tmp.c_str(), final.c_str()) != 0)
-        ::unlink(tmp.c_str());
+    // The collector reads every *.prom file: the file being written never looks like one.
+    return ReplaceFileWhole(folder + "zentamarket.prom", MetricsText(), 0644);
 }
 
 } // namespace zenta

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Result.h"
+
 #include <string>
 
 namespace zenta {
@@ -8,7 +10,8 @@ namespace zenta {
 // textfile collector: <folder>/zentamarket.prom, replaced whole (written beside it and renamed).
 // The folder is the setting [Monitor] MetricsFolder of zentamarket.ini; nothing is written
 // while it is empty. Written after every job (each RecordOutcome).
-void WriteMetricsFile();
+// Why not, when it cannot be written.
+Result<Done> WriteMetricsFile();
 // The text itself, from the job record.
 std::string MetricsText();
 

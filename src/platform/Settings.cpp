@@ -82,8 +82,8 @@ void SetSetting(const std::string& section, const std::string& key, const std::s
     SetINIValue(section, key, value, file);
 }
 
-long GetSettingNumber(const std::string& section, const std::string& key, long defaultValue,
-                      long minimum) {
+Result<long> SettingWholeNumber(const std::string& section, const std::string& key,
+                                long defaultValue, long minimum, const std::string& unit) {
     const std::string text = TrimBlanks(GetSetting(section, key, ""));
     if (text.empty())
         return defaultValue;
@@ -92,8 +92,17 @@ long GetSettingNumber(const std::string& section, const std::string& key, long d
     const long value = std::strtol(text.c_str(), &end, 10);
     if (errno == 0 && end && *end == '\0' && value >= minimum)
         return value;
-    WriteProgramLog("zentamarket.ini: [" + section + "] " + key + "=" + text + " is not a whole " +
-                    "number of at least " + std::to_string(minimum) + "; " +
+    return Result<long>::Failure(
+        key + " is \"" + text + "\", not a whole number" + (unit.empty() ? "" : " of " + unit) +
+        (minimum == 0 && !unit.empty() ? "" : " of at least " + std::to_string(minimum)));
+}
+
+long GetSettingNumber(const std::string& section, const std::string& key, long defaultValue,
+                      long minimum) {
+    const auto value = SettingWholeNumber(section, key, defaultValue, minimum);
+    if (value)
+        return *value;
+    WriteProgramLog("zentamarket.ini: [" + section + "] " + value.error() + "; " +
                     std::to_string(defaultValue) + " is used");
     return defaultValue;
 }

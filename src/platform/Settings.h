@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Result.h"
+
 #include <string>
 
 namespace zenta {
@@ -22,9 +24,14 @@ void WriteIniLogEntry(const std::string& file, const std::string& section, const
 std::string GetSetting(const std::string& section, const std::string& key,
                        const std::string& defaultValue);
 void SetSetting(const std::string& section, const std::string& key, const std::string& value);
-// A whole-number setting of at least `minimum`. Anything else (a word, a fraction, a number
-// below the minimum) is written to the program log, naming the key, what it holds and the
-// default used instead, and gives the default.
+// The one way to read a number from zentamarket.ini: a whole number of at least `minimum`
+// (`defaultValue` when the key is missing or empty), or why the text is none ("KeepWeekly is
+// \"four\", not a whole number of weeks"; `unit` names what it counts, "" for none). A caller
+// that must not guess (a rotation that would delete) stops on the failure.
+Result<long> SettingWholeNumber(const std::string& section, const std::string& key,
+                                long defaultValue, long minimum, const std::string& unit = "");
+// The same for a caller that can carry on: a text that is no such number is written to the
+// program log, naming the key, what it holds and the default used instead.
 long GetSettingNumber(const std::string& section, const std::string& key, long defaultValue,
                       long minimum);
 // A Boolean setting; a text that is no Boolean reads as `whenUnreadable`.

@@ -100,7 +100,7 @@ TEST_F(BackupDrive, AFullDriveGetsNothingUnderTheArchivesNameAndIsSaidUntilACopy
     EXPECT_TRUE(Has(health.panel, "备份盘 " + drive_->label() + "：最近一次复制 ")) << health.panel;
     r = Run({"status"});
     EXPECT_TRUE(
-        Has(r.out, "  last good copy:   " + OutcomeValue("BackupDrive", "LastGoodCopyTime")))
+        Has(r.out, "  last good copy:   " + JobOutcome::Read("BackupDrive")["LastGoodCopyTime"]))
         << r.out;
     EXPECT_FALSE(Has(r.out, "FAILED")) << r.out;
 
@@ -114,7 +114,9 @@ TEST_F(BackupDrive, AFullDriveGetsNothingUnderTheArchivesNameAndIsSaidUntilACopy
     EXPECT_FALSE(CurrentBackupHealth(std::time(nullptr)).warn);
     SetSetting("Monitor", "DriveWarnDays", "ten");
     EXPECT_TRUE(CurrentBackupHealth(std::time(nullptr)).warn); // the default of 7
-    EXPECT_TRUE(Has(Log(), "DriveWarnDays=ten is not a whole number")) << Log();
+    EXPECT_TRUE(Has(
+        Log(), "[Monitor] DriveWarnDays is \"ten\", not a whole number of at least 1; 7 is used"))
+        << Log();
     Sql("DELETE FROM opcion WHERE ID = 'MobilBackupRestoreVolumeName';");
     r = Run({"backup"});
     EXPECT_EQ(r.status, 0) << r.out;

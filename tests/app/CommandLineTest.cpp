@@ -22,12 +22,34 @@ TEST_F(CommandLine, HelpVersionAndBadArgumentsNeverStartTheMonitor) {
     r = Run({"--version"});
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(Has(r.out, "ZentaMarketMonitor 3."));
-    for (const auto& bad : std::vector<std::vector<std::string>>{
-             {"backupp"}, {"--frobnicate"}, {"status", "extra"}, {"backup", "--wait", "x"}}) {
+    // Every bad call is refused with the reason and the usage, and nothing is done: an option
+    // the command does not take, options that contradict each other, a name too long.
+    const std::string archive = AppPath() + "some.ZTB";
+    for (const auto& [bad, why] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"backupp"}, "unknown command \"backupp\""},
+             {{"--frobnicate"}, "unknown argument \"--frobnicate\""},
+             {{"status", "extra"}, "unknown argument \"extra\""},
+             {{"backup", "--wait", "x"}, "--wait needs a number of seconds"},
+             {{"backup", "--into-live"}, "--into-live is not an option of backup"},
+             {{"status", "--database", "x"}, "--database is not an option of status"},
+             {{"verify", archive, "--yes"}, "--yes is not an option of verify"},
+             {{"restore", archive, "--into-live", "--database", "foo"},
+              "--into-live and --database contradict each other"},
+             {{"restore", archive, "--database", std::string(65, 'd')},
+              "the database name \"" + std::string(65, 'd') + "\" is too long"},
+             {{"restore"}, "restore needs the archive"}}) {
         r = Run(bad);
         EXPECT_EQ(r.status, 2) << bad[0];
+        EXPECT_TRUE(Has(r.err, "ZentaMarketMonitor: " + why)) << r.err;
         EXPECT_TRUE(Has(r.err, "Usage:")) << bad[0];
+        EXPECT_EQ(r.out, "") << bad[0];
     }
+    // The usage text comes from the same table: every command and option is in it.
+    r = Run({"--help"});
+    for (const char* word : {"status", "backup", "check-structure", "workstations", "ip-update",
+                             "run-cycle", "clear-print-queues", "restore ARCHIVE", "verify ARCHIVE",
+                             "--accept-shrink", "--password-file FILE", "--wait SECONDS"})
+        EXPECT_TRUE(Has(r.out, word)) << word;
     EXPECT_FALSE(Has(ReadFile(AppPath() + "Log/ZentaMarketMonitor.log"), "started"));
 }
 

@@ -8,8 +8,10 @@
 #include "FolderListing.h"
 #include "GlobalDatabase.h"
 #include "Globals.h"
+#include "JobOutcomes.h"
 #include "Process.h"
 #include "RemovableDrives.h"
+#include "Settings.h"
 #include "SevenZip.h"
 
 #include <atomic>
@@ -103,13 +105,11 @@ class BackupFaults : public DbTest {
         backup_ = AppPath() + "Backup/";
         work_ = AppPath() + "Temp/Backup/";
         fs::create_directories(backup_);
-        ForgetBackupAttempt();
         ClearStopRequest();
         MakeSmallArchive(spare_.path() + "good.7z");
     }
     void TearDown() override {
         unsetenv("ZENTA_7ZIP");
-        ForgetBackupAttempt();
         DbTest::TearDown();
     }
     // Good archives of January 2024, days first … last.
@@ -303,7 +303,6 @@ TEST_F(BackupFaults, ADatabaseServerKilledDuringTheExportOrThePackingCostsNoGood
     ASSERT_TRUE(server.Start());
     ConnectDataBase();
     ASSERT_TRUE(DataBase().ConnectionStatus());
-    ForgetBackupAttempt();
     std::atomic<bool> done{false};
     std::thread killer([&] {
         while (!done && !fs::exists(work_ + "articulo.dat"))
@@ -431,4 +430,32 @@ TEST_F(BackupFaults, ADrivePulledOutDuringTheCopyLeavesNothingUnderTheArchivesNa
     EXPECT_EQ(ReadFile(target + name), ReadFile(folder + name));
     copies = CopyArchiveToDrives(folder, name, drive.label());
     EXPECT_TRUE(copies[0].alreadyThere);
+}
+
+TEST_F(BackupFaults, APasswordFileOthersCanReadStopsTheBackupInsteadOfWritingInTheClear) {
+    std::string folder = backup_, label;
+    BackupReport report;
+    ASSERT_TRUE(!BackupAll(folder, label, &report).empty() && report.Good()) << Log();
+    const std::string good = folder + report.archiveName;
+    WriteFile(AppPath() + "archive-password", "secret\n");
+    fs::permissions(AppPath() + "archive-password",
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    SetSetting("Monitor", "ArchivePasswordFile", AppPath() + "archive-password");
+    BackupAll(folder, label, &report);
+    EXPECT_TRUE(report.archiveName.empty());
+    // The reason reaches the caller (and so the command's output and the tray), not only the log.
+    EXPECT_NE(report.failure.find("is open to other users (mode 0640): chmod 600"),
+              std::string::npos)
+        << report.failure;
+    EXPECT_NE(Log().find("is open to other users (mode 0640): chmod 600"), std::string::npos);
+    EXPECT_NE(JobOutcome::Read("Backup")["Failure"].find("is open to other users"),
+              std::string::npos);
+    SetSetting("Monitor", "ArchivePasswordFile", AppPath() + "missing-password");
+    BackupAll(folder, label, &report);
+    EXPECT_TRUE(report.archiveName.empty());
+    EXPECT_NE(report.failure.find("missing-password cannot be read (No such file"),
+              std::string::npos)
+        << report.failure;
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+    EXPECT_TRUE(fs::exists(good));
 }

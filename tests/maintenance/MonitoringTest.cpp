@@ -51,7 +51,6 @@ class Monitoring : public DbTest {
         DbTest::SetUp();
         ConnectDataBase();
         ASSERT_TRUE(DataBase().ConnectionStatus());
-        ForgetBackupAttempt();
         Sql("INSERT INTO opcion (ID, IntegerValor) VALUES ('AutoBackupOpcion', 1), "
             "('AutoEliminarTicket', 1), ('AutoEliminarTicketPeriodo', 0);"
             "INSERT INTO ticket (TicketNo, Fecha) VALUES (1001010001, '2010-01-01 10:00:00');"
@@ -81,7 +80,10 @@ TEST_F(Monitoring, TheMetricsFileIsWhatAPrometheusParserReadsAndOnlyWhereAsked) 
     EXPECT_EQ(m.at("zentamarket_backup_last_success"), 1);
     EXPECT_NEAR(m.at("zentamarket_backup_last_good_timestamp_seconds"), now, 120);
     EXPECT_GT(m.at("zentamarket_backup_archive_bytes"), 500);
-    EXPECT_GE(m.at("zentamarket_backup_duration_seconds"), 0);
+    // The duration is the backup's own, as its record says (the archiver ran: not zero).
+    EXPECT_EQ(m.at("zentamarket_backup_duration_seconds"),
+              std::stod(JobOutcome::Read("Backup")["Seconds"]));
+    EXPECT_GT(m.at("zentamarket_backup_duration_seconds"), 0);
     EXPECT_EQ(m.at("zentamarket_stock_renewal_pairs"), 1);
     EXPECT_GE(m.at("zentamarket_ticket_purge_rows"), 1);
     EXPECT_NEAR(m.at("zentamarket_ticket_purge_last_timestamp_seconds"), now, 120);
@@ -103,12 +105,12 @@ TEST_F(Monitoring, ThePostBackupCommandGetsTheArchiveAndItsFailureNeverFailsTheB
     SetSetting("Monitor", "PostBackupCommand",
                "cp -v --target-directory='" + offsite.path() + "' --");
     AutoBackup();
-    const std::string archive = OutcomeValue("Backup", "LastGoodArchive");
+    const std::string archive = JobOutcome::Read("Backup")["LastGoodArchive"];
     ASSERT_FALSE(archive.empty()) << Log();
     const std::string copy = offsite.path() + fs::path(archive).filename().string();
     EXPECT_EQ(ReadFile(copy), ReadFile(archive));
-    EXPECT_EQ(OutcomeValue("OffsiteCopy", "Result"), "done");
-    EXPECT_NE(OutcomeValue("OffsiteCopy", "Output").find(archive), std::string::npos);
+    EXPECT_EQ(JobOutcome::Read("OffsiteCopy")["Result"], "done");
+    EXPECT_NE(JobOutcome::Read("OffsiteCopy")["Output"].find(archive), std::string::npos);
     EXPECT_NE(Log().find("post-backup command done"), std::string::npos);
 
     // Failing and hanging commands: the backup is still good and recorded, nothing deleted.
@@ -120,10 +122,10 @@ TEST_F(Monitoring, ThePostBackupCommandGetsTheArchiveAndItsFailureNeverFailsTheB
         Sql("DELETE FROM opcion WHERE ID = 'LastDateAutoBackup';");
         sleep(1);
         AutoBackup();
-        EXPECT_EQ(OutcomeValue("Backup", "Result"), "good") << line;
+        EXPECT_EQ(JobOutcome::Read("Backup")["Result"], "good") << line;
         EXPECT_EQ(Sql("SELECT COUNT(*) FROM opcion WHERE ID = 'LastDateAutoBackup';"), "1\n");
-        EXPECT_EQ(OutcomeValue("OffsiteCopy", "Result"), "failed") << line;
-        EXPECT_EQ(OutcomeValue("OffsiteCopy", "Detail"), detail) << line;
+        EXPECT_EQ(JobOutcome::Read("OffsiteCopy")["Result"], "failed") << line;
+        EXPECT_EQ(JobOutcome::Read("OffsiteCopy")["Detail"], detail) << line;
         EXPECT_TRUE(fs::exists(archive));
     }
     EXPECT_NE(Log().find("no route to the copy host"), std::string::npos);
@@ -132,16 +134,16 @@ TEST_F(Monitoring, ThePostBackupCommandGetsTheArchiveAndItsFailureNeverFailsTheB
 TEST_F(Monitoring, TheWeeklyVerificationRunsOnlyWhenAskedAndOncePerWeek) {
     AutoBackup();
     AutoVerifyArchive(); // not asked for
-    EXPECT_EQ(OutcomeValue("Verify", "Time"), "");
+    EXPECT_EQ(JobOutcome::Read("Verify")["Time"], "");
     SetSetting("Monitor", "VerifyWeekly", "1");
     AutoVerifyArchive();
-    EXPECT_EQ(OutcomeValue("Verify", "Result"), "good") << OutcomeValue("Verify", "Error");
-    const std::string first = OutcomeValue("Verify", "Time");
+    EXPECT_EQ(JobOutcome::Read("Verify")["Result"], "good") << JobOutcome::Read("Verify")["Error"];
+    const std::string first = JobOutcome::Read("Verify")["Time"];
     sleep(1);
     AutoVerifyArchive(); // within the week: not again
-    EXPECT_EQ(OutcomeValue("Verify", "Time"), first);
+    EXPECT_EQ(JobOutcome::Read("Verify")["Time"], first);
     RecordOutcome("Verify", {{"Time", "2020-01-01 00:00:00"}});
     AutoVerifyArchive();
-    EXPECT_NE(OutcomeValue("Verify", "Time"), "2020-01-01 00:00:00");
+    EXPECT_NE(JobOutcome::Read("Verify")["Time"], "2020-01-01 00:00:00");
     EXPECT_NE(Log().find("weekly verification of"), std::string::npos);
 }

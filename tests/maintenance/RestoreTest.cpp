@@ -43,8 +43,9 @@ class Restoring : public DbTest {
             "('A''2', 'O''Brien \\\\ back', '', 0, NULL, NULL),"
             "('A3', '\\\\N', 'NULL', -1.25, '2024-02-29', 'tab\\there'),"
             "('A4', '泽川超市 😀', 'ñandú', 99999.99, NULL, '');"
-            "INSERT INTO articulodibujo VALUES ('A,1', UNHEX(CONCAT('000102', REPEAT('5C0D0A2C', "
-            "50), 'FF')), NOW()), ('A3', NULL, NULL);"
+            "INSERT INTO articulodibujo SELECT 'A,1', CONCAT(GROUP_CONCAT(CHAR(seq) ORDER BY seq "
+            "SEPARATOR ''), UNHEX(REPEAT('5C0D0A2C', 50))), NOW() FROM seq_0_to_255;"
+            "INSERT INTO articulodibujo VALUES ('A''2', '', NULL), ('A3', NULL, NULL);"
             "INSERT INTO opcion (ID, IntegerValor, EnDeCodeValor) VALUES ('GBK', NULL, "
             "0xD4F3B4A8);"
             "INSERT INTO ticket (TicketNo, Fecha, Total) SELECT seq, NOW(), seq / 7 FROM "
@@ -107,7 +108,7 @@ TEST_F(Restoring, AnArchiveRestoresByteForByteIntoANewDatabaseAndVerifies) {
     EXPECT_EQ(Sql("SELECT HEX(NombreCN), Nota IS NULL FROM " + report.database +
                   ".articulo WHERE ArticuloID = 'A4';"),
               Sql("SELECT HEX(NombreCN), Nota IS NULL FROM articulo WHERE ArticuloID = 'A4';"));
-    EXPECT_GE(steps.size(), 19u); // a line per table and more
+    EXPECT_GT(steps.size(), SuiteTables().size()); // a line per table and more
     EXPECT_NE(std::find(steps.begin(), steps.end(), "indexing ticket"), steps.end());
     for (const auto& t : SuiteTables())
         EXPECT_EQ(Sql("SHOW CREATE TABLE " + report.database + "." + t + ";").substr(t.size()),
@@ -123,7 +124,7 @@ TEST_F(Restoring, AnArchiveRestoresByteForByteIntoANewDatabaseAndVerifies) {
     const VerifyReport verified = VerifyArchive(archive);
     EXPECT_TRUE(verified.ok) << verified.error;
     EXPECT_TRUE(verified.recorded);
-    EXPECT_EQ(verified.tables.size(), 18u);
+    EXPECT_EQ(verified.tables.size(), SuiteTables().size());
     EXPECT_EQ(Databases().find("zentamarket_verify"), std::string::npos);
 }
 
@@ -159,7 +160,6 @@ TEST_F(Restoring, VerificationCatchesOneChangedByteAndWorksWithoutRecordedFigure
         WriteFile(dir + "ticket.dat", data);
     });
     EXPECT_TRUE(VerifyArchive(rowsLost).ok); // both sides lost the row: the file is the truth
-    EXPECT_EQ(CountOutfileRows(AppPath() + "missing.dat"), -1);
 }
 
 TEST_F(Restoring, BadArchivesAndRefusalsLeaveNoHalfRestoredDatabase) {
@@ -300,25 +300,4 @@ TEST_F(Restoring, AnEncryptedArchiveNeedsItsPasswordAndNeverShowsIt) {
     given.database = "zentasupermarket_given";
     given.passwordFile = secretFile;
     EXPECT_TRUE(RestoreArchive(archive, given).ok);
-}
-
-TEST_F(Restoring, APasswordFileOthersCanReadStopsTheBackupInsteadOfWritingInTheClear) {
-    const std::string good = Backup();
-    WriteFile(AppPath() + "archive-password", "secret\n");
-    fs::permissions(AppPath() + "archive-password",
-                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-    SetSetting("Monitor", "ArchivePasswordFile", AppPath() + "archive-password");
-    std::string folder = AppPath() + "Backup/", label;
-    BackupReport report;
-    sleep(1);
-    BackupAll(folder, label, &report);
-    EXPECT_TRUE(report.archiveName.empty());
-    EXPECT_NE(ReadFile(AppPath() + "Log/ZentaMarketMonitor.log")
-                  .find("is open to other users (mode 0640): chmod 600"),
-              std::string::npos);
-    SetSetting("Monitor", "ArchivePasswordFile", AppPath() + "missing-password");
-    BackupAll(folder, label, &report);
-    EXPECT_TRUE(report.archiveName.empty());
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
-    EXPECT_TRUE(fs::exists(good));
 }
