@@ -35,10 +35,12 @@ void SetMaintenanceJobs(MaintenanceJobs jobs) {
 bool RunUnderJobLock(const std::string& what, const std::function<void()>& job,
                      std::chrono::milliseconds limit) {
     const auto ran = UnderJobLock(
-        job, {limit,
-              [&] {
-                  WriteProgramLog(what + ": another run of this program folder is at work; " +
-                                  "waiting for it");
+        job, {"the monitor's " + what, limit,
+              [&](const std::string& holder, long waited) {
+                  if (waited == 0)
+                      WriteProgramLog(what + ": another run of this program folder is at work" +
+                                      (holder.empty() ? std::string() : " (" + holder + ")") +
+                                      "; waiting for it");
               },
               CallWaitHook});
     if (!ran && !StopRequested())

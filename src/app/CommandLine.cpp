@@ -1,15 +1,18 @@
 #include "CommandLine.h"
 
+#include "ArchiveNames.h"
 #include "AutoBackupData.h"
 #include "AutoRunProc.h"
 #include "BackupAll.h"
 #include "Common.h"
 #include "CompararDBEstructura.h"
 #include "ErrorMode.h"
+#include "FolderListing.h"
 #include "GlobalDatabase.h"
 #include "Globals.h"
 #include "IPUpdate.h"
 #include "JobLock.h"
+#include "JobNotes.h"
 #include "JobOutcomes.h"
 #include "MenuCommands.h"
 #include "Metrics.h"
@@ -20,20 +23,26 @@
 #include "RemovableDrives.h"
 #include "Restore.h"
 #include "Settings.h"
+#include "SevenZip.h"
 #include "SingleInstance.h"
 #include "StatusPanel.h"
 #include "Text.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <grp.h>
 #include <iostream>
+#include <pwd.h>
 #include <set>
 #include <string>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 #include <vector>
@@ -170,22 +179,114 @@ bool Connect() {
     ConnectDataBase();
     if (DataBase().ConnectionStatus())
         return true;
+    std::string why = DataBase().LastError().Text();
+    std::replace(why.begin(), why.end(), '\n', ' ');
     std::cerr << "The database at " << GetSetting("MySQL", "MySQLHost", "localhost") << ":"
-              << ConfiguredMySQLPort() << " cannot be reached: " << DataBase().LastError().Text()
-              << "\n";
+              << ConfiguredMySQLPort() << " cannot be reached (" << TrimSpaces(why)
+              << "): is MariaDB running there, is MySQLPort in " << Globals::AppPath
+              << "zentamarket.ini right, and are the suite's ODBC driver names registered "
+                 "(odbcinst -q -d)?\n";
     return false;
 }
 
+std::string UserName(uid_t uid) {
+    if (const passwd* pw = ::getpwuid(uid))
+        return pw->pw_name;
+    return std::to_string(uid);
+}
+
+std::string GroupName(gid_t gid) {
+    if (const group* gr = ::getgrgid(gid))
+        return gr->gr_name;
+    return std::to_string(gid);
+}
+
+// The folder whose owner the program's files must stay readable for: Log/, where the job
+// record and the log are, else the program folder.
+std::string RecordFolder() {
+    return IsFolder(Globals::AppPath + "Log") ? Globals::AppPath + "Log" : Globals::AppPath;
+}
+
+// How to make a file the monitor cannot use usable again, in one line.
+std::string OwnerFix(const std::string& path) {
+    struct stat file {
+    }, folder{};
+    if (::stat(path.c_str(), &file) != 0 || ::stat(RecordFolder().c_str(), &folder) != 0)
+        return "";
+    return "it belongs to " + UserName(file.st_uid) + " (mode " +
+           std::to_string((file.st_mode >> 6) & 7) + std::to_string((file.st_mode >> 3) & 7) +
+           std::to_string(file.st_mode & 7) + ") and this command runs as " +
+           UserName(::geteuid()) + "; fix: sudo chown " + UserName(folder.st_uid) + ":" +
+           GroupName(folder.st_gid) + " '" + path + "' && sudo chmod 660 '" + path + "'";
+}
+
+// A command run by another user than the one the program folder belongs to would leave files
+// (the job record, the log, archives) the monitor can neither read nor write. With the
+// folder's set-group bit (as the package sets it) the files are made readable and writable by
+// the folder's group instead; without it the command says so before doing anything.
+Result<Done> CheckFolderOwner(const std::string& command) {
+    struct stat folder {};
+    if (::stat(RecordFolder().c_str(), &folder) != 0 || folder.st_uid == ::geteuid())
+        return Done{};
+    if (folder.st_mode & S_ISGID) {
+        ::umask(0007);
+        return Done{};
+    }
+    const std::string owner = UserName(folder.st_uid);
+    return Result<Done>::Failure(
+        "the program folder " + Globals::AppPath + " belongs to the user " + owner +
+        " and this command runs as " + UserName(::geteuid()) +
+        ": the files it would write could not be read or written by the monitor. Run it as " +
+        owner + ": sudo -u " + owner + " " + Globals::AppPath + Globals::ExecutableName + " " +
+        command);
+}
+
+// A line that the next one replaces, on a terminal only.
+class ProgressLine {
+  public:
+    ProgressLine() : tty_(::isatty(1) != 0) {}
+    ~ProgressLine() { Clear(); }
+    void Show(const std::string& text) {
+        if (!tty_)
+            return;
+        std::string line = text.substr(0, 78);
+        const size_t width = line.size();
+        if (width < shown_)
+            line += std::string(shown_ - width, ' ');
+        std::cout << "\r" << line << std::flush;
+        shown_ = width;
+    }
+    // Before a message of its own: the progress line goes.
+    void Clear() {
+        if (!tty_ || shown_ == 0)
+            return;
+        std::cout << "\r" << std::string(shown_, ' ') << "\r" << std::flush;
+        shown_ = 0;
+    }
+    bool tty() const { return tty_; }
+
+  private:
+    bool tty_;
+    size_t shown_ = 0;
+};
+
 // Runs `job` under the folder's job lock, telling the user when it has to wait for the monitor.
 bool WithJobLock(const Options& options, const std::function<void()>& job) {
+    ProgressLine line;
     const auto ran = UnderJobLock(
-        job, {std::chrono::seconds(options.waitSeconds),
-              [] {
-                  std::cout << "A job of the monitor of this program folder is running; waiting "
-                               "for it to finish..."
-                            << std::endl;
+        job, {options.command + " (command line)",
+              std::chrono::seconds(options.waitSeconds),
+              [&](const std::string& holder, long waited) {
+                  const std::string who = holder.empty() ? "" : " (" + holder + ")";
+                  if (waited == 0) {
+                      std::cout << "A job of the monitor of this program folder is running" << who
+                                << "; waiting for it to finish..." << std::endl;
+                      return;
+                  }
+                  line.Show("waiting for the job lock: " + std::to_string(waited) + " s" + who);
               },
               {}});
+    line.Clear();
     if (!ran)
         std::cerr << "Not done: " << ran.error() << "; nothing done.\n";
     return static_cast<bool>(ran);
@@ -256,6 +357,32 @@ void DriveStatus(const std::string& label) {
                   << ") the drive was not plugged in\n";
 }
 
+// Without the database the rotation's limits are unknown: the archives are listed as they
+// are, from the folder the last backup went to.
+void ArchivesWithoutDatabase() {
+    const BackupOutcome backup = BackupOutcome::Read();
+    const std::string last = !backup.archive.empty() ? backup.archive : backup.lastGoodArchive;
+    const std::string folder =
+        last.empty() ? Globals::AppPath + "Backup/" : last.substr(0, last.rfind('/') + 1);
+    Line("Archives", folder + " (the rotation's limits are in the database)");
+    std::vector<std::string> names;
+    for (const auto& name : DirNames(folder + "ZentaMarket*.ZTB"))
+        if (ParseArchiveName(name))
+            names.push_back(name);
+    std::sort(names.begin(), names.end(), std::greater<>());
+    for (const auto& name : names) {
+        const auto kind = ParseArchiveName(name)->kind;
+        std::cout << "  " << name << "  " << HumanBytes(FileLength(folder + name)) << "  "
+                  << (kind == ArchiveKind::Incomplete   ? "incomplete, not a backup"
+                      : kind == ArchiveKind::Shrunk     ? "of a shrunken database, not a backup"
+                      : IsWhole7zArchive(folder + name) ? "whole"
+                                                        : "NOT a whole archive")
+                  << "\n";
+    }
+    if (names.empty())
+        std::cout << "  none\n";
+}
+
 void ArchivesStatus() {
     const auto kept = BackupFolderRetention();
     if (!kept) {
@@ -279,21 +406,28 @@ Outcome Status(const Options&) {
     Line("Monitor running",
          MonitorRunningIn(Globals::AppPath, Globals::ExecutableName) ? "yes" : "no");
     const bool connected = Connect();
+    const std::string where =
+        GetSetting("MySQL", "MySQLHost", "localhost") + ":" + std::to_string(ConfiguredMySQLPort());
+    Line("Database", (connected ? "connected, " : "not reachable, ") + where);
+    Line("This computer", Globals::LocalIP);
     if (connected) {
-        Line("Database", "connected");
-        std::string panel = RefreshStatusText();
+        // The panel's own words, as the shop sees them; what is said above (this computer's
+        // address) and what changes on every run (the connection's id) are left out.
+        std::cout << "Status panel:\n";
+        const std::string panel = RefreshStatusText();
         size_t pos = 0;
         while (pos < panel.size()) {
             size_t e = panel.find("\r\n", pos);
             const std::string line = panel.substr(pos, e == std::string::npos ? e : e - pos);
-            if (!line.empty())
+            if (!line.empty() && line.rfind("本机", 0) != 0 && line.rfind("MySQL ID", 0) != 0)
                 std::cout << "  " << line << "\n";
             pos = e == std::string::npos ? panel.size() : e + 2;
         }
-    } else {
-        Line("Database", "not reachable");
     }
-    Line("This computer", Globals::LocalIP);
+    // A record that exists but cannot be read is said, not taken for "none recorded".
+    if (FileExists(JobOutcomesPath()) && ::access(JobOutcomesPath().c_str(), R_OK) != 0)
+        Line("Job record", "CANNOT BE READ: " + JobOutcomesPath() + " (" + std::strerror(errno) +
+                               "); " + OwnerFix(JobOutcomesPath()));
 
     const BackupOutcome backup = BackupOutcome::Read();
     if (backup.result.empty()) {
@@ -322,6 +456,8 @@ Outcome Status(const Options&) {
                           : DriveOutcome::Read().label);
     if (connected)
         ArchivesStatus();
+    else
+        ArchivesWithoutDatabase();
     const JobOutcome purge = JobOutcome::Read("TicketPurge");
     Line("Last ticket purge", purge.empty() ? "none recorded"
                                             : purge.time() + ", " + purge.result() + ", through " +
@@ -336,40 +472,67 @@ Outcome Status(const Options&) {
     return connected && !backup.Bad() ? Outcome::Good : Outcome::NotGood;
 }
 
+// "1.5 GB", "12.0 MB" of a byte count.
+std::string Size(long long bytes) {
+    char text[32];
+    if (bytes >= (1LL << 30))
+        std::snprintf(text, sizeof text, "%.1f GB", static_cast<double>(bytes) / (1LL << 30));
+    else
+        std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1 << 20));
+    return text;
+}
+
 Outcome Backup(const Options& options) {
     BackupReport report;
     const std::string folder = BackupFolder();
     const std::string label = OpcionText(DataBase(), "MobilBackupRestoreVolumeName", "");
-    const bool tty = ::isatty(1) != 0;
-    const auto started = std::chrono::steady_clock::now();
-    auto lastShown = started;
-    if (tty)
-        // Packing a large shop takes minutes: say how far it got, once a second.
-        SetWaitHook([&] {
-            const auto now = std::chrono::steady_clock::now();
-            if (now - lastShown < std::chrono::seconds(1))
-                return;
-            lastShown = now;
-            long long bytes = 0;
-            std::error_code ec;
-            for (const auto& e : std::filesystem::directory_iterator(folder, ec))
-                if (e.path().extension() == ".partial")
-                    bytes += static_cast<long long>(e.file_size(ec));
-            std::printf(
-                "\rpacking... %lld s, %.1f MB written   ",
-                static_cast<long long>(
-                    std::chrono::duration_cast<std::chrono::seconds>(now - started).count()),
-                static_cast<double>(bytes) / (1 << 20));
-            std::fflush(stdout);
-        });
+    ProgressLine line;
+    auto stageStarted = std::chrono::steady_clock::now();
+    auto lastStage = BackupProgress::Stage::Exporting;
+    BackupOptions backup;
+    backup.acceptShrink = options.acceptShrink;
+    // Packing a large shop takes minutes: say what is happening and how far it got.
+    backup.progress = [&](const BackupProgress& p) {
+        const auto now = std::chrono::steady_clock::now();
+        if (p.stage != lastStage) {
+            lastStage = p.stage;
+            stageStarted = now;
+        }
+        const double seconds = std::chrono::duration<double>(now - stageStarted).count();
+        switch (p.stage) {
+        case BackupProgress::Stage::Exporting:
+            line.Show("exporting table " + std::to_string(p.done) + " of " +
+                      std::to_string(p.total) + ": " + p.what);
+            break;
+        case BackupProgress::Stage::Packing: {
+            std::string text = "packing: " + Size(p.done) + " of " + Size(p.total);
+            if (p.total > 0) {
+                text += ", " + std::to_string(p.done * 100 / p.total) + " %";
+                if (p.done > 0 && seconds >= 2)
+                    text += ", about " +
+                            std::to_string(static_cast<long long>(
+                                seconds * static_cast<double>(p.total - p.done) /
+                                static_cast<double>(p.done))) +
+                            " s left";
+            }
+            line.Show(text);
+            break;
+        }
+        case BackupProgress::Stage::Testing:
+            line.Show("testing the archive");
+            break;
+        case BackupProgress::Stage::Copying:
+            line.Show("copying to the backup drive at " + p.what + ": " + Size(p.done) + " of " +
+                      Size(p.total));
+            break;
+        }
+    };
     std::cout << "Backing up into " << folder << std::endl;
     std::string into = folder, drive = label;
-    BackupAll(into, drive, &report, options.acceptShrink);
+    BackupAll(into, drive, &report, backup);
+    line.Clear();
     if (report.Good())
         RotateBackupFiles();
-    SetWaitHook(nullptr);
-    if (tty)
-        std::printf("\r%60s\r", "");
     if (report.stopped) {
         std::cout << "Stopped: no archive was kept.\n";
         return Outcome::NotGood;
@@ -454,10 +617,8 @@ Outcome IPUpdate(const Options&) {
         std::cout << "This computer does not hold the database; the IP report is made there.\n";
         return Outcome::CouldNotRun;
     }
-    IPUpdateProc();
-    if (!IPReportSent()) {
-        std::cout << "No IP report is due: the shop is not part of a chain, or its address is "
-                     "fixed.\n";
+    if (const std::string skipped = IPUpdateProc(); !skipped.empty()) {
+        std::cout << "No IP report is sent: " << skipped << ".\n";
         return Outcome::Good;
     }
     const JobOutcome ip = JobOutcome::Read("IPUpdate");
@@ -468,7 +629,14 @@ Outcome IPUpdate(const Options&) {
 }
 
 Outcome RunCycleOnce(const Options&) {
+    TakeJobNotes();
     RunCycle();
+    // Which jobs ran, and why the others did not.
+    for (const auto& [job, what] : TakeJobNotes()) {
+        std::string label = job + ":";
+        label.resize(std::max<size_t>(label.size() + 1, 23), ' ');
+        std::cout << "  " << label << what << "\n";
+    }
     if (StopRequested()) {
         std::cout << "Stopped.\n";
         return Outcome::NotGood;
@@ -497,9 +665,21 @@ Outcome ClearPrintQueues(const Options& options) {
             return Outcome::Good;
         }
     }
-    CancelAllPrinterJobs();
-    std::cout << "Every unprinted job was cancelled.\n";
-    return Outcome::Good;
+    const PrintQueuesCleared cleared = CancelAllPrinterJobs();
+    if (!cleared.error.empty()) {
+        std::cout << "Nothing was cancelled: " << cleared.error
+                  << ". Is CUPS running (systemctl status cups)?\n";
+        return Outcome::NotGood;
+    }
+    if (cleared.queues == 0) {
+        std::cout << "There is no print queue on this computer: nothing to cancel.\n";
+        return Outcome::Good;
+    }
+    for (const auto& f : cleared.failures)
+        std::cout << "NOT cancelled: " << f << "\n";
+    std::cout << "Every unprinted job of " << cleared.cleared << " of " << cleared.queues
+              << " print queues was cancelled.\n";
+    return cleared.Done() ? Outcome::Good : Outcome::NotGood;
 }
 
 void Progress(const std::string& line) {
@@ -703,11 +883,21 @@ int RunCommandLine(int argc, char** argv) {
                       [&](const Command& c) { return options->command == c.name; });
 
     SetUpProgramGlobals(true);
+    SetLogEcho(false); // the command's own words say what happened; the log keeps the rest
     HandleStopSignals();
-    Outcome outcome = Dispatch(command, *options);
+    // A log that cannot be written loses what the command did: said before anything is done.
+    if (FileExists(ProgramLogPath()) && ::access(ProgramLogPath().c_str(), W_OK) != 0)
+        std::cerr << "Warning: the program log " << ProgramLogPath() << " cannot be written ("
+                  << std::strerror(errno) << "); " << OwnerFix(ProgramLogPath()) << "\n";
+    Outcome outcome = Outcome::CouldNotRun;
+    if (const auto owner = CheckFolderOwner(command.name);
+        !owner && command.needs != Needs::Nothing)
+        std::cerr << "Not done: " << owner.error() << "\n";
+    else
+        outcome = Dispatch(command, *options);
     // What was done is only known to the monitor, the tray and the metrics through the record.
     if (const std::string problem = RecordProblem(); !problem.empty()) {
-        std::cerr << "Warning: " << problem << "\n";
+        std::cerr << "Warning: " << problem << "; " << OwnerFix(JobOutcomesPath()) << "\n";
         if (outcome == Outcome::Good)
             outcome = Outcome::NotGood;
     }

@@ -40,8 +40,15 @@ void CmdClearPrinterJobs() {
     if (ShowMessage("确实要清除打印队列中所有未打印的文档？", MsgButtons::YesNo, MsgIcon::Question,
                     MsgResult::No) != MsgResult::Yes)
         return;
-    Canceller()();
-    ShowMessage("成功清除打印队列中所有未打印的文档！");
+    const PrintQueuesCleared cleared = Canceller()();
+    if (cleared.Done()) {
+        ShowMessage("成功清除打印队列中所有未打印的文档！");
+        return;
+    }
+    std::string why = cleared.error;
+    for (const auto& f : cleared.failures)
+        why += (why.empty() ? "" : "\n") + f;
+    ShowMessage("未能清除打印队列中的文档：\n" + why);
 }
 
 void CmdTodayRecording() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Printers.h"
+
 #include "clsOrdenadorEjecutando.h"
 
 namespace zenta {
@@ -16,7 +18,7 @@ clsOrdenadorEjecutando& OrdenadorEjecutando();
 void ReleaseOrdenadorEjecutando();
 
 // Print queues are cleared through this; tests may count the calls.
-using PrinterJobCanceller = int (*)();
+using PrinterJobCanceller = PrintQueuesCleared (*)();
 void SetPrinterJobCanceller(PrinterJobCanceller canceller);
 
 } // namespace zenta

@@ -5,6 +5,7 @@
 #include "FolderListing.h"
 #include "Globals.h"
 #include "HelperPrograms.h"
+#include "JobNotes.h"
 #include "Settings.h"
 #include "UserInterface.h"
 #include "Variant.h"
@@ -34,11 +35,17 @@ void SetFreeSpaceSource(FreeSpaceSource source) {
 }
 
 void AutoEliminarVideosProc() {
-    if (!GetSettingBool("VideoGrabber", "AutoEliminarVideos", "0"))
+    if (!GetSettingBool("VideoGrabber", "AutoEliminarVideos", "0")) {
+        NoteJob("recordings' clean-up", "not due: it is off ([VideoGrabber] AutoEliminarVideos)");
         return;
+    }
     std::string root = GetSetting("VideoGrabber", "RecordPath", "");
-    if (root.empty() || !DirExists(root))
+    if (root.empty() || !DirExists(root)) {
+        NoteJob("recordings' clean-up",
+                "not done: the recordings folder ([VideoGrabber] RecordPath) does not exist");
         return;
+    }
+    NoteJob("recordings' clean-up", "ran");
     root = WithSlash(root);
     std::vector<std::string> names = DirNames(root + "2?????????", vbDirectory);
     if (names.empty())

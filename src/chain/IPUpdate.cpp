@@ -14,28 +14,21 @@
 
 namespace zenta {
 
-namespace {
-bool reportSent = false;
-} // namespace
-
-bool IPReportSent() {
-    return reportSent;
-}
-
-void IPUpdateProc() {
+std::string IPUpdateProc() {
     static bool busy = false;
     BusyGuard guard(busy);
     if (!guard.acquired())
-        return;
-    reportSent = false;
-
-    if (!EnsureConnected() || !ServerIsLocal)
-        return;
+        return "another report is being sent";
+    if (!EnsureConnected())
+        return "the database cannot be reached";
+    if (!ServerIsLocal)
+        return "this computer does not hold the database; the report is made there";
     clsDataBase& db = DataBase();
     if (!OpcionBool(db, "CadenaFunciona", false))
-        return;
+        return "the shop is not part of a chain (option CadenaFunciona is 0 or missing)";
     if (OpcionBool(db, "SubTiendaIPFija", false))
-        return;
+        return "the branch's address is fixed (option SubTiendaIPFija is 1): head office knows "
+               "it";
     const std::string cadena = TrimSpaces(OpcionText(db, "CadenaID", ""));
     const std::string branch = TrimSpaces(OpcionText(db, "SubTiendaID", ""));
     std::string password;
@@ -47,7 +40,6 @@ void IPUpdateProc() {
     clsLianSuoDian headOffice;
     headOffice.UpdateServer(cadena, branch, password);
     const bool updated = headOffice.UpdateIP();
-    reportSent = true;
     const std::string outcome =
         updated ? cadena + ":" + branch + "  IP更新成功！本机 IP: " + headOffice.IPLocal()
                 : headOffice.UpdateIPError();
@@ -61,6 +53,7 @@ void IPUpdateProc() {
                                {"Address", headOffice.IPLocal()},
                                {"Message", outcome},
                                {"Cause", cause}});
+    return {};
 }
 
 } // namespace zenta

@@ -7,6 +7,7 @@
 #include "FolderListing.h"
 #include "GlobalDatabase.h"
 #include "Globals.h"
+#include "JobNotes.h"
 #include "JobOutcomes.h"
 #include "Opcion.h"
 #include "RemovableDrives.h"
@@ -112,17 +113,22 @@ void AutoBackup() {
         "select to_days(now()) - IntegerValor from opcion where id = 'LastDateAutoBackup';");
     if (!db.ConnectionStatus()) {
         ReportFailure("AutoBackup", "the day of the last backup cannot be read");
+        NoteJob("backup", "failed: the day of the last backup cannot be read");
         return;
     }
     std::int16_t days = 0;
     if (db.DatasArray()->Count(1) > 0) {
         days = static_cast<std::int16_t>(db.DatasArrayValue(0, 0).ToInt64());
-        if (days == 0)
-            return; // already made today
+        if (days == 0) {
+            NoteJob("backup", "not due: today's automatic backup is made (LastDateAutoBackup)");
+            return;
+        }
     }
     const long option = OpcionInteger(db, "AutoBackupOpcion", 0);
-    if (option == 0)
+    if (option == 0) {
+        NoteJob("backup", "not due: automatic backups are off (AutoBackupOpcion is 0)");
         return;
+    }
     DateTime today = DateTime::Today();
     long weeks = 1, weekday = 0;
     if (option == 2) {
@@ -131,20 +137,33 @@ void AutoBackup() {
         const auto serverToday = MySQLServerDate();
         if (!serverToday) {
             ReportFailure("AutoBackup", "the server's date cannot be read");
+            NoteJob("backup", "failed: the server's date cannot be read");
             return;
         }
         today = *serverToday;
         if (7 * weeks > INT16_MAX || 7 * weeks < INT16_MIN) {
             ReportFailure("AutoBackup", "AutoBackupCadaSemana is out of range");
+            NoteJob("backup", "failed: AutoBackupCadaSemana is out of range");
             return;
         }
     }
     const bool due = IsBackupDue(option, days, weeks, weekday, today);
-    if (!due)
+    if (!due) {
+        static const char* const names[] = {"Monday", "Tuesday",  "Wednesday", "Thursday",
+                                            "Friday", "Saturday", "Sunday"};
+        NoteJob("backup", "not due: backups are weekly (AutoBackupOpcion 2), every " +
+                              std::to_string(weeks) + " week(s) on " +
+                              (weekday >= 0 && weekday < 7 ? names[weekday] : "no day") +
+                              " (AutoBackupSemanaDia " + std::to_string(weekday) +
+                              "); the last one was " + std::to_string(days) + " days ago");
         return;
+    }
     // The day counts only once a whole, tested archive exists: otherwise the next cycle tries
     // again.
     const std::string archive = BackupToDir();
+    const BackupOutcome outcome = BackupOutcome::Read();
+    NoteJob("backup", archive.empty() ? "ran, " + outcome.result + ": " + outcome.failure
+                                      : "ran: " + outcome.archive + ", tested good");
     if (archive.empty())
         return;
     db.SQLExecute(
@@ -239,8 +258,11 @@ void RotateBackupFiles() {
     if (BackupOutcome::Read().Bad()) {
         WriteProgramLog("RotateBackupFiles: the last backup did not give a good archive; no "
                         "archive deleted");
+        NoteJob("rotation", "skipped: the last backup did not give a good archive; nothing "
+                            "deleted");
         return;
     }
+    NoteJob("rotation", "ran (the log names every archive it deleted)");
     clsDataBase& db = DataBase();
     const auto maximum = ReadArchiveLimit("MaxBackupFile");
     auto folder = ResolveBackupFolder();

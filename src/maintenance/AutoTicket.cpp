@@ -2,6 +2,7 @@
 
 #include "ErrorMode.h"
 #include "GlobalDatabase.h"
+#include "JobNotes.h"
 #include "JobOutcomes.h"
 #include "Opcion.h"
 #include "TodoSobreMySQLServer.h"
@@ -39,16 +40,20 @@ std::int64_t TicketNumberBound(const DateTime& c) {
 
 void AutoDeleteTickets() {
     clsDataBase& db = DataBase();
-    if (!OpcionBool(db, "AutoEliminarTicket", false))
+    if (!OpcionBool(db, "AutoEliminarTicket", false)) {
+        NoteJob("ticket purge", "not due: the purge is off (AutoEliminarTicket is 0)");
         return;
+    }
     db.CreatDatasArray("select to_days(now()) - IntegerValor from opcion where id = "
                        "'UltimaFechaAutoEliminarTicket';");
     if (!db.ConnectionStatus()) {
         ReportFailure("AutoDeleteTickets", "the day of the last purge cannot be read");
         return;
     }
-    if (db.DatasArray()->Count(1) > 0 && db.DatasArrayValue(0, 0).ToInt64() == 0)
+    if (db.DatasArray()->Count(1) > 0 && db.DatasArrayValue(0, 0).ToInt64() == 0) {
+        NoteJob("ticket purge", "not due: today's purge is made (UltimaFechaAutoEliminarTicket)");
         return;
+    }
     const long code = OpcionInteger(db, "AutoEliminarTicketPeriodo", 0);
     // Never purge against a made-up date.
     const auto today = MySQLServerDate();
@@ -93,6 +98,8 @@ void AutoDeleteTickets() {
     const std::string through = cutOff ? cutOff->DateText() : std::string("(no cut-off day)");
     WriteProgramLog("tickets purged through " + through + ": " +
                     (counts.empty() ? std::string("nothing") : counts));
+    NoteJob("ticket purge", std::string(committed ? "ran" : "failed") + ", through " + through +
+                                ": " + std::to_string(total) + " rows deleted");
     RecordOutcome("TicketPurge", {{"Time", DateTime::Now().StampText()},
                                   {"Through", through},
                                   {"Rows", counts},

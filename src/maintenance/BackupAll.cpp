@@ -217,6 +217,15 @@ std::pair<long long, long long> Space(const std::string& folder) {
             static_cast<long long>(vfs.f_blocks) * static_cast<long long>(vfs.f_frsize)};
 }
 
+// The bytes a process has read so far (its rchar); 0 when not known.
+long long BytesReadBy(int pid) {
+    if (pid <= 0)
+        return 0;
+    const std::string io = ReadWholeFile("/proc/" + std::to_string(pid) + "/io").value_or("");
+    const size_t at = io.find("rchar: ");
+    return at == std::string::npos ? 0 : std::atoll(io.c_str() + at + 7);
+}
+
 std::string ParentOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
@@ -224,7 +233,8 @@ std::string ParentOf(const std::string& path) {
 
 } // namespace
 
-Result<Done> CopyFileSafely(const std::string& from, const std::string& to) {
+Result<Done> CopyFileSafely(const std::string& from, const std::string& to,
+                            const std::function<void(long long copied)>& progress) {
     auto failed = [](const std::string& why) { return Result<Done>::Failure(why); };
     FileDescriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat source {};
@@ -271,6 +281,8 @@ Result<Done> CopyFileSafely(const std::string& from, const std::string& to) {
             done += w;
         }
         copied += n;
+        if (progress)
+            progress(copied);
         // A large copy onto a slow stick takes minutes: the tray keeps answering meanwhile.
         CallWaitHook();
         if (StopRequested())
@@ -301,8 +313,10 @@ Result<Done> CopyFileSafely(const std::string& from, const std::string& to) {
     return Done{};
 }
 
-std::vector<DriveCopy> CopyArchiveToDrives(const std::string& backupFolder, const std::string& name,
-                                           const std::string& volumeLabel) {
+std::vector<DriveCopy>
+CopyArchiveToDrives(const std::string& backupFolder, const std::string& name,
+                    const std::string& volumeLabel,
+                    const std::function<void(const BackupProgress&)>& progress) {
     std::vector<DriveCopy> copies;
     const std::string source = WithSlash(backupFolder) + name;
     for (const auto& mount : DrivesWithLabel(volumeLabel)) {
@@ -333,7 +347,11 @@ std::vector<DriveCopy> CopyArchiveToDrives(const std::string& backupFolder, cons
             WriteProgramLog("BackupAll: " + copy.path +
                             " is not a whole copy of the archive; it is replaced");
         }
-        const auto done = CopyFileSafely(source, copy.path);
+        const long long size = FileLength(source);
+        const auto done = CopyFileSafely(source, copy.path, [&](long long copied) {
+            if (progress)
+                progress({BackupProgress::Stage::Copying, copied, size, mount});
+        });
         copy.whole = static_cast<bool>(done);
         copy.error = done.error();
         finish();
@@ -379,8 +397,9 @@ void RemoveOlderShrunk(const std::string& folder, const std::string& newest) {
 // cannot go on returns why; the working folder is emptied whatever happens.
 class BackupRun {
   public:
-    BackupRun(BackupReport& rep, bool acceptShrink)
-        : rep_(rep), db_(DataBase()), acceptShrink_(acceptShrink) {}
+    BackupRun(BackupReport& rep, const BackupOptions& options)
+        : rep_(rep), db_(DataBase()), acceptShrink_(options.acceptShrink),
+          progress_(options.progress) {}
 
     std::string Run(std::string& backupFolder, const std::string& volumeLabel) {
         rep_ = BackupReport{};
@@ -408,7 +427,7 @@ class BackupRun {
             return Fail(kept.error());
         Report();
         if (!TrimSpaces(volumeLabel).empty() && rep_.complete) {
-            rep_.drives = CopyArchiveToDrives(folder_, rep_.archiveName, volumeLabel);
+            rep_.drives = CopyArchiveToDrives(folder_, rep_.archiveName, volumeLabel, progress_);
             if (rep_.shrunk)
                 for (const auto& d : rep_.drives)
                     if (d.whole)
@@ -425,6 +444,11 @@ class BackupRun {
         return {};
     }
     void Missing(const std::string& what) { rep_.failedTables.push_back(what); }
+    void Tell(BackupProgress::Stage stage, long long done, long long total,
+              const std::string& what = "") {
+        if (progress_)
+            progress_({stage, done, total, what});
+    }
 
     // The backup folder, the archive's password and an empty, private working folder.
     Result<Done> Prepare() {
@@ -488,9 +512,11 @@ class BackupRun {
             Missing("(table list)");
         } else {
             const auto tables = db_.DatasArray();
+            const long count = tables->Count(1);
             for (long r = tables->LowerBound(1); r <= tables->UpperBound(1) && !StopRequested();
                  ++r) {
                 const std::string table = tables->Value(r, 0).ToString();
+                Tell(BackupProgress::Stage::Exporting, r - tables->LowerBound(1) + 1, count, table);
                 ++rep_.tables;
                 rep_.rows[AsciiLowerCase(TrimSpaces(table))] = -1; // not counted (yet)
                 if (AsciiLowerCase(table) != "articulodibujo" || includePictures)
@@ -549,11 +575,17 @@ class BackupRun {
             Missing(kTableChecksFile);
     }
 
+    // The reference database's structures; it is installed by the first structure check, and
+    // until then the file stays empty (its absence is expected, not a failure).
     void WriteBasicStructures() {
         AnsiTextFile basic(work_ + "STRUBASIC.SQL");
         written_.insert("STRUBASIC.SQL");
-        WriteStructures(db_, basic, "SHOW tables IN zentasupermarketbasic;",
-                        "zentasupermarketbasic.");
+        db_.CreatDatasArray("SELECT COUNT(*) FROM information_schema.SCHEMATA WHERE SCHEMA_NAME "
+                            "= 'zentasupermarketbasic';");
+        if (db_.ConnectionStatus() && db_.DatasArray()->Count(1) > 0 &&
+            db_.DatasArrayValue(0, 0).ToInt64() > 0)
+            WriteStructures(db_, basic, "SHOW tables IN zentasupermarketbasic;",
+                            "zentasupermarketbasic.");
         if (!basic.Close())
             Missing("STRUBASIC.SQL");
     }
@@ -600,6 +632,15 @@ class BackupRun {
         partial_ = folder_ + ArchiveFileName(stamp_, ArchiveKind::Good) + ".partial";
         RemovePartialArchives(folder_, "BackupAll");
         std::string archive = partial_, source = work_, password = password_;
+        long long total = 0;
+        for (const auto& [name, plain] : FolderEntries(work_))
+            if (plain)
+                total += FileLength(work_ + name);
+        // How far the archiver got: the bytes it has read of the working folder's files.
+        ScopedWaitHook packing([&] {
+            Tell(BackupProgress::Stage::Packing, std::min(BytesReadBy(RunningChild()), total),
+                 total);
+        });
         const short status = SevenZipCompress(archive, source, true, password, 5);
         auto discard = [&](const std::string& what) {
             std::error_code ec;
@@ -613,6 +654,7 @@ class BackupRun {
         }
         if (!FileExists(partial_))
             return discard("no archive was written (7-Zip status " + std::to_string(status) + ")");
+        Tell(BackupProgress::Stage::Testing, 0, 0);
         if (status >= 2 || status < 0 || SevenZipTest(partial_, password_) != 0 ||
             !IsWhole7zArchive(partial_))
             return discard("the archive " + ArchiveFileName(stamp_, ArchiveKind::Good) +
@@ -688,6 +730,7 @@ class BackupRun {
     BackupReport& rep_;
     clsDataBase& db_;
     const bool acceptShrink_;
+    const std::function<void(const BackupProgress&)> progress_;
     const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
     Hourglass hourglass_;
     std::string folder_, work_, password_, stamp_, partial_;
@@ -750,10 +793,10 @@ void RecordDriveState(const std::string& volumeLabel, const BackupReport& rep,
 } // namespace
 
 std::string BackupAll(std::string& backupFolder, std::string& volumeLabel, BackupReport* report,
-                      bool acceptShrink) {
+                      const BackupOptions& options) {
     BackupReport local;
     BackupReport& rep = report ? *report : local;
-    const std::string name = BackupRun(rep, acceptShrink).Run(backupFolder, volumeLabel);
+    const std::string name = BackupRun(rep, options).Run(backupFolder, volumeLabel);
     const bool good = rep.Good();
     const std::string result = rep.stopped               ? "stopped"
                                : rep.archiveName.empty() ? "failed"

@@ -3,6 +3,7 @@
 #include "Result.h"
 #include "ShrinkGuard.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,16 +42,29 @@ struct BackupReport {
     bool Good() const { return !archiveName.empty() && complete && !shrunk; }
 };
 
+// What a backup is doing now, for a terminal that shows it.
+struct BackupProgress {
+    enum class Stage { Exporting, Packing, Testing, Copying } stage = Stage::Exporting;
+    long long done = 0;  // tables exported; bytes read by the archiver; bytes copied
+    long long total = 0; // tables; bytes to pack; bytes to copy (0 when not known)
+    std::string what;    // the table being exported, the drive being copied to
+};
+
+struct BackupOptions {
+    // The technician means a fall of the data: the new figures become the baseline.
+    bool acceptShrink = false;
+    std::function<void(const BackupProgress&)> progress; // when given
+};
+
 // Writes one complete backup: manifest, the structures of the main and the reference
 // database, one server-written data file per table (within one consistent snapshot) and the
 // settings file, packed into backupFolder/ZentaMarket<yyyymmddhhnnss>.ZTB and copied onto every
 // mounted drive labelled `volumeLabel`. Returns the file name of the archive kept ("" when
 // none; report->Good() says whether it counts).
 // Appends "/" to the caller's folder when missing. A backup whose figures fell against the
-// newest good archive's is kept as "shrunk" (not a backup) unless `acceptShrink`: the technician
-// means the change, and the new figures become the baseline.
+// newest good archive's is kept as "shrunk" (not a backup) unless options.acceptShrink.
 std::string BackupAll(std::string& backupFolder, std::string& volumeLabel,
-                      BackupReport* report = nullptr, bool acceptShrink = false);
+                      BackupReport* report = nullptr, const BackupOptions& options = {});
 
 // Runs the setting [Monitor] PostBackupCommand (a shell line; the archive's path is added as
 // its last argument) after a good archive, ended after [Monitor] PostBackupTimeout seconds
@@ -70,11 +84,15 @@ bool EmptyBackupWorkFolder(const std::string& folder);
 void CleanBackupWorkFolder();
 // Copies the archive into <mount>/ZentaBackup/ of every mounted drive with the label. A whole
 // copy of the same size already there is left alone; a damaged or shorter one is replaced.
-std::vector<DriveCopy> CopyArchiveToDrives(const std::string& backupFolder, const std::string& name,
-                                           const std::string& volumeLabel);
+std::vector<DriveCopy>
+CopyArchiveToDrives(const std::string& backupFolder, const std::string& name,
+                    const std::string& volumeLabel,
+                    const std::function<void(const BackupProgress&)>& progress = {});
 // Copies an archive onto a drive: written, synced and checked through one descriptor, its size
 // equal to the source's and whole before it gets its name; otherwise the partial file is
 // removed and the reason given (for a full drive: what was needed and what was free).
-Result<Done> CopyFileSafely(const std::string& from, const std::string& to);
+// `progress` hears of the bytes written so far.
+Result<Done> CopyFileSafely(const std::string& from, const std::string& to,
+                            const std::function<void(long long copied)>& progress = {});
 
 } // namespace zenta

@@ -1,6 +1,7 @@
 #include "CleanMasterData.h"
 
 #include "GlobalDatabase.h"
+#include "JobNotes.h"
 
 namespace zenta {
 
@@ -16,6 +17,7 @@ void CleanMasterData() {
           "'9999-12-31';",
           "Delete From cliente where NombreES = '';", "Delete From proveedor where NombreES = '';"})
         db.SQLExecute(statement);
+    NoteJob("master-data clean-up", "ran");
 }
 
 } // namespace zenta

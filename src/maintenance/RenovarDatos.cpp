@@ -3,6 +3,7 @@
 #include "Common.h"
 #include "ErrorMode.h"
 #include "GlobalDatabase.h"
+#include "JobNotes.h"
 #include "JobOutcomes.h"
 #include "Opcion.h"
 #include "Transaction.h"
@@ -100,6 +101,7 @@ void RenovarStock() {
         RecordOutcome(
             "StockRenewal",
             {{"Time", DateTime::Now().StampText()}, {"Pairs", "0"}, {"Result", "failed"}});
+        NoteJob("stock renewal", "failed, rolled back: " + why);
         return;
     }
     const bool committed = transaction.Commit();
@@ -111,6 +113,8 @@ void RenovarStock() {
     RecordOutcome("StockRenewal", {{"Time", DateTime::Now().StampText()},
                                    {"Pairs", std::to_string(pairs)},
                                    {"Result", committed ? "done" : "failed"}});
+    NoteJob("stock renewal", std::string(committed ? "ran: " : "failed: ") + std::to_string(pairs) +
+                                 " warehouse/article pairs");
 }
 
 } // namespace zenta

@@ -9,6 +9,7 @@
 #include "GlobalDatabase.h"
 #include "Globals.h"
 #include "IniFile.h"
+#include "JobNotes.h"
 #include "JobOutcomes.h"
 #include "Metrics.h"
 #include "Opcion.h"
@@ -544,6 +545,14 @@ RestoreReport RestoreArchive(const std::string& archive, const RestoreOptions& o
     if (const auto* f = std::get_if<StepFailure>(&target))
         return fail(f->kind, f->why);
     const std::string& into = std::get<std::string>(target);
+    // A target that is taken is refused before a large archive is unpacked for nothing.
+    if (!EnsureConnected())
+        return fail(RestoreFailure::Server,
+                    "the database server cannot be reached: " + DataBase().LastError().Text());
+    if (!options.intoLive && DatabaseExists(DataBase(), into))
+        return fail(RestoreFailure::Target,
+                    "the database " + into +
+                        " exists already; name another one with --database NAME");
 
     say("unpacking " + archive);
     UnpackFolder unpacked;
@@ -557,10 +566,6 @@ RestoreReport RestoreArchive(const std::string& archive, const RestoreOptions& o
         return fail(RestoreFailure::Server,
                     "the database server cannot be reached: " + DataBase().LastError().Text());
     clsDataBase& admin = DataBase();
-    if (!options.intoLive && DatabaseExists(admin, into))
-        return fail(RestoreFailure::Target,
-                    "the database " + into +
-                        " exists already; name another one with --database NAME");
     StagingDatabase staging(admin, into + "_restoring");
     if (const auto made = staging.Create(); !made)
         return fail(RestoreFailure::Server, made.error());
@@ -629,14 +634,21 @@ VerifyReport VerifyArchive(const std::string& archive,
 }
 
 void AutoVerifyArchive() {
-    if (!GetSettingBool("Monitor", "VerifyWeekly", "0"))
+    if (!GetSettingBool("Monitor", "VerifyWeekly", "0")) {
+        NoteJob("verification", "not due: the weekly verification is off ([Monitor] "
+                                "VerifyWeekly)");
         return;
+    }
     const long long last = StampSeconds(JobOutcome::Read("Verify").time());
-    if (last > 0 && std::time(nullptr) - last < 7 * 24 * 3600)
+    if (last > 0 && std::time(nullptr) - last < 7 * 24 * 3600) {
+        NoteJob("verification", "not due: the last one is less than a week old");
         return;
+    }
     const std::string archive = BackupOutcome::Read().lastGoodArchive;
-    if (archive.empty() || !FileExists(archive))
+    if (archive.empty() || !FileExists(archive)) {
+        NoteJob("verification", "not done: there is no good archive to verify");
         return;
+    }
     const VerifyReport report = VerifyArchive(archive);
     std::string differing;
     for (const auto& [expected, found] : report.tables)
@@ -646,6 +658,8 @@ void AutoVerifyArchive() {
         report.ok ? std::string() : report.error + (differing.empty() ? "" : ": " + differing);
     WriteProgramLog("weekly verification of " + archive + ": " +
                     (report.ok ? "every table restores as it was made" : "FAILED, " + why));
+    NoteJob("verification", (report.ok ? "ran: " : "ran, FAILED: ") + archive +
+                                (report.ok ? " restores as it was made" : ": " + why));
     RecordOutcome("Verify", {{"Time", DateTime::Now().StampText()},
                              {"Result", report.ok ? "good" : "bad"},
                              {"Archive", archive},

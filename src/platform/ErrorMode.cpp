@@ -18,7 +18,12 @@ std::string ProgramLogPath() {
 
 namespace {
 long long logSizeLimit = 8LL << 20;
+bool logEcho = true;
 } // namespace
+
+void SetLogEcho(bool echo) {
+    logEcho = echo;
+}
 
 long long LogSizeLimit() {
     return logSizeLimit;
@@ -47,6 +52,8 @@ void WriteProgramLog(const std::string& text) {
     if (out)
         out << DateTime::Now().StampText() << ' ' << text << '\n';
     // Also for the journal of a service (which dates its lines itself).
+    if (!logEcho)
+        return;
     std::fprintf(stderr, "%s\n", text.c_str());
     std::fflush(stderr);
 }

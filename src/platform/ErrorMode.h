@@ -12,6 +12,9 @@ void ReportFailure(const std::string& where, const std::string& what);
 // One line in the program's own log, "yyyy-mm-dd hh:nn:ss text" (dropped when the folder
 // Log/ is missing), and the text on standard error, where a service's journal keeps it.
 void WriteProgramLog(const std::string& text);
+// Whether log lines also go to standard error (the monitor and a service: yes; a one-shot
+// command, whose own words say what happened: no).
+void SetLogEcho(bool echo);
 std::string ProgramLogPath();
 
 // The size a log file may reach before it is set aside as "<file>.1" (replacing the earlier

@@ -1,8 +1,20 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
 namespace zenta {
 
-// Cancels every job of every print queue (CUPS). The number of queues cleared.
-int CancelAllPrinterJobs();
+// What clearing the print queues came to.
+struct PrintQueuesCleared {
+    int queues = 0;                    // queues the print server has
+    int cleared = 0;                   // queues whose jobs were all cancelled
+    std::vector<std::string> failures; // "kitchen: Forbidden", one per queue not cleared
+    std::string error;                 // the print server could not be asked ("" when it was)
+    bool Done() const { return error.empty() && failures.empty(); }
+};
+
+// Cancels every job of every print queue (CUPS).
+PrintQueuesCleared CancelAllPrinterJobs();
 
 } // namespace zenta

@@ -62,6 +62,25 @@ bool FileLock::LockWithin(std::chrono::milliseconds limit, const std::function<v
     return false;
 }
 
+void FileLock::Describe(const std::string& holder) {
+    if (!locked_ || fd_ < 0)
+        return;
+    if (::ftruncate(fd_, 0) == 0) {
+        const ssize_t n = ::pwrite(fd_, holder.data(), holder.size(), 0);
+        (void)n;
+    }
+}
+
+std::string FileLock::Holder(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return {};
+    char text[512];
+    const ssize_t n = ::read(fd, text, sizeof text);
+    ::close(fd);
+    return n > 0 ? std::string(text, static_cast<size_t>(n)) : std::string();
+}
+
 void FileLock::Unlock() {
     if (locked_ && fd_ >= 0)
         ::flock(fd_, LOCK_UN);

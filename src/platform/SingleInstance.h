@@ -25,6 +25,10 @@ class FileLock {
                                   const std::function<void()>& waiting = {},
                                   const std::function<bool()>& keepWaiting = {});
     void Unlock();
+    // While locked: a line saying who holds the lock, kept in the lock file for whoever waits.
+    void Describe(const std::string& holder);
+    // What the holder of the lock at `path` said of itself; "" when nothing.
+    static std::string Holder(const std::string& path);
     bool locked() const { return locked_; }
     const std::string& path() const { return path_; }
     // Why the file could not be opened; "" when it could.

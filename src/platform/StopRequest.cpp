@@ -39,6 +39,10 @@ void SetRunningChild(int pid) {
     runningChild = pid;
 }
 
+int RunningChild() {
+    return runningChild;
+}
+
 void ArmStopDeadline(unsigned seconds) {
     struct sigaction sa {};
     sa.sa_handler = OnStopDeadline;

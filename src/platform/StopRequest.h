@@ -20,5 +20,6 @@ constexpr unsigned kStopDeadlineSeconds = 8;
 void ArmStopDeadline(unsigned seconds = kStopDeadlineSeconds);
 // The child program being waited for (0: none), which the deadline kills.
 void SetRunningChild(int pid);
+int RunningChild();
 
 } // namespace zenta

@@ -9,6 +9,11 @@ std::function<void()>& Hook() {
     return hook;
 }
 
+std::function<void()>& Scoped() {
+    static std::function<void()> hook;
+    return hook;
+}
+
 } // namespace
 
 void SetWaitHook(std::function<void()> hook) {
@@ -16,8 +21,22 @@ void SetWaitHook(std::function<void()> hook) {
 }
 
 void CallWaitHook() {
+    if (Scoped())
+        Scoped()();
     if (Hook())
         Hook()();
+}
+
+ScopedWaitHook::ScopedWaitHook(std::function<void()> hook) : previous_(std::move(Scoped())) {
+    Scoped() = [hook = std::move(hook), previous = previous_] {
+        hook();
+        if (previous)
+            previous();
+    };
+}
+
+ScopedWaitHook::~ScopedWaitHook() {
+    Scoped() = std::move(previous_);
 }
 
 } // namespace zenta

@@ -59,8 +59,15 @@ TEST_F(CommandLine, BackupThenStatusTellWhatWasMadeAndAnUnreachableDatabaseIsSai
     auto r = Run({"status"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(Has(r.out, "Monitor running:    no")) << r.out;
+    EXPECT_TRUE(Has(r.out, "Database:           connected, 127.0.0.1:" + std::to_string(DbPort())))
+        << r.out;
     EXPECT_TRUE(Has(r.out, "Last backup:        none recorded")) << r.out;
-    EXPECT_TRUE(Has(r.out, "MySQL ID:")) << r.out;
+    // One report: the panel's facts in a block of their own, each fact once, nothing that
+    // changes from one run to the next.
+    EXPECT_TRUE(Has(r.out, "Status panel:\n  数据库位置: ")) << r.out;
+    EXPECT_FALSE(Has(r.out, "MySQL ID")) << r.out;
+    EXPECT_FALSE(Has(r.out, "本机")) << r.out;
+    EXPECT_EQ(Run({"status"}).out, r.out);
 
     r = Run({"backup"});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
@@ -89,11 +96,23 @@ TEST_F(CommandLine, BackupThenStatusTellWhatWasMadeAndAnUnreachableDatabaseIsSai
     WriteFile(AppPath() + "zentamarket.ini", "[MySQL]\r\nMySQLHost=127.0.0.1\r\nMySQLPort=1\r\n");
     r = Run({"backup"});
     EXPECT_EQ(r.status, 2);
-    EXPECT_TRUE(Has(r.err, "The database at 127.0.0.1:1 cannot be reached")) << r.err;
+    // One line, naming the place and what to check.
+    EXPECT_TRUE(Has(r.err, "The database at 127.0.0.1:1 cannot be reached (")) << r.err;
+    EXPECT_TRUE(Has(r.err, "is MariaDB running there, is MySQLPort in " + AppPath() +
+                               "zentamarket.ini right"))
+        << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     r = Run({"status"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(Has(r.out, "Database:           not reachable")) << r.out;
+    EXPECT_TRUE(Has(r.out, "Database:           not reachable, 127.0.0.1:1")) << r.out;
     EXPECT_TRUE(Has(r.out, "tested good")) << r.out; // the record stays readable without it
+    // And the archives, which are files.
+    EXPECT_TRUE(Has(r.out, "Archives:           " + AppPath() +
+                               "Backup/ (the rotation's limits are in the database)\n  "
+                               "ZentaMarket"))
+        << r.out;
+    EXPECT_TRUE(Has(r.out, ".ZTB  ")) << r.out;
+    EXPECT_TRUE(Has(r.out, "  whole\n")) << r.out;
 }
 
 TEST_F(CommandLine, AOneShotJobWaitsForTheMonitorsJobOrGivesUpPlainly) {
@@ -111,6 +130,10 @@ TEST_F(CommandLine, AOneShotJobWaitsForTheMonitorsJobOrGivesUpPlainly) {
     r = Run({"backup", "--wait", "0"});
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(Has(r.out, "waiting for it to finish")) << r.out;
+    // Whose job it is, as the lock's holder says.
+    EXPECT_TRUE(Has(r.out, "is running (ZentaMarketMonitor, pid " + std::to_string(monitor.pid()) +
+                               ", the monitor's "))
+        << r.out;
     EXPECT_TRUE(Has(r.err, "the other run did not finish within 0 s; nothing done")) << r.err;
     r = Run({"backup"});
     EXPECT_EQ(r.status, 0) << r.out << r.err;

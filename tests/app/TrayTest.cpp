@@ -55,8 +55,9 @@ struct RecordingSink : MessageSink {
 };
 
 int cancelled = 0;
-int CountCancel() {
-    return ++cancelled;
+PrintQueuesCleared CountCancel() {
+    ++cancelled;
+    return {1, 1, {}, ""};
 }
 std::vector<std::string> opened;
 bool RecordOpen(const std::string& t) {

@@ -36,7 +36,7 @@ class IPUpdate : public DbTest {
 };
 
 TEST_F(IPUpdate, ReportsTheBranchAndLogsEveryRun) {
-    IPUpdateProc();
+    EXPECT_EQ(IPUpdateProc(), "");
     EXPECT_EQ(server_->Requests().back(),
               "/tools/updateip.php?compid=12&branchid=7&password=p%26ss");
     server_->Answer("/tools/updateip.php", "4");
@@ -51,15 +51,19 @@ TEST_F(IPUpdate, ReportsTheBranchAndLogsEveryRun) {
 }
 
 TEST_F(IPUpdate, NothingIsSentForAFixedAddressANonChainShopOrARemoteDatabase) {
+    // Each case says which one it is and the setting behind it.
     Sql("UPDATE opcion SET IntegerValor = 1 WHERE ID = 'SubTiendaIPFija';");
-    IPUpdateProc();
+    EXPECT_EQ(IPUpdateProc(), "the branch's address is fixed (option SubTiendaIPFija is 1): "
+                              "head office knows it");
     Sql("UPDATE opcion SET IntegerValor = 0 WHERE ID = 'SubTiendaIPFija';"
         "DELETE FROM opcion WHERE ID = 'CadenaFunciona';");
-    IPUpdateProc();
+    EXPECT_EQ(IPUpdateProc(),
+              "the shop is not part of a chain (option CadenaFunciona is 0 or missing)");
     Sql("INSERT INTO opcion (ID, IntegerValor) VALUES ('CadenaFunciona', 1);");
     ServerIsLocal = false; // this workstation's database is on another computer
     DataBase();
-    IPUpdateProc();
+    EXPECT_EQ(IPUpdateProc(), "this computer does not hold the database; the report is made "
+                              "there");
     EXPECT_TRUE(server_->Requests().empty());
     EXPECT_EQ(Log(), "");
 }

@@ -79,7 +79,7 @@ grep -q '^ExecStart=/opt/zentamarket/ZentaMarketMonitor$' "$root/lib/systemd/sys
 # The installed program, from its place, against the private server.
 out=$(ODBCSYSINI="$root/etc" ZENTA_REGISTRY="$root/etc/zentamarket/registry.reg" \
     "$app/ZentaMarketMonitor" status 2>/dev/null) || fail "status failed: $out"
-echo "$out" | grep -q '^Database: *connected$' || fail "the installed program did not connect: $out"
+echo "$out" | grep -q '^Database: *connected, ' || fail "the installed program did not connect: $out"
 out=$(ODBCSYSINI="$root/etc" ZENTA_REGISTRY="$root/etc/zentamarket/registry.reg" \
     "$app/ZentaMarketMonitor" backup 2>/dev/null) || fail "backup failed: $out"
 archive=$(echo "$out" | tail -n 1)

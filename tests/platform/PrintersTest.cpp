@@ -54,10 +54,18 @@ TEST(PrintQueues, EveryJobOfEveryQueueIsCancelled) {
     Shell(env + "lpstat -o > '" + d + "jobs'");
     const std::string jobs = ReadFile(d + "jobs");
     EXPECT_EQ(std::count(jobs.begin(), jobs.end(), '\n'), 4);
-    EXPECT_EQ(CancelAllPrinterJobs(), 2);
+    const PrintQueuesCleared cleared = CancelAllPrinterJobs();
+    EXPECT_TRUE(cleared.Done()) << cleared.error;
+    EXPECT_EQ(cleared.queues, 2);
+    EXPECT_EQ(cleared.cleared, 2);
     Shell(env + "lpstat -o > '" + d + "jobs'");
     EXPECT_EQ(ReadFile(d + "jobs"), "");
     ::kill(cupsd, SIGTERM);
     ::waitpid(cupsd, nullptr, 0);
+    // The print server stopped: a failure that says so, never "cancelled".
+    const PrintQueuesCleared away = CancelAllPrinterJobs();
+    EXPECT_FALSE(away.Done());
+    EXPECT_NE(away.error.find("the print server cannot be reached"), std::string::npos)
+        << away.error;
     ::unsetenv("CUPS_SERVER");
 }

@@ -1,0 +1,164 @@
+// What a technician reads from the one-shot commands when something is wrong: the built
+// program as a process against the private server, each answer checked for its exit status
+// and its words.
+#include "OneShot.h"
+#include "SevenZip.h"
+
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace zenta;
+using namespace zenta::test;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+class CommandLineAnswers : public OneShotTest {
+  protected:
+    std::string MadeBackup() {
+        const auto r = Run({"backup"});
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        const std::string from = r.out.substr(r.out.rfind(AppPath()));
+        return from.substr(0, from.find('\n'));
+    }
+};
+
+TEST_F(CommandLineAnswers, ClearingThePrintQueuesWithThePrintServerStoppedIsAFailure) {
+    const auto r = Run({"clear-print-queues", "--yes"}, {"CUPS_SERVER=" + AppPath() + "no.sock"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "Nothing was cancelled: the print server cannot be reached")) << r.out;
+    EXPECT_FALSE(Has(r.out, "was cancelled.")) << r.out;
+}
+
+TEST_F(CommandLineAnswers, VerifyTellsABadBackupFromACheckThatCouldNotRun) {
+    Sql("INSERT INTO ticket (TicketNo, Fecha) SELECT seq, NOW() FROM seq_1_to_20;");
+    const std::string archive = MadeBackup();
+    // Damaged: cut short, or a table's file missing, or a changed byte: 1.
+    CopyCutShort(archive, AppPath() + "cut.ZTB", 300);
+    auto r = Run({"verify", AppPath() + "cut.ZTB"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(Has(r.err, "Not verified: the archive is damaged")) << r.err;
+    TempDir unpacked;
+    ASSERT_EQ(Shell("cd '" + unpacked.path() + "' && 7zz x -y '" + archive + "' >/dev/null"), 0);
+    fs::remove(unpacked.path() + "ticket.dat");
+    ASSERT_EQ(Shell("cd '" + unpacked.path() + "' && 7zz a -y -t7z '" + AppPath() +
+                    "lacking.ZTB' '*' >/dev/null"),
+              0);
+    r = Run({"verify", AppPath() + "lacking.ZTB"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(Has(r.err, "lacks the data file of the table ticket")) << r.err;
+    // Could not run: no such file, a file that is no backup: 2.
+    r = Run({"verify", AppPath() + "missing.ZTB"});
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_TRUE(Has(r.err, "there is no archive")) << r.err;
+    MakeSmallArchive(AppPath() + "foreign.ZTB");
+    r = Run({"verify", AppPath() + "foreign.ZTB"});
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_TRUE(Has(r.err, "this is not a backup of the suite's database")) << r.err;
+}
+
+TEST_F(CommandLineAnswers, AnotherUsersFolderIsRefusedUnlessItsGroupKeepsTheFilesShared) {
+    if (::geteuid() != 0 || Shell("id nobody >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "needs root and the user nobody";
+    MadeBackup();
+    const std::string record = ReadFile(AppPath() + "Log/JobOutcomes.ini");
+    ASSERT_EQ(Shell("chown -R nobody '" + AppPath() + "Log' '" + AppPath() + "Backup'"), 0);
+    auto r = Run({"backup"});
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    EXPECT_TRUE(Has(r.err, "belongs to the user nobody and this command runs as root")) << r.err;
+    EXPECT_TRUE(Has(r.err, "sudo -u nobody " + AppPath() + "ZentaMarketMonitor backup")) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(ReadFile(AppPath() + "Log/JobOutcomes.ini"), record); // nothing done
+    // Reading is harmless: status still answers.
+    EXPECT_EQ(Run({"status"}).status, 0);
+
+    // With the folders' set-group bit, as the package sets them, root's files stay the group's.
+    ASSERT_EQ(Shell("chmod 2770 '" + AppPath() + "Log' '" + AppPath() + "Backup'"), 0);
+    fs::remove(AppPath() + "Log/ZentaMarketMonitor.log"); // made anew by root below
+    sleep(1);
+    r = Run({"backup"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    // The monitor (the folder's group) reads the record and replaces it through the folder.
+    struct stat st {
+    }, log{};
+    ASSERT_EQ(::stat((AppPath() + "Log/JobOutcomes.ini").c_str(), &st), 0);
+    ASSERT_EQ(::stat((AppPath() + "Log").c_str(), &log), 0);
+    EXPECT_EQ(st.st_mode & 0040, 0040u);
+    EXPECT_EQ(st.st_gid, log.st_gid);
+    ASSERT_EQ(::stat((AppPath() + "Log/ZentaMarketMonitor.log").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0060, 0060u); // appended to in place by both
+    EXPECT_EQ(st.st_gid, log.st_gid);
+    const std::string archive = r.out.substr(r.out.rfind(AppPath()));
+    ASSERT_EQ(::stat(archive.substr(0, archive.find('\n')).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0040, 0040u);
+}
+
+TEST_F(CommandLineAnswers, AGoodBackupBeforeTheFirstStructureCheckSaysNothingOfTheReference) {
+    Sql("DROP DATABASE IF EXISTS zentasupermarketbasic;", "mysql");
+    const auto r = Run({"backup"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_FALSE(Has(r.out + r.err, "zentasupermarketbasic")) << r.out << r.err;
+    EXPECT_FALSE(Has(r.out + r.err, "SQL failed")) << r.out << r.err;
+    EXPECT_FALSE(Has(Log(), "Unknown database")) << Log();
+}
+
+TEST_F(CommandLineAnswers, OnATerminalEachStepSaysWhatItDoesAndTheLineIsClearedAfter) {
+    if (!Have("script"))
+        GTEST_SKIP() << "script (util-linux) gives the program a terminal";
+    const std::string transcript = AppPath() + "terminal.txt";
+    ASSERT_EQ(Shell("cd / && script -qfec '" + AppPath() + "ZentaMarketMonitor backup' '" +
+                    transcript + "' >/dev/null 2>&1"),
+              0)
+        << ReadFile(transcript);
+    const std::string seen = ReadFile(transcript);
+    EXPECT_TRUE(Has(seen, "exporting table 1 of " + std::to_string(SuiteTables().size()) + ": "))
+        << seen;
+    EXPECT_TRUE(Has(seen, "testing the archive")) << seen;
+    // The archive's path starts on a line of its own, after the progress line was wiped.
+    const size_t path = seen.find(AppPath() + "Backup/ZentaMarket");
+    ASSERT_NE(path, std::string::npos) << seen;
+    const size_t wiped = seen.rfind("\r", path);
+    ASSERT_NE(wiped, std::string::npos);
+    EXPECT_EQ(seen.substr(wiped + 1, path - wiped - 1).find_first_not_of(' '), std::string::npos)
+        << seen;
+}
+
+TEST_F(CommandLineAnswers, RunCycleAndIPUpdateSayWhatRanAndWhyTheRestDidNot) {
+    auto r = Run({"run-cycle"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "  master-data clean-up:  ran\n")) << r.out;
+    EXPECT_TRUE(Has(r.out, "  stock renewal:         ran: 0 warehouse/article pairs\n")) << r.out;
+    EXPECT_TRUE(Has(r.out, "  backup:                not due: automatic backups are off "
+                           "(AutoBackupOpcion is 0)\n"))
+        << r.out;
+    EXPECT_TRUE(Has(r.out, "  ticket purge:          not due: the purge is off "
+                           "(AutoEliminarTicket is 0)\n"))
+        << r.out;
+    Sql("INSERT INTO opcion (ID, IntegerValor) VALUES ('AutoBackupOpcion', 2), "
+        "('AutoBackupSemanaDia', (WEEKDAY(NOW()) + 1) % 7), ('LastDateAutoBackup', "
+        "TO_DAYS(NOW()) - 3);");
+    r = Run({"run-cycle"});
+    EXPECT_TRUE(Has(r.out, "  backup:                not due: backups are weekly "
+                           "(AutoBackupOpcion 2), every 1 week(s) on "))
+        << r.out;
+    EXPECT_TRUE(Has(r.out, "; the last one was 3 days ago")) << r.out;
+
+    r = Run({"ip-update"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, "No IP report is sent: the shop is not part of a chain (option "
+                     "CadenaFunciona is 0 or missing).\n");
+    Sql("INSERT INTO opcion (ID, IntegerValor) VALUES ('CadenaFunciona', 1), "
+        "('SubTiendaIPFija', 1);");
+    r = Run({"ip-update"});
+    EXPECT_TRUE(Has(r.out, "the branch's address is fixed (option SubTiendaIPFija is 1)")) << r.out;
+}
+
+TEST_F(CommandLineAnswers, ATakenTargetIsRefusedBeforeTheArchiveIsUnpacked) {
+    const std::string archive = MadeBackup();
+    Sql("CREATE DATABASE IF NOT EXISTS zentasupermarket_taken;", "mysql");
+    const auto r = Run({"restore", archive, "--database", "zentasupermarket_taken"});
+    Sql("DROP DATABASE zentasupermarket_taken;", "mysql");
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    EXPECT_TRUE(Has(r.err, "the database zentasupermarket_taken exists already")) << r.err;
+    EXPECT_FALSE(Has(r.out, "unpacking")) << r.out;
+}
