@@ -66,6 +66,12 @@ BackupHealth CurrentBackupHealth(std::time_t now) {
         health.reason = "备份警告：已经 " + std::to_string((now - good) / 86400) +
                         " 天没有成功的备份（最近一次：" + health.lastGood + "）";
     }
+    // Without the server's binary log a failure loses the day: said on the panel, every day.
+    if (JobOutcome::Read("BinaryLog")["LogBin"] == "0")
+        Add(health.panel, "时间点恢复：关闭（服务器未开启二进制日志），故障会丢失上次备份" +
+                              (health.lastGood.empty() ? std::string()
+                                                       : "（" + health.lastGood + "）") +
+                              "之后的全部数据");
     std::string driveReason, drivePanel;
     DriveHealth(now, driveReason, drivePanel);
     if (!drivePanel.empty())

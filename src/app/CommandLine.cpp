@@ -3,6 +3,7 @@
 #include "ArchiveNames.h"
 #include "AutoBackupData.h"
 #include "AutoRunProc.h"
+#include "BinaryLog.h"
 #include "BackupAll.h"
 #include "Common.h"
 #include "CompararDBEstructura.h"
@@ -39,6 +40,7 @@
 #include <functional>
 #include <grp.h>
 #include <iostream>
+#include <optional>
 #include <pwd.h>
 #include <set>
 #include <string>
@@ -383,6 +385,34 @@ void ArchivesWithoutDatabase() {
         std::cout << "  none\n";
 }
 
+// Whether the server keeps the binary log a restore to a second needs, and what a shop loses
+// without it. Read from the server, or as the last backup found it.
+void BinaryLogStatus(bool connected, const BackupOutcome& backup) {
+    std::optional<BinaryLogSettings> settings;
+    if (connected)
+        if (auto read = ReadBinaryLogSettings(DataBase()))
+            settings = *read;
+    const JobOutcome recorded = JobOutcome::Read("BinaryLog");
+    const bool off = settings ? !settings->logBin : recorded["LogBin"] == "0";
+    if (off) {
+        Line("Point-in-time restore",
+             "OFF: the server keeps no binary log (log_bin is OFF): a failure loses everything "
+             "since the last backup" +
+                 (backup.lastGoodTime.empty() ? std::string(" (there is none yet)")
+                                              : " at " + backup.lastGoodTime) +
+                 "; the server settings it needs are in the README (\"Point-in-time restore\")");
+        return;
+    }
+    if (!settings) {
+        if (!recorded["Settings"].empty())
+            Line("Binary log", recorded["Settings"] + " (at the last backup)");
+        return;
+    }
+    Line("Binary log", settings->Text());
+    for (const auto& problem : settings->Problems())
+        std::cout << "  not as a restore to a second needs: " << problem << "\n";
+}
+
 void ArchivesStatus() {
     const auto kept = BackupFolderRetention();
     if (!kept) {
@@ -452,6 +482,7 @@ Outcome Status(const Options&) {
                                  : backup.lastGoodTime + " (" + Age(backup.lastGoodTime) + "), " +
                                        backup.lastGoodArchive + ", " +
                                        HumanBytes(backup.lastGoodBytes) + ", tested good");
+    BinaryLogStatus(connected, backup);
     DriveStatus(connected ? OpcionText(DataBase(), "MobilBackupRestoreVolumeName", "")
                           : DriveOutcome::Read().label);
     if (connected)

@@ -409,6 +409,8 @@ class BackupRun {
             return Fail(ready.error());
         WorkFolderGuard emptyAfterwards(work_);
         WriteManifest();
+        if (const auto settings = ReadBinaryLogSettings(db_))
+            rep_.binaryLog = *settings;
         if (auto exported = ExportTables(); !exported)
             return Fail(exported.error());
         WriteFigures();
@@ -507,6 +509,8 @@ class BackupRun {
         db_.SQLExecute("FLUSH TABLES;");
         // Read only: it ends (rolled back, nothing to keep) when this step ends.
         Transaction snapshot(db_, Transaction::Kind::ConsistentSnapshot);
+        // Where the binary log stands in this snapshot: a replay of the log starts there.
+        rep_.snapshot = SnapshotBinaryLogPosition(db_);
         db_.CreatDatasArray("SHOW tables;");
         if (!db_.ConnectionStatus()) {
             Missing("(table list)");
@@ -569,7 +573,12 @@ class BackupRun {
     // checksum, for "verify" and for the next backup's comparison.
     void WriteFigures() {
         std::ofstream out(work_ + kTableChecksFile, std::ios::binary | std::ios::trunc);
-        out << "[Checks]\r\nFormat=1\r\n\r\n[Tables]\r\n" << checks_;
+        out << "[Checks]\r\nFormat=1\r\n\r\n";
+        if (rep_.snapshot.known())
+            out << "[Binlog]\r\nFile=" << rep_.snapshot.file
+                << "\r\nPosition=" << rep_.snapshot.position << "\r\nGTID=" << rep_.snapshot.gtid
+                << "\r\n\r\n";
+        out << "[Tables]\r\n" << checks_;
         written_.insert(kTableChecksFile);
         if (!out.flush())
             Missing(kTableChecksFile);
@@ -838,6 +847,18 @@ std::string BackupAll(std::string& backupFolder, std::string& volumeLabel, Backu
     }
     RecordOutcome("Backup", values);
     RecordDriveState(volumeLabel, rep, now);
+    if (rep.binaryLog) {
+        std::string problems;
+        for (const auto& p : rep.binaryLog->Problems())
+            problems += (problems.empty() ? "" : "; ") + p;
+        RecordOutcome("BinaryLog", {{"Time", now},
+                                    {"LogBin", rep.binaryLog->logBin ? "1" : "0"},
+                                    {"Settings", rep.binaryLog->Text()},
+                                    {"Problems", problems},
+                                    {"SnapshotFile", rep.snapshot.file},
+                                    {"SnapshotPosition", std::to_string(rep.snapshot.position)},
+                                    {"SnapshotGTID", rep.snapshot.gtid}});
+    }
     if (good)
         RunPostBackupCommand(path);
     return name;

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "BinaryLog.h"
 #include "Result.h"
 #include "ShrinkGuard.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +39,10 @@ struct BackupReport {
     std::string failure; // why there is no good archive; "" when there is one
     std::vector<std::string> failedTables;
     TableRows rows;                // every table's rows in this backup's snapshot
+    // The server's binary log: its settings, and where it stood in this backup's snapshot
+    // (recorded in the archive, so that the log can be replayed from there).
+    std::optional<BinaryLogSettings> binaryLog;
+    BinaryLogPosition snapshot;
     std::vector<DriveCopy> drives; // one per mounted drive with the label; none when absent
     // A tested, complete archive that counts as the shop's backup.
     bool Good() const { return !archiveName.empty() && complete && !shrunk; }

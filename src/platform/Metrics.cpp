@@ -80,6 +80,11 @@ std::string MetricsText() {
                "Free bytes on the backup drive at the last copy.",
                drive.freeBytes < 0 ? std::string() : std::to_string(drive.freeBytes));
     }
+    const std::string logBin = JobOutcome::Read("BinaryLog")["LogBin"];
+    Metric(out, "zentamarket_binlog_enabled",
+           "1 when the database server keeps a binary log (point-in-time restore possible), 0 "
+           "when a failure loses everything since the last backup.",
+           logBin.empty() ? std::string() : std::string(logBin == "1" ? "1" : "0"));
     Metric(out, "zentamarket_backup_duration_seconds", "How long the last backup took.",
            Number(b.seconds));
     Metric(out, "zentamarket_backup_archive_bytes", "Size of the last good archive.",

@@ -1,9 +1,14 @@
 // What a technician reads from the one-shot commands when something is wrong: the built
 // program as a process against the private server, each answer checked for its exit status
 // and its words.
+#include "BackupHealth.h"
+#include "Globals.h"
+#include "JobOutcomes.h"
 #include "OneShot.h"
+#include "OwnServer.h"
 #include "SevenZip.h"
 
+#include <ctime>
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -161,4 +166,37 @@ TEST_F(CommandLineAnswers, ATakenTargetIsRefusedBeforeTheArchiveIsUnpacked) {
     EXPECT_EQ(r.status, 2) << r.out << r.err;
     EXPECT_TRUE(Has(r.err, "the database zentasupermarket_taken exists already")) << r.err;
     EXPECT_FALSE(Has(r.out, "unpacking")) << r.out;
+}
+
+TEST_F(CommandLineAnswers, StatusSaysWhetherTheServerKeepsABinaryLogAndWhatIsLostWithout) {
+    auto r = Run({"status"});
+    EXPECT_TRUE(Has(r.out, "Binary log:         on (ROW, server_id 1, sync_binlog 0, never "
+                           "purged by age)\n"))
+        << r.out;
+    EXPECT_TRUE(Has(r.out, "  not as a restore to a second needs: sync_binlog is 0")) << r.out;
+
+    // Debian's server as it ships: no binary log.
+    OwnServer server("mariadb-no-binlog", DbPort() + 4);
+    ASSERT_TRUE(server.Start("LOCAL_MARIADB_BINLOG=0"));
+    ASSERT_TRUE(server.Load("SELECT 1;"));
+    server.Use(AppPath());
+    TempDir metrics;
+    WriteFile(AppPath() + "zentamarket.ini", ReadFile(AppPath() + "zentamarket.ini") +
+                                                 "[Monitor]\r\nMetricsFolder=" + metrics.path() +
+                                                 "\r\n");
+    r = Run({"backup"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    r = Run({"status"});
+    const std::string good = JobOutcome::Read("Backup")["LastGoodTime"];
+    EXPECT_TRUE(Has(r.out, "Point-in-time restore: OFF: the server keeps no binary log (log_bin "
+                           "is OFF): a failure loses everything since the last backup at " +
+                               good))
+        << r.out;
+    EXPECT_TRUE(
+        Has(ReadFile(metrics.path() + "zentamarket.prom"), "zentamarket_binlog_enabled 0\n"));
+    const BackupHealth health = CurrentBackupHealth(std::time(nullptr));
+    EXPECT_TRUE(
+        Has(health.panel, "时间点恢复：关闭（服务器未开启二进制日志），故障会丢失上次备份（" +
+                              good + "）之后的全部数据"))
+        << health.panel;
 }

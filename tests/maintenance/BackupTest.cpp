@@ -315,3 +315,80 @@ TEST_F(Backup, RotationKeepsTheNewestArchivesAndNothingElseIsTouched) {
         EXPECT_EQ(DirNames(d->path() + "ZentaBackup/*.ZTB"),
                   (std::vector<std::string>{"ZentaMarket20240204120000.ZTB"}));
 }
+
+TEST_F(Backup, TheBinaryLogPositionOfTheSnapshotReplaysToTheLiveDatabase) {
+    // Tickets sold all through the backup: the archive holds those of its snapshot, and the
+    // binary log from the position it recorded holds exactly the rest.
+    Sql("INSERT INTO ticket (TicketNo, Fecha) SELECT seq, NOW() FROM seq_1_to_5000;");
+    std::atomic<bool> stop{false};
+    std::atomic<int> sold{0};
+    std::thread cashier([&] {
+        clsDataBase other;
+        other.Connect("127.0.0.1", DbPort(), "", kBackOfficeUser, kBackOfficePassword);
+        for (long n = 100000; !stop; ++n) {
+            other.StartTrans();
+            other.SQLExecute("INSERT INTO ticket (TicketNo, Fecha, Nota) VALUES (" +
+                             std::to_string(n) + ", NOW(), '泽川 \\\\ ,\\r\\n');");
+            other.SQLExecute("INSERT INTO ticketarticulo (TicketNo, ArticuloID) VALUES (" +
+                             std::to_string(n) + ", 'X');");
+            other.CommitTrans();
+            ++sold;
+        }
+    });
+    while (sold < 20)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::string folder = AppPath() + "Backup", label;
+    BackupReport report;
+    BackupAll(folder, label, &report);
+    const int before = sold;
+    while (sold < before + 20)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    stop = true;
+    cashier.join();
+    ASSERT_TRUE(report.Good()) << report.failure;
+    ASSERT_TRUE(report.snapshot.known()) << "the tests' server keeps a binary log";
+    ASSERT_TRUE(report.binaryLog && report.binaryLog->logBin);
+    const std::string live = CountsAndChecksums("zentasupermarket");
+    const std::string end = Sql("SHOW MASTER STATUS;");
+    const std::string endFile = end.substr(0, end.find('\t'));
+    const std::string endPosition =
+        end.substr(end.find('\t') + 1, end.find('\t', end.find('\t') + 1) - end.find('\t') - 1);
+
+    // The archive carries the position.
+    TempDir out;
+    ASSERT_EQ(Shell("7zz e -so '" + folder + report.archiveName + "' " + kTableChecksFile + " > '" +
+                    out.path() + "checks.ini'"),
+              0);
+    const std::string checks = ReadFile(out.path() + "checks.ini");
+    EXPECT_NE(checks.find("[Binlog]\r\nFile=" + report.snapshot.file +
+                          "\r\nPosition=" + std::to_string(report.snapshot.position) + "\r\n"),
+              std::string::npos)
+        << checks;
+
+    // Restored, then the log replayed from there to the end of the sales: the live database.
+    RestoreOptions into;
+    into.database = "zentasupermarket_pitr";
+    const RestoreReport restored = RestoreArchive(folder + report.archiveName, into);
+    ASSERT_TRUE(restored.ok) << restored.error;
+    EXPECT_NE(CountsAndChecksums(restored.database), live); // the snapshot is older
+    std::string files;
+    const std::string logs = Sql("SHOW BINARY LOGS;");
+    bool from = false;
+    for (size_t pos = 0; pos < logs.size();) {
+        const size_t e = logs.find('\n', pos);
+        const std::string name = logs.substr(pos, logs.find('\t', pos) - pos);
+        from = from || name == report.snapshot.file;
+        if (from && name <= endFile)
+            files += " '" + DbDir() + "/data/" + name + "'";
+        pos = e == std::string::npos ? logs.size() : e + 1;
+    }
+    ASSERT_FALSE(files.empty());
+    ASSERT_EQ(Shell("mariadb-binlog --start-position=" + std::to_string(report.snapshot.position) +
+                    " --stop-position=" + endPosition +
+                    " --rewrite-db='zentasupermarket->zentasupermarket_pitr'" + files +
+                    " | mariadb --no-defaults -uroot --socket='" + DbSocket() +
+                    "' --binary-mode --init-command='SET sql_log_bin=0' zentasupermarket_pitr"),
+              0);
+    EXPECT_EQ(CountsAndChecksums(restored.database), live);
+    Sql("DROP DATABASE zentasupermarket_pitr;", "mysql");
+}
