@@ -32,10 +32,22 @@ void SetMaintenanceJobs(MaintenanceJobs jobs) {
     Jobs() = std::move(jobs);
 }
 
+namespace {
+bool jobInProgress = false;
+} // namespace
+
+bool JobInProgress() {
+    return jobInProgress;
+}
+
 bool RunUnderJobLock(const std::string& what, const std::function<void()>& job,
                      std::chrono::milliseconds limit) {
     const auto ran = UnderJobLock(
-        job, {"the monitor's " + what, limit,
+        [&] {
+            BusyGuard busy(jobInProgress);
+            job();
+        },
+        {"the monitor's " + what, limit,
               [&](const std::string& holder, long waited) {
                   if (waited == 0)
                       WriteProgramLog(what + ": another run of this program folder is at work" +

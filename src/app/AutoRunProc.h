@@ -21,6 +21,10 @@ void RunCycle();
 bool RunUnderJobLock(const std::string& what, const std::function<void()>& job,
                      std::chrono::milliseconds limit = std::chrono::minutes(30));
 
+// Whether a job runs under the job lock in this program now (a timer that fires during one of
+// its long waits must leave the database connection to it).
+bool JobInProgress();
+
 // The two one-minute counters of the form: the maintenance cycle on every 721st tick, the IP
 // update on every 61st. The tick source (a timer on the GUI thread in the program, direct calls
 // in tests) calls the two tick functions.

@@ -105,6 +105,11 @@ frmMain::frmMain()
                      [this] { dispatcher_.AutoRunTick(); });
     QObject::connect(&tmrIPUpdateProc_, &QTimer::timeout, this,
                      [this] { dispatcher_.IPUpdateTick(); });
+    tmrBinlog_.setInterval(5000);
+    QObject::connect(&tmrBinlog_, &QTimer::timeout, this, [this] {
+        if (!JobInProgress())
+            binlog_.Tick();
+    });
 }
 
 frmMain::~frmMain() {
@@ -176,9 +181,12 @@ void frmMain::Load(const std::function<bool()>& keepTrying) {
         if (keepTrying())
             ConnectDataBase();
     }
-    if (DataBase().ConnectionStatus() && ServerIsLocal)
+    if (DataBase().ConnectionStatus() && ServerIsLocal) {
         if (QAction* check = MenuItem(QStringLiteral("数据库格式检查")))
             check->setEnabled(true);
+        binlog_.Tick();
+        tmrBinlog_.start();
+    }
 }
 
 void frmMain::Unload() {
@@ -187,6 +195,8 @@ void frmMain::Unload() {
     unloaded_ = true;
     tmrAutoRunProc_.stop();
     tmrIPUpdateProc_.stop();
+    tmrBinlog_.stop();
+    binlog_.Stop();
     if (HotKeysInstalled())
         UnsetHotKeys();
     ReleaseOrdenadorEjecutando();

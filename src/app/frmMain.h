@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AutoRunProc.h"
+#include "BinlogCopy.h"
 
 #include <QLabel>
 #include <QMenu>
@@ -74,6 +75,9 @@ class frmMain : public QWidget {
     QPushButton cmdClose_;
     QTimer tmrAutoRunProc_;
     QTimer tmrIPUpdateProc_;
+    // The continuous copy of the server's binary log, watched every few seconds.
+    QTimer tmrBinlog_;
+    BinlogCopier binlog_;
     JobDispatcher dispatcher_;
     bool inTray_ = true;
     bool unloaded_ = false;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -256,6 +257,65 @@ int RunProgramAndWait(const std::string& program, const std::vector<std::string>
     if (n > 0)
         return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& args,
+                         const std::string& outputFile) {
+    Stop();
+    startError.clear();
+    exitStatus_ = -1;
+    std::vector<std::string> storage;
+    auto argv = Argv(program, args, storage);
+    Pipe report;
+    if (!report.Open()) {
+        startError = "cannot start " + program + ": " + std::strerror(errno);
+        return false;
+    }
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        startError = "cannot start " + program + ": " + std::strerror(errno);
+        return false;
+    }
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent)
+            ::_exit(127); // the parent ended already
+        ExecChild(argv, "", outputFile.empty() ? "/dev/null" : outputFile.c_str(),
+                  report.write.get());
+    }
+    report.write.Close();
+    StartFailure failure{};
+    if (::read(report.read.get(), &failure, sizeof failure) ==
+        static_cast<ssize_t>(sizeof failure)) {
+        startError = StartFailureText(failure, program, "");
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return false;
+    }
+    pid_ = pid;
+    return true;
+}
+
+bool ChildProcess::Running() {
+    if (pid_ <= 0)
+        return false;
+    int status = 0;
+    const pid_t r = ::waitpid(pid_, &status, WNOHANG);
+    if (r == 0)
+        return true;
+    exitStatus_ = r == pid_ && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    pid_ = -1;
+    return false;
+}
+
+void ChildProcess::Stop() {
+    if (pid_ <= 0)
+        return;
+    int status = 0;
+    EndChild(pid_, status);
+    exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    pid_ = -1;
 }
 
 std::string ProgramStartError() {

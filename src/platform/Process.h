@@ -41,6 +41,29 @@ bool OpenWithDesktop(const std::string& target);
 // directory"); "" when it started.
 [[nodiscard]] std::string ProgramStartError();
 
+// A program that runs beside this one and is watched over: started with its output to a file,
+// asked whether it still runs, ended with SIGTERM (then SIGKILL). It ends with this program
+// too, even when this one is killed (the kernel sends it SIGTERM then).
+class ChildProcess {
+  public:
+    ChildProcess() = default;
+    ~ChildProcess() { Stop(); }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    // False when it could not be started (ProgramStartError says why).
+    bool Start(const std::string& program, const std::vector<std::string>& args,
+               const std::string& outputFile);
+    // Whether it still runs; once it has ended, its exit status is in exitStatus().
+    bool Running();
+    int exitStatus() const { return exitStatus_; }
+    int pid() const { return pid_; }
+    void Stop();
+
+  private:
+    int pid_ = -1;
+    int exitStatus_ = -1;
+};
+
 // RunProgramAndWait's result when the program was ended because a stop was asked for.
 constexpr int kStoppedByRequest = -2;
 // RunProgramAndWait's result when the program ran past its time limit and was ended.

@@ -1,0 +1,287 @@
+#include "BinlogCopy.h"
+
+#include "ArchiveNames.h"
+#include "AutoBackupData.h"
+#include "BinaryLog.h"
+#include "Common.h"
+#include "ErrorMode.h"
+#include "FolderListing.h"
+#include "GlobalDatabase.h"
+#include "Globals.h"
+#include "IniFile.h"
+#include "JobOutcomes.h"
+#include "Settings.h"
+#include "Text.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <sys/stat.h>
+
+namespace zenta {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr auto kRestartPause = std::chrono::seconds(5);
+
+// "binlog.000012" -> 12; -1 when the name has no number.
+long FileNumber(const std::string& name) {
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot + 1 >= name.size() ||
+        name.find_first_not_of("0123456789", dot + 1) != std::string::npos)
+        return -1;
+    return std::atol(name.c_str() + dot + 1);
+}
+
+// The server's logs, oldest first: name and size.
+std::vector<std::pair<std::string, long long>> ServerLogs(clsDataBase& db) {
+    std::vector<std::pair<std::string, long long>> logs;
+    db.CreatDatasArray("SHOW BINARY LOGS;");
+    if (!db.ConnectionStatus())
+        return logs;
+    const auto rows = db.DatasArray();
+    for (long r = 0; r < rows->Count(1); ++r)
+        logs.emplace_back(rows->Value(r, 0).ToString(), rows->Value(r, 1).ToInt64());
+    return logs;
+}
+
+std::string StatePath(const std::string& folder) {
+    return folder + "chain.ini";
+}
+
+// The client settings mariadb-binlog reads (the password never on a command line).
+Result<std::string> ClientSettingsFile() {
+    const std::string path = Globals::AppPath + "Temp/binlog-client.cnf";
+    CreateFolderPath(Globals::AppPath + "Temp/");
+    const std::string text = "[client]\nuser=" + std::string(kBackOfficeUser) +
+                             "\npassword=" + kBackOfficePassword +
+                             "\nhost=" + GetSetting("MySQL", "MySQLHost", "127.0.0.1") +
+                             "\nport=" + std::to_string(ConfiguredMySQLPort()) + "\n";
+    if (auto written = ReplaceFileWhole(path, text, 0600); !written)
+        return Result<std::string>::Failure(written.error());
+    return path;
+}
+
+// A replica id of its own for this folder's stream, stable from one start to the next.
+long StreamServerId(const std::string& folder) {
+    return 100000 + static_cast<long>(std::hash<std::string>{}(folder) % 800000);
+}
+
+void SayGap(const std::string& chain, const std::string& text) {
+    WriteProgramLog("binlog copy: GAP in " + chain + ": " + text);
+    std::FILE* f = std::fopen((chain + "GAPS.txt").c_str(), "ab");
+    if (f) {
+        const std::string line = DateTime::Now().StampText() + " " + text + "\n";
+        std::fwrite(line.data(), 1, line.size(), f);
+        std::fclose(f);
+    }
+    RecordOutcome("BinlogCopy", {{"LastGap", DateTime::Now().StampText() + " " + text}});
+}
+
+} // namespace
+
+std::string BinlogFolder(const std::string& backupFolder) {
+    const std::string setting = TrimBlanks(GetSetting("Monitor", "BinlogFolder", ""));
+    const std::string lower = AsciiLowerCase(setting);
+    if (lower == "off" || lower == "0" || lower == "no")
+        return {};
+    if (setting.empty())
+        return WithSlash(backupFolder) + "Binlog/";
+    return WithSlash(setting[0] == '/' ? setting : Globals::AppPath + setting);
+}
+
+std::string CurrentChain(const std::string& folder) {
+    const std::string name = IniFile::Read(StatePath(folder), "Chain", "Current");
+    return name.empty() ? std::string() : WithSlash(folder) + name + "/";
+}
+
+std::vector<BinlogFile> ChainFiles(const std::string& chainFolder) {
+    std::map<long, BinlogFile> files;
+    for (const std::string& dir : {chainFolder, chainFolder + ".incoming/"}) {
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(dir, ec)) {
+            if (!e.is_regular_file(ec))
+                continue;
+            BinlogFile f;
+            f.name = e.path().filename().string();
+            const long n = FileNumber(f.name);
+            if (n < 0)
+                continue;
+            f.path = e.path().string();
+            f.size = static_cast<long long>(e.file_size(ec));
+            auto it = files.find(n);
+            if (it == files.end() || it->second.size < f.size)
+                files[n] = f;
+        }
+    }
+    std::vector<BinlogFile> ordered;
+    for (auto& [n, f] : files)
+        ordered.push_back(f);
+    return ordered;
+}
+
+void BinlogCopier::Stop() {
+    child_.Stop();
+}
+
+void BinlogCopier::MoveFinished(const std::string& chain) {
+    const std::string incoming = chain + ".incoming/";
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(incoming, ec))
+        if (FileNumber(e.path().filename().string()) >= 0)
+            names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end(),
+              [](const std::string& a, const std::string& b) { return FileNumber(a) < FileNumber(b); });
+    // Every file but the newest is finished: the stream has gone past it.
+    for (size_t i = 0; i + 1 < names.size(); ++i) {
+        const std::string from = incoming + names[i], to = chain + names[i];
+        if (FileExists(to) && FileLength(to) > FileLength(from)) {
+            // A restarted stream that stopped short: the longer copy stays.
+            WriteProgramLog("binlog copy: kept " + to + " (" + std::to_string(FileLength(to)) +
+                            " bytes) over a shorter copy of " + std::to_string(FileLength(from)));
+            fs::remove(from, ec);
+            continue;
+        }
+        fs::rename(from, to, ec);
+        if (!ec)
+            WriteProgramLog("binlog copy: " + names[i] + " finished (" +
+                            std::to_string(FileLength(to)) + " bytes)");
+    }
+}
+
+Result<Done> BinlogCopier::StartStream(const std::string& folder) {
+    auto failed = [](const std::string& why) { return Result<Done>::Failure(why); };
+    clsDataBase& db = DataBase();
+    const auto logs = ServerLogs(db);
+    if (logs.empty())
+        return failed("the server lists no binary log");
+    std::string chain = CurrentChain(folder);
+    std::vector<BinlogFile> have = chain.empty() ? std::vector<BinlogFile>{} : ChainFiles(chain);
+    auto serverSize = [&](const std::string& name) -> long long {
+        for (const auto& [n, size] : logs)
+            if (n == name)
+                return size;
+        return -1;
+    };
+    std::string from = logs.front().first;
+    bool newChain = chain.empty();
+    if (!have.empty()) {
+        const BinlogFile& newest = have.back();
+        const long long size = serverSize(newest.name);
+        const long serverNewest = FileNumber(logs.back().first);
+        if (size >= 0 && size >= newest.size) {
+            from = newest.name; // where the copy ends
+        } else if (size >= 0 || serverNewest < FileNumber(newest.name)) {
+            // The server began its numbering again: a new chain beside the old one.
+            newChain = true;
+            WriteProgramLog("binlog copy: the server's logs begin again (" + logs.front().first +
+                            "); a new chain is started, " + chain + " stays as it is");
+        } else {
+            // The server purged files the copy still needed.
+            SayGap(chain, "after " + newest.name + " (" + std::to_string(newest.size) +
+                              " bytes) the server had purged up to " + logs.front().first);
+        }
+        // Exited while the server kept the file: an earlier stream's partial copy may have
+        // been cut by a kill; the restarted stream writes it anew beside the kept copy.
+        if (!newChain && from == newest.name) {
+            const std::string partial = chain + ".incoming/" + newest.name;
+            if (FileExists(partial) && (!FileExists(chain + newest.name) ||
+                                        FileLength(chain + newest.name) < FileLength(partial))) {
+                std::error_code ec;
+                fs::rename(partial, chain + newest.name, ec);
+            }
+        }
+    }
+    if (newChain) {
+        std::string name = "chain-" + ArchiveStamp(DateTime::Now());
+        for (int n = 2; IsFolder(WithSlash(folder) + name); ++n)
+            name = "chain-" + ArchiveStamp(DateTime::Now()) + "-" + std::to_string(n);
+        chain = WithSlash(folder) + name + "/";
+        if (!IniFile::Write(StatePath(folder), "Chain", "Current", name))
+            return failed("the copy's state " + StatePath(folder) + " cannot be written");
+        from = logs.front().first;
+    }
+    if (!CreateFolderPath(chain + ".incoming/"))
+        return failed("the folder " + chain + " cannot be made");
+    const auto settings = ClientSettingsFile();
+    if (!settings)
+        return failed(settings.error());
+    const std::string program = GetSetting("Monitor", "BinlogProgram", "mariadb-binlog");
+    if (!child_.Start(program,
+                      {"--defaults-extra-file=" + *settings, "--read-from-remote-server", "--raw",
+                       "--stop-never",
+                       "--stop-never-slave-server-id=" + std::to_string(StreamServerId(folder)),
+                       "--result-file=" + chain + ".incoming/", from},
+                      Globals::AppPath + "Log/binlog-copy.log"))
+        return failed(ProgramStartError());
+    chain_ = chain;
+    WriteProgramLog("binlog copy: streaming " + from + " on into " + chain);
+    RecordOutcome("BinlogCopy", {{"Time", DateTime::Now().StampText()},
+                                 {"State", "streaming"},
+                                 {"Chain", chain},
+                                 {"From", from}});
+    return Done{};
+}
+
+void BinlogCopier::Seal() {
+    const long minutes = GetSettingNumber("Monitor", "BinlogSealMinutes", 5, 1);
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastSeal_ < std::chrono::minutes(minutes))
+        return;
+    lastSeal_ = now;
+    clsDataBase& db = DataBase();
+    db.CreatDatasArray("SHOW MASTER STATUS;");
+    if (!db.ConnectionStatus() || db.DatasArray()->Count(1) == 0)
+        return;
+    const std::string position =
+        db.DatasArrayValue(0, 0).ToString() + ":" + db.DatasArrayValue(0, 1).ToString();
+    if (position == sealedAt_)
+        return; // nothing written since: no empty file
+    db.SQLExecute("FLUSH BINARY LOGS;");
+    if (db.ConnectionStatus())
+        sealedAt_ = position;
+}
+
+void BinlogCopier::Tick() {
+    if (!ServerIsLocal || !DataBase().ConnectionStatus())
+        return;
+    const std::string folder = BinlogFolder(BackupFolder());
+    if (folder.empty()) {
+        child_.Stop();
+        return;
+    }
+    const auto settings = ReadBinaryLogSettings(DataBase());
+    if (!settings || !settings->logBin) {
+        child_.Stop();
+        return;
+    }
+    if (!chain_.empty())
+        MoveFinished(chain_);
+    if (child_.Running()) {
+        Seal();
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastStart_ < kRestartPause)
+        return;
+    lastStart_ = now;
+    if (!chain_.empty()) {
+        WriteProgramLog("binlog copy: the stream ended (status " +
+                        std::to_string(child_.exitStatus()) + "); it starts again where the copy "
+                                                              "ends");
+        MoveFinished(chain_);
+    }
+    if (const auto started = StartStream(folder); !started) {
+        WriteProgramLog("binlog copy: not started: " + started.error());
+        RecordOutcome("BinlogCopy", {{"Time", DateTime::Now().StampText()},
+                                     {"State", "down"},
+                                     {"Why", started.error()}});
+    }
+}
+
+} // namespace zenta

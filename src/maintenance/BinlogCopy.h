@@ -1,0 +1,61 @@
+#pragma once
+
+#include "Process.h"
+#include "Result.h"
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace zenta {
+
+// The continuous copy of the database server's binary log, byte for byte, into
+// [Monitor] BinlogFolder of zentamarket.ini (by default the folder Binlog inside the backup
+// folder; "off" turns it off), made by MariaDB's own mariadb-binlog as a child process that
+// the monitor watches over. The password reaches it in a file only the program's user reads,
+// never on its command line.
+//
+// The folder holds one chain per numbering of the server's logs (chain-<yyyymmddhhnnss>/): a
+// server that begins its numbering again (installed anew, RESET MASTER) starts a new chain and
+// the old one stays as it is. In a chain the stream writes into .incoming/; a file is moved
+// into the chain once the stream has gone past it, and never over a longer copy.
+
+// The folder; "" when the copy is off.
+std::string BinlogFolder(const std::string& backupFolder);
+
+// One file of a chain and its size.
+struct BinlogFile {
+    std::string name; // "binlog.000012"
+    std::string path;
+    long long size = 0;
+};
+// A chain's files in order, from the chain and its .incoming/ (the longer copy of each).
+std::vector<BinlogFile> ChainFiles(const std::string& chainFolder);
+// The chain being written, "" when none.
+std::string CurrentChain(const std::string& folder);
+
+class BinlogCopier {
+  public:
+    ~BinlogCopier() { Stop(); }
+    // One step of the watch (every few seconds, on the database computer): (re)starts the
+    // stream where the copy ends, moves finished files into the chain, and closes the server's
+    // current file every [Monitor] BinlogSealMinutes (5) when it was written to, so that a
+    // finished file exists for every few minutes.
+    void Tick();
+    // Ends the stream (the program is ending).
+    void Stop();
+    bool streaming() { return child_.Running(); }
+
+  private:
+    void MoveFinished(const std::string& chain);
+    Result<Done> StartStream(const std::string& folder);
+    void Seal();
+
+    ChildProcess child_;
+    std::string chain_;
+    std::chrono::steady_clock::time_point lastStart_{};
+    std::chrono::steady_clock::time_point lastSeal_ = std::chrono::steady_clock::now();
+    std::string sealedAt_; // the server's position at the last seal
+};
+
+} // namespace zenta
