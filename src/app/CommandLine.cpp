@@ -3,8 +3,8 @@
 #include "ArchiveNames.h"
 #include "AutoBackupData.h"
 #include "AutoRunProc.h"
-#include "BinaryLog.h"
 #include "BackupAll.h"
+#include "BinaryLog.h"
 #include "Common.h"
 #include "CompararDBEstructura.h"
 #include "ErrorMode.h"
@@ -18,6 +18,7 @@
 #include "MenuCommands.h"
 #include "Metrics.h"
 #include "Opcion.h"
+#include "PointInTime.h"
 #include "Printers.h"
 #include "Process.h"
 #include "ProgramSetUp.h"
@@ -78,6 +79,7 @@ struct Options {
     std::string database;
     bool intoLive = false;
     std::string passwordFile;
+    std::string until; // restore: "yyyy-mm-dd hh:nn:ss" or "latest"
     bool yes = false;
     bool acceptShrink = false;
     long waitSeconds = 1800;
@@ -104,6 +106,13 @@ const std::vector<OptionSpec>& OptionTable() {
         {"--into-live",
          nullptr,
          "restore into zentasupermarket itself (backed up first)",
+         {"restore"}},
+        {"--until",
+         "TIME",
+         "restore: bring the archive forward with the copied binary log to the\nlast "
+         "transaction committed at or before TIME (\"YYYY-MM-DD HH:MM:SS\",\nthis "
+         "computer's clock) or to the latest; without ARCHIVE the newest\ngood archive "
+         "before TIME is taken",
          {"restore"}},
         {"--password-file",
          "FILE",
@@ -411,6 +420,42 @@ void BinaryLogStatus(bool connected, const BackupOutcome& backup) {
     Line("Binary log", settings->Text());
     for (const auto& problem : settings->Problems())
         std::cout << "  not as a restore to a second needs: " << problem << "\n";
+    // The copy the monitor keeps of it, and how far it reaches.
+    const std::string folder = BinlogFolder(BackupFolder());
+    if (folder.empty()) {
+        std::cout << "  its copy is off ([Monitor] BinlogFolder)\n";
+        return;
+    }
+    const JobOutcome copy = JobOutcome::Read("BinlogCopy");
+    const std::string chain = CurrentChain(folder);
+    const auto files = chain.empty() ? std::vector<BinlogFile>{} : ChainFiles(chain);
+    std::string reach = "none yet";
+    if (!files.empty()) {
+        reach = "newest file " + files.back().name + " (" + HumanBytes(files.back().size) + ")";
+        if (const auto ends = ReadTransactionEnds({files.back()}, 4); ends && !ends->empty()) {
+            char text[32];
+            std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S",
+                          std::localtime(&ends->back().committed));
+            reach += ", last transaction committed " + std::string(text);
+        }
+    }
+    Line("Binary log copy",
+         (copy["State"].empty() ? std::string("not started") : copy["State"]) +
+             (copy["Why"].empty() || copy["State"] != "down" ? std::string()
+                                                             : " (" + copy["Why"] + ")") +
+             ", " + folder + ": " + reach);
+    if (!copy["LastGap"].empty())
+        std::cout << "  last GAP: " << copy["LastGap"] << "\n";
+    // A dead disk must not take the data and its copy together.
+    DataBase().CreatDatasArray("SELECT @@datadir;");
+    struct stat data {
+    }, copied{};
+    if (DataBase().ConnectionStatus() && DataBase().DatasArray()->Count(1) > 0 &&
+        ::stat(DataBase().DatasArrayValue(0, 0).ToString().c_str(), &data) == 0 &&
+        ::stat((IsFolder(folder) ? folder : BackupFolder()).c_str(), &copied) == 0 &&
+        data.st_dev == copied.st_dev)
+        std::cout << "  WARNING: the copy is on the same disk as the server's data (a dead disk "
+                     "takes both): set [Monitor] BinlogFolder to a folder on another disk\n";
 }
 
 void ArchivesStatus() {
@@ -723,6 +768,23 @@ Outcome Restore(const Options& options) {
     restore.intoLive = options.intoLive;
     restore.passwordFile = options.passwordFile;
     restore.progress = Progress;
+    if (!options.until.empty()) {
+        const UntilReport until = RestoreUntil(options.archive, options.until, restore);
+        if (!until.restore.ok) {
+            std::cerr << "Not restored: " << until.restore.error << "\n";
+            return Outcome::CouldNotRun;
+        }
+        char reached[32] = "";
+        if (until.reached)
+            std::strftime(reached, sizeof reached, "%Y-%m-%d %H:%M:%S",
+                          std::localtime(&until.reached));
+        std::cout << "Restored " << until.archive << " into the database " << until.restore.database
+                  << " and replayed " << until.transactions << " transactions of the binary log"
+                  << (until.reached ? std::string(", the last committed at ") + reached
+                                    : std::string(" (none after the archive)"))
+                  << ".\n";
+        return Outcome::Good;
+    }
     const RestoreReport report = RestoreArchive(options.archive, restore);
     if (!report.ok) {
         std::cerr << "Not restored: " << report.error << "\n";
@@ -788,10 +850,10 @@ const std::vector<Command>& Commands() {
         {"clear-print-queues", nullptr,
          "cancels every unprinted job of every print queue (asks first)", Needs::Nothing,
          ClearPrintQueues},
-        {"restore", "ARCHIVE",
+        {"restore", "[ARCHIVE]",
          "restores an archive into a new database\n(zentasupermarket_restore_<time>, or "
          "--database NAME); into the\nlive database only with --into-live, which backs it up "
-         "first",
+         "first;\nwith --until, to a second of the copied binary log",
          Needs::DatabaseAndJobLock, Restore},
         {"verify", "ARCHIVE",
          "restores an archive into a scratch database and compares every\ntable with the "
@@ -833,6 +895,8 @@ Result<Options> Parse(int argc, char** argv) {
                 options.database = value;
             } else if (a == "--password-file") {
                 options.passwordFile = value;
+            } else if (a == "--until") {
+                options.until = value;
             } else if (a == "--wait") {
                 char* end = nullptr;
                 options.waitSeconds = std::strtol(value.c_str(), &end, 10);
@@ -861,8 +925,11 @@ Result<Options> Parse(int argc, char** argv) {
             spec->commands.end())
             return bad(name + " is not an option of " + options.command);
     }
-    if (command->operand && options.archive.empty())
+    if (command->operand && options.archive.empty() && options.until.empty())
         return bad(options.command + " needs the archive");
+    if (!options.until.empty() && options.intoLive)
+        return bad("--until and --into-live do not go together: a restore to a second goes into "
+                   "a new database (--database NAME)");
     if (options.intoLive && options.given.count("--database"))
         return bad("--into-live and --database contradict each other: --into-live restores into "
                    "the live database zentasupermarket, --database NAME into another one; give "

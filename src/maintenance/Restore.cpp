@@ -288,6 +288,20 @@ Step<ArchiveContents> Unpack(const std::string& archive, const RestoreOptions& o
     return contents;
 }
 
+// Binary logging off for a session while the guard lives.
+class UnloggedSession {
+  public:
+    explicit UnloggedSession(clsDataBase& db) : db_(db) {
+        db_.SQLExecute("SET SESSION sql_log_bin = 0;");
+    }
+    ~UnloggedSession() { db_.SQLExecute("SET SESSION sql_log_bin = 1;"); }
+    UnloggedSession(const UnloggedSession&) = delete;
+    UnloggedSession& operator=(const UnloggedSession&) = delete;
+
+  private:
+    clsDataBase& db_;
+};
+
 // The database a restore loads into before anything reaches the target: dropped when the
 // guard goes out of scope, unless the tables were moved out of it (Kept). Nothing
 // half-restored ever stays behind.
@@ -405,7 +419,8 @@ LoadTables(const std::string& staging, const ArchiveContents& contents, const Pr
         if (!Open(loader, staging, true))
             return Loaded::Failure("cannot connect to the staging database: " +
                                    loader.LastError().Text());
-        loader.SQLExecute("SET SESSION foreign_key_checks = 0, unique_checks = 0;");
+        loader.SQLExecute(
+            "SET SESSION foreign_key_checks = 0, unique_checks = 0, sql_log_bin = 0;");
     }
     auto worker = [&](clsDataBase& loader) {
         for (;;) {
@@ -566,6 +581,9 @@ RestoreReport RestoreArchive(const std::string& archive, const RestoreOptions& o
         return fail(RestoreFailure::Server,
                     "the database server cannot be reached: " + DataBase().LastError().Text());
     clsDataBase& admin = DataBase();
+    // A restore's own statements stay out of the server's binary log: a replay of the log onto
+    // an archive must hold the shop's work only, never a restore's scaffolding.
+    UnloggedSession unlogged(admin);
     StagingDatabase staging(admin, into + "_restoring");
     if (const auto made = staging.Create(); !made)
         return fail(RestoreFailure::Server, made.error());
@@ -574,6 +592,7 @@ RestoreReport RestoreArchive(const std::string& archive, const RestoreOptions& o
     if (!Open(db, staging.name()))
         return fail(RestoreFailure::Server,
                     "cannot connect to the staging database: " + db.LastError().Text());
+    UnloggedSession unloggedStructure(db);
     say("creating " + std::to_string(contents.tables.size()) + " tables");
     if (const auto created = CreateTables(db, staging.name(), contents); !created)
         return fail(RestoreFailure::Server, created.error());

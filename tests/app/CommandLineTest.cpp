@@ -46,9 +46,10 @@ TEST_F(CommandLine, HelpVersionAndBadArgumentsNeverStartTheMonitor) {
     }
     // The usage text comes from the same table: every command and option is in it.
     r = Run({"--help"});
-    for (const char* word : {"status", "backup", "check-structure", "workstations", "ip-update",
-                             "run-cycle", "clear-print-queues", "restore ARCHIVE", "verify ARCHIVE",
-                             "--accept-shrink", "--password-file FILE", "--wait SECONDS"})
+    for (const char* word :
+         {"status", "backup", "check-structure", "workstations", "ip-update", "run-cycle",
+          "clear-print-queues", "restore [ARCHIVE]", "verify ARCHIVE", "--until TIME",
+          "--accept-shrink", "--password-file FILE", "--wait SECONDS"})
         EXPECT_TRUE(Has(r.out, word)) << word;
     EXPECT_FALSE(Has(ReadFile(AppPath() + "Log/ZentaMarketMonitor.log"), "started"));
 }

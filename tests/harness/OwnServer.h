@@ -23,6 +23,11 @@ class OwnServer {
         return Shell(environment + " " + script_ + " start '" + dir_ + "' " +
                      std::to_string(port_) + " >/dev/null") == 0;
     }
+    // Starts it with nothing of an earlier run (data, binary logs).
+    bool StartFresh(const std::string& environment = "") {
+        Shell(script_ + " stop '" + dir_ + "' >/dev/null 2>&1; rm -rf '" + dir_ + "'");
+        return Start(environment);
+    }
     // A fresh zentasupermarket with the schema, then `statements`.
     bool Load(const std::string& statements) {
         const std::string client =

@@ -1,11 +1,14 @@
 // The continuous copy of the server's binary log against a MariaDB of the test's own that is
 // restarted, killed and reset while sales go on, and a stream that is killed.
 #include "BinlogCopy.h"
+#include "BackupAll.h"
 #include "DbFixture.h"
 #include "GlobalDatabase.h"
 #include "OwnServer.h"
+#include "PointInTime.h"
 #include "Settings.h"
 
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <thread>
@@ -19,7 +22,7 @@ class BinlogCopy : public DbTest {
   protected:
     void SetUp() override {
         DbTest::SetUp();
-        ASSERT_TRUE(server_.Start());
+        ASSERT_TRUE(server_.StartFresh());
         ASSERT_TRUE(server_.Load("SELECT 1;"));
         server_.Use(AppPath());
         SetSetting("Monitor", "BinlogFolder", copy_.path());
@@ -169,4 +172,82 @@ TEST_F(BinlogCopy, AServerThatBeginsItsNumberingAgainStartsANewChainBesideTheOld
         after[f.name] = ReadFile(f.path);
     EXPECT_TRUE(after == before) << "the old chain changed";
     ChainMatchesServer(fresh);
+}
+
+TEST_F(BinlogCopy, RestoreUntilASecondBringsEverySaleCommittedByThenAndNoneAfter) {
+    ServerSql("DROP DATABASE IF EXISTS zentasupermarket_until; DROP DATABASE IF EXISTS "
+              "zentasupermarket_latest; DROP DATABASE IF EXISTS zentasupermarket_early;");
+    copier_.Tick();
+    ASSERT_TRUE(copier_.streaming());
+    Sell(0, 100);
+    std::string folder = AppPath() + "Backup/", label;
+    BackupReport backup;
+    BackupAll(folder, label, &backup);
+    ASSERT_TRUE(backup.Good()) << backup.failure;
+    ASSERT_TRUE(backup.snapshot.known());
+    Sell(1000, 50);
+    // Several sales committed within the one second asked for, and a sale begun in it but
+    // committed after it.
+    const std::time_t start = std::time(nullptr);
+    while (std::time(nullptr) == start)
+        std::this_thread::sleep_for(10ms);
+    const std::time_t until = std::time(nullptr);
+    for (int n = 1; n <= 3; ++n)
+        ServerSql("INSERT INTO zentasupermarket.ticket (TicketNo, Fecha) VALUES (" +
+                  std::to_string(2000 + n) + ", NOW());");
+    std::thread spanning([&] {
+        ServerSql("BEGIN; INSERT INTO zentasupermarket.ticket (TicketNo, Fecha) VALUES (2500, "
+                  "NOW()); INSERT INTO zentasupermarket.ticketarticulo (TicketNo, ArticuloID) "
+                  "VALUES (2500, 'A'); SELECT SLEEP(1.5); COMMIT;");
+    });
+    ASSERT_EQ(std::time(nullptr), until) << "the machine is too slow for this test's timing";
+    spanning.join();
+    Sell(3000, 50);
+    ASSERT_TRUE(CaughtUp());
+    const std::string live =
+        ServerSql("SELECT COUNT(*), SUM(TicketNo) FROM zentasupermarket.ticket;");
+
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", std::localtime(&until));
+    RestoreOptions options;
+    options.database = "zentasupermarket_until";
+    UntilReport r = RestoreUntil("", text, options);
+    ASSERT_TRUE(r.restore.ok) << r.restore.error;
+    EXPECT_EQ(r.archive, folder + backup.archiveName);
+    EXPECT_EQ(r.reached, until);
+    auto count = [&](const std::string& db, const std::string& where) {
+        return ServerSql("SELECT COUNT(*) FROM " + db + ".ticket WHERE " + where + ";");
+    };
+    EXPECT_EQ(count("zentasupermarket_until", "TicketNo < 1000"), "100\n");
+    EXPECT_EQ(count("zentasupermarket_until", "TicketNo BETWEEN 1000 AND 1999"), "50\n");
+    EXPECT_EQ(count("zentasupermarket_until", "TicketNo BETWEEN 2001 AND 2003"), "3\n");
+    // All or nothing: the sale that spans the second, with its line.
+    EXPECT_EQ(count("zentasupermarket_until", "TicketNo = 2500"), "0\n");
+    EXPECT_EQ(ServerSql("SELECT COUNT(*) FROM zentasupermarket_until.ticketarticulo;"), "0\n");
+    EXPECT_EQ(count("zentasupermarket_until", "TicketNo >= 3000"), "0\n");
+    // Nothing was written to the server's own log by the replay.
+    EXPECT_EQ(Shell("mariadb-binlog '" + server_.dir() +
+                    "/data/'binlog.0* | grep -q zentasupermarket_until.ticket"),
+              1);
+
+    // The latest: every committed sale.
+    options.database = "zentasupermarket_latest";
+    r = RestoreUntil("", "latest", options);
+    ASSERT_TRUE(r.restore.ok) << r.restore.error;
+    EXPECT_EQ(ServerSql("SELECT COUNT(*), SUM(TicketNo) FROM zentasupermarket_latest.ticket;"),
+              live);
+    EXPECT_EQ(ServerSql("SELECT COUNT(*) FROM zentasupermarket_latest.ticketarticulo;"), "1\n");
+
+    // A time before every archive: the windows are named, and no database is left behind.
+    const std::time_t early = until - 3 * 3600;
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", std::localtime(&early));
+    options.database = "zentasupermarket_early";
+    r = RestoreUntil("", text, options);
+    EXPECT_FALSE(r.restore.ok);
+    EXPECT_NE(r.restore.error.find("cannot be restored; what can be restored:\n  from " + folder),
+              std::string::npos)
+        << r.restore.error;
+    EXPECT_EQ(ServerSql("SHOW DATABASES LIKE 'zentasupermarket\\_early%';"), "");
+    EXPECT_FALSE(ParseUntil("2026-13-01 00:00:00"));
+    EXPECT_FALSE(ParseUntil("yesterday"));
 }

@@ -1,0 +1,362 @@
+#include "PointInTime.h"
+
+#include "ArchiveNames.h"
+#include "ArchivePassword.h"
+#include "AutoBackupData.h"
+#include "Common.h"
+#include "ErrorMode.h"
+#include "FolderListing.h"
+#include "GlobalDatabase.h"
+#include "Globals.h"
+#include "IniFile.h"
+#include "Process.h"
+#include "Settings.h"
+#include "SevenZip.h"
+#include "Text.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <unistd.h>
+
+namespace zenta {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The event types a transaction's bounds are read from.
+enum EventType : unsigned char {
+    kQueryEvent = 2,
+    kFormatDescriptionEvent = 15,
+    kXidEvent = 16,
+    kGtidEvent = 162, // MariaDB's: starts every transaction group
+};
+constexpr size_t kHeaderSize = 19;
+constexpr unsigned char kGtidStandalone = 1; // a statement that is its own transaction (DDL)
+
+unsigned long Little(const unsigned char* p, int bytes) {
+    unsigned long v = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        v = (v << 8) | p[i];
+    return v;
+}
+
+long FileNumber(const std::string& name) {
+    const size_t dot = name.rfind('.');
+    return dot == std::string::npos ? -1 : std::atol(name.c_str() + dot + 1);
+}
+
+std::time_t SecondsOf(const DateTime& d) {
+    std::tm t{};
+    t.tm_year = d.year - 1900;
+    t.tm_mon = d.month - 1;
+    t.tm_mday = d.day;
+    t.tm_hour = d.hour;
+    t.tm_min = d.minute;
+    t.tm_sec = d.second;
+    t.tm_isdst = -1;
+    return std::mktime(&t);
+}
+
+std::string LocalText(std::time_t t) {
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", std::localtime(&t));
+    return text;
+}
+
+// The query text of a query event (its checksum, when the log has them, left out).
+std::string QueryText(const unsigned char* event, size_t size, bool checksums) {
+    if (size < kHeaderSize + 13)
+        return {};
+    const unsigned char* body = event + kHeaderSize;
+    const size_t dbLength = body[8];
+    const size_t statusLength = Little(body + 11, 2);
+    const size_t start = kHeaderSize + 13 + statusLength + dbLength + 1;
+    const size_t end = size - (checksums ? 4 : 0);
+    if (start >= end)
+        return {};
+    return std::string(reinterpret_cast<const char*>(event) + start, end - start);
+}
+
+// The figures of the snapshot an archive was made in: the log's file and position.
+struct Snapshot {
+    std::string file;
+    long long position = 0;
+};
+
+Result<Snapshot> ArchiveSnapshot(const std::string& archive, const std::string& password) {
+    const std::string unpack =
+        Globals::AppPath + "Temp/PointInTime-" + std::to_string(::getpid()) + "/";
+    DeleteFolderTree(unpack);
+    CreateFolderPath(unpack);
+    const auto outcome =
+        RunSevenZip({"e", "-y", "-o" + unpack, archive, kTableChecksFile}, password);
+    const auto text = ReadWholeFile(unpack + kTableChecksFile);
+    DeleteFolderTree(unpack);
+    if (outcome.status != 0 || !text)
+        return Result<Snapshot>::Failure(archive + " cannot be read (" +
+                                         (outcome.WrongPassword()
+                                              ? "its password is needed"
+                                              : "7-Zip status " + std::to_string(outcome.status)) +
+                                         ")");
+    Snapshot s;
+    s.file = IniFile::ReadFrom(*text, "Binlog", "File");
+    s.position = std::atoll(IniFile::ReadFrom(*text, "Binlog", "Position").c_str());
+    if (s.file.empty() || s.position <= 0)
+        return Result<Snapshot>::Failure(archive +
+                                         " records no binary-log position (it was made while the "
+                                         "server kept no binary log, or by an older version)");
+    return s;
+}
+
+// The chains of the copy, newest first.
+std::vector<std::string> Chains(const std::string& folder) {
+    std::vector<std::string> chains;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(folder, ec))
+        if (e.is_directory(ec) && e.path().filename().string().rfind("chain-", 0) == 0)
+            chains.push_back(WithSlash(e.path().string()));
+    std::sort(chains.begin(), chains.end(), std::greater<>());
+    return chains;
+}
+
+// From the snapshot's file on, the consecutive files of the chain that holds it; where they
+// stop short of the chain's end, the gap.
+struct Stretch {
+    std::vector<BinlogFile> files;
+    std::string gapAfter; // the file after which one is missing ("" when none)
+};
+
+std::optional<Stretch> StretchFrom(const std::string& folder, const std::string& first) {
+    for (const auto& chain : Chains(folder)) {
+        const auto files = ChainFiles(chain);
+        auto it = std::find_if(files.begin(), files.end(),
+                               [&](const BinlogFile& f) { return f.name == first; });
+        if (it == files.end())
+            continue;
+        Stretch s;
+        for (; it != files.end(); ++it) {
+            if (!s.files.empty() && FileNumber(it->name) != FileNumber(s.files.back().name) + 1) {
+                s.gapAfter = s.files.back().name;
+                break;
+            }
+            s.files.push_back(*it);
+        }
+        return s;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+Result<std::vector<TransactionEnd>> ReadTransactionEnds(const std::vector<BinlogFile>& files,
+                                                        long long startPosition) {
+    using Ends = Result<std::vector<TransactionEnd>>;
+    std::vector<TransactionEnd> ends;
+    for (size_t i = 0; i < files.size(); ++i) {
+        const auto bytes = ReadWholeFile(files[i].path);
+        if (!bytes || bytes->size() < 4 ||
+            bytes->compare(0, 4,
+                           "\xfe"
+                           "bin") != 0)
+            return Ends::Failure(files[i].path + " is not a binary log");
+        const auto* data = reinterpret_cast<const unsigned char*>(bytes->data());
+        const size_t size = bytes->size();
+        size_t at = i == 0 ? static_cast<size_t>(startPosition) : 4;
+        bool checksums = false, inTransaction = false, standalone = false;
+        // The format description (right after the magic) says whether events carry checksums;
+        // it is read even when the replay starts further on.
+        if (size >= 4 + kHeaderSize && data[4 + 4] == kFormatDescriptionEvent) {
+            const size_t length = Little(data + 4 + 9, 4);
+            if (4 + length <= size && length >= kHeaderSize + 5)
+                checksums = data[4 + length - 5] == 1;
+        }
+        while (at + kHeaderSize <= size) {
+            const unsigned char* event = data + at;
+            const std::time_t when = static_cast<std::time_t>(Little(event, 4));
+            const unsigned char type = event[4];
+            const size_t length = Little(event + 9, 4);
+            if (length < kHeaderSize || at + length > size)
+                break; // the last event is still being written
+            bool closes = false;
+            if (type == kGtidEvent) {
+                inTransaction = true;
+                standalone =
+                    length > kHeaderSize + 12 && (event[kHeaderSize + 12] & kGtidStandalone) != 0;
+            } else if (type == kXidEvent) {
+                closes = inTransaction;
+            } else if (type == kQueryEvent && inTransaction) {
+                const std::string query = QueryText(event, length, checksums);
+                closes = standalone || AsciiUpperCase(TrimSpaces(query)) == "COMMIT";
+            }
+            at += length;
+            if (closes) {
+                inTransaction = standalone = false;
+                ends.push_back({i, static_cast<long long>(at), when});
+            }
+        }
+    }
+    return ends;
+}
+
+Result<std::time_t> ParseUntil(const std::string& text) {
+    if (AsciiLowerCase(TrimSpaces(text)) == "latest")
+        return static_cast<std::time_t>(-1);
+    std::tm t{};
+    char rest = 0;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &t.tm_year, &t.tm_mon, &t.tm_mday,
+                    &t.tm_hour, &t.tm_min, &t.tm_sec, &rest) != 6 ||
+        t.tm_mon < 1 || t.tm_mon > 12 || t.tm_mday < 1 || t.tm_mday > 31 || t.tm_hour > 23 ||
+        t.tm_min > 59 || t.tm_sec > 59)
+        return Result<std::time_t>::Failure("\"" + text +
+                                            "\" is no time: give \"YYYY-MM-DD HH:MM:SS\" of this "
+                                            "computer's clock, or latest");
+    t.tm_year -= 1900;
+    t.tm_mon -= 1;
+    t.tm_isdst = -1;
+    const std::time_t seconds = std::mktime(&t);
+    if (seconds == static_cast<std::time_t>(-1))
+        return Result<std::time_t>::Failure("\"" + text + "\" is no time this computer knows");
+    return seconds;
+}
+
+UntilReport RestoreUntil(const std::string& given, const std::string& until,
+                         const RestoreOptions& options) {
+    UntilReport report;
+    auto fail = [&](RestoreFailure kind, const std::string& why) {
+        report.restore.ok = false;
+        report.restore.failure = kind;
+        report.restore.error = why;
+        return report;
+    };
+    auto say = [&](const std::string& line) {
+        if (options.progress)
+            options.progress(line);
+    };
+    const auto when = ParseUntil(until);
+    if (!when)
+        return fail(RestoreFailure::Target, when.error());
+    const bool latest = *when == static_cast<std::time_t>(-1);
+    if (options.intoLive)
+        return fail(RestoreFailure::Target,
+                    "--until restores into a new database (--database NAME); move what you need "
+                    "into the live database from there");
+    const std::string folder = BinlogFolder(BackupFolder());
+    if (folder.empty())
+        return fail(RestoreFailure::Target,
+                    "the copy of the binary log is off ([Monitor] BinlogFolder): there is nothing "
+                    "to bring an archive forward with");
+    const auto password = options.passwordFile.empty() ? ConfiguredArchivePassword()
+                                                       : ReadPasswordFile(options.passwordFile);
+    if (!password)
+        return fail(RestoreFailure::Password, password.error());
+
+    // The archives to start from: the one given, or the good ones, newest first.
+    std::vector<std::string> candidates;
+    if (!given.empty()) {
+        candidates.push_back(given);
+    } else {
+        const std::string backups = BackupFolder();
+        auto names = DirNames(backups + kArchivePattern);
+        std::sort(names.begin(), names.end(), std::greater<>());
+        for (const auto& name : names)
+            if (IsWhole7zArchive(backups + name))
+                candidates.push_back(backups + name);
+    }
+    std::string windows; // what can be restored, for the error
+    for (const auto& archive : candidates) {
+        const auto parsed = ParseArchiveName(archive);
+        const auto snapshot = ArchiveSnapshot(archive, *password);
+        if (!snapshot) {
+            windows += "\n  " + snapshot.error();
+            continue;
+        }
+        const auto stretch = StretchFrom(folder, snapshot->file);
+        if (!stretch) {
+            windows += "\n  " + archive + ": its log file " + snapshot->file +
+                       " is not in the copy in " + folder;
+            continue;
+        }
+        const auto ends = ReadTransactionEnds(stretch->files, snapshot->position);
+        if (!ends)
+            return fail(RestoreFailure::Damaged, ends.error());
+        const std::time_t from = parsed ? SecondsOf(parsed->time) : 0;
+        const std::time_t to = ends->empty() ? from : ends->back().committed;
+        windows += "\n  from " + archive + " (" + (from ? LocalText(from) : std::string("?")) +
+                   ") to " + LocalText(to) +
+                   (stretch->gapAfter.empty() ? "" : ", then a GAP after " + stretch->gapAfter);
+        if (!latest && from && *when < from - 1)
+            continue; // this archive is newer than the time: an older one may reach it
+        if (!latest && *when > to && !stretch->gapAfter.empty())
+            return fail(RestoreFailure::Target,
+                        "the copied log has a gap after " + stretch->gapAfter + ": " +
+                            LocalText(*when) +
+                            " cannot be reached; what can be restored:" + windows);
+        // The last transaction committed at or before the time; never one cut in two.
+        long long replayed = 0;
+        const TransactionEnd* stop = nullptr;
+        for (const auto& end : *ends) {
+            if (!latest && end.committed > *when)
+                break;
+            stop = &end;
+            ++replayed;
+        }
+        say("restoring " + archive);
+        report.restore = RestoreArchive(archive, options);
+        if (!report.restore.ok)
+            return report;
+        report.archive = archive;
+        if (!stop) {
+            say("no transaction to replay after the archive's snapshot");
+            return report;
+        }
+        const std::string target = report.restore.database;
+        std::string files;
+        for (size_t i = 0; i <= stop->file; ++i)
+            files += " '" + ReplaceAll(stretch->files[i].path, "'", "'\\''") + "'";
+        say("replaying " + std::to_string(replayed) + " transactions from " +
+            std::to_string(stop->file + 1) + " log files, up to " + LocalText(stop->committed));
+        const std::string settings = Globals::AppPath + "Temp/replay-client.cnf";
+        const std::string text = "[client]\nuser=" + std::string(kBackOfficeUser) +
+                                 "\npassword=" + kBackOfficePassword +
+                                 "\nhost=" + GetSetting("MySQL", "MySQLHost", "127.0.0.1") +
+                                 "\nport=" + std::to_string(ConfiguredMySQLPort()) + "\n";
+        const std::string output = Globals::AppPath + "Temp/replay-output.txt";
+        int status = -1;
+        if (ReplaceFileWhole(settings, text, 0600)) {
+            const std::string pipeline =
+                "set -o pipefail; mariadb-binlog --skip-gtid-strict-mode --start-position=" +
+                std::to_string(snapshot->position) +
+                " --stop-position=" + std::to_string(stop->position) + " --rewrite-db='" +
+                clsDataBase::kDefaultDatabase + "->" + target + "'" + files +
+                " | mariadb --defaults-extra-file='" + settings +
+                "' --binary-mode --init-command='SET sql_log_bin=0' '" + target + "'";
+            status = RunProgramAndWait("/bin/bash", {"-c", pipeline}, "", output);
+        }
+        std::remove(settings.c_str());
+        if (status != 0) {
+            std::string why = ReadWholeFile(output).value_or("");
+            std::remove(output.c_str());
+            if (why.size() > 600)
+                why = why.substr(why.size() - 600);
+            DataBase().SQLExecute("DROP DATABASE IF EXISTS `" + target + "`;");
+            return fail(RestoreFailure::Server, "the log could not be replayed onto the archive (" +
+                                                    TrimSpaces(why) + "); nothing was left behind");
+        }
+        std::remove(output.c_str());
+        report.reached = stop->committed;
+        report.transactions = replayed;
+        WriteProgramLog("restored " + archive + " and replayed the log to " +
+                        LocalText(stop->committed) + " into the database " + target);
+        return report;
+    }
+    return fail(RestoreFailure::Target,
+                (latest ? std::string("no archive can be brought forward")
+                        : LocalText(*when) + " cannot be restored") +
+                    "; what can be restored:" + (windows.empty() ? "\n  nothing" : windows));
+}
+
+} // namespace zenta

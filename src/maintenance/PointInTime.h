@@ -1,0 +1,51 @@
+#pragma once
+
+#include "BinlogCopy.h"
+#include "Restore.h"
+#include "Result.h"
+
+#include <ctime>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace zenta {
+
+// Where a transaction ends in a chain of binary-log files: the position after its last event
+// (its COMMIT, its Xid, or a statement that stands alone) and when it was committed.
+struct TransactionEnd {
+    size_t file = 0;        // index into the files read
+    long long position = 0; // just after the transaction
+    std::time_t committed = 0;
+};
+
+// Every transaction that ends in `files` (consecutive files of one chain), read from
+// `startPosition` of the first one (a transaction boundary, such as a backup's snapshot
+// position). A file cut short (the one being written) ends at its last whole event. A failure
+// when a file is no binary log or does not continue the one before.
+Result<std::vector<TransactionEnd>> ReadTransactionEnds(const std::vector<BinlogFile>& files,
+                                                        long long startPosition);
+
+// "yyyy-mm-dd hh:nn:ss" of this computer's local time, or "latest"; a failure that says why
+// for anything else. For a time that a daylight-saving change makes twice, the first; for one
+// it skips, the moment after the change.
+Result<std::time_t> ParseUntil(const std::string& text);
+
+struct UntilReport {
+    RestoreReport restore;      // the archive's restore (restore.ok false: nothing left behind)
+    std::string archive;        // the archive used
+    std::time_t reached = 0;    // when the last transaction replayed was committed (0: none)
+    long long transactions = 0; // replayed
+};
+
+// Restores the newest good archive whose snapshot is at or before `until` (or `archive` when
+// given) and replays the copied binary log from its snapshot position up to the last
+// transaction committed at or before `until` ("latest": every whole transaction copied), into
+// the target database, never stopping inside a transaction. The replay runs with binary
+// logging off for its session; the log's database name is rewritten to the target. A time
+// outside what the archives and the log cover, a gap or a missing file: a failure naming what
+// can be restored, and no database left behind.
+UntilReport RestoreUntil(const std::string& archive, const std::string& until,
+                         const RestoreOptions& options);
+
+} // namespace zenta
