@@ -10,6 +10,7 @@
 #include "JobNotes.h"
 #include "JobOutcomes.h"
 #include "Opcion.h"
+#include "PointInTime.h"
 #include "RemovableDrives.h"
 #include "Retention.h"
 #include "SevenZip.h"
@@ -266,8 +267,11 @@ void RotateBackupFiles() {
     clsDataBase& db = DataBase();
     const auto maximum = ReadArchiveLimit("MaxBackupFile");
     auto folder = ResolveBackupFolder();
-    if (maximum && folder)
+    if (maximum && folder) {
         DeleteOldBackupFiles(*folder, *maximum);
+        // The copied binary log back to what the archives kept can still use.
+        PruneBinlogCopy(*folder);
+    }
 
     const auto mobileMaximum = ReadArchiveLimit("MaxMobilBackupFile");
     const std::string label = OpcionText(db, "MobilBackupRestoreVolumeName", "");

@@ -152,6 +152,56 @@ std::optional<Stretch> StretchFrom(const std::string& folder, const std::string&
 
 } // namespace
 
+void PruneBinlogCopy(const std::string& backupFolder) {
+    const std::string folder = BinlogFolder(backupFolder);
+    if (folder.empty() || !IsFolder(folder))
+        return;
+    auto names = DirNames(WithSlash(backupFolder) + kArchivePattern);
+    std::sort(names.begin(), names.end());
+    std::string oldest;
+    for (const auto& name : names)
+        if (IsWhole7zArchive(WithSlash(backupFolder) + name)) {
+            oldest = WithSlash(backupFolder) + name;
+            break;
+        }
+    if (oldest.empty())
+        return;
+    const auto password = ConfiguredArchivePassword();
+    const auto snapshot = ArchiveSnapshot(oldest, password ? *password : std::string());
+    if (!snapshot)
+        return;                         // nothing is known to be unneeded
+    const auto chains = Chains(folder); // newest first
+    auto holder = chains.end();
+    for (auto it = chains.begin(); it != chains.end(); ++it)
+        for (const auto& f : ChainFiles(*it))
+            if (f.name == snapshot->file && holder == chains.end())
+                holder = it;
+    if (holder == chains.end())
+        return;
+    const long first = FileNumber(snapshot->file);
+    auto remove = [&](const std::string& path) {
+        std::error_code ec;
+        if (fs::remove(path, ec))
+            WriteProgramLog("binlog copy: deleted " + path +
+                            " (older than the snapshot of the "
+                            "oldest archive, " +
+                            oldest + ")");
+    };
+    for (const auto& f : ChainFiles(*holder))
+        if (FileNumber(f.name) < first) {
+            remove(f.path);
+            remove(*holder + f.name); // a shorter copy beside it
+        }
+    for (auto it = holder + 1; it != chains.end(); ++it) {
+        for (const auto& f : ChainFiles(*it))
+            remove(f.path);
+        std::error_code ec;
+        fs::remove_all(*it, ec);
+        WriteProgramLog("binlog copy: deleted the chain " + *it +
+                        " (older than the oldest archive)");
+    }
+}
+
 Result<std::vector<TransactionEnd>> ReadTransactionEnds(const std::vector<BinlogFile>& files,
                                                         long long startPosition) {
     using Ends = Result<std::vector<TransactionEnd>>;

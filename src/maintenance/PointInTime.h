@@ -48,4 +48,10 @@ struct UntilReport {
 UntilReport RestoreUntil(const std::string& archive, const std::string& until,
                          const RestoreOptions& options);
 
+// Keeps the copied log back to the snapshot of the oldest whole archive in the backup folder
+// (so every archive kept can still be brought forward) and deletes what is older, whole
+// chains included, with a line in the log for each file. Deletes nothing when that archive's
+// position cannot be read (it was made without a binary log, or cannot be opened).
+void PruneBinlogCopy(const std::string& backupFolder);
+
 } // namespace zenta

@@ -1,6 +1,7 @@
 // The continuous copy of the server's binary log against a MariaDB of the test's own that is
 // restarted, killed and reset while sales go on, and a stream that is killed.
 #include "BinlogCopy.h"
+#include "AutoBackupData.h"
 #include "BackupAll.h"
 #include "DbFixture.h"
 #include "GlobalDatabase.h"
@@ -250,4 +251,46 @@ TEST_F(BinlogCopy, RestoreUntilASecondBringsEverySaleCommittedByThenAndNoneAfter
     EXPECT_EQ(ServerSql("SHOW DATABASES LIKE 'zentasupermarket\\_early%';"), "");
     EXPECT_FALSE(ParseUntil("2026-13-01 00:00:00"));
     EXPECT_FALSE(ParseUntil("yesterday"));
+}
+
+TEST_F(BinlogCopy, TheCopyIsKeptBackToTheOldestArchiveAndNoFurther) {
+    copier_.Tick();
+    ASSERT_TRUE(copier_.streaming());
+    std::string folder = AppPath() + "Backup/", label;
+    auto backup = [&] {
+        BackupReport report;
+        BackupAll(folder, label, &report);
+        EXPECT_TRUE(report.Good()) << report.failure;
+        return report.snapshot.file;
+    };
+    Sell(0, 50);
+    ServerSql("FLUSH BINARY LOGS;");
+    const std::string first = backup();
+    Sell(100, 50);
+    ServerSql("FLUSH BINARY LOGS;");
+    Sell(200, 50);
+    ServerSql("FLUSH BINARY LOGS;");
+    std::this_thread::sleep_for(1100ms); // archives are named by the second
+    const std::string second = backup();
+    ASSERT_LT(first, second);
+    Sell(300, 50);
+    ASSERT_TRUE(CaughtUp());
+    const std::string chain = CurrentChain(copy_.path());
+    ASSERT_TRUE(fs::exists(chain + first) || fs::exists(chain + ".incoming/" + first));
+
+    // One archive kept: the files before its snapshot go, the rest stays usable.
+    ServerSql(
+        "INSERT INTO zentasupermarket.opcion (ID, IntegerValor) VALUES ('MaxBackupFile', 1);");
+    RotateBackupFiles();
+    for (const auto& f : ChainFiles(chain))
+        EXPECT_GE(f.name, second) << f.name << " should have gone";
+    EXPECT_FALSE(fs::exists(chain + first));
+    EXPECT_NE(ReadFile(AppPath() + "Log/ZentaMarketMonitor.log")
+                  .find("binlog copy: deleted " + chain + first),
+              std::string::npos);
+    RestoreOptions options;
+    options.database = "zentasupermarket_pruned";
+    const UntilReport r = RestoreUntil("", "latest", options);
+    ASSERT_TRUE(r.restore.ok) << r.restore.error;
+    EXPECT_EQ(ServerSql("SELECT COUNT(*) FROM zentasupermarket_pruned.ticket;"), "200\n");
 }
