@@ -68,10 +68,17 @@ BackupHealth CurrentBackupHealth(std::time_t now) {
     }
     // Without the server's binary log a failure loses the day: said on the panel, every day.
     if (JobOutcome::Read("BinaryLog")["LogBin"] == "0")
-        Add(health.panel, "时间点恢复：关闭（服务器未开启二进制日志），故障会丢失上次备份" +
-                              (health.lastGood.empty() ? std::string()
-                                                       : "（" + health.lastGood + "）") +
-                              "之后的全部数据");
+        Add(health.panel,
+            "时间点恢复：关闭（服务器未开启二进制日志），故障会丢失上次备份" +
+                (health.lastGood.empty() ? std::string() : "（" + health.lastGood + "）") +
+                "之后的全部数据");
+    // The copy of the binary log: down, or a gap no backup has covered yet.
+    const JobOutcome copy = JobOutcome::Read("BinlogCopy");
+    if (copy["State"] == "down")
+        Add(health.reason, "备份警告：二进制日志的复制中断（" + copy.time() + "）：" + copy["Why"]);
+    if (!copy["LastGapTime"].empty() && copy["LastGapTime"] >= health.lastGood)
+        Add(health.reason, "备份警告：复制的二进制日志有缺口（" + copy["LastGapTime"] +
+                               "），下一次维护会做一次完整备份：" + copy["LastGap"]);
     std::string driveReason, drivePanel;
     DriveHealth(now, driveReason, drivePanel);
     if (!drivePanel.empty())

@@ -2,6 +2,7 @@
 
 #include "ArchiveNames.h"
 #include "BackupAll.h"
+#include "BinlogCopy.h"
 #include "Common.h"
 #include "ErrorMode.h"
 #include "FolderListing.h"
@@ -120,10 +121,13 @@ void AutoBackup() {
     std::int16_t days = 0;
     if (db.DatasArray()->Count(1) > 0) {
         days = static_cast<std::int16_t>(db.DatasArrayValue(0, 0).ToInt64());
-        if (days == 0) {
+        if (days == 0 && !BinlogGapSinceLastGoodBackup()) {
             NoteJob("backup", "not due: today's automatic backup is made (LastDateAutoBackup)");
             return;
         }
+        if (days == 0)
+            WriteProgramLog("AutoBackup: the copied binary log has a gap; a full backup is made "
+                            "again today so that a restore to a second can start after it");
     }
     const long option = OpcionInteger(db, "AutoBackupOpcion", 0);
     if (option == 0) {
@@ -148,7 +152,8 @@ void AutoBackup() {
             return;
         }
     }
-    const bool due = IsBackupDue(option, days, weeks, weekday, today);
+    const bool due =
+        IsBackupDue(option, days, weeks, weekday, today) || BinlogGapSinceLastGoodBackup();
     if (!due) {
         static const char* const names[] = {"Monday", "Tuesday",  "Wednesday", "Thursday",
                                             "Friday", "Saturday", "Sunday"};

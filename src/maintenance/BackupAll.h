@@ -38,7 +38,7 @@ struct BackupReport {
     double seconds = 0;
     std::string failure; // why there is no good archive; "" when there is one
     std::vector<std::string> failedTables;
-    TableRows rows;                // every table's rows in this backup's snapshot
+    TableRows rows; // every table's rows in this backup's snapshot
     // The server's binary log: its settings, and where it stood in this backup's snapshot
     // (recorded in the archive, so that the log can be replayed from there).
     std::optional<BinaryLogSettings> binaryLog;

@@ -79,7 +79,8 @@ void SayGap(const std::string& chain, const std::string& text) {
         std::fwrite(line.data(), 1, line.size(), f);
         std::fclose(f);
     }
-    RecordOutcome("BinlogCopy", {{"LastGap", DateTime::Now().StampText() + " " + text}});
+    RecordOutcome("BinlogCopy", {{"LastGap", DateTime::Now().StampText() + " " + text},
+                                 {"LastGapTime", DateTime::Now().StampText()}});
 }
 
 } // namespace
@@ -92,6 +93,11 @@ std::string BinlogFolder(const std::string& backupFolder) {
     if (setting.empty())
         return WithSlash(backupFolder) + "Binlog/";
     return WithSlash(setting[0] == '/' ? setting : Globals::AppPath + setting);
+}
+
+bool BinlogGapSinceLastGoodBackup() {
+    const std::string gap = JobOutcome::Read("BinlogCopy")["LastGapTime"];
+    return !gap.empty() && gap >= BackupOutcome::Read().lastGoodTime;
 }
 
 std::string CurrentChain(const std::string& folder) {
@@ -135,8 +141,9 @@ void BinlogCopier::MoveFinished(const std::string& chain) {
     for (const auto& e : fs::directory_iterator(incoming, ec))
         if (FileNumber(e.path().filename().string()) >= 0)
             names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end(),
-              [](const std::string& a, const std::string& b) { return FileNumber(a) < FileNumber(b); });
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        return FileNumber(a) < FileNumber(b);
+    });
     // Every file but the newest is finished: the stream has gone past it.
     for (size_t i = 0; i + 1 < names.size(); ++i) {
         const std::string from = incoming + names[i], to = chain + names[i];
@@ -202,6 +209,8 @@ Result<Done> BinlogCopier::StartStream(const std::string& folder) {
         for (int n = 2; IsFolder(WithSlash(folder) + name); ++n)
             name = "chain-" + ArchiveStamp(DateTime::Now()) + "-" + std::to_string(n);
         chain = WithSlash(folder) + name + "/";
+        if (!CreateFolderPath(chain + ".incoming/"))
+            return failed("the folder " + chain + " cannot be made");
         if (!IniFile::Write(StatePath(folder), "Chain", "Current", name))
             return failed("the copy's state " + StatePath(folder) + " cannot be written");
         from = logs.front().first;
@@ -272,15 +281,16 @@ void BinlogCopier::Tick() {
     lastStart_ = now;
     if (!chain_.empty()) {
         WriteProgramLog("binlog copy: the stream ended (status " +
-                        std::to_string(child_.exitStatus()) + "); it starts again where the copy "
-                                                              "ends");
+                        std::to_string(child_.exitStatus()) +
+                        "); it starts again where the copy "
+                        "ends");
         MoveFinished(chain_);
     }
     if (const auto started = StartStream(folder); !started) {
         WriteProgramLog("binlog copy: not started: " + started.error());
-        RecordOutcome("BinlogCopy", {{"Time", DateTime::Now().StampText()},
-                                     {"State", "down"},
-                                     {"Why", started.error()}});
+        RecordOutcome(
+            "BinlogCopy",
+            {{"Time", DateTime::Now().StampText()}, {"State", "down"}, {"Why", started.error()}});
     }
 }
 

@@ -29,6 +29,10 @@ struct BinlogFile {
     std::string path;
     long long size = 0;
 };
+// Whether the copied log has a gap that no archive made since covers: the next cycle then
+// makes a full backup even on a day that has one, so that a window starts again.
+bool BinlogGapSinceLastGoodBackup();
+
 // A chain's files in order, from the chain and its .incoming/ (the longer copy of each).
 std::vector<BinlogFile> ChainFiles(const std::string& chainFolder);
 // The chain being written, "" when none.

@@ -340,11 +340,13 @@ UntilReport RestoreUntil(const std::string& given, const std::string& until,
                    (stretch->gapAfter.empty() ? "" : ", then a GAP after " + stretch->gapAfter);
         if (!latest && from && *when < from - 1)
             continue; // this archive is newer than the time: an older one may reach it
-        if (!latest && *when > to && !stretch->gapAfter.empty())
+        // Beyond a gap nothing is known: never a silent hole in what is restored.
+        if (!stretch->gapAfter.empty() && (latest || *when > to))
             return fail(RestoreFailure::Target,
                         "the copied log has a gap after " + stretch->gapAfter + ": " +
-                            LocalText(*when) +
-                            " cannot be reached; what can be restored:" + windows);
+                            (latest ? std::string("the latest") : LocalText(*when)) +
+                            " cannot be reached (--until " + LocalText(to) +
+                            " can); what can be restored:" + windows);
         // The last transaction committed at or before the time; never one cut in two.
         long long replayed = 0;
         const TransactionEnd* stop = nullptr;

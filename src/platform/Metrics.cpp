@@ -85,6 +85,16 @@ std::string MetricsText() {
            "1 when the database server keeps a binary log (point-in-time restore possible), 0 "
            "when a failure loses everything since the last backup.",
            logBin.empty() ? std::string() : std::string(logBin == "1" ? "1" : "0"));
+    const JobOutcome copy = JobOutcome::Read("BinlogCopy");
+    Metric(out, "zentamarket_binlog_copy_up",
+           "1 while the binary log is being copied, 0 when the copy is down.",
+           copy["State"].empty() ? std::string()
+                                 : std::string(copy["State"] == "streaming" ? "1" : "0"));
+    Metric(out, "zentamarket_binlog_gap",
+           "1 when the copied binary log has a gap that no good backup has covered since.",
+           copy["LastGapTime"].empty()
+               ? std::string()
+               : std::string(copy["LastGapTime"] >= b.lastGoodTime ? "1" : "0"));
     Metric(out, "zentamarket_backup_duration_seconds", "How long the last backup took.",
            Number(b.seconds));
     Metric(out, "zentamarket_backup_archive_bytes", "Size of the last good archive.",

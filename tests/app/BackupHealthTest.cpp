@@ -122,7 +122,7 @@ TEST_F(BackupWarning, TheTrayWarnsWhileBackupsAreOldOrFailingAndClearsAfterAGood
     Sql("INSERT INTO opcion (ID, IntegerValor) VALUES ('AutoBackupOpcion', 1);");
     AutoBackup();
     form.UpdateBackupHealth();
-    EXPECT_EQ(form.TrayIcon().toolTip(), title);
+    EXPECT_EQ(form.TrayIcon().toolTip(), title) << form.TrayIcon().toolTip().toStdString();
     EXPECT_EQ(Picture(form.TrayIcon().icon()), Picture(ProgramIcon()));
     RecordOutcome("Backup", {{"Result", "incomplete"}});
     form.UpdateBackupHealth();

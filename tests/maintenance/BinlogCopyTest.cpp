@@ -294,3 +294,57 @@ TEST_F(BinlogCopy, TheCopyIsKeptBackToTheOldestArchiveAndNoFurther) {
     ASSERT_TRUE(r.restore.ok) << r.restore.error;
     EXPECT_EQ(ServerSql("SELECT COUNT(*) FROM zentasupermarket_pruned.ticket;"), "200\n");
 }
+
+TEST_F(BinlogCopy, ALogPurgedPastTheCopyIsAGapSaidNeverASilentHole) {
+    copier_.Tick();
+    ASSERT_TRUE(copier_.streaming());
+    Sell(0, 50);
+    std::string folder = AppPath() + "Backup/", label;
+    BackupReport backup;
+    BackupAll(folder, label, &backup);
+    ASSERT_TRUE(backup.Good());
+    ASSERT_TRUE(CaughtUp());
+    // The copy stops (the monitor ended) while the server goes on and purges its old files.
+    copier_.Stop();
+    Sell(100, 50);
+    ServerSql("FLUSH BINARY LOGS;");
+    Sell(200, 50);
+    ServerSql("FLUSH BINARY LOGS;");
+    const std::string status = ServerSql("SHOW MASTER STATUS;");
+    const std::string current = status.substr(0, status.find('\t'));
+    // (The server keeps a file while a stream of it is still being closed.)
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            ServerSql("PURGE BINARY LOGS TO '" + current + "';");
+            return ServerSql("SHOW BINARY LOGS;").rfind(current, 0) == 0;
+        },
+        30s));
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            copier_.Tick();
+            return copier_.streaming();
+        },
+        30s));
+    ASSERT_TRUE(CaughtUp());
+    const std::string chain = CurrentChain(copy_.path());
+    EXPECT_NE(ReadFile(chain + "GAPS.txt").find("the server had purged up to"), std::string::npos);
+    EXPECT_TRUE(BinlogGapSinceLastGoodBackup());
+    EXPECT_NE(ReadFile(AppPath() + "Log/ZentaMarketMonitor.log").find("binlog copy: GAP in"),
+              std::string::npos);
+    // No restore runs through the hole; the time before it still can be reached.
+    RestoreOptions options;
+    options.database = "zentasupermarket_gap";
+    const UntilReport r = RestoreUntil("", "latest", options);
+    EXPECT_FALSE(r.restore.ok);
+    EXPECT_NE(r.restore.error.find("the copied log has a gap after"), std::string::npos)
+        << r.restore.error;
+    EXPECT_EQ(ServerSql("SHOW DATABASES LIKE 'zentasupermarket\\_gap%';"), "");
+    // A good backup after the gap starts a window again.
+    std::this_thread::sleep_for(1100ms);
+    BackupAll(folder, label, &backup);
+    ASSERT_TRUE(backup.Good());
+    EXPECT_FALSE(BinlogGapSinceLastGoodBackup());
+    const UntilReport again = RestoreUntil("", "latest", options);
+    ASSERT_TRUE(again.restore.ok) << again.restore.error;
+    EXPECT_EQ(ServerSql("SELECT COUNT(*) FROM zentasupermarket_gap.ticket;"), "150\n");
+}
