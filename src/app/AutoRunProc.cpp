@@ -48,13 +48,13 @@ bool RunUnderJobLock(const std::string& what, const std::function<void()>& job,
             job();
         },
         {"the monitor's " + what, limit,
-              [&](const std::string& holder, long waited) {
-                  if (waited == 0)
-                      WriteProgramLog(what + ": another run of this program folder is at work" +
-                                      (holder.empty() ? std::string() : " (" + holder + ")") +
-                                      "; waiting for it");
-              },
-              CallWaitHook});
+         [&](const std::string& holder, long waited) {
+             if (waited == 0)
+                 WriteProgramLog(what + ": another run of this program folder is at work" +
+                                 (holder.empty() ? std::string() : " (" + holder + ")") +
+                                 "; waiting for it");
+         },
+         CallWaitHook});
     if (!ran && !StopRequested())
         WriteProgramLog(what + ": skipped: " + ran.error());
     return static_cast<bool>(ran);

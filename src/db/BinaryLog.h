@@ -12,7 +12,7 @@ namespace zenta {
 // synced at every commit, and kept long enough for a copy that was interrupted to catch up.
 struct BinaryLogSettings {
     bool logBin = false;
-    std::string format;        // ROW, MIXED, STATEMENT
+    std::string format; // ROW, MIXED, STATEMENT
     long serverId = 0;
     long syncBinlog = 0;
     long long expireSeconds = 0; // 0: never purged by age
