@@ -152,8 +152,16 @@ void AutoBackup() {
             return;
         }
     }
-    const bool due =
-        IsBackupDue(option, days, weeks, weekday, today) || BinlogGapSinceLastGoodBackup();
+    // A day recorded in the future (the server's clock was wrong once) would hold the weekly
+    // backup off until that day comes: it counts as due.
+    const bool future = days < 0;
+    if (future)
+        WriteProgramLog("AutoBackup: the day of the last backup (LastDateAutoBackup) lies " +
+                        std::to_string(-days) +
+                        " days in the future (the server's clock was wrong once); a backup is "
+                        "made now");
+    const bool due = future || IsBackupDue(option, days, weeks, weekday, today) ||
+                     BinlogGapSinceLastGoodBackup();
     if (!due) {
         static const char* const names[] = {"Monday", "Tuesday",  "Wednesday", "Thursday",
                                             "Friday", "Saturday", "Sunday"};

@@ -1,4 +1,6 @@
+#include "ArchiveNames.h"
 #include "AutoBackupData.h"
+#include "AutoTicket.h"
 #include "BackupAll.h"
 #include "CodePage.h"
 #include "Common.h"
@@ -268,6 +270,34 @@ TEST_F(Backup, WeeklyModeWithoutAnEarlierBackupNeverStarts) {
         "7);");
     AutoBackup();
     EXPECT_EQ(DirNames(AppPath() + "Backup/*.ZTB").size(), 1u);
+}
+
+TEST_F(Backup, ADayRecordedInTheFutureNeverHoldsTheBackupsOrThePurgeOff) {
+    // The server's clock was once 100 days ahead: weekly mode, on another weekday than today.
+    Sql("INSERT INTO opcion (ID, IntegerValor) VALUES ('AutoBackupOpcion', 2), "
+        "('AutoBackupCadaSemana', 1), ('AutoBackupSemanaDia', " +
+        std::to_string((DateTime::Today().WeekdayMondayZero() + 3) % 7) +
+        "), ('LastDateAutoBackup', TO_DAYS(NOW()) + 100), ('AutoEliminarTicket', 1), "
+        "('AutoEliminarTicketPeriodo', 0), ('UltimaFechaAutoEliminarTicket', TO_DAYS(NOW()) + "
+        "100);"
+        "INSERT INTO ticket (TicketNo, Fecha) VALUES (1001010001, '2010-01-01 10:00:00');");
+    AutoBackup();
+    EXPECT_EQ(DirNames(AppPath() + "Backup/" + kArchivePattern).size(), 1u);
+    EXPECT_NE(ReadFile(AppPath() + "Log/ZentaMarketMonitor.log")
+                  .find("LastDateAutoBackup) lies 100 days in the future"),
+              std::string::npos);
+    // The day is recorded as today again: the weekly rhythm goes on from here.
+    EXPECT_EQ(
+        Sql("SELECT IntegerValor = TO_DAYS(NOW()) FROM opcion WHERE ID = 'LastDateAutoBackup';"),
+        "1\n");
+    // Daily mode too, and the ticket purge.
+    Sql("UPDATE opcion SET IntegerValor = 1 WHERE ID = 'AutoBackupOpcion';"
+        "UPDATE opcion SET IntegerValor = TO_DAYS(NOW()) + 100 WHERE ID = 'LastDateAutoBackup';");
+    sleep(1);
+    AutoBackup();
+    EXPECT_EQ(DirNames(AppPath() + "Backup/" + kArchivePattern).size(), 2u);
+    AutoDeleteTickets();
+    EXPECT_EQ(Sql("SELECT COUNT(*) FROM ticket;"), "0\n");
 }
 
 TEST_F(Backup, RotationKeepsTheNewestArchivesAndNothingElseIsTouched) {
