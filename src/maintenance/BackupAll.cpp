@@ -864,8 +864,10 @@ std::string BackupAll(std::string& backupFolder, std::string& volumeLabel, Backu
     return name;
 }
 
-void RunPostBackupCommand(const std::string& archive) {
-    const std::string command = GetSetting("Monitor", "PostBackupCommand", "");
+void RunPostBackupCommand(const std::string& archive, const std::string& line,
+                          const std::string& job) {
+    const std::string command =
+        line.empty() ? GetSetting("Monitor", "PostBackupCommand", "") : line;
     if (TrimSpaces(command).empty())
         return;
     const long limit = GetSettingNumber("Monitor", "PostBackupTimeout", 3600, 1);
@@ -898,11 +900,11 @@ void RunPostBackupCommand(const std::string& archive) {
     // Its failure is its own: the backup stays good and nothing is deleted.
     WriteProgramLog("post-backup command " + result + " (" + seconds + " s) for " + archive +
                     (tail.empty() ? "" : ": " + tail));
-    RecordOutcome("OffsiteCopy", {{"Time", DateTime::Now().StampText()},
-                                  {"Result", status == 0 ? "done" : "failed"},
-                                  {"Detail", result},
-                                  {"Archive", archive},
-                                  {"Output", tail}});
+    RecordOutcome(job, {{"Time", DateTime::Now().StampText()},
+                        {"Result", status == 0 ? "done" : "failed"},
+                        {"Detail", result},
+                        {"Archive", archive},
+                        {"Output", tail}});
 }
 
 } // namespace zenta

@@ -76,7 +76,9 @@ std::string BackupAll(std::string& backupFolder, std::string& volumeLabel,
 // its last argument) after a good archive, ended after [Monitor] PostBackupTimeout seconds
 // (3600). Its outcome and the tail of its output go to the log and the job record; it never
 // changes the backup's own outcome.
-void RunPostBackupCommand(const std::string& archive);
+// `command` is the line to run ("" for PostBackupCommand), `job` the record it is kept under.
+void RunPostBackupCommand(const std::string& archive, const std::string& command = "",
+                          const std::string& job = "OffsiteCopy");
 
 // The working folder: <program>/Temp/Backup/.
 std::string BackupWorkFolder();

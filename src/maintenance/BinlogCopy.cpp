@@ -1,7 +1,9 @@
 #include "BinlogCopy.h"
 
 #include "ArchiveNames.h"
+#include "ArchivePassword.h"
 #include "AutoBackupData.h"
+#include "BackupAll.h"
 #include "BinaryLog.h"
 #include "Common.h"
 #include "ErrorMode.h"
@@ -10,7 +12,11 @@
 #include "Globals.h"
 #include "IniFile.h"
 #include "JobOutcomes.h"
+#include "Opcion.h"
+#include "PointInTime.h"
+#include "RemovableDrives.h"
 #include "Settings.h"
+#include "SevenZip.h"
 #include "Text.h"
 
 #include <algorithm>
@@ -130,6 +136,73 @@ std::vector<BinlogFile> ChainFiles(const std::string& chainFolder) {
     return ordered;
 }
 
+void SealFinished(const std::string& chain, const std::string& name) {
+    const std::string file = chain + name;
+    const std::string record = chain + "files.ini";
+    // Its events' checksums, by MariaDB's own reader.
+    const int checked =
+        RunProgramAndWait(GetSetting("Monitor", "BinlogProgram", "mariadb-binlog"),
+                          {"--verify-binlog-checksum", "--result-file=/dev/null", file}, "", "",
+                          std::chrono::seconds(300));
+    const auto span = BinlogEventSpan(file);
+    auto stamp = [](std::time_t t) {
+        char text[32];
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", std::localtime(&t));
+        return std::string(text);
+    };
+    OutcomeValues values = {{"Size", std::to_string(FileLength(file))},
+                            {"Checked", checked == 0 ? "good" : "FAILED"}};
+    if (span) {
+        values.push_back({"FirstEvent", stamp(span->first)});
+        values.push_back({"LastEvent", stamp(span->second)});
+    }
+    if (checked != 0) {
+        WriteProgramLog("binlog copy: " + file +
+                        " FAILED its checksum check; it is kept but not "
+                        "sent anywhere");
+        IniFile::WriteMany(record, name, values);
+        return;
+    }
+    // Packed beside it (encrypted with the archives' password), tested before it goes anywhere.
+    const auto password = ConfiguredArchivePassword();
+    const std::string packed = file + ".7z";
+    bool ok = false;
+    if (password) {
+        const auto outcome =
+            RunSevenZip({"a", "-t7z", "-mx=5", "-y", packed + ".partial", file}, *password);
+        ok = outcome.status == 0 && SevenZipTest(packed + ".partial", *password) == 0 &&
+             IsWhole7zArchive(packed + ".partial") &&
+             ::rename((packed + ".partial").c_str(), packed.c_str()) == 0;
+    }
+    if (!ok) {
+        std::remove((packed + ".partial").c_str());
+        WriteProgramLog("binlog copy: " + name + " could not be packed" +
+                        (password ? std::string() : ": " + password.error()));
+        values.push_back({"Packed", "FAILED"});
+        IniFile::WriteMany(record, name, values);
+        return;
+    }
+    values.push_back({"Packed", packed});
+    // Onto the backup drive, and to the off-site command.
+    const std::string label = OpcionText(DataBase(), "MobilBackupRestoreVolumeName", "");
+    if (!TrimSpaces(label).empty()) {
+        const std::string chainName = fs::path(chain.substr(0, chain.size() - 1)).filename();
+        for (const auto& mount : DrivesWithLabel(label)) {
+            const std::string target = WithSlash(mount) + "ZentaBackup/Binlog/" + chainName + "/";
+            if (!CreateFolderPath(target))
+                continue;
+            const auto copied = CopyFileSafely(packed, target + name + ".7z");
+            values.push_back(
+                {"Drive", copied ? target + name + ".7z" : "FAILED: " + copied.error()});
+        }
+    }
+    IniFile::WriteMany(record, name, values);
+    const std::string command = GetSetting("Monitor", "PostBinlogCommand", "");
+    if (!TrimSpaces(command).empty() ||
+        !TrimSpaces(GetSetting("Monitor", "PostBackupCommand", "")).empty())
+        RunPostBackupCommand(packed, command, "OffsiteBinlogCopy");
+}
+
 void BinlogCopier::Stop() {
     child_.Stop();
 }
@@ -155,9 +228,11 @@ void BinlogCopier::MoveFinished(const std::string& chain) {
             continue;
         }
         fs::rename(from, to, ec);
-        if (!ec)
+        if (!ec) {
             WriteProgramLog("binlog copy: " + names[i] + " finished (" +
                             std::to_string(FileLength(to)) + " bytes)");
+            SealFinished(chain, names[i]);
+        }
     }
 }
 

@@ -38,6 +38,13 @@ std::vector<BinlogFile> ChainFiles(const std::string& chainFolder);
 // The chain being written, "" when none.
 std::string CurrentChain(const std::string& folder);
 
+// What is done with a file once the stream has gone past it: its events' checksums checked,
+// its first and last event times recorded (<chain>/files.ini), packed beside it into a 7z
+// archive (with the archives' password when one is set) and tested, copied onto the backup
+// drive (ZentaBackup/Binlog/<chain>/), and handed to [Monitor] PostBinlogCommand (or
+// PostBackupCommand) for an off-site copy. A file that fails its check goes nowhere.
+void SealFinished(const std::string& chain, const std::string& name);
+
 class BinlogCopier {
   public:
     ~BinlogCopier() { Stop(); }

@@ -152,6 +152,28 @@ std::optional<Stretch> StretchFrom(const std::string& folder, const std::string&
 
 } // namespace
 
+std::optional<std::pair<std::time_t, std::time_t>> BinlogEventSpan(const std::string& path) {
+    const auto bytes = ReadWholeFile(path);
+    if (!bytes || bytes->size() < 4 + kHeaderSize ||
+        bytes->compare(0, 4,
+                       "\xfe"
+                       "bin") != 0)
+        return std::nullopt;
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes->data());
+    std::optional<std::pair<std::time_t, std::time_t>> span;
+    for (size_t at = 4; at + kHeaderSize <= bytes->size();) {
+        const size_t length = Little(data + at + 9, 4);
+        if (length < kHeaderSize || at + length > bytes->size())
+            break;
+        const std::time_t when = static_cast<std::time_t>(Little(data + at, 4));
+        if (!span)
+            span = std::make_pair(when, when);
+        span->second = when;
+        at += length;
+    }
+    return span;
+}
+
 void PruneBinlogCopy(const std::string& backupFolder) {
     const std::string folder = BinlogFolder(backupFolder);
     if (folder.empty() || !IsFolder(folder))
@@ -191,6 +213,7 @@ void PruneBinlogCopy(const std::string& backupFolder) {
         if (FileNumber(f.name) < first) {
             remove(f.path);
             remove(*holder + f.name); // a shorter copy beside it
+            remove(*holder + f.name + ".7z");
         }
     for (auto it = holder + 1; it != chains.end(); ++it) {
         for (const auto& f : ChainFiles(*it))

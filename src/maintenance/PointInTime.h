@@ -6,7 +6,9 @@
 
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zenta {
@@ -25,6 +27,10 @@ struct TransactionEnd {
 // when a file is no binary log or does not continue the one before.
 Result<std::vector<TransactionEnd>> ReadTransactionEnds(const std::vector<BinlogFile>& files,
                                                         long long startPosition);
+
+// When the first and the last whole event of a binary-log file were written; nothing when it
+// is no binary log or holds no event.
+std::optional<std::pair<std::time_t, std::time_t>> BinlogEventSpan(const std::string& path);
 
 // "yyyy-mm-dd hh:nn:ss" of this computer's local time, or "latest"; a failure that says why
 // for anything else. For a time that a daylight-saving change makes twice, the first; for one

@@ -7,6 +7,7 @@
 #include "GlobalDatabase.h"
 #include "OwnServer.h"
 #include "PointInTime.h"
+#include "RemovableDrives.h"
 #include "Settings.h"
 
 #include <ctime>
@@ -347,4 +348,39 @@ TEST_F(BinlogCopy, ALogPurgedPastTheCopyIsAGapSaidNeverASilentHole) {
     const UntilReport again = RestoreUntil("", "latest", options);
     ASSERT_TRUE(again.restore.ok) << again.restore.error;
     EXPECT_EQ(ServerSql("SELECT COUNT(*) FROM zentasupermarket_gap.ticket;"), "150\n");
+}
+
+TEST_F(BinlogCopy, AFinishedFileIsCheckedPackedWithThePasswordCopiedToTheDriveAndSentOffSite) {
+    TempDir drive("drive"), offsite("offsite");
+    SetVolumeSource([&] { return std::vector<MountedVolume>{{"ZTBACKUP", drive.path()}}; });
+    ServerSql("INSERT INTO zentasupermarket.opcion (ID, VarCharValor) VALUES "
+              "('MobilBackupRestoreVolumeName', 'ZTBACKUP');");
+    SetSetting("Monitor", "ArchivePassword", "binlog secret");
+    SetSetting("Monitor", "PostBinlogCommand", "cp -t '" + offsite.path() + "'");
+    copier_.Tick();
+    ASSERT_TRUE(copier_.streaming());
+    Sell(0, 100);
+    const std::string status = ServerSql("SHOW MASTER STATUS;");
+    const std::string sealed = status.substr(0, status.find('\t'));
+    ServerSql("FLUSH BINARY LOGS;");
+    Sell(100, 10);
+    ASSERT_TRUE(CaughtUp());
+    copier_.Tick(); // the finished file is dealt with
+    const std::string chain = CurrentChain(copy_.path());
+    const std::string packed = chain + sealed + ".7z";
+    ASSERT_TRUE(fs::exists(packed)) << ReadFile(AppPath() + "Log/ZentaMarketMonitor.log");
+    EXPECT_EQ(Shell("7zz t -p'binlog secret' '" + packed + "' >/dev/null"), 0);
+    EXPECT_NE(Shell("7zz l '" + packed + "' </dev/null >/dev/null 2>&1"), 0); // names hidden too
+    const std::string files = ReadFile(chain + "files.ini");
+    EXPECT_NE(files.find("[" + sealed + "]"), std::string::npos) << files;
+    EXPECT_NE(files.find("Checked=good"), std::string::npos) << files;
+    EXPECT_NE(files.find("FirstEvent=20"), std::string::npos) << files;
+    const std::string chainName = fs::path(chain.substr(0, chain.size() - 1)).filename();
+    EXPECT_EQ(ReadFile(drive.path() + "ZentaBackup/Binlog/" + chainName + "/" + sealed + ".7z"),
+              ReadFile(packed));
+    EXPECT_EQ(ReadFile(offsite.path() + sealed + ".7z"), ReadFile(packed));
+    // The file being written goes nowhere.
+    for (const auto& e : fs::directory_iterator(offsite.path()))
+        EXPECT_EQ(e.path().filename().string(), sealed + ".7z");
+    SetVolumeSource(nullptr);
 }
