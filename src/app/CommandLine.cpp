@@ -446,6 +446,13 @@ void BinaryLogStatus(bool connected, const BackupOutcome& backup) {
              ", " + folder + ": " + reach);
     if (!copy["LastGap"].empty())
         std::cout << "  last GAP: " << copy["LastGap"] << "\n";
+    for (const auto& w : RestoreWindows(BackupFolder())) {
+        char from[32], to[32];
+        std::strftime(from, sizeof from, "%Y-%m-%d %H:%M:%S", std::localtime(&w.from));
+        std::strftime(to, sizeof to, "%Y-%m-%d %H:%M:%S", std::localtime(&w.to));
+        std::cout << "  restorable: any second from " << from << " to " << to
+                  << (w.gapAfter.empty() ? "" : ", then a GAP after " + w.gapAfter) << "\n";
+    }
     // A dead disk must not take the data and its copy together.
     DataBase().CreatDatasArray("SELECT @@datadir;");
     struct stat data {
@@ -824,7 +831,10 @@ Outcome Verify(const Options& options) {
     }
     std::cout << (report.ok ? "The archive restores whole.\n"
                             : "The archive does NOT restore as it was made.\n");
-    return report.ok ? Outcome::Good : Outcome::NotGood;
+    // The copy of the binary log that brings it forward to a second.
+    const ChainCheck chain = CheckChainFrom(options.archive, options.passwordFile);
+    std::cout << "Copied binary log from its snapshot: " << chain.text << "\n";
+    return report.ok && !chain.fault ? Outcome::Good : Outcome::NotGood;
 }
 
 const std::vector<Command>& Commands() {

@@ -2,6 +2,7 @@
 
 #include "ArchiveNames.h"
 #include "ArchivePassword.h"
+#include "BinlogCopy.h"
 #include "CodePage.h"
 #include "Common.h"
 #include "ErrorMode.h"
@@ -10,6 +11,7 @@
 #include "GlobalDatabase.h"
 #include "Globals.h"
 #include "Hourglass.h"
+#include "IniFile.h"
 #include "JobOutcomes.h"
 #include "Opcion.h"
 #include "Process.h"
@@ -847,6 +849,15 @@ std::string BackupAll(std::string& backupFolder, std::string& volumeLabel, Backu
     }
     RecordOutcome("Backup", values);
     RecordDriveState(volumeLabel, rep, now);
+    if (rep.snapshot.known() && !rep.archiveName.empty() && rep.complete) {
+        // Beside the copy of the log, so that it is known without unpacking the archive.
+        const std::string copy = BinlogFolder(backupFolder);
+        if (!copy.empty() && IsFolder(copy))
+            IniFile::WriteMany(copy + "snapshots.ini", rep.archiveName,
+                               {{"File", rep.snapshot.file},
+                                {"Position", std::to_string(rep.snapshot.position)},
+                                {"GTID", rep.snapshot.gtid}});
+    }
     if (rep.binaryLog) {
         std::string problems;
         for (const auto& p : rep.binaryLog->Problems())

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <unistd.h>
 
@@ -88,6 +89,17 @@ struct Snapshot {
 };
 
 Result<Snapshot> ArchiveSnapshot(const std::string& archive, const std::string& password) {
+    // Recorded beside the copy when the archive was made: no need to unpack it.
+    const std::string folder = BinlogFolder(BackupFolder());
+    if (!folder.empty()) {
+        const std::string name = fs::path(archive).filename().string();
+        Snapshot known;
+        known.file = IniFile::Read(folder + "snapshots.ini", name, "File");
+        known.position =
+            std::atoll(IniFile::Read(folder + "snapshots.ini", name, "Position").c_str());
+        if (!known.file.empty() && known.position > 0)
+            return known;
+    }
     const std::string unpack =
         Globals::AppPath + "Temp/PointInTime-" + std::to_string(::getpid()) + "/";
     DeleteFolderTree(unpack);
@@ -172,6 +184,79 @@ std::optional<std::pair<std::time_t, std::time_t>> BinlogEventSpan(const std::st
         at += length;
     }
     return span;
+}
+
+std::vector<RestoreWindow> RestoreWindows(const std::string& backupFolder) {
+    std::vector<RestoreWindow> windows;
+    const std::string folder = BinlogFolder(backupFolder);
+    if (folder.empty())
+        return windows;
+    auto names = DirNames(WithSlash(backupFolder) + kArchivePattern);
+    std::sort(names.begin(), names.end());
+    std::map<std::string, RestoreWindow> byEnd; // one window per stretch of the copy
+    for (const auto& name : names) {
+        const std::string file = IniFile::Read(folder + "snapshots.ini", name, "File");
+        const long long position =
+            std::atoll(IniFile::Read(folder + "snapshots.ini", name, "Position").c_str());
+        const auto parsed = ParseArchiveName(name);
+        if (file.empty() || position <= 0 || !parsed)
+            continue;
+        const auto stretch = StretchFrom(folder, file);
+        if (!stretch)
+            continue;
+        const auto ends = ReadTransactionEnds(stretch->files, position);
+        if (!ends)
+            continue;
+        RestoreWindow w;
+        w.from = SecondsOf(parsed->time);
+        w.to = ends->empty() ? w.from : std::max(w.from, ends->back().committed);
+        w.gapAfter = stretch->gapAfter;
+        const std::string key = stretch->files.back().path; // where the stretch ends
+        auto it = byEnd.find(key);
+        if (it == byEnd.end())
+            byEnd[key] = w;
+        else
+            it->second.from = std::min(it->second.from, w.from);
+    }
+    for (auto& [key, w] : byEnd)
+        windows.push_back(w);
+    std::sort(windows.begin(), windows.end(),
+              [](const RestoreWindow& a, const RestoreWindow& b) { return a.from < b.from; });
+    return windows;
+}
+
+ChainCheck CheckChainFrom(const std::string& archive, const std::string& passwordFile) {
+    auto says = [](bool fault, const std::string& text) { return ChainCheck{fault, text}; };
+    const std::string folder = BinlogFolder(BackupFolder());
+    if (folder.empty() || Chains(folder).empty())
+        return says(false, "none is copied here (the monitor copies it while it runs)");
+    const auto password =
+        passwordFile.empty() ? ConfiguredArchivePassword() : ReadPasswordFile(passwordFile);
+    if (!password)
+        return says(false, password.error());
+    const auto snapshot = ArchiveSnapshot(archive, *password);
+    if (!snapshot)
+        return says(false, "not usable from this archive: " + snapshot.error());
+    const auto stretch = StretchFrom(folder, snapshot->file);
+    if (!stretch)
+        return says(false, "not usable from this archive: the copy begins after its snapshot (" +
+                               snapshot->file + ")");
+    for (const auto& f : stretch->files)
+        if (RunProgramAndWait(GetSetting("Monitor", "BinlogProgram", "mariadb-binlog"),
+                              {"--verify-binlog-checksum", "--result-file=/dev/null", f.path}, "",
+                              "", std::chrono::seconds(600)) != 0)
+            return says(true, "DAMAGED: " + f.path + " fails its checksum check");
+    const auto ends = ReadTransactionEnds(stretch->files, snapshot->position);
+    if (!ends)
+        return says(true, "DAMAGED: " + ends.error());
+    const std::string reach =
+        ends->empty() ? std::string("no transaction after the archive")
+                      : "the last transaction committed " + LocalText(ends->back().committed);
+    if (!stretch->gapAfter.empty())
+        return says(true, "a GAP after " + stretch->gapAfter + " (" + reach + " before it)");
+    return says(false, std::to_string(stretch->files.size()) + " files from " + snapshot->file +
+                           ", each continuing the one before, checksums good; " +
+                           std::to_string(ends->size()) + " transactions, " + reach);
 }
 
 void PruneBinlogCopy(const std::string& backupFolder) {

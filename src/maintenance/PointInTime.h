@@ -54,6 +54,24 @@ struct UntilReport {
 UntilReport RestoreUntil(const std::string& archive, const std::string& until,
                          const RestoreOptions& options);
 
+// What can be restored to a second: from the time of an archive whose snapshot the copy holds
+// to the last transaction copied after it; a window ends where the copy has a gap.
+struct RestoreWindow {
+    std::time_t from = 0;
+    std::time_t to = 0;
+    std::string gapAfter; // the window ends at a gap after this file ("" when it reaches now)
+};
+// From the positions recorded beside the copy (cheap: no archive is unpacked), oldest first.
+std::vector<RestoreWindow> RestoreWindows(const std::string& backupFolder);
+
+// The copied log from an archive's snapshot on: every file checked (its events' checksums)
+// and each continuing the one before.
+struct ChainCheck {
+    bool fault = false; // a file fails its check, or a gap
+    std::string text;   // what was found, one line
+};
+ChainCheck CheckChainFrom(const std::string& archive, const std::string& passwordFile);
+
 // Keeps the copied log back to the snapshot of the oldest whole archive in the backup folder
 // (so every archive kept can still be brought forward) and deletes what is older, whole
 // chains included, with a line in the log for each file. Deletes nothing when that archive's

@@ -232,6 +232,19 @@ TEST_F(BinlogCopy, RestoreUntilASecondBringsEverySaleCommittedByThenAndNoneAfter
                     "/data/'binlog.0* | grep -q zentasupermarket_until.ticket"),
               1);
 
+    // What status shows and verify checks: one window from the archive to the last sale, and a
+    // chain whose every file is whole and continues the one before.
+    const auto windows = RestoreWindows(folder);
+    ASSERT_EQ(windows.size(), 1u);
+    EXPECT_LE(windows[0].from, until);
+    EXPECT_GE(windows[0].to, until + 1);
+    EXPECT_EQ(windows[0].gapAfter, "");
+    const ChainCheck checked = CheckChainFrom(folder + backup.archiveName, "");
+    EXPECT_FALSE(checked.fault) << checked.text;
+    EXPECT_NE(checked.text.find("each continuing the one before, checksums good"),
+              std::string::npos)
+        << checked.text;
+
     // The latest: every committed sale.
     options.database = "zentasupermarket_latest";
     r = RestoreUntil("", "latest", options);
@@ -340,6 +353,11 @@ TEST_F(BinlogCopy, ALogPurgedPastTheCopyIsAGapSaidNeverASilentHole) {
     EXPECT_NE(r.restore.error.find("the copied log has a gap after"), std::string::npos)
         << r.restore.error;
     EXPECT_EQ(ServerSql("SHOW DATABASES LIKE 'zentasupermarket\\_gap%';"), "");
+    const ChainCheck checked = CheckChainFrom(folder + backup.archiveName, "");
+    EXPECT_TRUE(checked.fault);
+    EXPECT_NE(checked.text.find("a GAP after"), std::string::npos) << checked.text;
+    ASSERT_EQ(RestoreWindows(folder).size(), 1u);
+    EXPECT_NE(RestoreWindows(folder)[0].gapAfter, "");
     // A good backup after the gap starts a window again.
     std::this_thread::sleep_for(1100ms);
     BackupAll(folder, label, &backup);
@@ -383,4 +401,24 @@ TEST_F(BinlogCopy, AFinishedFileIsCheckedPackedWithThePasswordCopiedToTheDriveAn
     for (const auto& e : fs::directory_iterator(offsite.path()))
         EXPECT_EQ(e.path().filename().string(), sealed + ".7z");
     SetVolumeSource(nullptr);
+}
+
+TEST_F(BinlogCopy, AChangedByteInTheCopyIsFoundByItsChecksum) {
+    copier_.Tick();
+    ASSERT_TRUE(copier_.streaming());
+    std::string folder = AppPath() + "Backup/", label;
+    BackupReport backup;
+    BackupAll(folder, label, &backup);
+    ASSERT_TRUE(backup.Good());
+    Sell(0, 100);
+    ServerSql("FLUSH BINARY LOGS;");
+    ASSERT_TRUE(CaughtUp());
+    copier_.Stop();
+    const auto files = ChainFiles(CurrentChain(copy_.path()));
+    std::string bytes = ReadFile(files.front().path);
+    bytes[bytes.size() / 2] ^= 0x20; // inside a row of the sales
+    WriteFile(files.front().path, bytes);
+    const ChainCheck checked = CheckChainFrom(folder + backup.archiveName, "");
+    EXPECT_TRUE(checked.fault);
+    EXPECT_NE(checked.text.find("fails its checksum check"), std::string::npos) << checked.text;
 }
