@@ -76,7 +76,14 @@ find "$root/opt" "$root/etc/zentamarket" "$root/lib/systemd" -perm -0002 | grep 
 grep -q '^ExecStart=/opt/zentamarket/ZentaMarketMonitor$' "$root/lib/systemd/system/zentamarket-monitor.service" ||
     fail "the unit is missing or wrong"
 
-# The installed program, from its place, against the private server.
+# The installed program, from its place, against the private server holding the suite's
+# schema (whatever an earlier test left there: a backup of a database without the suite's
+# tables rightly does not count).
+sock="$build/testenv/mariadb/mysqld.sock"
+mariadb --no-defaults -uroot --socket="$sock" \
+    -e 'DROP DATABASE IF EXISTS zentasupermarket; CREATE DATABASE zentasupermarket;' &&
+    mariadb --no-defaults -uroot --socket="$sock" zentasupermarket \
+        <"$(dirname "$0")/../../schema/zentasupermarket.sql" || fail "the schema cannot be loaded"
 out=$(ODBCSYSINI="$root/etc" ZENTA_REGISTRY="$root/etc/zentamarket/registry.reg" \
     "$app/ZentaMarketMonitor" status 2>/dev/null) || fail "status failed: $out"
 echo "$out" | grep -q '^Database: *connected, ' || fail "the installed program did not connect: $out"
