@@ -87,15 +87,15 @@ struct Options {
 };
 
 // The options: what each takes and which commands take it.
-struct OptionSpec {
+struct OptionRule {
     const char* name;
     const char* argument; // nullptr for a switch
     const char* help;
     std::vector<std::string> commands;
 };
 
-const std::vector<OptionSpec>& OptionTable() {
-    static const std::vector<OptionSpec> options = {
+const std::vector<OptionRule>& OptionTable() {
+    static const std::vector<OptionRule> options = {
         {"--yes", nullptr, "clear-print-queues without asking", {"clear-print-queues"}},
         {"--accept-shrink",
          nullptr,
@@ -884,14 +884,14 @@ Result<Options> Parse(int argc, char** argv) {
         if (a == "-y")
             a = "--yes";
         if (!a.empty() && a[0] == '-') {
-            const auto spec = std::find_if(OptionTable().begin(), OptionTable().end(),
-                                           [&](const OptionSpec& o) { return a == o.name; });
-            if (spec == OptionTable().end())
+            const auto rule = std::find_if(OptionTable().begin(), OptionTable().end(),
+                                           [&](const OptionRule& o) { return a == o.name; });
+            if (rule == OptionTable().end())
                 return bad("unknown argument \"" + a + "\"");
             std::string value;
-            if (spec->argument) {
+            if (rule->argument) {
                 if (i + 1 >= argc)
-                    return bad(a + " needs " + AsciiLowerCase(spec->argument));
+                    return bad(a + " needs " + AsciiLowerCase(rule->argument));
                 value = argv[++i];
             }
             options.given.insert(a);
@@ -929,10 +929,10 @@ Result<Options> Parse(int argc, char** argv) {
     if (!command)
         return bad("no command given");
     for (const auto& name : options.given) {
-        const auto spec = std::find_if(OptionTable().begin(), OptionTable().end(),
-                                       [&](const OptionSpec& o) { return name == o.name; });
-        if (std::find(spec->commands.begin(), spec->commands.end(), options.command) ==
-            spec->commands.end())
+        const auto rule = std::find_if(OptionTable().begin(), OptionTable().end(),
+                                       [&](const OptionRule& o) { return name == o.name; });
+        if (std::find(rule->commands.begin(), rule->commands.end(), options.command) ==
+            rule->commands.end())
             return bad(name + " is not an option of " + options.command);
     }
     if (command->operand && options.archive.empty() && options.until.empty())
