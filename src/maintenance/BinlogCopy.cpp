@@ -59,9 +59,10 @@ std::string StatePath(const std::string& folder) {
     return folder + "chain.ini";
 }
 
-// The client settings mariadb-binlog reads (the password never on a command line).
-Result<std::string> ClientSettingsFile() {
-    const std::string path = Globals::AppPath + "Temp/binlog-client.cnf";
+} // namespace
+
+Result<std::string> WriteClientSettings(const std::string& name) {
+    const std::string path = Globals::AppPath + "Temp/" + name;
     CreateFolderPath(Globals::AppPath + "Temp/");
     const std::string text = "[client]\nuser=" + std::string(kBackOfficeUser) +
                              "\npassword=" + kBackOfficePassword +
@@ -71,6 +72,8 @@ Result<std::string> ClientSettingsFile() {
         return Result<std::string>::Failure(written.error());
     return path;
 }
+
+namespace {
 
 // A replica id of its own for this folder's stream, stable from one start to the next.
 long StreamServerId(const std::string& folder) {
@@ -292,7 +295,7 @@ Result<Done> BinlogCopier::StartStream(const std::string& folder) {
     }
     if (!CreateFolderPath(chain + ".incoming/"))
         return failed("the folder " + chain + " cannot be made");
-    const auto settings = ClientSettingsFile();
+    const auto settings = WriteClientSettings("binlog-client.cnf");
     if (!settings)
         return failed(settings.error());
     const std::string program = GetSetting("Monitor", "BinlogProgram", "mariadb-binlog");

@@ -20,6 +20,10 @@ namespace zenta {
 // the old one stays as it is. In a chain the stream writes into .incoming/; a file is moved
 // into the chain once the stream has gone past it, and never over a longer copy.
 
+// The back-office account's settings for MariaDB's own programs, in Temp/<name> (mode 0600):
+// the password reaches them there, never on a command line. The file's path.
+Result<std::string> WriteClientSettings(const std::string& name);
+
 // The folder; "" when the copy is off.
 std::string BinlogFolder(const std::string& backupFolder);
 

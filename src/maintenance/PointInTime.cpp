@@ -381,6 +381,53 @@ Result<std::time_t> ParseUntil(const std::string& text) {
     return seconds;
 }
 
+namespace {
+
+// The archives a restore to a second may start from: the one given, or the good ones, newest
+// first.
+std::vector<std::string> StartingArchives(const std::string& given) {
+    if (!given.empty())
+        return {given};
+    std::vector<std::string> candidates;
+    const std::string backups = BackupFolder();
+    auto names = DirNames(backups + kArchivePattern);
+    std::sort(names.begin(), names.end(), std::greater<>());
+    for (const auto& name : names)
+        if (IsWhole7zArchive(backups + name))
+            candidates.push_back(backups + name);
+    return candidates;
+}
+
+// Replays the copied files from `start` in the first to `stop` in the last into `target`, in
+// one session with binary logging off, the log's database name rewritten to the target.
+Result<Done> Replay(const std::vector<BinlogFile>& files, long long start, long long stop,
+                    const std::string& target) {
+    std::string paths;
+    for (const auto& f : files)
+        paths += " '" + ReplaceAll(f.path, "'", "'\\''") + "'";
+    const auto settings = WriteClientSettings("replay-client.cnf");
+    if (!settings)
+        return Result<Done>::Failure(settings.error());
+    const std::string output = Globals::AppPath + "Temp/replay-output.txt";
+    const std::string pipeline =
+        "set -o pipefail; mariadb-binlog --skip-gtid-strict-mode --start-position=" +
+        std::to_string(start) + " --stop-position=" + std::to_string(stop) + " --rewrite-db='" +
+        clsDataBase::kDefaultDatabase + "->" + target + "'" + paths +
+        " | mariadb --defaults-extra-file='" + *settings +
+        "' --binary-mode --init-command='SET sql_log_bin=0' '" + target + "'";
+    const int status = RunProgramAndWait("/bin/bash", {"-c", pipeline}, "", output);
+    std::remove(settings->c_str());
+    std::string why = ReadWholeFile(output).value_or("");
+    std::remove(output.c_str());
+    if (status == 0)
+        return Done{};
+    if (why.size() > 600)
+        why = why.substr(why.size() - 600);
+    return Result<Done>::Failure(TrimSpaces(why));
+}
+
+} // namespace
+
 UntilReport RestoreUntil(const std::string& given, const std::string& until,
                          const RestoreOptions& options) {
     UntilReport report;
@@ -412,20 +459,8 @@ UntilReport RestoreUntil(const std::string& given, const std::string& until,
     if (!password)
         return fail(RestoreFailure::Password, password.error());
 
-    // The archives to start from: the one given, or the good ones, newest first.
-    std::vector<std::string> candidates;
-    if (!given.empty()) {
-        candidates.push_back(given);
-    } else {
-        const std::string backups = BackupFolder();
-        auto names = DirNames(backups + kArchivePattern);
-        std::sort(names.begin(), names.end(), std::greater<>());
-        for (const auto& name : names)
-            if (IsWhole7zArchive(backups + name))
-                candidates.push_back(backups + name);
-    }
     std::string windows; // what can be restored, for the error
-    for (const auto& archive : candidates) {
+    for (const auto& archive : StartingArchives(given)) {
         const auto parsed = ParseArchiveName(archive);
         const auto snapshot = ArchiveSnapshot(archive, *password);
         if (!snapshot) {
@@ -474,39 +509,16 @@ UntilReport RestoreUntil(const std::string& given, const std::string& until,
             return report;
         }
         const std::string target = report.restore.database;
-        std::string files;
-        for (size_t i = 0; i <= stop->file; ++i)
-            files += " '" + ReplaceAll(stretch->files[i].path, "'", "'\\''") + "'";
         say("replaying " + std::to_string(replayed) + " transactions from " +
             std::to_string(stop->file + 1) + " log files, up to " + LocalText(stop->committed));
-        const std::string settings = Globals::AppPath + "Temp/replay-client.cnf";
-        const std::string text = "[client]\nuser=" + std::string(kBackOfficeUser) +
-                                 "\npassword=" + kBackOfficePassword +
-                                 "\nhost=" + GetSetting("MySQL", "MySQLHost", "127.0.0.1") +
-                                 "\nport=" + std::to_string(ConfiguredMySQLPort()) + "\n";
-        const std::string output = Globals::AppPath + "Temp/replay-output.txt";
-        int status = -1;
-        if (ReplaceFileWhole(settings, text, 0600)) {
-            const std::string pipeline =
-                "set -o pipefail; mariadb-binlog --skip-gtid-strict-mode --start-position=" +
-                std::to_string(snapshot->position) +
-                " --stop-position=" + std::to_string(stop->position) + " --rewrite-db='" +
-                clsDataBase::kDefaultDatabase + "->" + target + "'" + files +
-                " | mariadb --defaults-extra-file='" + settings +
-                "' --binary-mode --init-command='SET sql_log_bin=0' '" + target + "'";
-            status = RunProgramAndWait("/bin/bash", {"-c", pipeline}, "", output);
-        }
-        std::remove(settings.c_str());
-        if (status != 0) {
-            std::string why = ReadWholeFile(output).value_or("");
-            std::remove(output.c_str());
-            if (why.size() > 600)
-                why = why.substr(why.size() - 600);
+        const std::vector<BinlogFile> files(stretch->files.begin(),
+                                            stretch->files.begin() + stop->file + 1);
+        if (const auto replay = Replay(files, snapshot->position, stop->position, target);
+            !replay) {
             DataBase().SQLExecute("DROP DATABASE IF EXISTS `" + target + "`;");
             return fail(RestoreFailure::Server, "the log could not be replayed onto the archive (" +
-                                                    TrimSpaces(why) + "); nothing was left behind");
+                                                    replay.error() + "); nothing was left behind");
         }
-        std::remove(output.c_str());
         report.reached = stop->committed;
         report.transactions = replayed;
         WriteProgramLog("restored " + archive + " and replayed the log to " +

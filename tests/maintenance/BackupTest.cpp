@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <sys/utsname.h>
 #include <thread>
 
@@ -39,6 +40,40 @@ std::vector<std::string> Lines(const std::string& text) {
     }
     return out;
 }
+
+// A cashier selling on a connection of its own until stopped: each sale is one transaction of
+// the statements `sale` gives for its ticket number.
+class Cashier {
+  public:
+    explicit Cashier(std::function<std::vector<std::string>(long)> sale)
+        : thread_([this, sale] {
+              clsDataBase db;
+              db.Connect("127.0.0.1", DbPort(), "", kBackOfficeUser, kBackOfficePassword);
+              for (long n = 100000; !stop_; ++n) {
+                  db.StartTrans();
+                  for (const auto& statement : sale(n))
+                      db.SQLExecute(statement);
+                  db.CommitTrans();
+                  ++sold_;
+              }
+          }) {}
+    ~Cashier() { Stop(); }
+    void WaitForSales(int count) {
+        while (sold_ < count)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    int sold() const { return sold_; }
+    void Stop() {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+  private:
+    std::atomic<bool> stop_{false};
+    std::atomic<int> sold_{0};
+    std::thread thread_;
+};
 
 } // namespace
 
@@ -143,28 +178,17 @@ TEST_F(Backup, ExportsShareOneSnapshotWhileTicketsAreSold) {
     Sql("INSERT INTO ticket (TicketNo, Fecha) SELECT seq, NOW() FROM seq_1_to_20000;"
         "INSERT INTO ticketarticulo (TicketNo, ArticuloID) SELECT t.seq, CONCAT('A', l.seq) FROM "
         "seq_1_to_20000 t, seq_1_to_3 l;");
-    std::atomic<bool> stop{false};
-    std::atomic<int> sold{0};
-    std::thread cashier([&] {
-        clsDataBase other;
-        other.Connect("127.0.0.1", DbPort(), "", kBackOfficeUser, kBackOfficePassword);
-        for (long n = 100000; !stop; ++n) {
-            other.StartTrans();
-            other.SQLExecute("INSERT INTO ticket (TicketNo, Fecha) VALUES (" + std::to_string(n) +
-                             ", NOW());");
-            other.SQLExecute("INSERT INTO ticketarticulo (TicketNo, ArticuloID) VALUES (" +
-                             std::to_string(n) + ", 'X'), (" + std::to_string(n) + ", 'Y'), (" +
-                             std::to_string(n) + ", 'Z');");
-            other.CommitTrans();
-            ++sold;
-        }
+    Cashier cashier([](long n) {
+        const std::string no = std::to_string(n);
+        return std::vector<std::string>{
+            "INSERT INTO ticket (TicketNo, Fecha) VALUES (" + no + ", NOW());",
+            "INSERT INTO ticketarticulo (TicketNo, ArticuloID) VALUES (" + no + ", 'X'), (" + no +
+                ", 'Y'), (" + no + ", 'Z');"};
     });
-    while (sold < 20)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    cashier.WaitForSales(20);
     TempDir out;
     const std::string name = BackupAndExtract(out.path());
-    stop = true;
-    cashier.join();
+    cashier.Stop();
     // The recorded row counts and checksums belong to the same snapshot as the data.
     const VerifyReport verified = VerifyArchive(AppPath() + "Backup/" + name);
     EXPECT_TRUE(verified.ok) << verified.error;
@@ -350,31 +374,19 @@ TEST_F(Backup, TheBinaryLogPositionOfTheSnapshotReplaysToTheLiveDatabase) {
     // Tickets sold all through the backup: the archive holds those of its snapshot, and the
     // binary log from the position it recorded holds exactly the rest.
     Sql("INSERT INTO ticket (TicketNo, Fecha) SELECT seq, NOW() FROM seq_1_to_5000;");
-    std::atomic<bool> stop{false};
-    std::atomic<int> sold{0};
-    std::thread cashier([&] {
-        clsDataBase other;
-        other.Connect("127.0.0.1", DbPort(), "", kBackOfficeUser, kBackOfficePassword);
-        for (long n = 100000; !stop; ++n) {
-            other.StartTrans();
-            other.SQLExecute("INSERT INTO ticket (TicketNo, Fecha, Nota) VALUES (" +
-                             std::to_string(n) + ", NOW(), '泽川 \\\\ ,\\r\\n');");
-            other.SQLExecute("INSERT INTO ticketarticulo (TicketNo, ArticuloID) VALUES (" +
-                             std::to_string(n) + ", 'X');");
-            other.CommitTrans();
-            ++sold;
-        }
+    Cashier cashier([](long n) {
+        const std::string no = std::to_string(n);
+        return std::vector<std::string>{
+            "INSERT INTO ticket (TicketNo, Fecha, Nota) VALUES (" + no +
+                ", NOW(), '泽川 \\\\ ,\\r\\n');",
+            "INSERT INTO ticketarticulo (TicketNo, ArticuloID) VALUES (" + no + ", 'X');"};
     });
-    while (sold < 20)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    cashier.WaitForSales(20);
     std::string folder = AppPath() + "Backup", label;
     BackupReport report;
     BackupAll(folder, label, &report);
-    const int before = sold;
-    while (sold < before + 20)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    stop = true;
-    cashier.join();
+    cashier.WaitForSales(cashier.sold() + 20);
+    cashier.Stop();
     ASSERT_TRUE(report.Good()) << report.failure;
     ASSERT_TRUE(report.snapshot.known()) << "the tests' server keeps a binary log";
     ASSERT_TRUE(report.binaryLog && report.binaryLog->logBin);
