@@ -280,14 +280,17 @@ void RotateBackupFiles() {
     clsDataBase& db = DataBase();
     const auto maximum = ReadArchiveLimit("MaxBackupFile");
     auto folder = ResolveBackupFolder();
+    const std::string label = OpcionText(db, "MobilBackupRestoreVolumeName", "");
     if (maximum && folder) {
         DeleteOldBackupFiles(*folder, *maximum);
-        // The copied binary log back to what the archives kept can still use.
-        PruneBinlogCopy(*folder);
+        // The copied binary log (here and on the drive) back to what the archives kept by
+        // number can still use.
+        PruneBinlogCopy(*folder, *maximum,
+                        TrimSpaces(label).empty() ? std::vector<std::string>()
+                                                  : DrivesWithLabel(label));
     }
 
     const auto mobileMaximum = ReadArchiveLimit("MaxMobilBackupFile");
-    const std::string label = OpcionText(db, "MobilBackupRestoreVolumeName", "");
     if (!db.ConnectionStatus() || !mobileMaximum || label.empty())
         return;
     for (const auto& mount : DrivesWithLabel(label)) {

@@ -259,55 +259,80 @@ ChainCheck CheckChainFrom(const std::string& archive, const std::string& passwor
                            std::to_string(ends->size()) + " transactions, " + reach);
 }
 
-void PruneBinlogCopy(const std::string& backupFolder) {
+namespace {
+
+// Deletes from the chains in `folder` (a copy's folder, or ZentaBackup/Binlog/ on a drive)
+// every file before `first` in the chain named `holder`, and every chain older than it.
+void PruneChains(const std::string& folder, const std::string& holder, long first,
+                 const std::string& why) {
+    auto remove = [&](const std::string& path) {
+        std::error_code ec;
+        if (fs::remove(path, ec))
+            WriteProgramLog("binlog copy: deleted " + path + " (" + why + ")");
+    };
+    for (const auto& chain : Chains(folder)) {
+        const std::string name = fs::path(chain.substr(0, chain.size() - 1)).filename();
+        if (name > holder)
+            continue;
+        std::vector<std::string> paths;
+        std::error_code ec;
+        for (const std::string sub : {"", ".incoming/"})
+            for (const auto& e : fs::directory_iterator(chain + sub, ec)) {
+                std::string file = e.path().filename().string();
+                if (file.size() > 3 && file.compare(file.size() - 3, 3, ".7z") == 0)
+                    file.resize(file.size() - 3);
+                const long n = FileNumber(file);
+                if (n >= 0 && (name < holder || n < first))
+                    paths.push_back(e.path().string());
+            }
+        std::sort(paths.begin(), paths.end());
+        for (const auto& path : paths)
+            remove(path);
+        if (name < holder) {
+            fs::remove_all(chain, ec);
+            WriteProgramLog("binlog copy: deleted the chain " + chain + " (" + why + ")");
+        }
+    }
+}
+
+} // namespace
+
+void PruneBinlogCopy(const std::string& backupFolder, long newest,
+                     const std::vector<std::string>& drives) {
     const std::string folder = BinlogFolder(backupFolder);
-    if (folder.empty() || !IsFolder(folder))
+    if (folder.empty() || !IsFolder(folder) || newest < 1)
         return;
+    // The newest whole archives the rotation keeps by number; the oldest of them is where
+    // the copy must reach back to.
     auto names = DirNames(WithSlash(backupFolder) + kArchivePattern);
-    std::sort(names.begin(), names.end());
+    std::sort(names.begin(), names.end(), std::greater<>());
     std::string oldest;
+    long counted = 0;
     for (const auto& name : names)
-        if (IsWhole7zArchive(WithSlash(backupFolder) + name)) {
+        if (counted < newest && IsWhole7zArchive(WithSlash(backupFolder) + name)) {
             oldest = WithSlash(backupFolder) + name;
-            break;
+            ++counted;
         }
     if (oldest.empty())
         return;
     const auto password = ConfiguredArchivePassword();
     const auto snapshot = ArchiveSnapshot(oldest, password ? *password : std::string());
     if (!snapshot)
-        return;                         // nothing is known to be unneeded
-    const auto chains = Chains(folder); // newest first
-    auto holder = chains.end();
-    for (auto it = chains.begin(); it != chains.end(); ++it)
-        for (const auto& f : ChainFiles(*it))
-            if (f.name == snapshot->file && holder == chains.end())
-                holder = it;
-    if (holder == chains.end())
+        return; // nothing is known to be unneeded
+    std::string holder;
+    for (const auto& chain : Chains(folder)) // newest first
+        for (const auto& f : ChainFiles(chain))
+            if (f.name == snapshot->file && holder.empty())
+                holder = fs::path(chain.substr(0, chain.size() - 1)).filename();
+    if (holder.empty())
         return;
+    const std::string why = "older than the snapshot of " + oldest +
+                            ", the oldest of the archives kept by MaxBackupFile";
     const long first = FileNumber(snapshot->file);
-    auto remove = [&](const std::string& path) {
-        std::error_code ec;
-        if (fs::remove(path, ec))
-            WriteProgramLog("binlog copy: deleted " + path +
-                            " (older than the snapshot of the "
-                            "oldest archive, " +
-                            oldest + ")");
-    };
-    for (const auto& f : ChainFiles(*holder))
-        if (FileNumber(f.name) < first) {
-            remove(f.path);
-            remove(*holder + f.name); // a shorter copy beside it
-            remove(*holder + f.name + ".7z");
-        }
-    for (auto it = holder + 1; it != chains.end(); ++it) {
-        for (const auto& f : ChainFiles(*it))
-            remove(f.path);
-        std::error_code ec;
-        fs::remove_all(*it, ec);
-        WriteProgramLog("binlog copy: deleted the chain " + *it +
-                        " (older than the oldest archive)");
-    }
+    PruneChains(folder, holder, first, why);
+    for (const auto& drive : drives)
+        if (IsFolder(WithSlash(drive) + "ZentaBackup/Binlog/"))
+            PruneChains(WithSlash(drive) + "ZentaBackup/Binlog/", holder, first, why);
 }
 
 Result<std::vector<TransactionEnd>> ReadTransactionEnds(const std::vector<BinlogFile>& files,

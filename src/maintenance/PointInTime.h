@@ -72,10 +72,13 @@ struct ChainCheck {
 };
 ChainCheck CheckChainFrom(const std::string& archive, const std::string& passwordFile);
 
-// Keeps the copied log back to the snapshot of the oldest whole archive in the backup folder
-// (so every archive kept can still be brought forward) and deletes what is older, whole
-// chains included, with a line in the log for each file. Deletes nothing when that archive's
-// position cannot be read (it was made without a binary log, or cannot be opened).
-void PruneBinlogCopy(const std::string& backupFolder);
+// Keeps the copied log back to the snapshot of the oldest of the `newest` whole archives in
+// the backup folder (the ones the rotation keeps by MaxBackupFile, so each of them can still
+// be brought forward; older weekly and monthly archives keep no log) and deletes what is
+// older, whole chains included, here and in ZentaBackup/Binlog/ on each of `drives`, with a
+// line in the log for each file. Deletes nothing when that archive's position cannot be read
+// (it was made without a binary log, or cannot be opened).
+void PruneBinlogCopy(const std::string& backupFolder, long newest,
+                     const std::vector<std::string>& drives = {});
 
 } // namespace zenta

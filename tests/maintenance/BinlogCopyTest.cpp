@@ -31,6 +31,7 @@ class BinlogCopy : public DbTest {
         Connect();
     }
     void TearDown() override {
+        SetVolumeSource(nullptr);
         copier_.Stop();
         ReleaseDataBase();
         DbTest::TearDown();
@@ -268,13 +269,20 @@ TEST_F(BinlogCopy, RestoreUntilASecondBringsEverySaleCommittedByThenAndNoneAfter
 }
 
 TEST_F(BinlogCopy, TheCopyIsKeptBackToTheOldestArchiveAndNoFurther) {
+    TempDir drive("drive");
+    SetVolumeSource([&] { return std::vector<MountedVolume>{{"ZTBACKUP", drive.path()}}; });
+    ServerSql("INSERT INTO zentasupermarket.opcion (ID, VarCharValor) VALUES "
+              "('MobilBackupRestoreVolumeName', 'ZTBACKUP');");
     copier_.Tick();
     ASSERT_TRUE(copier_.streaming());
     std::string folder = AppPath() + "Backup/", label;
+    std::string firstArchive;
     auto backup = [&] {
         BackupReport report;
         BackupAll(folder, label, &report);
         EXPECT_TRUE(report.Good()) << report.failure;
+        if (firstArchive.empty())
+            firstArchive = report.archiveName;
         return report.snapshot.file;
     };
     Sell(0, 50);
@@ -292,13 +300,24 @@ TEST_F(BinlogCopy, TheCopyIsKeptBackToTheOldestArchiveAndNoFurther) {
     const std::string chain = CurrentChain(copy_.path());
     ASSERT_TRUE(fs::exists(chain + first) || fs::exists(chain + ".incoming/" + first));
 
-    // One archive kept: the files before its snapshot go, the rest stays usable.
+    copier_.Tick(); // the finished files are sealed and copied to the drive
+    const std::string chainName = fs::path(chain.substr(0, chain.size() - 1)).filename();
+    const std::string onDrive = drive.path() + "ZentaBackup/Binlog/" + chainName + "/";
+    ASSERT_TRUE(fs::exists(onDrive + first + ".7z"));
+
+    // The first archive, made a weekly one of an older week: kept by KeepWeekly, but only the
+    // archives kept by MaxBackupFile keep the log, so its files go all the same.
+    const std::string weekly = folder + "ZentaMarket20261102020000.ZTB";
+    fs::rename(folder + firstArchive, weekly);
+    SetSetting("Monitor", "KeepWeekly", "4");
     ServerSql(
         "INSERT INTO zentasupermarket.opcion (ID, IntegerValor) VALUES ('MaxBackupFile', 1);");
     RotateBackupFiles();
+    EXPECT_TRUE(fs::exists(weekly));
     for (const auto& f : ChainFiles(chain))
         EXPECT_GE(f.name, second) << f.name << " should have gone";
     EXPECT_FALSE(fs::exists(chain + first));
+    EXPECT_FALSE(fs::exists(onDrive + first + ".7z"));
     EXPECT_NE(ReadFile(AppPath() + "Log/ZentaMarketMonitor.log")
                   .find("binlog copy: deleted " + chain + first),
               std::string::npos);
@@ -400,7 +419,6 @@ TEST_F(BinlogCopy, AFinishedFileIsCheckedPackedWithThePasswordCopiedToTheDriveAn
     // The file being written goes nowhere.
     for (const auto& e : fs::directory_iterator(offsite.path()))
         EXPECT_EQ(e.path().filename().string(), sealed + ".7z");
-    SetVolumeSource(nullptr);
 }
 
 TEST_F(BinlogCopy, AChangedByteInTheCopyIsFoundByItsChecksum) {
