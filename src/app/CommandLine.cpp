@@ -790,6 +790,11 @@ Outcome Restore(const Options& options) {
                   << (until.reached ? std::string(", the last committed at ") + reached
                                     : std::string(" (none after the archive)"))
                   << ".\n";
+        if (!until.restore.savedLive.empty())
+            std::cout << "The live database's tables before the restore are in "
+                      << until.restore.savedLive
+                      << ". The copied binary log cannot be replayed across this restore: the "
+                         "next cycle makes a full backup, where a new window starts.\n";
         return Outcome::Good;
     }
     const RestoreReport report = RestoreArchive(options.archive, restore);
@@ -937,9 +942,6 @@ Result<Options> Parse(int argc, char** argv) {
     }
     if (command->operand && options.archive.empty() && options.until.empty())
         return bad(options.command + " needs the archive");
-    if (!options.until.empty() && options.intoLive)
-        return bad("--until and --into-live do not go together: a restore to a second goes into "
-                   "a new database (--database NAME)");
     if (options.intoLive && options.given.count("--database"))
         return bad("--into-live and --database contradict each other: --into-live restores into "
                    "the live database zentasupermarket, --database NAME into another one; give "

@@ -24,6 +24,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <sstream>
 #include <sys/stat.h>
 
 namespace zenta {
@@ -102,6 +103,34 @@ std::string BinlogFolder(const std::string& backupFolder) {
     if (setting.empty())
         return WithSlash(backupFolder) + "Binlog/";
     return WithSlash(setting[0] == '/' ? setting : Globals::AppPath + setting);
+}
+
+void NoteLiveDatabaseReplaced(clsDataBase& admin) {
+    const std::string folder = BinlogFolder(BackupFolder());
+    const std::string chain = folder.empty() ? std::string() : CurrentChain(folder);
+    if (chain.empty())
+        return;
+    admin.CreatDatasArray("SHOW MASTER STATUS;");
+    if (!admin.ConnectionStatus() || admin.DatasArray()->Count(1) == 0)
+        return;
+    const std::string file = admin.DatasArrayValue(0, 0).ToString();
+    admin.SQLExecute("FLUSH BINARY LOGS;");
+    if (std::FILE* f = std::fopen((chain + "BREAKS.txt").c_str(), "ab")) {
+        const std::string line = file + "\n";
+        std::fwrite(line.data(), 1, line.size(), f);
+        std::fclose(f);
+    }
+    SayGap(chain, "the live database was replaced by a restore after " + file +
+                      "; the log before it cannot be replayed past it");
+}
+
+std::vector<std::string> ChainBreaks(const std::string& chainFolder) {
+    std::vector<std::string> breaks;
+    std::istringstream lines(ReadWholeFile(chainFolder + "BREAKS.txt").value_or(""));
+    for (std::string line; std::getline(lines, line);)
+        if (!TrimSpaces(line).empty())
+            breaks.push_back(TrimSpaces(line));
+    return breaks;
 }
 
 bool BinlogGapSinceLastGoodBackup() {

@@ -37,6 +37,15 @@ struct BinlogFile {
 // makes a full backup even on a day that has one, so that a window starts again.
 bool BinlogGapSinceLastGoodBackup();
 
+// Before the live database's tables are replaced by a restore (which the server's log does
+// not hold): closes the server's current file and records that the copied log cannot be
+// replayed past it (<chain>/BREAKS.txt), as a gap, so that the next cycle makes a full backup
+// and a window starts again. Nothing when there is no copy.
+class clsDataBase;
+void NoteLiveDatabaseReplaced(clsDataBase& admin);
+// The files after which the chain cannot be replayed (the live database was replaced).
+std::vector<std::string> ChainBreaks(const std::string& chainFolder);
+
 // A chain's files in order, from the chain and its .incoming/ (the longer copy of each).
 std::vector<BinlogFile> ChainFiles(const std::string& chainFolder);
 // The chain being written, "" when none.

@@ -150,8 +150,11 @@ std::optional<Stretch> StretchFrom(const std::string& folder, const std::string&
         if (it == files.end())
             continue;
         Stretch s;
+        const auto breaks = ChainBreaks(chain);
         for (; it != files.end(); ++it) {
-            if (!s.files.empty() && FileNumber(it->name) != FileNumber(s.files.back().name) + 1) {
+            if (!s.files.empty() &&
+                (FileNumber(it->name) != FileNumber(s.files.back().name) + 1 ||
+                 std::count(breaks.begin(), breaks.end(), s.files.back().name))) {
                 s.gapAfter = s.files.back().name;
                 break;
             }
@@ -470,10 +473,13 @@ UntilReport RestoreUntil(const std::string& given, const std::string& until,
     if (!when)
         return fail(RestoreFailure::Target, when.error());
     const bool latest = *when == static_cast<std::time_t>(-1);
-    if (options.intoLive)
-        return fail(RestoreFailure::Target,
-                    "--until restores into a new database (--database NAME); move what you need "
-                    "into the live database from there");
+    // Into the live database: restored and brought forward in a database of its own first,
+    // so that the live one is replaced only by a whole result.
+    RestoreOptions into = options;
+    if (options.intoLive) {
+        into.intoLive = false;
+        into.database = "zentasupermarket_until_" + ArchiveStamp(DateTime::Now());
+    }
     const std::string folder = BinlogFolder(BackupFolder());
     if (folder.empty())
         return fail(RestoreFailure::Target,
@@ -525,29 +531,42 @@ UntilReport RestoreUntil(const std::string& given, const std::string& until,
             ++replayed;
         }
         say("restoring " + archive);
-        report.restore = RestoreArchive(archive, options);
+        report.restore = RestoreArchive(archive, into);
         if (!report.restore.ok)
             return report;
         report.archive = archive;
+        const std::string target = report.restore.database;
         if (!stop) {
             say("no transaction to replay after the archive's snapshot");
-            return report;
+        } else {
+            say("replaying " + std::to_string(replayed) + " transactions from " +
+                std::to_string(stop->file + 1) + " log files, up to " + LocalText(stop->committed));
+            const std::vector<BinlogFile> files(stretch->files.begin(),
+                                                stretch->files.begin() + stop->file + 1);
+            if (const auto replay = Replay(files, snapshot->position, stop->position, target);
+                !replay) {
+                DataBase().SQLExecute("DROP DATABASE IF EXISTS `" + target + "`;");
+                return fail(RestoreFailure::Server,
+                            "the log could not be replayed onto the archive (" + replay.error() +
+                                "); nothing was left behind");
+            }
+            report.reached = stop->committed;
+            report.transactions = replayed;
         }
-        const std::string target = report.restore.database;
-        say("replaying " + std::to_string(replayed) + " transactions from " +
-            std::to_string(stop->file + 1) + " log files, up to " + LocalText(stop->committed));
-        const std::vector<BinlogFile> files(stretch->files.begin(),
-                                            stretch->files.begin() + stop->file + 1);
-        if (const auto replay = Replay(files, snapshot->position, stop->position, target);
-            !replay) {
+        if (options.intoLive) {
+            std::vector<std::string> tables;
+            for (const auto& t : report.restore.tables)
+                tables.push_back(t.table);
+            const auto saved = ReplaceLiveDatabase(DataBase(), target, tables, say);
             DataBase().SQLExecute("DROP DATABASE IF EXISTS `" + target + "`;");
-            return fail(RestoreFailure::Server, "the log could not be replayed onto the archive (" +
-                                                    replay.error() + "); nothing was left behind");
+            if (!saved)
+                return fail(RestoreFailure::Server, saved.error());
+            report.restore.savedLive = *saved;
+            report.restore.database = clsDataBase::kDefaultDatabase;
         }
-        report.reached = stop->committed;
-        report.transactions = replayed;
         WriteProgramLog("restored " + archive + " and replayed the log to " +
-                        LocalText(stop->committed) + " into the database " + target);
+                        (stop ? LocalText(stop->committed) : std::string("its snapshot")) +
+                        " into the database " + report.restore.database);
         return report;
     }
     return fail(RestoreFailure::Target,

@@ -4,6 +4,7 @@
 #include "ArchivePassword.h"
 #include "AutoBackupData.h"
 #include "BackupAll.h"
+#include "BinlogCopy.h"
 #include "Common.h"
 #include "ErrorMode.h"
 #include "GlobalDatabase.h"
@@ -292,14 +293,22 @@ Step<ArchiveContents> Unpack(const std::string& archive, const RestoreOptions& o
 class UnloggedSession {
   public:
     explicit UnloggedSession(clsDataBase& db) : db_(db) {
+        db_.CreatDatasArray("SELECT @@SESSION.sql_log_bin;");
+        was_ = !db_.ConnectionStatus() || db_.DatasArray()->Count(1) == 0 ||
+               db_.DatasArrayValue(0, 0).ToInt64() != 0;
         db_.SQLExecute("SET SESSION sql_log_bin = 0;");
     }
-    ~UnloggedSession() { db_.SQLExecute("SET SESSION sql_log_bin = 1;"); }
+    // As it was: a session inside another stays unlogged.
+    ~UnloggedSession() {
+        if (was_)
+            db_.SQLExecute("SET SESSION sql_log_bin = 1;");
+    }
     UnloggedSession(const UnloggedSession&) = delete;
     UnloggedSession& operator=(const UnloggedSession&) = delete;
 
   private:
     clsDataBase& db_;
+    bool was_ = true;
 };
 
 // The database a restore loads into before anything reaches the target: dropped when the
@@ -495,52 +504,79 @@ void Figures(const ArchiveContents& contents, const std::map<std::string, long l
     }
 }
 
-// One statement moves every table into the target: it has all of them or none. Into the live
-// database, the live one is backed up first and its tables are moved aside in the same
-// statement.
+// One statement moves every table into the target: it has all of them or none.
 Result<Done> MoveIntoPlace(clsDataBase& admin, const std::string& staging,
                            const std::string& target, const ArchiveContents& contents,
                            const RestoreOptions& options, RestoreReport& report,
                            const Progress& say) {
+    if (options.intoLive) {
+        const auto saved = ReplaceLiveDatabase(admin, staging, contents.tables, say);
+        if (!saved)
+            return Result<Done>::Failure(saved.error());
+        report.savedLive = *saved;
+        return Done{};
+    }
+    std::string moves;
+    for (const auto& t : contents.tables)
+        moves += (moves.empty() ? "" : ", ") + Quoted(staging) + "." + Quoted(t) + " TO " +
+                 Quoted(target) + "." + Quoted(t);
+    admin.SQLExecute("CREATE DATABASE " + Quoted(target) + " CHARACTER SET utf8mb4;");
+    if (!admin.ConnectionStatus())
+        return Result<Done>::Failure("cannot create the database " + target + ": " +
+                                     admin.LastError().Text());
+    admin.SQLExecute("RENAME TABLE " + moves + ";");
+    if (!admin.ConnectionStatus()) {
+        const std::string why = admin.LastError().Text();
+        admin.SQLExecute("DROP DATABASE IF EXISTS " + Quoted(target) + ";");
+        return Result<Done>::Failure("the restored tables cannot be moved into " + target + ": " +
+                                     why);
+    }
+    return Done{};
+}
+
+} // namespace
+
+Result<std::string> ReplaceLiveDatabase(clsDataBase& admin, const std::string& database,
+                                        const std::vector<std::string>& tables,
+                                        const std::function<void(const std::string&)>& say) {
+    const std::string live = clsDataBase::kDefaultDatabase;
+    const std::string saved = "zentasupermarket_before_restore_" + StampOf("");
+    if (say)
+        say("backing the live database up first");
+    std::string backupFolder = BackupFolder(), label;
+    BackupReport backup;
+    BackupAll(backupFolder, label, &backup);
+    if (!backup.complete)
+        return Result<std::string>::Failure(
+            "the live database could not be backed up first (" +
+            (backup.failure.empty() ? std::string("no archive was made") : backup.failure) +
+            "); nothing restored");
     std::string moves;
     auto move = [&](const std::string& from, const std::string& to, const std::string& t) {
         moves += (moves.empty() ? "" : ", ") + Quoted(from) + "." + Quoted(t) + " TO " +
                  Quoted(to) + "." + Quoted(t);
     };
-    const std::string created =
-        options.intoLive ? "zentasupermarket_before_restore_" + StampOf("") : target;
-    if (options.intoLive) {
-        say("backing the live database up first");
-        std::string backupFolder = BackupFolder(), label;
-        BackupReport backup;
-        BackupAll(backupFolder, label, &backup);
-        if (!backup.complete)
-            return Result<Done>::Failure(
-                "the live database could not be backed up first (" +
-                (backup.failure.empty() ? std::string("no archive was made") : backup.failure) +
-                "); nothing restored");
-        for (const auto& t : TablesOf(admin, target))
-            move(target, created, t);
-    }
-    admin.SQLExecute("CREATE DATABASE " + Quoted(created) + " CHARACTER SET utf8mb4;");
+    for (const auto& t : TablesOf(admin, live))
+        move(live, saved, t);
+    for (const auto& t : tables)
+        move(database, live, t);
+    UnloggedSession unlogged(admin);
+    admin.SQLExecute("CREATE DATABASE " + Quoted(saved) + " CHARACTER SET utf8mb4;");
     if (!admin.ConnectionStatus())
-        return Result<Done>::Failure("cannot create the database " + created + ": " +
-                                     admin.LastError().Text());
-    for (const auto& t : contents.tables)
-        move(staging, target, t);
+        return Result<std::string>::Failure("cannot create the database " + saved + ": " +
+                                            admin.LastError().Text());
+    // The change is not in the server's log: the copied log is told where it happened.
+    NoteLiveDatabaseReplaced(admin);
     admin.SQLExecute("RENAME TABLE " + moves + ";");
     if (!admin.ConnectionStatus()) {
         const std::string why = admin.LastError().Text();
-        admin.SQLExecute("DROP DATABASE IF EXISTS " + Quoted(created) + ";");
-        return Result<Done>::Failure("the restored tables cannot be moved into " + target + ": " +
-                                     why);
+        admin.SQLExecute("DROP DATABASE IF EXISTS " + Quoted(saved) + ";");
+        return Result<std::string>::Failure("the restored tables cannot be moved into " + live +
+                                            ": " + why);
     }
-    if (options.intoLive)
-        report.savedLive = created;
-    return Done{};
+    WriteProgramLog("the live database was replaced; its tables before are in " + saved);
+    return saved;
 }
-
-} // namespace
 
 RestoreReport RestoreArchive(const std::string& archive, const RestoreOptions& options) {
     RestoreReport report;

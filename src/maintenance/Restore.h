@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Result.h"
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -60,6 +62,15 @@ struct RestoreReport {
 // failure the staging database is dropped and the target is left as it was.
 [[nodiscard]] RestoreReport RestoreArchive(const std::string& archive,
                                            const RestoreOptions& options);
+
+// Replaces the live database with the tables of `database`: the live one is backed up first,
+// then one statement moves its tables aside into "zentasupermarket_before_restore_<stamp>" and
+// those of `database` into it (all or none). The copied binary log is told, since the log
+// cannot be replayed across the change. Where the live tables went, or why nothing was done.
+class clsDataBase;
+Result<std::string> ReplaceLiveDatabase(clsDataBase& admin, const std::string& database,
+                                        const std::vector<std::string>& tables,
+                                        const std::function<void(const std::string&)>& say);
 
 struct VerifyReport {
     bool ok = false;

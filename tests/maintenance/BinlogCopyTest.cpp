@@ -51,9 +51,10 @@ class BinlogCopy : public DbTest {
               std::to_string(count) + ";\"");
     }
     std::string ServerSql(const std::string& sql) {
-        const std::string out = copy_.path() + "out.txt";
-        Shell("mariadb --no-defaults -uroot -N --socket='" + server_.dir() + "/mysqld.sock' -e \"" +
-              sql + "\" > '" + out + "'");
+        const std::string in = copy_.path() + "in.sql", out = copy_.path() + "out.txt";
+        WriteFile(in, sql);
+        Shell("mariadb --no-defaults --default-character-set=utf8mb4 -uroot -N --socket='" +
+              server_.dir() + "/mysqld.sock' < '" + in + "' > '" + out + "'");
         return ReadFile(out);
     }
     // Ticks until the copy holds every byte the server's newest file holds.
@@ -439,4 +440,111 @@ TEST_F(BinlogCopy, AChangedByteInTheCopyIsFoundByItsChecksum) {
     const ChainCheck checked = CheckChainFrom(folder + backup.archiveName, "");
     EXPECT_TRUE(checked.fault);
     EXPECT_NE(checked.text.find("fails its checksum check"), std::string::npos) << checked.text;
+}
+
+TEST_F(BinlogCopy, EveryByteValueNullsAndTextInTwoEncodingsComeBackThroughTheReplay) {
+    copier_.Tick();
+    ASSERT_TRUE(copier_.streaming());
+    std::string folder = AppPath() + "Backup/", label;
+    BackupReport backup;
+    BackupAll(folder, label, &backup);
+    ASSERT_TRUE(backup.Good()) << backup.failure;
+    // After the archive, so that only the replay brings them: a picture with every byte
+    // value, empty and NULL ones, GBK bytes, UTF-8 text of four bytes a character, line
+    // breaks, separators, quotes and backslashes; then changes and a deletion.
+    ServerSql(R"(USE zentasupermarket;
+INSERT INTO articulo (ArticuloID, NombreES, NombreCN, Precio, FechaCaducada, Nota) VALUES
+  ('A,1', 'Leche, entera', '牛奶', 12.50, '2025-01-31', 'l1\r\nl2\nl3\r'),
+  ('A''2', 'O''Brien \\ back', '', 0, NULL, NULL),
+  ('A3', '\\N', 'NULL', -1.25, '2024-02-29', 'tab\there'),
+  ('A4', '泽川超市 😀', 'ñandú', 99999.99, NULL, '');
+INSERT INTO articulodibujo SELECT 'A,1', CONCAT(GROUP_CONCAT(CHAR(seq) ORDER BY seq SEPARATOR ''),
+  UNHEX(REPEAT('5C0D0A2C00FF', 50))), NOW() FROM seq_0_to_255;
+INSERT INTO articulodibujo VALUES ('A''2', '', NULL), ('A3', NULL, NULL), ('A4', 0x00, NOW());
+INSERT INTO opcion (ID, IntegerValor, EnDeCodeValor, BlobValor) VALUES
+  ('GBK', NULL, 0xD4F3B4A8, 0xD6D0CEC4), ('Gone', 1, NULL, NULL);
+UPDATE articulo SET Nota = CONCAT(Nota, '\0') WHERE ArticuloID = 'A4';
+UPDATE articulodibujo SET Dibujo = REVERSE(Dibujo) WHERE ArticuloID = 'A,1';
+DELETE FROM opcion WHERE ID = 'Gone';)");
+    ASSERT_TRUE(CaughtUp());
+    RestoreOptions options;
+    options.database = "zentasupermarket_bytes";
+    const UntilReport r = RestoreUntil("", "latest", options);
+    ASSERT_TRUE(r.restore.ok) << r.restore.error;
+    EXPECT_EQ(r.transactions, 7);
+    for (const std::string table : {"articulo", "articulodibujo", "opcion"}) {
+        const std::string rows =
+            "SELECT HEX(CONCAT_WS('|', " +
+            std::string(table == "opcion"     ? "ID, IFNULL(IntegerValor, 'null'), "
+                                                "IFNULL(HEX(EnDeCodeValor), 'null'), "
+                                                "IFNULL(HEX(BlobValor), 'null')"
+                        : table == "articulo" ? "ArticuloID, NombreES, NombreCN, "
+                                                "Precio, IFNULL(FechaCaducada, 'null'), "
+                                                "IFNULL(Nota, 'null')"
+                                              : "ArticuloID, IFNULL(HEX(Dibujo), "
+                                                "'null'), IFNULL(Fecha, 'null')") +
+            ")) FROM ";
+        const std::string live = ServerSql(rows + "zentasupermarket." + table + " ORDER BY 1;");
+        EXPECT_GT(live.size(), 10u) << table;
+        EXPECT_EQ(ServerSql(rows + "zentasupermarket_bytes." + table + " ORDER BY 1;"), live)
+            << table;
+    }
+    EXPECT_EQ(ServerSql("SELECT LENGTH(Dibujo) FROM zentasupermarket_bytes.articulodibujo WHERE "
+                        "ArticuloID = 'A,1';"),
+              "556\n");
+}
+
+TEST_F(BinlogCopy, ARestoreToASecondIntoTheLiveDatabaseReplacesItWholeAndEndsTheOldWindow) {
+    copier_.Tick();
+    ASSERT_TRUE(copier_.streaming());
+    Sell(0, 100);
+    std::string folder = AppPath() + "Backup/", label;
+    BackupReport backup;
+    BackupAll(folder, label, &backup);
+    ASSERT_TRUE(backup.Good()) << backup.failure;
+    Sell(1000, 50);
+    ASSERT_TRUE(CaughtUp());
+    std::this_thread::sleep_for(1100ms);
+    const std::time_t until = std::time(nullptr) - 1;
+    // A mistake made after that second: the sales deleted.
+    ServerSql("DELETE FROM zentasupermarket.ticket WHERE TicketNo >= 1000;");
+    ASSERT_TRUE(CaughtUp());
+
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", std::localtime(&until));
+    RestoreOptions options;
+    options.intoLive = true;
+    std::vector<std::string> said;
+    options.progress = [&](const std::string& line) { said.push_back(line); };
+    const UntilReport r = RestoreUntil("", text, options);
+    ASSERT_TRUE(r.restore.ok) << r.restore.error;
+    EXPECT_EQ(r.restore.database, "zentasupermarket");
+    EXPECT_EQ(ServerSql("SELECT COUNT(*) FROM zentasupermarket.ticket;"), "150\n");
+    // The live database as it was is kept aside, and was backed up first; no scaffolding.
+    ASSERT_FALSE(r.restore.savedLive.empty());
+    EXPECT_EQ(ServerSql("SELECT COUNT(*) FROM " + r.restore.savedLive + ".ticket;"), "100\n");
+    EXPECT_NE(std::find(said.begin(), said.end(), "backing the live database up first"),
+              said.end());
+    EXPECT_EQ(ServerSql("SHOW DATABASES LIKE 'zentasupermarket\\_until%';"), "");
+    EXPECT_EQ(ServerSql("SHOW DATABASES LIKE '%restoring';"), "");
+
+    // The server's log does not hold the change: no window runs across it, the next cycle
+    // makes a full backup, and from that one the log brings the restored database forward.
+    EXPECT_TRUE(BinlogGapSinceLastGoodBackup());
+    Sell(2000, 10);
+    ASSERT_TRUE(CaughtUp());
+    for (const auto& w : RestoreWindows(folder))
+        EXPECT_NE(w.gapAfter, "") << "a window runs across the restore";
+    RestoreOptions latest;
+    latest.database = "zentasupermarket_across";
+    EXPECT_FALSE(RestoreUntil("", "latest", latest).restore.ok);
+    std::this_thread::sleep_for(1100ms);
+    BackupAll(folder, label, &backup);
+    ASSERT_TRUE(backup.Good()) << backup.failure;
+    EXPECT_FALSE(BinlogGapSinceLastGoodBackup());
+    Sell(3000, 10);
+    ASSERT_TRUE(CaughtUp());
+    const UntilReport after = RestoreUntil("", "latest", latest);
+    ASSERT_TRUE(after.restore.ok) << after.restore.error;
+    EXPECT_EQ(ServerSql("SELECT COUNT(*) FROM zentasupermarket_across.ticket;"), "170\n");
 }
