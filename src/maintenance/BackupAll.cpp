@@ -219,15 +219,6 @@ std::pair<long long, long long> Space(const std::string& folder) {
             static_cast<long long>(vfs.f_blocks) * static_cast<long long>(vfs.f_frsize)};
 }
 
-// The bytes a process has read so far (its rchar); 0 when not known.
-long long BytesReadBy(int pid) {
-    if (pid <= 0)
-        return 0;
-    const std::string io = ReadWholeFile("/proc/" + std::to_string(pid) + "/io").value_or("");
-    const size_t at = io.find("rchar: ");
-    return at == std::string::npos ? 0 : std::atoll(io.c_str() + at + 7);
-}
-
 std::string ParentOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);

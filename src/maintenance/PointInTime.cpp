@@ -5,6 +5,7 @@
 #include "AutoBackupData.h"
 #include "Common.h"
 #include "ErrorMode.h"
+#include "FileDescriptor.h"
 #include "FolderListing.h"
 #include "GlobalDatabase.h"
 #include "Globals.h"
@@ -12,14 +13,24 @@
 #include "Process.h"
 #include "Settings.h"
 #include "SevenZip.h"
+#include "StopRequest.h"
 #include "Text.h"
+#include "WaitHook.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <optional>
+#include <regex>
+#include <spawn.h>
+#include <string_view>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace zenta {
@@ -426,32 +437,284 @@ std::vector<std::string> StartingArchives(const std::string& given) {
     return candidates;
 }
 
+// The text mariadb-binlog writes for the replay, made ready for the client on its way there:
+// - the live database's name, where a statement (a CREATE TABLE, an ALTER, a DROP DATABASE)
+//   names it itself, becomes the target's, as --rewrite-db does for the rows and the default
+//   database; else such a statement would change the live database during a replay beside it;
+// - the row events of one transaction go to the server as one BINLOG statement instead of one
+//   per event (a sale of nine rows: one round trip instead of nine), in their order;
+// - up to kGroup transactions in a row are committed together: the target is a database of
+//   the replay's own until it is whole (a failure drops it), so each of them need not wait
+//   for its own write to the disk; any other statement (a change of structure, the end of a
+//   file) commits the group before it runs.
+// It counts the transactions and the files it has seen go by.
+class ReplayText {
+  public:
+    explicit ReplayText(std::string target) : target_(std::move(target)) {}
+    // One line without its end; what goes to the client is added to `out`.
+    void Line(std::string_view line, std::string& out) {
+        if (inBlock_) {
+            if (!line.empty() && line[0] == '\'')
+                inBlock_ = false; // the block's end: held until a statement follows
+            else
+                (pending_ += line) += '\n';
+            return;
+        }
+        if (inStatement_ || dropping_) { // the rest of a statement of several lines
+            if (!dropping_)
+                Pass(line, out);
+            if (EndsStatement(line))
+                inStatement_ = dropping_ = false;
+            return;
+        }
+        if (line.empty())
+            return; // between statements
+        if (line.rfind("BINLOG '", 0) == 0) {
+            inBlock_ = true;
+            return;
+        }
+        if (line[0] == '#') {
+            if (line.rfind("# at ", 0) == 0) {
+                const long long at = std::atoll(std::string(line.substr(5)).c_str());
+                if (at < position_)
+                    ++file_; // the next file begins
+                position_ = at;
+            }
+            return; // mariadb-binlog's comments: the client has no use for them
+        }
+        Flush(out);
+        // A transaction's own ids only matter for a binary log, and the replay writes none.
+        if (line.rfind("/*M!100001 SET @@session.gtid_", 0) == 0 ||
+            line.rfind("/*M!100001 SET @@session.server_id", 0) == 0)
+            return;
+        if (line == "START TRANSACTION" || line == "BEGIN" ||
+            line.rfind("START TRANSACTION" + delimiter_, 0) == 0 ||
+            line.rfind("BEGIN" + delimiter_, 0) == 0) {
+            if (open_) { // the group goes on
+                dropping_ = !EndsStatement(line);
+                return;
+            }
+            open_ = true;
+        } else if (line.rfind("COMMIT", 0) == 0) {
+            ++transactions_;
+            if (open_ && ++grouped_ < kGroup)
+                return;
+            open_ = false;
+            grouped_ = 0;
+        } else if (open_ && !KeepsGroupOpen(line)) {
+            out += "COMMIT" + delimiter_ + "\n";
+            open_ = false;
+            grouped_ = 0;
+        }
+        if (line.rfind("DELIMITER ", 0) == 0) {
+            out += line;
+            out += '\n';
+            delimiter_ = std::string(line.substr(10));
+            return;
+        }
+        Pass(line, out);
+        inStatement_ = !EndsStatement(line);
+    }
+    // At the end: the row events held, and the group's commit.
+    void Finish(std::string& out) {
+        Flush(out);
+        if (open_)
+            out += "COMMIT" + delimiter_ + "\n";
+        open_ = false;
+    }
+    long long transactions() const { return transactions_; }
+    size_t file() const { return file_; }
+
+  private:
+    static constexpr std::string_view kLive = clsDataBase::kDefaultDatabase;
+    static constexpr int kGroup = 1000;
+    // The session settings mariadb-binlog writes before a transaction's events.
+    static bool KeepsGroupOpen(std::string_view line) {
+        return line == "/*!*/;" || line.rfind("SET TIMESTAMP=", 0) == 0 ||
+               line.rfind("SET @@session.", 0) == 0 || line.rfind("SET INSERT_ID=", 0) == 0 ||
+               line.rfind("SET LAST_INSERT_ID=", 0) == 0 || line.rfind("/*!\\C ", 0) == 0 ||
+               line.rfind("/*M!100101 SET @@session.skip_parallel_replication", 0) == 0;
+    }
+    void Flush(std::string& out) {
+        if (pending_.empty())
+            return;
+        out += "BINLOG '\n";
+        out += pending_;
+        out += "'" + delimiter_ + "\n";
+        pending_.clear();
+    }
+    bool EndsStatement(std::string_view line) const {
+        return line.size() >= delimiter_.size() &&
+               line.compare(line.size() - delimiter_.size(), delimiter_.size(), delimiter_) == 0;
+    }
+    void Pass(std::string_view line, std::string& out) const {
+        if (line.find(kLive) != std::string_view::npos)
+            out += Renamed(std::string(line));
+        else
+            out += line;
+        out += '\n';
+    }
+    std::string Renamed(const std::string& line) const {
+        static const std::regex qualified("(^|[^A-Za-z0-9_$`])zentasupermarket\\.");
+        static const std::regex quoted("`zentasupermarket`\\.");
+        static const std::regex database(
+            "(DATABASE(\\s+IF\\s+(NOT\\s+)?EXISTS)?\\s+`?)zentasupermarket(`?(\\s|;|/|$))",
+            std::regex::icase);
+        std::string text = std::regex_replace(line, quoted, "`" + target_ + "`.");
+        text = std::regex_replace(text, qualified, "$1" + target_ + ".");
+        return std::regex_replace(text, database, "$1" + target_ + "$4");
+    }
+    std::string target_;
+    std::string pending_;
+    bool inBlock_ = false;
+    std::string delimiter_ = ";";
+    bool inStatement_ = false; // a statement goes on on the next line
+    bool dropping_ = false;    // the rest of a START TRANSACTION left out
+    bool open_ = false;        // a group's transaction is open in the client's session
+    int grouped_ = 0;
+    long long position_ = 0;
+    size_t file_ = 0;
+    long long transactions_ = 0;
+};
+
+// Starts `argv` with its standard input from `in` and its output to `out` (-1: unchanged),
+// its error output to `errors`; the process id, or -1.
+pid_t Spawn(const std::vector<std::string>& argv, int in, int out, const std::string& errors) {
+    std::vector<char*> args;
+    for (const auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (in >= 0)
+        posix_spawn_file_actions_adddup2(&actions, in, 0);
+    if (out >= 0)
+        posix_spawn_file_actions_adddup2(&actions, out, 1);
+    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                     0600);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+int WaitStatus(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 // Replays the copied files from `start` in the first to `stop` in the last into `target`, in
-// one session with binary logging off, the log's database name rewritten to the target.
+// one session with binary logging off: mariadb-binlog reads them (the live database's name
+// rewritten to the target's), the text is made ready here (ReplayText) and the client runs
+// it. The client stops at the first statement that fails: a replay is all or a failure.
 Result<Done> Replay(const std::vector<BinlogFile>& files, long long start, long long stop,
-                    const std::string& target) {
-    std::string paths;
-    for (const auto& f : files)
-        paths += " '" + ReplaceAll(f.path, "'", "'\\''") + "'";
+                    long long transactions, const std::string& target,
+                    const std::function<void(const std::string&)>& say) {
     const auto settings = WriteClientSettings("replay-client.cnf");
     if (!settings)
         return Result<Done>::Failure(settings.error());
-    const std::string output = Globals::AppPath + "Temp/replay-output.txt";
-    const std::string pipeline =
-        "set -o pipefail; mariadb-binlog --skip-gtid-strict-mode --start-position=" +
-        std::to_string(start) + " --stop-position=" + std::to_string(stop) + " --rewrite-db='" +
-        clsDataBase::kDefaultDatabase + "->" + target + "'" + paths +
-        " | mariadb --defaults-extra-file='" + *settings +
-        "' --binary-mode --init-command='SET sql_log_bin=0' '" + target + "'";
-    const int status = RunProgramAndWait("/bin/bash", {"-c", pipeline}, "", output);
+    const std::string errors = Globals::AppPath + "Temp/replay-output.txt";
+    std::remove(errors.c_str());
+    std::vector<std::string> reader = {
+        GetSetting("Monitor", "BinlogProgram", "mariadb-binlog"), "--skip-gtid-strict-mode",
+        "--start-position=" + std::to_string(start), "--stop-position=" + std::to_string(stop),
+        "--rewrite-db=" + std::string(clsDataBase::kDefaultDatabase) + "->" + target};
+    for (const auto& f : files)
+        reader.push_back(f.path);
+    const std::vector<std::string> writer = {"mariadb", "--defaults-extra-file=" + *settings,
+                                             "--binary-mode", "--init-command=SET sql_log_bin=0",
+                                             target};
+    int fromReader[2], toWriter[2];
+    if (::pipe2(fromReader, O_CLOEXEC) != 0)
+        return Result<Done>::Failure(std::string("no pipe: ") + std::strerror(errno));
+    if (::pipe2(toWriter, O_CLOEXEC) != 0) {
+        ::close(fromReader[0]);
+        ::close(fromReader[1]);
+        return Result<Done>::Failure(std::string("no pipe: ") + std::strerror(errno));
+    }
+    // A client that ends early must not end this program with SIGPIPE.
+    struct sigaction ignore {
+    }, previous{};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGPIPE, &ignore, &previous);
+    const pid_t readerPid = Spawn(reader, -1, fromReader[1], errors);
+    const pid_t writerPid = Spawn(writer, toWriter[0], -1, errors);
+    ::close(fromReader[1]);
+    ::close(toWriter[0]);
+    FileDescriptor in(fromReader[0]), out(toWriter[1]);
+
+    ReplayText text(target);
+    bool written = readerPid > 0 && writerPid > 0;
+    std::string carry, ready;
+    std::vector<char> buffer(1 << 16);
+    size_t shownFile = files.size();
+    auto shownAt = std::chrono::steady_clock::now();
+    auto send = [&] {
+        for (size_t done = 0; written && done < ready.size();) {
+            const ssize_t n = ::write(out.get(), ready.data() + done, ready.size() - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                written = false; // the client ended: its error says why
+            else
+                done += static_cast<size_t>(n);
+        }
+        ready.clear();
+    };
+    while (written) {
+        const ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        carry.append(buffer.data(), static_cast<size_t>(n));
+        size_t from = 0;
+        for (size_t end; (end = carry.find('\n', from)) != std::string::npos; from = end + 1)
+            text.Line(std::string_view(carry).substr(from, end - from), ready);
+        carry.erase(0, from);
+        send();
+        if (StopRequested()) {
+            written = false;
+            break;
+        }
+        CallWaitHook();
+        const auto now = std::chrono::steady_clock::now();
+        const size_t file = std::min(text.file(), files.size() - 1);
+        if (say && (file != shownFile || now - shownAt >= std::chrono::seconds(5))) {
+            shownFile = file;
+            shownAt = now;
+            say("  replaying " + files[file].name + " (" + std::to_string(file + 1) + " of " +
+                std::to_string(files.size()) + " files): " + std::to_string(text.transactions()) +
+                " of " + std::to_string(transactions) + " transactions");
+        }
+    }
+    if (written) {
+        if (!carry.empty())
+            text.Line(carry, ready);
+        text.Finish(ready);
+        send();
+    }
+    out.Close();
+    in.Close(); // a reader still writing ends on its own
+    const int readerStatus = readerPid > 0 ? WaitStatus(readerPid) : -1;
+    const int writerStatus = writerPid > 0 ? WaitStatus(writerPid) : -1;
+    ::sigaction(SIGPIPE, &previous, nullptr);
     std::remove(settings->c_str());
-    std::string why = ReadWholeFile(output).value_or("");
-    std::remove(output.c_str());
-    if (status == 0)
+    std::string why = ReadWholeFile(errors).value_or("");
+    std::remove(errors.c_str());
+    if (StopRequested())
+        return Result<Done>::Failure("stopped, the program is ending");
+    if (readerPid <= 0 || writerPid <= 0)
+        return Result<Done>::Failure("mariadb-binlog or mariadb cannot be started");
+    if (readerStatus == 0 && writerStatus == 0 && written)
         return Done{};
     if (why.size() > 600)
         why = why.substr(why.size() - 600);
-    return Result<Done>::Failure(TrimSpaces(why));
+    return Result<Done>::Failure(TrimSpaces(why).empty() ? "the replay ended early"
+                                                         : TrimSpaces(why));
 }
 
 } // namespace
@@ -543,7 +806,8 @@ UntilReport RestoreUntil(const std::string& given, const std::string& until,
                 std::to_string(stop->file + 1) + " log files, up to " + LocalText(stop->committed));
             const std::vector<BinlogFile> files(stretch->files.begin(),
                                                 stretch->files.begin() + stop->file + 1);
-            if (const auto replay = Replay(files, snapshot->position, stop->position, target);
+            if (const auto replay =
+                    Replay(files, snapshot->position, stop->position, replayed, target, say);
                 !replay) {
                 DataBase().SQLExecute("DROP DATABASE IF EXISTS `" + target + "`;");
                 return fail(RestoreFailure::Server,

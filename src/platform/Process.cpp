@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -176,6 +177,29 @@ std::string FindProgram(const std::string& program) {
         pos = e + 1;
     }
     return {};
+}
+
+namespace {
+
+std::string ReadProcFile(const std::string& path) {
+    std::string text;
+    if (std::FILE* f = std::fopen(path.c_str(), "re")) {
+        char buffer[4096];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
+            text.append(buffer, n);
+        std::fclose(f);
+    }
+    return text;
+}
+
+} // namespace
+
+long long BytesReadBy(int pid) {
+    if (pid <= 0)
+        return 0;
+    const std::string io = ReadProcFile("/proc/" + std::to_string(pid) + "/io");
+    const size_t at = io.find("rchar: ");
+    return at == std::string::npos ? 0 : std::atoll(io.c_str() + at + 7);
 }
 
 bool OpenWithDesktop(const std::string& target) {

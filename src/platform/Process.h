@@ -18,6 +18,8 @@ bool StartProgram(const std::string& program, const std::vector<std::string>& ar
 // The path a program name runs from (a name without "/" is looked for on PATH), or "" when
 // there is no such executable.
 [[nodiscard]] std::string FindProgram(const std::string& program);
+// The bytes a process has read so far (its rchar); 0 when not known.
+[[nodiscard]] long long BytesReadBy(int pid);
 // Opens a file or address with the desktop's default application (xdg-open).
 bool OpenWithDesktop(const std::string& target);
 

@@ -548,3 +548,37 @@ TEST_F(BinlogCopy, ARestoreToASecondIntoTheLiveDatabaseReplacesItWholeAndEndsThe
     ASSERT_TRUE(after.restore.ok) << after.restore.error;
     EXPECT_EQ(ServerSql("SELECT COUNT(*) FROM zentasupermarket_across.ticket;"), "170\n");
 }
+
+TEST_F(BinlogCopy, StatementsNamingTheLiveDatabaseChangeTheRestoredOneNeverTheLive) {
+    copier_.Tick();
+    ASSERT_TRUE(copier_.streaming());
+    std::string folder = AppPath() + "Backup/", label;
+    BackupReport backup;
+    BackupAll(folder, label, &backup);
+    ASSERT_TRUE(backup.Good()) << backup.failure;
+    // Changes of structure written with the database's name, as a technician types them.
+    // (A statement of several lines, one of them empty and one that looks like a comment.)
+    ServerSql("CREATE TABLE zentasupermarket.nueva (ID int PRIMARY KEY, Nota varchar(40))\n"
+              "COMMENT 'first line\n\n# second line';"
+              "INSERT INTO zentasupermarket.nueva VALUES (1, 'zentasupermarket.nueva');"
+              "ALTER TABLE `zentasupermarket`.`ticket` ADD COLUMN Extra int DEFAULT 7;"
+              "INSERT INTO zentasupermarket.ticket (TicketNo, Fecha) VALUES (1, NOW());"
+              "CREATE TABLE zentasupermarket.quitada (ID int);"
+              "DROP TABLE zentasupermarket.quitada;");
+    ASSERT_TRUE(CaughtUp());
+    const std::string live = ServerSql("SHOW CREATE TABLE zentasupermarket.ticket;");
+    RestoreOptions options;
+    options.database = "zentasupermarket_ddl";
+    const UntilReport r = RestoreUntil("", "latest", options);
+    ASSERT_TRUE(r.restore.ok) << r.restore.error;
+    EXPECT_EQ(ServerSql("SELECT ID, Nota FROM zentasupermarket_ddl.nueva;"),
+              "1\tzentasupermarket.nueva\n");
+    EXPECT_EQ(ServerSql("SELECT TicketNo, Extra FROM zentasupermarket_ddl.ticket;"), "1\t7\n");
+    EXPECT_EQ(ServerSql("SHOW TABLES FROM zentasupermarket_ddl LIKE 'quitada';"), "");
+    EXPECT_EQ(ServerSql("SELECT HEX(TABLE_COMMENT) FROM information_schema.TABLES WHERE "
+                        "TABLE_SCHEMA = 'zentasupermarket_ddl' AND TABLE_NAME = 'nueva';"),
+              ServerSql("SELECT HEX('first line\n\n# second line');"));
+    // The live database is as it was: the replay ran none of it there.
+    EXPECT_EQ(ServerSql("SHOW CREATE TABLE zentasupermarket.ticket;"), live);
+    EXPECT_EQ(ServerSql("SELECT COUNT(*) FROM zentasupermarket.nueva;"), "1\n");
+}
