@@ -49,8 +49,7 @@ int Tills(int port, long sales, int tills, const char* acked) {
     for (int t = 0; t < tills; ++t)
         threads.emplace_back([&, t] {
             clsDataBase db;
-            db.Connect("127.0.0.1", port, "zentasupermarket", kBackOfficeUser,
-                       kBackOfficePassword);
+            db.Connect("127.0.0.1", port, "zentasupermarket", kBackOfficeUser, kBackOfficePassword);
             std::vector<double> mine;
             for (;;) {
                 const long n = next++;
@@ -85,8 +84,8 @@ int Tills(int port, long sales, int tills, const char* acked) {
                 }
                 if (!ok)
                     break; // the server is gone
-                mine.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start)
-                                   .count());
+                mine.push_back(
+                    std::chrono::duration<double, std::milli>(Clock::now() - start).count());
                 if (ack) {
                     std::lock_guard<std::mutex> guard(lock);
                     std::fprintf(ack, "%ld\n", n);
@@ -155,7 +154,9 @@ int main(int argc, char** argv) {
     if (job == "until" && argc > 4) {
         RestoreOptions options;
         options.database = argv[4];
-        options.progress = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
+        options.progress = [](const std::string& line) {
+            std::fprintf(stderr, "%s\n", line.c_str());
+        };
         const auto t0 = Clock::now();
         const UntilReport r = RestoreUntil("", "latest", options);
         if (!r.restore.ok) {

@@ -7,6 +7,7 @@
 #include "BinaryLog.h"
 #include "Common.h"
 #include "CompararDBEstructura.h"
+#include "Doctor.h"
 #include "ErrorMode.h"
 #include "FolderListing.h"
 #include "GlobalDatabase.h"
@@ -842,12 +843,40 @@ Outcome Verify(const Options& options) {
     return report.ok && !chain.fault ? Outcome::Good : Outcome::NotGood;
 }
 
+Outcome Doctor(const Options&) {
+    if (!IsFolder(Globals::AppPath)) {
+        std::cerr << "Not checked: the program folder " << Globals::AppPath
+                  << " does not exist; install the package (sudo apt install "
+                     "./zentamarket-monitor_<version>_amd64.deb).\n";
+        return Outcome::CouldNotRun;
+    }
+    const auto checks = RunDoctor();
+    bool fine = true;
+    for (const auto& c : checks) {
+        const char* level = c.level == DoctorCheck::Level::Good      ? "good    "
+                            : c.level == DoctorCheck::Level::Warning ? "WARNING "
+                                                                     : "FAULT   ";
+        std::cout << level << c.what << ": " << c.text << "\n";
+        if (c.level != DoctorCheck::Level::Good) {
+            fine = false;
+            if (!c.fix.empty())
+                std::cout << "         fix: " << c.fix << "\n";
+        }
+    }
+    std::cout << (fine ? "Nothing needs fixing.\n" : "Something needs fixing (above).\n");
+    return fine ? Outcome::Good : Outcome::NotGood;
+}
+
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {
         {"status", nullptr,
          "the database, the server and this computer, the last backup,\npurge, stock renewal "
          "and IP report, and whether a monitor runs here",
          Needs::Nothing, Status},
+        {"doctor", nullptr,
+         "checks everything this computer's set-up needs, one line each,\nwith the fix for "
+         "each one that is not good",
+         Needs::Nothing, Doctor},
         {"backup", nullptr,
          "one full backup now: tested, compared with the last good one,\nrotated, copied to "
          "the backup drive",

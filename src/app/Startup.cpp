@@ -18,15 +18,22 @@
 #include "frmMain.h"
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QSocketNotifier>
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace zenta {
 
@@ -49,6 +56,61 @@ bool HasDisplay() {
     return (x && *x) || (w && *w);
 }
 
+// Why this user cannot use the program folder, and the one command that fixes it.
+std::string FolderProblem(const std::string& folder, const std::string& error) {
+    const passwd* me = ::getpwuid(::geteuid());
+    const std::string user = me ? me->pw_name : std::to_string(::geteuid());
+    if (::access(folder.c_str(), W_OK) != 0 && errno == EROFS)
+        return "the program folder " + folder + " is on a disk mounted read-only (" + error +
+               "). Fix: mount it read-write again (sudo mount -o remount,rw on its mount "
+               "point), or ask the technician to check the disk.";
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0)
+        return "the program folder " + folder + " does not exist (" + error +
+               "). Fix: sudo apt install --reinstall zentamarket-monitor";
+    const group* gr = ::getgrgid(st.st_gid);
+    const std::string name = gr ? gr->gr_name : std::to_string(st.st_gid);
+    bool inSession = ::getegid() == st.st_gid;
+    std::vector<gid_t> groups(static_cast<size_t>(std::max(0, ::getgroups(0, nullptr))));
+    if (!groups.empty() && ::getgroups(static_cast<int>(groups.size()), groups.data()) >= 0)
+        inSession = inSession || std::find(groups.begin(), groups.end(), st.st_gid) != groups.end();
+    bool listed = false;
+    for (char** m = gr ? gr->gr_mem : nullptr; m && *m; ++m)
+        listed = listed || user == *m;
+    if (!inSession && listed)
+        return user + " was added to the group " + name + " after this session began, so the " +
+               "program folder " + folder + " cannot be used yet (" + error +
+               "). Fix: log out and log in again.";
+    if (!inSession)
+        return user + " is not in the group " + name + " that the program folder " + folder +
+               " belongs to (" + error + "). Fix: sudo usermod -aG " + name + " " + user +
+               " , then log out and log in again.";
+    return "the program folder " + folder + " cannot be used by " + user + " (" + error +
+           "). Fix: sudo chmod 2775 '" + folder + "' && sudo chmod 2770 '" + folder + "Log' '" +
+           folder + "Backup' '" + folder + "Temp'";
+}
+
+// In a desktop session the problem is also shown, once a session: nobody there reads the
+// program's error output.
+void TellDesktopUser(int argc, char** argv, const std::string& text) {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    std::string marker;
+    if (runtime && *runtime) {
+        marker = std::string(runtime) + "/zentamarket-monitor-told-" +
+                 std::to_string(std::hash<std::string>{}(Globals::AppPath));
+        if (::access(marker.c_str(), F_OK) == 0)
+            return;
+    }
+    QApplication app(argc, argv);
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("ZentaMarket monitor cannot start"),
+                    QString::fromStdString("The ZentaMarket monitor cannot start: " + text));
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse); // the fix can be copied
+    box.exec();
+    if (!marker.empty())
+        if (std::FILE* f = std::fopen(marker.c_str(), "w"))
+            std::fclose(f);
+}
+
 } // namespace
 
 int Main(int argc, char** argv) {
@@ -59,7 +121,10 @@ int Main(int argc, char** argv) {
     // 5: a second copy ends here, silently.
     SingleInstanceLock instance(Globals::AppPath, Globals::ExecutableName);
     if (instance.unavailable()) {
-        std::fprintf(stderr, "%s: %s\n", Globals::ExecutableName.c_str(), instance.error().c_str());
+        const std::string text = FolderProblem(Globals::AppPath, instance.error());
+        std::fprintf(stderr, "%s: %s\n", Globals::ExecutableName.c_str(), text.c_str());
+        if (HasDisplay())
+            TellDesktopUser(argc, argv, text);
         return 2;
     }
     if (!instance.acquired())

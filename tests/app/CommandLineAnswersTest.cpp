@@ -266,3 +266,52 @@ TEST_F(CommandLineAnswers, ADeadDatabaseServerCostsNoCommittedSaleWithTheBinaryL
           out + "'");
     EXPECT_EQ(ReadFile(out), "500\t500\n");
 }
+
+// doctor names every fault of a shop's set-up with its fix, checks what it can for real, and
+// goes on with the rest when the database is away.
+TEST_F(CommandLineAnswers, DoctorNamesEveryFaultOfASetUpWithItsFix) {
+    MadeBackup();
+    // The export folder is a file (the server cannot write there), the password file is open
+    // to everyone, the off-site command's program is missing, a recorded day lies in the
+    // future, and the backup drive is not plugged in.
+    fs::remove_all(AppPath() + "Temp/Backup");
+    WriteFile(AppPath() + "Temp/Backup", "");
+    WriteFile(AppPath() + "password.txt", "secret\n");
+    ::chmod((AppPath() + "password.txt").c_str(), 0644);
+    WriteFile(AppPath() + "zentamarket.ini",
+              ReadFile(AppPath() + "zentamarket.ini") + "[Monitor]\r\nArchivePasswordFile=" +
+                  AppPath() + "password.txt\r\nPostBackupCommand=no-such-uploader --to x\r\n");
+    Sql("REPLACE INTO opcion (ID, IntegerValor) VALUES ('LastDateAutoBackup', TO_DAYS(NOW()) + "
+        "100); REPLACE INTO opcion (ID, VarCharValor) VALUES ('MobilBackupRestoreVolumeName', "
+        "'NOSUCHDRIVE');");
+    auto r = Run({"doctor"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    for (const std::string& line : std::vector<std::string>{
+             "good    database: reachable at 127.0.0.1:", "good    job lock: ",
+             "good    ODBC driver MySQL ODBC Driver 3.51.17: registered",
+             "good    local_infile: on", "good    last good backup: ",
+             "FAULT   export folder: the server cannot write into " + AppPath() + "Temp/Backup/",
+             "FAULT   archive password file: " + AppPath() +
+                 "password.txt is open to other users "
+                 "(mode 0644)",
+             "         fix: sudo chown ",
+             "FAULT   PostBackupCommand: its program no-such-uploader "
+             "is not found",
+             "WARNING recorded day LastDateAutoBackup: lies 100 days in the future",
+             "WARNING backup drive: the drive labelled NOSUCHDRIVE is not plugged in",
+             "Something needs fixing (above)."})
+        EXPECT_TRUE(Has(r.out, line)) << line << "\n" << r.out;
+    // Nothing of the checks is left behind.
+    EXPECT_TRUE(DirNames(AppPath() + ".doctor-*").empty());
+    EXPECT_TRUE(DirNames(AppPath() + "Temp/doctor-*").empty());
+
+    // The database away: said with what to check, and the rest is still checked.
+    WriteFile(AppPath() + "zentamarket.ini", "[MySQL]\r\nMySQLHost=127.0.0.1\r\nMySQLPort=1\r\n");
+    r = Run({"doctor"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "FAULT   database: not reachable at 127.0.0.1:1 as zentamarketback"))
+        << r.out;
+    EXPECT_TRUE(Has(r.out, "         fix: is MariaDB running there")) << r.out;
+    EXPECT_TRUE(Has(r.out, "good    program 7zz: ")) << r.out;
+    EXPECT_TRUE(Has(r.out, "good    log folder: ")) << r.out;
+}

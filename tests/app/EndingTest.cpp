@@ -1,5 +1,6 @@
 // Ending the program on a real X server with a real notification area (trayer), in every
-// state a user or a service manager can catch it in.
+// state a user or a service manager can catch it in, and what a desktop user is told when it
+// cannot start.
 #include "DbFixture.h"
 #include "ProgramProcess.h"
 
@@ -139,4 +140,55 @@ TEST_F(Ending, WhileTheDatabaseIsAwayTheTrayAnswersAndTheSessionsEndEndsTheProgr
     ShowPanel(); // the connect loop keeps the tray answering
     program->Signal(SIGHUP);
     ExpectEndsCleanly(*program);
+}
+
+// A desktop user whose program folder cannot be used is told, once a session, in a message
+// box that names the folder, what is wrong and the fix; the program still ends with status 2
+// and says the same on its error output.
+TEST_F(Ending, AProgramFolderOnAReadOnlyDiskIsToldToTheDesktopUserOnceASession) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a read-only mount needs root";
+    const std::string folder = AppPath() + "shop/";
+    fs::create_directories(folder + "Log");
+    fs::copy_file(AppPath() + "ZentaMarketMonitor", folder + "ZentaMarketMonitor");
+    WriteFile(folder + "ZentaMarketMonitor.lock", "");
+    ASSERT_EQ(Shell("mount --bind '" + folder + "' '" + folder + "' && mount -o remount,ro,bind '" +
+                    folder + "' '" + folder + "'"),
+              0);
+    struct Unmount {
+        std::string folder;
+        ~Unmount() { Shell("umount '" + folder + "'"); }
+    } unmount{folder};
+    TempDir session("session");
+    ::setenv("XDG_RUNTIME_DIR", session.path().c_str(), 1);
+    const std::string title = "ZentaMarket monitor cannot start";
+    auto shown = [&] {
+        return Shell("xdotool search --onlyvisible --name '" + title + "' >/dev/null 2>&1") == 0;
+    };
+    auto wait = [](int pid, std::chrono::milliseconds limit) {
+        int status = -1;
+        WaitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, limit);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    const std::string err = AppPath() + "first.txt";
+    const int first = Spawn({folder + "ZentaMarketMonitor"}, err);
+    EXPECT_TRUE(WaitFor(shown, 15s)) << ReadFile(err);
+    // The user reads it and presses Enter.
+    Shell("xdotool search --onlyvisible --name '" + title +
+          "' windowfocus --sync key --clearmodifiers Return >/dev/null 2>&1");
+    const int status = wait(first, 10s);
+    if (status == -1)
+        StopSpawned(first);
+    EXPECT_EQ(status, 2);
+    const std::string said = ReadFile(err);
+    EXPECT_NE(said.find("the program folder " + folder + " is on a disk mounted read-only"),
+              std::string::npos)
+        << said;
+    EXPECT_NE(said.find("Fix: mount it read-write again"), std::string::npos) << said;
+
+    // The next start in the same session says it on its error output only.
+    const int second = Spawn({folder + "ZentaMarketMonitor"}, AppPath() + "second.txt");
+    EXPECT_EQ(wait(second, 10s), 2);
+    EXPECT_FALSE(shown());
+    ::unsetenv("XDG_RUNTIME_DIR");
 }

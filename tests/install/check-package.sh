@@ -39,7 +39,14 @@ pkg() {
 }
 app="$root/opt/zentamarket"
 
+# A set-up from before the package registered one of the suite's driver names (with its
+# entry in the registry store): the package must leave it as it found it.
+printf '[MySQL ODBC Driver 3.51.17]\nDescription=registered by hand\nDriver=/usr/lib/x86_64-linux-gnu/odbc/libmaodbc.so\nUsageCount=1\n' >"$root/etc/odbcinst.ini"
+mkdir -p "$root/etc/zentamarket"
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\MySQL AB\\MySQL ODBC Driver 3.51.17]\r\n"Version"="3.1.9"\r\n' >"$root/etc/zentamarket/registry.reg"
+
 pkg -i "$old"
+grep -q 'ZentaMarketMonitor doctor' "$work/dpkg.log" || fail "the installation does not name doctor"
 # The shop's own settings, as a technician edits them.
 printf '[MySQL]\r\nMySQLHost=127.0.0.1\r\nMySQLPort=%s\r\n' "$port" >"$app/zentamarket.ini"
 pkg -i "$new"
@@ -91,6 +98,12 @@ out=$(ODBCSYSINI="$root/etc" ZENTA_REGISTRY="$root/etc/zentamarket/registry.reg"
     "$app/ZentaMarketMonitor" backup 2>/dev/null) || fail "backup failed: $out"
 archive=$(echo "$out" | tail -n 1)
 [ -f "$archive" ] && 7zz t "$archive" >/dev/null || fail "no good archive: $out"
+out=$(ODBCSYSINI="$root/etc" ZENTA_REGISTRY="$root/etc/zentamarket/registry.reg" \
+    "$app/ZentaMarketMonitor" doctor 2>&1) && status=0 || status=$?
+[ "$status" -le 1 ] || fail "doctor could not run ($status): $out"
+echo "$out" | grep -q '^good    database: reachable' || fail "doctor did not find the database: $out"
+echo "$out" | grep -q '^good    ODBC driver MySQL ODBC Driver 3.51.ultimate: registered' ||
+    fail "doctor did not find the driver names: $out"
 find "$app" -perm -0002 | grep . && fail "the program made something world-writable"
 [ -z "$(ls -A "$app/Temp/Backup")" ] || fail "table exports left in Temp/Backup"
 
@@ -99,7 +112,14 @@ pkg -r zentamarket-monitor
 [ -f "$app/zentamarket.ini" ] && [ -f "$archive" ] || fail "removing lost the settings or a backup"
 grep -qF '[MySQL ODBC Driver 3.51.ultimate]' "$root/etc/odbcinst.ini" || fail "remove (not purge) dropped the ODBC names"
 pkg -P zentamarket-monitor
-grep -qF '[MySQL ODBC Driver' "$root/etc/odbcinst.ini" && fail "purge left ODBC names"
+grep -qF '[MySQL ODBC Driver 3.51.ultimate]' "$root/etc/odbcinst.ini" && fail "purge left the ODBC names it added"
+grep -qF '[MySQL ODBC Driver 3.51.28]' "$root/etc/odbcinst.ini" && fail "purge left the ODBC names it added"
+grep -qF '[MySQL ODBC Driver 3.51.17]' "$root/etc/odbcinst.ini" || fail "purge took away a driver name it did not add"
+grep -F -A1 'MySQL ODBC Driver 3.51.17]' "$root/etc/zentamarket/registry.reg" | grep -q '"Version"' ||
+    fail "purge took away a registry entry it did not add"
+grep -F -A1 'MySQL ODBC Driver 3.51.ultimate]' "$root/etc/zentamarket/registry.reg" | grep -q '"Version"' &&
+    fail "purge left a registry entry it added"
+[ -d "$root/var/lib/zentamarket-monitor" ] && fail "purge left the package's state"
 [ -f "$archive" ] || fail "purging deleted a backup"
 echo "check-package: built, installed, upgraded, run, removed and purged in $root (dpkg --root)"
 echo "1 passed, 0 failed"
