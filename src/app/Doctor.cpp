@@ -103,11 +103,11 @@ void Writable(Checks& checks, const std::string& what, const std::string& folder
         checks.Fault(what,
                      folder + " cannot be written by " + Me() + " (" + why + "; it belongs to " +
                          owner + ", mode " + Mode(st.st_mode) + ")",
-                     readOnly ? "the disk is mounted read-only: mount it read-write (sudo mount "
-                                "-o remount,rw on its mount point) or move the folder"
-                              : "sudo usermod -aG " + GroupOf(st.st_gid) + " " + Me() +
-                                    " (then log in again), or sudo chown " + Me() + " '" +
-                                    folder + "'");
+                     readOnly
+                         ? "the disk is mounted read-only: mount it read-write (sudo mount "
+                           "-o remount,rw on its mount point) or move the folder"
+                         : "sudo usermod -aG " + GroupOf(st.st_gid) + " " + Me() +
+                               " (then log in again), or sudo chown " + Me() + " '" + folder + "'");
         return;
     }
     std::fclose(f);
@@ -135,8 +135,8 @@ void Folders(Checks& checks) {
 
 // The suite's driver names, each with its library.
 void Drivers(Checks& checks) {
-    for (const char* name : {clsDataBase::kDriverUltimate, clsDataBase::kDriver28,
-                             clsDataBase::kDriver17}) {
+    for (const char* name :
+         {clsDataBase::kDriverUltimate, clsDataBase::kDriver28, clsDataBase::kDriver17}) {
         const std::string out = Globals::AppPath + "Temp/doctor-odbcinst.txt";
         CreateFolderPath(Globals::AppPath + "Temp/");
         const int status = RunProgramAndWait("odbcinst", {"-q", "-d", "-n", name}, "", out);
@@ -296,10 +296,10 @@ void Space(Checks& checks, clsDataBase* db) {
                          Megabytes(need),
                      "lower MaxBackupFile or free space on that disk");
     else
-        checks.Good("space for backups", Megabytes(free) + " free in " + folder +
-                                             (newest ? ", twice the newest archive is " +
-                                                           Megabytes(need)
-                                                     : std::string()));
+        checks.Good(
+            "space for backups",
+            Megabytes(free) + " free in " + folder +
+                (newest ? ", twice the newest archive is " + Megabytes(need) : std::string()));
     const std::string label = db ? OpcionText(*db, "MobilBackupRestoreVolumeName", "") : "";
     if (TrimSpaces(label).empty())
         return;
@@ -332,7 +332,8 @@ void PasswordFile(Checks& checks) {
                          "' && sudo chmod 600 '" + file + "'");
         return;
     }
-    const std::string fix = "sudo chown " + Me() + " '" + file + "' && sudo chmod 600 '" + file + "'";
+    const std::string fix =
+        "sudo chown " + Me() + " '" + file + "' && sudo chmod 600 '" + file + "'";
     if (!S_ISREG(st.st_mode))
         checks.Fault("archive password file", file + " is not a plain file", "make it a file");
     else if ((st.st_mode & 077) != 0)
@@ -340,12 +341,12 @@ void PasswordFile(Checks& checks) {
                      file + " is open to other users (mode " + Mode(st.st_mode) + ")", fix);
     else if (::access(file.c_str(), R_OK) != 0)
         checks.Fault("archive password file",
-                     file + " cannot be read by " + Me() + " (it belongs to " +
-                         UserOf(st.st_uid) + ")",
+                     file + " cannot be read by " + Me() + " (it belongs to " + UserOf(st.st_uid) +
+                         ")",
                      fix);
     else
-        checks.Good("archive password file", file + ", mode " + Mode(st.st_mode) + ", " +
-                                                 UserOf(st.st_uid) + "'s");
+        checks.Good("archive password file",
+                    file + ", mode " + Mode(st.st_mode) + ", " + UserOf(st.st_uid) + "'s");
 }
 
 void Clocks(Checks& checks, clsDataBase& db) {
@@ -360,16 +361,17 @@ void Clocks(Checks& checks, clsDataBase& db) {
                         " s " + (off < 0 ? "behind" : "ahead of") + " this computer's",
                     "set both to the network's time: sudo timedatectl set-ntp true");
     else
-        checks.Good("clocks", "the server's and this computer's agree (" + std::to_string(off) +
-                                  " s)");
+        checks.Good("clocks",
+                    "the server's and this computer's agree (" + std::to_string(off) + " s)");
     for (const char* key : {"LastDateAutoBackup", "UltimaFechaAutoEliminarTicket"}) {
         const std::string days = One(db, std::string("SELECT IntegerValor - TO_DAYS(NOW()) FROM "
                                                      "opcion WHERE ID = '") +
                                              key + "';");
         if (!days.empty() && std::atol(days.c_str()) > 0)
             checks.Warn(std::string("recorded day ") + key,
-                        "lies " + days + " days in the future (the clock was wrong once); the "
-                        "job counts as due, and records today when it runs",
+                        "lies " + days +
+                            " days in the future (the clock was wrong once); the "
+                            "job counts as due, and records today when it runs",
                         "nothing to do once the clocks are right; or: UPDATE opcion SET "
                         "IntegerValor = TO_DAYS(NOW()) WHERE ID = '" +
                             std::string(key) + "'");

@@ -1,5 +1,8 @@
 #include "IniFile.h"
 
+#include <climits>
+#include <cstdlib>
+
 #include "CodePage.h"
 #include "Common.h"
 #include "Text.h"
@@ -190,8 +193,14 @@ bool IniFile::Write(const std::string& path, const std::string& section, const s
     return WriteMany(path, section, {{key, value}});
 }
 
-bool IniFile::WriteMany(const std::string& path, const std::string& section,
+bool IniFile::WriteMany(const std::string& given, const std::string& section,
                         const std::vector<std::pair<std::string, std::string>>& values) {
+    // A settings file reached through a link (the package keeps the settings under /etc/opt
+    // and links them into the program folder) is written where the link points: the link
+    // stays.
+    std::string path = given;
+    if (char resolved[PATH_MAX]; ::realpath(given.c_str(), resolved))
+        path = resolved;
     std::string text;
     struct stat st {};
     const bool existed = ::stat(path.c_str(), &st) == 0;

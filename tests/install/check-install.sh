@@ -31,7 +31,21 @@ DESTDIR="$stage" cmake --install "$build" >/dev/null
 grep -q "MySQLHost=shop-server" "$folder/zentamarket.ini" || { echo "an upgrade replaced the settings"; exit 1; }
 # Nothing open to every user; the working folder shared through its group.
 find "$stage" -perm -0002 ! -type l | grep . && { echo "world-writable after installing"; exit 1; }
-[ "$(stat -c %a "$folder/Temp/Backup")" = 2770 ] || { echo "Temp/Backup is $(stat -c %a "$folder/Temp/Backup")"; exit 1; }
+# At the system prefix: the layout of a package in /opt, the program folder linking to the
+# settings and the data (their owners and modes are the package's configuration's to set).
+if [ "$prefix" = /opt/zentamarket ]; then
+    for l in Log Backup Temp; do
+        [ "$(readlink "$folder/$l")" = "../../var/opt/zentamarket/$l" ] || { echo "$l is not linked to /var/opt"; exit 1; }
+    done
+    [ "$(readlink "$folder/zentamarket.ini")" = ../../etc/opt/zentamarket/zentamarket.ini ] ||
+        { echo "zentamarket.ini is not linked to /etc/opt"; exit 1; }
+    grep -q "MySQLHost=shop-server" "$stage/etc/opt/zentamarket/zentamarket.ini" || { echo "settings not in /etc/opt"; exit 1; }
+    [ -d "$stage/var/opt/zentamarket/Temp/Backup" ] || { echo "no working folder in /var/opt"; exit 1; }
+    [ -f "$stage/usr/share/doc/zentamarket-monitor/copyright" ] && [ -f "$stage/usr/share/doc/zentamarket-monitor/changelog.gz" ] ||
+        { echo "no copyright or changelog"; exit 1; }
+else
+    [ "$(stat -c %a "$folder/Temp/Backup")" = 2770 ] || { echo "Temp/Backup is $(stat -c %a "$folder/Temp/Backup")"; exit 1; }
+fi
 
 # Another prefix: everything below it, the entry and the unit naming it.
 other="$stage/elsewhere"

@@ -23,7 +23,18 @@ for dep in $(dpkg-deb -f "$new" Depends | tr ',|' '\n\n' | sed 's/(.*//; s/ //g'
         python3* | googletest | cups) fail "the package depends on $dep" ;;
     esac
 done
-dpkg-deb -c "$new" | awk '{ print $1, $6 }' | grep -E '^.{8}w' && fail "world-writable entries in the package"
+dpkg-deb -c "$new" | awk '{ print $1, $6 }' | grep -E '^[^l].{7}w' && fail "world-writable entries in the package"
+
+# Debian's own package checker: nothing but what the package overrides with its reasons
+# (a vendor package in /opt and its relative links).
+if command -v lintian >/dev/null; then
+    lintian --tag-display-limit 0 "$new" >"$work/lintian.txt" 2>&1 || true
+    grep -E '^[EW]: ' "$work/lintian.txt" && fail "lintian finds faults in the package"
+    grep -E '^O: .*(conffile|copyright|changelog)' <(lintian --show-overrides "$new" 2>/dev/null) &&
+        fail "an override for conffiles, copyright or changelog"
+else
+    echo "check-package: lintian not found; the package was not checked against Debian's rules"
+fi
 
 # A fresh system's accounts, with the database server's user.
 root="$work/root"
@@ -38,6 +49,11 @@ pkg() {
         --log=/dev/null "$@" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log" >&2; fail "dpkg $*"; }
 }
 app="$root/opt/zentamarket"
+etc="$root/etc/opt/zentamarket"
+var="$root/var/opt/zentamarket"
+# The installed program as the shop runs it (its links are relative: they work below the
+# scratch root too).
+inroot() { ODBCSYSINI="$root/etc" ZENTA_REGISTRY="$root/etc/zentamarket/registry.reg" "$@"; }
 
 # A set-up from before the package registered one of the suite's driver names (with its
 # entry in the registry store): the package must leave it as it found it.
@@ -48,13 +64,15 @@ printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWAR
 pkg -i "$old"
 grep -q 'ZentaMarketMonitor doctor' "$work/dpkg.log" || fail "the installation does not name doctor"
 # The shop's own settings, as a technician edits them.
-printf '[MySQL]\r\nMySQLHost=127.0.0.1\r\nMySQLPort=%s\r\n' "$port" >"$app/zentamarket.ini"
+[ "$(readlink "$app/zentamarket.ini")" = ../../etc/opt/zentamarket/zentamarket.ini ] ||
+    fail "the program folder does not link to the settings"
+printf '[MySQL]\r\nMySQLHost=127.0.0.1\r\nMySQLPort=%s\r\n' "$port" >"$etc/zentamarket.ini"
 pkg -i "$new"
 pkg -i "$new" # installed again: nothing is registered twice
 [ "$(dpkg-query --admindir="$root/var/lib/dpkg" -W -f='${Version}' zentamarket-monitor)" = \
     "$(dpkg-deb -f "$new" Version)" ] || fail "not upgraded"
-grep -q "MySQLPort=$port" "$app/zentamarket.ini" || fail "the upgrade replaced the shop's settings"
-grep -q '^ /opt/zentamarket/zentamarket.ini ' "$root/var/lib/dpkg/status" ||
+grep -q "MySQLPort=$port" "$etc/zentamarket.ini" || fail "the upgrade replaced the shop's settings"
+grep -q '^ /etc/opt/zentamarket/zentamarket.ini ' "$root/var/lib/dpkg/status" ||
     fail "zentamarket.ini is not a conffile"
 
 # Accounts: the group is shared with the database server's user.
@@ -73,13 +91,17 @@ done
 # Owners and modes: the program's user and group, nothing open to every user.
 uid=$(awk -F: '$1 == "zentamarket" { print $3 }' "$root/etc/passwd")
 gid=$(awk -F: '$1 == "zentamarket" { print $3 }' "$root/etc/group")
-for d in "" /Log /Backup /Temp /Temp/Backup; do
-    [ "$(stat -c %u:%g "$app$d")" = "$uid:$gid" ] || fail "$app$d belongs to $(stat -c %u:%g "$app$d")"
+for d in "$app" "$var/Log" "$var/Backup" "$var/Temp" "$var/Temp/Backup" "$etc"; do
+    [ "$(stat -c %u:%g "$d")" = "$uid:$gid" ] || fail "$d belongs to $(stat -c %u:%g "$d")"
 done
-[ "$(stat -c %a "$app/Temp/Backup")" = 2770 ] || fail "Temp/Backup has mode $(stat -c %a "$app/Temp/Backup")"
-[ "$(stat -c %a "$app/Log")" = 2770 ] || fail "Log has mode $(stat -c %a "$app/Log")"
-[ "$(stat -c %a "$app/zentamarket.ini")" = 660 ] || fail "zentamarket.ini has mode $(stat -c %a "$app/zentamarket.ini")"
-find "$root/opt" "$root/etc/zentamarket" "$root/lib/systemd" -perm -0002 | grep . && fail "world-writable after installing"
+for d in "$var/Log" "$var/Backup" "$var/Temp" "$var/Temp/Backup" "$etc"; do
+    [ "$(stat -c %a "$d")" = 2770 ] || fail "$d has mode $(stat -c %a "$d")"
+done
+[ "$(stat -c %a "$etc/zentamarket.ini")" = 660 ] || fail "zentamarket.ini has mode $(stat -c %a "$etc/zentamarket.ini")"
+for l in Log Backup Temp; do
+    [ "$(readlink -f "$app/$l")" = "$(readlink -f "$var/$l")" ] || fail "$app/$l does not link to $var/$l"
+done
+find "$root/opt" "$root/etc" "$root/var/opt" "$root/lib/systemd" -perm -0002 ! -type l | grep . && fail "world-writable after installing"
 grep -q '^ExecStart=/opt/zentamarket/ZentaMarketMonitor$' "$root/lib/systemd/system/zentamarket-monitor.service" ||
     fail "the unit is missing or wrong"
 
@@ -91,25 +113,25 @@ mariadb --no-defaults -uroot --socket="$sock" \
     -e 'DROP DATABASE IF EXISTS zentasupermarket; CREATE DATABASE zentasupermarket;' &&
     mariadb --no-defaults -uroot --socket="$sock" zentasupermarket \
         <"$(dirname "$0")/../../schema/zentasupermarket.sql" || fail "the schema cannot be loaded"
-out=$(ODBCSYSINI="$root/etc" ZENTA_REGISTRY="$root/etc/zentamarket/registry.reg" \
-    "$app/ZentaMarketMonitor" status 2>/dev/null) || fail "status failed: $out"
+out=$(inroot "$app/ZentaMarketMonitor" status 2>/dev/null) || fail "status failed: $out"
 echo "$out" | grep -q '^Database: *connected, ' || fail "the installed program did not connect: $out"
-out=$(ODBCSYSINI="$root/etc" ZENTA_REGISTRY="$root/etc/zentamarket/registry.reg" \
-    "$app/ZentaMarketMonitor" backup 2>/dev/null) || fail "backup failed: $out"
-archive=$(echo "$out" | tail -n 1)
-[ -f "$archive" ] && 7zz t "$archive" >/dev/null || fail "no good archive: $out"
-out=$(ODBCSYSINI="$root/etc" ZENTA_REGISTRY="$root/etc/zentamarket/registry.reg" \
-    "$app/ZentaMarketMonitor" doctor 2>&1) && status=0 || status=$?
+out=$(inroot "$app/ZentaMarketMonitor" backup 2>/dev/null) || fail "backup failed: $out"
+archive="$var/Backup/$(basename "$(echo "$out" | tail -n 1)")"
+[ -f "$archive" ] && 7zz t "$archive" >/dev/null || fail "no good archive in $var/Backup: $out"
+# A setting the program writes goes through the link, which stays.
+inroot "$app/ZentaMarketMonitor" status >/dev/null 2>&1 || true
+[ -L "$app/zentamarket.ini" ] || fail "the program replaced the link to its settings"
+out=$(inroot "$app/ZentaMarketMonitor" doctor 2>&1) && status=0 || status=$?
 [ "$status" -le 1 ] || fail "doctor could not run ($status): $out"
 echo "$out" | grep -q '^good    database: reachable' || fail "doctor did not find the database: $out"
 echo "$out" | grep -q '^good    ODBC driver MySQL ODBC Driver 3.51.ultimate: registered' ||
     fail "doctor did not find the driver names: $out"
-find "$app" -perm -0002 | grep . && fail "the program made something world-writable"
-[ -z "$(ls -A "$app/Temp/Backup")" ] || fail "table exports left in Temp/Backup"
+find "$app" "$var" "$etc" -perm -0002 ! -type l | grep . && fail "the program made something world-writable"
+[ -z "$(ls -A "$var/Temp/Backup")" ] || fail "table exports left in Temp/Backup"
 
 # Removed: the settings and the shop's backups stay; purged: the ODBC names go.
 pkg -r zentamarket-monitor
-[ -f "$app/zentamarket.ini" ] && [ -f "$archive" ] || fail "removing lost the settings or a backup"
+[ -f "$etc/zentamarket.ini" ] && [ -f "$archive" ] || fail "removing lost the settings or a backup"
 grep -qF '[MySQL ODBC Driver 3.51.ultimate]' "$root/etc/odbcinst.ini" || fail "remove (not purge) dropped the ODBC names"
 pkg -P zentamarket-monitor
 grep -qF '[MySQL ODBC Driver 3.51.ultimate]' "$root/etc/odbcinst.ini" && fail "purge left the ODBC names it added"
@@ -121,5 +143,26 @@ grep -F -A1 'MySQL ODBC Driver 3.51.ultimate]' "$root/etc/zentamarket/registry.r
     fail "purge left a registry entry it added"
 [ -d "$root/var/lib/zentamarket-monitor" ] && fail "purge left the package's state"
 [ -f "$archive" ] || fail "purging deleted a backup"
-echo "check-package: built, installed, upgraded, run, removed and purged in $root (dpkg --root)"
+[ -f "$etc/zentamarket.ini" ] && fail "purge left the settings"
+
+# An installation from before this layout, everything in the program folder: the shop's
+# settings, logs and backups are moved over, and the program folder links to them.
+root="$work/legacy"
+mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" "$root/opt/zentamarket/Backup" \
+    "$root/opt/zentamarket/Log" "$root/opt/zentamarket/Temp/Backup"
+cp "$work/root/etc/passwd" "$work/root/etc/group" "$work/root/etc/shadow" "$work/root/etc/gshadow" "$root/etc/" 2>/dev/null ||
+    { mkdir -p "$root/etc" && cp "$work/root/etc/passwd" "$work/root/etc/group" "$work/root/etc/shadow" "$work/root/etc/gshadow" "$root/etc/"; }
+touch "$root/var/lib/dpkg/status" "$root/var/lib/dpkg/available"
+printf '[MySQL]\r\nMySQLHost=shop-server\r\n' >"$root/opt/zentamarket/zentamarket.ini"
+echo "an archive" >"$root/opt/zentamarket/Backup/ZentaMarket20261101020000.ZTB"
+echo "a log" >"$root/opt/zentamarket/Log/ZentaMarketMonitor.log"
+pkg -i "$new"
+grep -q "MySQLHost=shop-server" "$root/etc/opt/zentamarket/zentamarket.ini" || fail "the shop's settings were not moved over"
+[ -f "$root/etc/opt/zentamarket/zentamarket.ini.dpkg-dist" ] || fail "the package's settings were not kept beside"
+[ "$(cat "$root/var/opt/zentamarket/Backup/ZentaMarket20261101020000.ZTB")" = "an archive" ] || fail "a backup was not moved over"
+[ -f "$root/var/opt/zentamarket/Log/ZentaMarketMonitor.log" ] || fail "the log was not moved over"
+for l in Log Backup Temp zentamarket.ini; do
+    [ -L "$root/opt/zentamarket/$l" ] || fail "no link $l in the program folder after moving over"
+done
+echo "check-package: built, installed, upgraded, run, removed and purged in $work/root (dpkg --root); an older layout moved over"
 echo "1 passed, 0 failed"

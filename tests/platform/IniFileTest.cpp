@@ -13,6 +13,7 @@ using namespace zenta;
 using zenta::test::ReadFile;
 using zenta::test::TempDir;
 using zenta::test::WriteFile;
+namespace fs = std::filesystem;
 
 TEST(IniRead, MatchesSectionAndKeyWithoutRegardToCaseAndTrimsBlanks) {
     const std::string text = "[MySQL]\r\n  mysqlhost  =  shop-server  \r\nMySQLPort=3307\r\n";
@@ -98,6 +99,19 @@ TEST(IniFileOnDisk, CreatesFileAndFolderlessWriteFailsWithoutCrash) {
     EXPECT_EQ(ReadFile(path), "[S]\r\nk=" + ToAnsi("值") + "\r\n");
     EXPECT_FALSE(IniFile::Write(dir.path() + "missing/x.ini", "S", "k", "v"));
     EXPECT_EQ(IniFile::Read(dir.path() + "missing/x.ini", "S", "k"), "");
+}
+
+// The installed settings live under /etc/opt and the program folder links to them: a write
+// through the link changes the file and keeps the link.
+TEST(IniFileOnDisk, AWriteThroughALinkKeepsTheLink) {
+    TempDir dir;
+    fs::create_directories(dir.path() + "etc");
+    WriteFile(dir.path() + "etc/zentamarket.ini", "[MySQL]\r\nMySQLPort=3306\r\n");
+    fs::create_symlink(dir.path() + "etc/zentamarket.ini", dir.path() + "zentamarket.ini");
+    EXPECT_TRUE(IniFile::Write(dir.path() + "zentamarket.ini", "Monitor", "Once", "1"));
+    EXPECT_TRUE(fs::is_symlink(dir.path() + "zentamarket.ini"));
+    EXPECT_EQ(ReadFile(dir.path() + "etc/zentamarket.ini"),
+              "[MySQL]\r\nMySQLPort=3306\r\n\r\n[Monitor]\r\nOnce=1\r\n");
 }
 
 TEST(Settings, FileNameResolutionDefaultsAndTrimming) {
