@@ -277,6 +277,34 @@ void ServerSettings(Checks& checks, clsDataBase& db) {
                     "restart mariadb");
     else
         checks.Good("binary log", binlog->Text());
+    if (!binlog->logBin || !ServerIsLocal)
+        return;
+    // Its copy: running, and not on the disk that holds the data it is to outlive.
+    const std::string folder = BinlogFolder(BackupFolder());
+    if (folder.empty()) {
+        checks.Warn("binary log copy", "off ([Monitor] BinlogFolder=off): no restore to a second",
+                    "remove BinlogFolder=off under [Monitor] in " + Globals::AppPath +
+                        "zentamarket.ini");
+        return;
+    }
+    const JobOutcome copy = JobOutcome::Read("BinlogCopy");
+    struct stat data {
+    }, copied{};
+    const std::string datadir = One(db, "SELECT @@datadir;");
+    if (copy["State"] == "down")
+        checks.Warn("binary log copy", "down: " + copy["Why"],
+                    "is the monitor running here (sudo systemctl start zentamarket-monitor)?");
+    else if (!datadir.empty() && ::stat(datadir.c_str(), &data) == 0 &&
+             ::stat((IsFolder(folder) ? folder : BackupFolder()).c_str(), &copied) == 0 &&
+             data.st_dev == copied.st_dev)
+        checks.Warn("binary log copy",
+                    folder + " is on the same disk as the server's data (a dead disk takes both)",
+                    "set [Monitor] BinlogFolder to a folder on another disk");
+    else
+        checks.Good("binary log copy",
+                    folder + (copy["State"].empty() ? std::string(" (the monitor copies it "
+                                                                  "while it runs)")
+                                                    : ", " + copy["State"]));
 }
 
 // Room for the next archive: twice the newest one.
