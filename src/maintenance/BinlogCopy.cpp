@@ -24,6 +24,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <sys/stat.h>
 
@@ -79,6 +80,53 @@ namespace {
 // A replica id of its own for this folder's stream, stable from one start to the next.
 long StreamServerId(const std::string& folder) {
     return 100000 + static_cast<long>(std::hash<std::string>{}(folder) % 800000);
+}
+
+// Where the last whole event of a copied file begins and ends; nothing when it holds no more
+// than its opening events (the format description and the GTID list).
+std::optional<std::pair<long long, long long>> LastEvent(const std::string& path) {
+    const auto bytes = ReadWholeFile(path);
+    if (!bytes || bytes->size() < 4 + 19)
+        return std::nullopt;
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes->data());
+    auto length = [&](size_t at) {
+        return static_cast<size_t>(data[at + 9]) | static_cast<size_t>(data[at + 10]) << 8 |
+               static_cast<size_t>(data[at + 11]) << 16 | static_cast<size_t>(data[at + 12]) << 24;
+    };
+    size_t at = 4, last = 0;
+    int events = 0;
+    while (at + 19 <= bytes->size() && length(at) >= 19 && at + length(at) <= bytes->size()) {
+        last = at;
+        at += length(at);
+        ++events;
+    }
+    if (events <= 2)
+        return std::nullopt;
+    return std::make_pair(static_cast<long long>(last), static_cast<long long>(at));
+}
+
+// Whether the server's file of that name is the one copied: an event of the same length
+// begins where the copy's last whole event begins. A server that began its numbering again
+// and has grown past the copy's numbers has files of the same names with other events.
+bool ServerHoldsTheCopiedFile(clsDataBase& db, const BinlogFile& copied) {
+    const auto last = LastEvent(copied.path);
+    if (!last)
+        return true; // nothing to tell them apart by
+    db.CreatDatasArray("SHOW BINLOG EVENTS IN '" + SQLEscape(copied.name) + "' FROM " +
+                       std::to_string(last->first) + " LIMIT 1;");
+    if (!db.ConnectionStatus()) {
+        // (1220: "Wrong offset": no event begins there in the server's file.)
+        const std::string why = db.LastError().Text();
+        if (why.find("(1220)") != std::string::npos)
+            return false;
+        WriteProgramLog("binlog copy: the server's " + copied.name +
+                        " cannot be compared with the copy (" + why + "); taken as the same");
+        return true;
+    }
+    if (db.DatasArray()->Count(1) == 0)
+        return false;
+    return db.DatasArrayValue(0, 1).ToInt64() == last->first &&
+           db.DatasArrayValue(0, 4).ToInt64() == last->second;
 }
 
 void SayGap(const std::string& chain, const std::string& text) {
@@ -288,7 +336,8 @@ Result<Done> BinlogCopier::StartStream(const std::string& folder) {
         const BinlogFile& newest = have.back();
         const long long size = serverSize(newest.name);
         const long serverNewest = FileNumber(logs.back().first);
-        if (size >= 0 && size >= newest.size) {
+        const bool same = size >= 0 && size >= newest.size && ServerHoldsTheCopiedFile(db, newest);
+        if (same) {
             from = newest.name; // where the copy ends
         } else if (size >= 0 || serverNewest < FileNumber(newest.name)) {
             // The server began its numbering again: a new chain beside the old one.

@@ -582,3 +582,39 @@ TEST_F(BinlogCopy, StatementsNamingTheLiveDatabaseChangeTheRestoredOneNeverTheLi
     EXPECT_EQ(ServerSql("SHOW CREATE TABLE zentasupermarket.ticket;"), live);
     EXPECT_EQ(ServerSql("SELECT COUNT(*) FROM zentasupermarket.nueva;"), "1\n");
 }
+
+// The monitor was stopped while the server was installed anew and its new numbering grew past
+// the copy's: files of the same names hold other events. The old chain is never overwritten.
+TEST_F(BinlogCopy, AServerRenumberedPastTheCopyIsToldByItsEventsNotItsNames) {
+    Sell(0, 20);
+    ServerSql("FLUSH BINARY LOGS;");
+    Sell(100, 20);
+    copier_.Tick();
+    ASSERT_TRUE(CaughtUp());
+    const std::string old = CurrentChain(copy_.path());
+    copier_.Stop();
+    ServerSql("RESET MASTER;");
+    Sell(1000, 200);
+    ServerSql("FLUSH BINARY LOGS;");
+    Sell(2000, 200);
+    ServerSql("FLUSH BINARY LOGS;");
+    Sell(3000, 10);
+    std::map<std::string, std::string> before;
+    for (const auto& f : ChainFiles(old))
+        before[f.name] = ReadFile(f.path);
+    ASSERT_EQ(before.size(), 2u);
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            copier_.Tick();
+            return CurrentChain(copy_.path()) != old;
+        },
+        30s))
+        << ReadFile(AppPath() + "Log/ZentaMarketMonitor.log");
+    ASSERT_TRUE(CaughtUp());
+    copier_.Tick();
+    std::map<std::string, std::string> after;
+    for (const auto& f : ChainFiles(old))
+        after[f.name] = ReadFile(f.path);
+    EXPECT_TRUE(after == before) << "the old chain changed";
+    ChainMatchesServer(CurrentChain(copy_.path()));
+}
