@@ -18,6 +18,7 @@
 #include "WaitHook.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -27,7 +28,6 @@
 #include <fstream>
 #include <map>
 #include <optional>
-#include <regex>
 #include <spawn.h>
 #include <string_view>
 #include <sys/wait.h>
@@ -554,15 +554,51 @@ class ReplayText {
             out += line;
         out += '\n';
     }
+    // The line with each mention of the live database as a database renamed to the target:
+    // `zentasupermarket`.x, zentasupermarket.x, and the name after DATABASE or SCHEMA (IF
+    // [NOT] EXISTS); never a longer name that begins with it.
     std::string Renamed(const std::string& line) const {
-        static const std::regex qualified("(^|[^A-Za-z0-9_$`])zentasupermarket\\.");
-        static const std::regex quoted("`zentasupermarket`\\.");
-        static const std::regex database(
-            "(DATABASE(\\s+IF\\s+(NOT\\s+)?EXISTS)?\\s+`?)zentasupermarket(`?(\\s|;|/|$))",
-            std::regex::icase);
-        std::string text = std::regex_replace(line, quoted, "`" + target_ + "`.");
-        text = std::regex_replace(text, qualified, "$1" + target_ + ".");
-        return std::regex_replace(text, database, "$1" + target_ + "$4");
+        const std::string live(kLive);
+        auto word = [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$';
+        };
+        // Whether the text before `end` (blanks and a backquote left out) ends with one of
+        // the words that name a database.
+        auto afterDatabaseWord = [&](size_t end) {
+            std::string before = line.substr(0, end);
+            while (!before.empty() && (before.back() == '`' ||
+                                       std::isspace(static_cast<unsigned char>(before.back()))))
+                before.pop_back();
+            std::string upper;
+            for (char c : before)
+                upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            for (const char* w : {"DATABASE", "SCHEMA", "EXISTS"}) {
+                const std::string k = w;
+                if (upper.size() >= k.size() &&
+                    upper.compare(upper.size() - k.size(), k.size(), k) == 0 &&
+                    (upper.size() == k.size() || !word(upper[upper.size() - k.size() - 1])))
+                    return k != "EXISTS" || upper.find("DATABASE") != std::string::npos ||
+                           upper.find("SCHEMA") != std::string::npos;
+            }
+            return false;
+        };
+        std::string out;
+        size_t from = 0;
+        for (size_t at; (at = line.find(live, from)) != std::string::npos;
+             from = at + live.size()) {
+            const char before = at > 0 ? line[at - 1] : ' ';
+            const size_t end = at + live.size();
+            const char after = end < line.size() ? line[end] : ' ';
+            const bool quoted =
+                before == '`' && after == '`' && end + 1 < line.size() && line[end + 1] == '.';
+            const bool qualified = !word(before) && before != '`' && after == '.';
+            const bool database = (after == ' ' || after == '`' || after == ';' || after == '/' ||
+                                   end == line.size()) &&
+                                  !word(before) && afterDatabaseWord(at);
+            out += line.substr(from, at - from);
+            out += quoted || qualified || database ? target_ : live;
+        }
+        return out + line.substr(from);
     }
     std::string target_;
     std::string pending_;
