@@ -192,3 +192,54 @@ TEST_F(Ending, AProgramFolderOnAReadOnlyDiskIsToldToTheDesktopUserOnceASession) 
     EXPECT_FALSE(shown());
     ::unsetenv("XDG_RUNTIME_DIR");
 }
+
+// A desktop user who is not in the program folder's group is told the group and the command
+// that puts them in it.
+TEST_F(Ending, ADesktopUserOutsideTheFoldersGroupIsToldHowToJoinIt) {
+    if (::geteuid() != 0 || !Have("setpriv"))
+        GTEST_SKIP() << "running as another user needs root and setpriv";
+    // As the package lays it out: the folder readable by all, its lock file by its group only.
+    const std::string folder = AppPath() + "shop/";
+    fs::create_directories(folder + "Log");
+    fs::copy_file(AppPath() + "ZentaMarketMonitor", folder + "ZentaMarketMonitor");
+    WriteFile(folder + "ZentaMarketMonitor.lock", "");
+    ::chmod((folder + "ZentaMarketMonitor.lock").c_str(), 0660);
+    ::chmod(folder.c_str(), 02775);
+    ::chmod((folder + "Log").c_str(), 02770);
+    ::chmod(AppPath().c_str(), 0755);
+    const std::vector<std::string> asNobody = {"setpriv", "--reuid=65534", "--regid=65534",
+                                               "--clear-groups"};
+    auto command = asNobody;
+    command.insert(command.end(), {"test", "-x", folder + "ZentaMarketMonitor"});
+    std::string line;
+    for (const auto& a : command)
+        line += "'" + a + "' ";
+    if (Shell(line) != 0)
+        GTEST_SKIP() << "the user nobody cannot reach " << folder;
+    TempDir session("session");
+    ::chmod(session.path().c_str(), 0777);
+    ::setenv("XDG_RUNTIME_DIR", session.path().c_str(), 1);
+    const std::string title = "ZentaMarket monitor cannot start";
+    auto shown = [&] {
+        return Shell("xdotool search --onlyvisible --name '" + title + "' >/dev/null 2>&1") == 0;
+    };
+    auto run = asNobody;
+    run.push_back(folder + "ZentaMarketMonitor");
+    const std::string err = AppPath() + "nobody.txt";
+    const int pid = Spawn(run, err);
+    EXPECT_TRUE(WaitFor(shown, 15s)) << ReadFile(err);
+    Shell("xdotool search --onlyvisible --name '" + title +
+          "' windowfocus --sync key --clearmodifiers Return >/dev/null 2>&1");
+    int status = -1;
+    WaitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 10s);
+    ::unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2);
+    const std::string said = ReadFile(err);
+    EXPECT_NE(said.find("nobody is not in the group root that the program folder " + folder +
+                        " belongs to"),
+              std::string::npos)
+        << said;
+    EXPECT_NE(said.find("Fix: sudo usermod -aG root nobody , then log out and log in again."),
+              std::string::npos)
+        << said;
+}
