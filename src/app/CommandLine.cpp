@@ -201,18 +201,6 @@ bool Connect() {
     return false;
 }
 
-std::string UserName(uid_t uid) {
-    if (const passwd* pw = ::getpwuid(uid))
-        return pw->pw_name;
-    return std::to_string(uid);
-}
-
-std::string GroupName(gid_t gid) {
-    if (const group* gr = ::getgrgid(gid))
-        return gr->gr_name;
-    return std::to_string(gid);
-}
-
 // The folder whose owner the program's files must stay readable for: Log/, where the job
 // record and the log are, else the program folder.
 std::string RecordFolder() {

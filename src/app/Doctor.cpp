@@ -24,8 +24,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <grp.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <tuple>
@@ -51,20 +49,8 @@ class Checks {
     std::vector<DoctorCheck> list_;
 };
 
-std::string UserOf(uid_t uid) {
-    if (const passwd* pw = ::getpwuid(uid))
-        return pw->pw_name;
-    return std::to_string(uid);
-}
-
-std::string GroupOf(gid_t gid) {
-    if (const group* gr = ::getgrgid(gid))
-        return gr->gr_name;
-    return std::to_string(gid);
-}
-
 std::string Me() {
-    return UserOf(::geteuid());
+    return UserName(::geteuid());
 }
 
 std::string Mode(mode_t mode) {
@@ -99,14 +85,14 @@ void Writable(Checks& checks, const std::string& what, const std::string& folder
     if (!f) {
         const std::string why = std::strerror(errno);
         const bool readOnly = errno == EROFS;
-        const std::string owner = UserOf(st.st_uid) + ":" + GroupOf(st.st_gid);
+        const std::string owner = UserName(st.st_uid) + ":" + GroupName(st.st_gid);
         checks.Fault(what,
                      folder + " cannot be written by " + Me() + " (" + why + "; it belongs to " +
                          owner + ", mode " + Mode(st.st_mode) + ")",
                      readOnly
                          ? "the disk is mounted read-only: mount it read-write (sudo mount "
                            "-o remount,rw on its mount point) or move the folder"
-                         : "sudo usermod -aG " + GroupOf(st.st_gid) + " " + Me() +
+                         : "sudo usermod -aG " + GroupName(st.st_gid) + " " + Me() +
                                " (then log in again), or sudo chown " + Me() + " '" + folder + "'");
         return;
     }
@@ -235,9 +221,9 @@ void ExportFolder(Checks& checks, clsDataBase& db) {
         fix = "set secure_file_priv = \"\" (or a parent of " + folder +
               ") in /etc/mysql/mariadb.conf.d/ and restart the server";
     } else {
-        text += "; the folder belongs to " + UserOf(st.st_uid) + ":" + GroupOf(st.st_gid) +
+        text += "; the folder belongs to " + UserName(st.st_uid) + ":" + GroupName(st.st_gid) +
                 ", mode " + Mode(st.st_mode);
-        fix = "sudo usermod -aG " + GroupOf(st.st_gid) + " mysql && sudo chmod 2770 '" + folder +
+        fix = "sudo usermod -aG " + GroupName(st.st_gid) + " mysql && sudo chmod 2770 '" + folder +
               "' && sudo systemctl restart mariadb";
     }
     checks.Fault("export folder", text, fix);
@@ -369,12 +355,12 @@ void PasswordFile(Checks& checks) {
                      file + " is open to other users (mode " + Mode(st.st_mode) + ")", fix);
     else if (::access(file.c_str(), R_OK) != 0)
         checks.Fault("archive password file",
-                     file + " cannot be read by " + Me() + " (it belongs to " + UserOf(st.st_uid) +
-                         ")",
+                     file + " cannot be read by " + Me() + " (it belongs to " +
+                         UserName(st.st_uid) + ")",
                      fix);
     else
         checks.Good("archive password file",
-                    file + ", mode " + Mode(st.st_mode) + ", " + UserOf(st.st_uid) + "'s");
+                    file + ", mode " + Mode(st.st_mode) + ", " + UserName(st.st_uid) + "'s");
 }
 
 void Clocks(Checks& checks, clsDataBase& db) {

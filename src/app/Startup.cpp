@@ -2,6 +2,7 @@
 
 #include "AutoRunProc.h"
 #include "BackupAll.h"
+#include "Common.h"
 #include "ComputerIdentity.h"
 #include "ErrorMode.h"
 #include "GlobalDatabase.h"
@@ -30,7 +31,6 @@
 #include <filesystem>
 #include <functional>
 #include <grp.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -58,8 +58,7 @@ bool HasDisplay() {
 
 // Why this user cannot use the program folder, and the one command that fixes it.
 std::string FolderProblem(const std::string& folder, const std::string& error) {
-    const passwd* me = ::getpwuid(::geteuid());
-    const std::string user = me ? me->pw_name : std::to_string(::geteuid());
+    const std::string user = UserName(::geteuid());
     if (::access(folder.c_str(), W_OK) != 0 && errno == EROFS)
         return "the program folder " + folder + " is on a disk mounted read-only (" + error +
                "). Fix: mount it read-write again (sudo mount -o remount,rw on its mount "
@@ -69,7 +68,7 @@ std::string FolderProblem(const std::string& folder, const std::string& error) {
         return "the program folder " + folder + " does not exist (" + error +
                "). Fix: sudo apt install --reinstall zentamarket-monitor";
     const group* gr = ::getgrgid(st.st_gid);
-    const std::string name = gr ? gr->gr_name : std::to_string(st.st_gid);
+    const std::string name = GroupName(st.st_gid);
     bool inSession = ::getegid() == st.st_gid;
     std::vector<gid_t> groups(static_cast<size_t>(std::max(0, ::getgroups(0, nullptr))));
     if (!groups.empty() && ::getgroups(static_cast<int>(groups.size()), groups.data()) >= 0)

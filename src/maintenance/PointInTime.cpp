@@ -642,6 +642,43 @@ int WaitStatus(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// mariadb-binlog reading the files, and the client that runs what it is given, each on a pipe
+// of this program's.
+struct ReplayPrograms {
+    pid_t reader = -1, writer = -1;
+    FileDescriptor fromReader, toWriter;
+};
+
+Result<Done> StartReplayPrograms(const std::vector<BinlogFile>& files, long long start,
+                                 long long stop, const std::string& target,
+                                 const std::string& settings, const std::string& errors,
+                                 ReplayPrograms& programs) {
+    std::vector<std::string> reader = {
+        GetSetting("Monitor", "BinlogProgram", "mariadb-binlog"), "--skip-gtid-strict-mode",
+        "--start-position=" + std::to_string(start), "--stop-position=" + std::to_string(stop),
+        "--rewrite-db=" + std::string(clsDataBase::kDefaultDatabase) + "->" + target};
+    for (const auto& f : files)
+        reader.push_back(f.path);
+    const std::vector<std::string> writer = {"mariadb", "--defaults-extra-file=" + settings,
+                                             "--binary-mode", "--init-command=SET sql_log_bin=0",
+                                             target};
+    int fromReader[2], toWriter[2];
+    if (::pipe2(fromReader, O_CLOEXEC) != 0)
+        return Result<Done>::Failure(std::string("no pipe: ") + std::strerror(errno));
+    if (::pipe2(toWriter, O_CLOEXEC) != 0) {
+        ::close(fromReader[0]);
+        ::close(fromReader[1]);
+        return Result<Done>::Failure(std::string("no pipe: ") + std::strerror(errno));
+    }
+    programs.reader = Spawn(reader, -1, fromReader[1], errors);
+    programs.writer = Spawn(writer, toWriter[0], -1, errors);
+    ::close(fromReader[1]);
+    ::close(toWriter[0]);
+    programs.fromReader = FileDescriptor(fromReader[0]);
+    programs.toWriter = FileDescriptor(toWriter[1]);
+    return Done{};
+}
+
 // Replays the copied files from `start` in the first to `stop` in the last into `target`, in
 // one session with binary logging off: mariadb-binlog reads them (the live database's name
 // rewritten to the target's), the text is made ready here (ReplayText) and the client runs
@@ -654,33 +691,21 @@ Result<Done> Replay(const std::vector<BinlogFile>& files, long long start, long 
         return Result<Done>::Failure(settings.error());
     const std::string errors = Globals::AppPath + "Temp/replay-output.txt";
     std::remove(errors.c_str());
-    std::vector<std::string> reader = {
-        GetSetting("Monitor", "BinlogProgram", "mariadb-binlog"), "--skip-gtid-strict-mode",
-        "--start-position=" + std::to_string(start), "--stop-position=" + std::to_string(stop),
-        "--rewrite-db=" + std::string(clsDataBase::kDefaultDatabase) + "->" + target};
-    for (const auto& f : files)
-        reader.push_back(f.path);
-    const std::vector<std::string> writer = {"mariadb", "--defaults-extra-file=" + *settings,
-                                             "--binary-mode", "--init-command=SET sql_log_bin=0",
-                                             target};
-    int fromReader[2], toWriter[2];
-    if (::pipe2(fromReader, O_CLOEXEC) != 0)
-        return Result<Done>::Failure(std::string("no pipe: ") + std::strerror(errno));
-    if (::pipe2(toWriter, O_CLOEXEC) != 0) {
-        ::close(fromReader[0]);
-        ::close(fromReader[1]);
-        return Result<Done>::Failure(std::string("no pipe: ") + std::strerror(errno));
-    }
     // A client that ends early must not end this program with SIGPIPE.
     struct sigaction ignore {
     }, previous{};
     ignore.sa_handler = SIG_IGN;
     ::sigaction(SIGPIPE, &ignore, &previous);
-    const pid_t readerPid = Spawn(reader, -1, fromReader[1], errors);
-    const pid_t writerPid = Spawn(writer, toWriter[0], -1, errors);
-    ::close(fromReader[1]);
-    ::close(toWriter[0]);
-    FileDescriptor in(fromReader[0]), out(toWriter[1]);
+    ReplayPrograms programs;
+    if (const auto started =
+            StartReplayPrograms(files, start, stop, target, *settings, errors, programs);
+        !started) {
+        ::sigaction(SIGPIPE, &previous, nullptr);
+        return started;
+    }
+    const pid_t readerPid = programs.reader, writerPid = programs.writer;
+    FileDescriptor& in = programs.fromReader;
+    FileDescriptor& out = programs.toWriter;
 
     ReplayText text(target);
     bool written = readerPid > 0 && writerPid > 0;
@@ -753,6 +778,33 @@ Result<Done> Replay(const std::vector<BinlogFile>& files, long long start, long 
                                                          : TrimSpaces(why));
 }
 
+// The last of `ends` committed by `when` (every one without it), and how many that is.
+const TransactionEnd* LastEndBy(const std::vector<TransactionEnd>& ends,
+                                std::optional<std::time_t> when, long long& count) {
+    const TransactionEnd* last = nullptr;
+    count = 0;
+    for (const auto& end : ends) {
+        if (when && end.committed > *when)
+            break;
+        last = &end;
+        ++count;
+    }
+    return last;
+}
+
+// The database brought forward replaces the live one (which is backed up and kept aside);
+// its own database goes either way. Where the live tables went.
+Result<std::string> MoveIntoLive(const std::string& database,
+                                 const std::vector<TableFigures>& restored,
+                                 const std::function<void(const std::string&)>& say) {
+    std::vector<std::string> tables;
+    for (const auto& t : restored)
+        tables.push_back(t.table);
+    auto saved = ReplaceLiveDatabase(DataBase(), database, tables, say);
+    DataBase().SQLExecute("DROP DATABASE IF EXISTS `" + database + "`;");
+    return saved;
+}
+
 } // namespace
 
 UntilReport RestoreUntil(const std::string& given, const std::string& until,
@@ -822,13 +874,9 @@ UntilReport RestoreUntil(const std::string& given, const std::string& until,
                             " can); what can be restored:" + windows);
         // The last transaction committed at or before the time; never one cut in two.
         long long replayed = 0;
-        const TransactionEnd* stop = nullptr;
-        for (const auto& end : *ends) {
-            if (!latest && end.committed > *when)
-                break;
-            stop = &end;
-            ++replayed;
-        }
+        const TransactionEnd* stop = LastEndBy(
+            *ends, latest ? std::optional<std::time_t>() : std::optional<std::time_t>(*when),
+            replayed);
         say("restoring " + archive);
         report.restore = RestoreArchive(archive, into);
         if (!report.restore.ok)
@@ -854,11 +902,7 @@ UntilReport RestoreUntil(const std::string& given, const std::string& until,
             report.transactions = replayed;
         }
         if (options.intoLive) {
-            std::vector<std::string> tables;
-            for (const auto& t : report.restore.tables)
-                tables.push_back(t.table);
-            const auto saved = ReplaceLiveDatabase(DataBase(), target, tables, say);
-            DataBase().SQLExecute("DROP DATABASE IF EXISTS `" + target + "`;");
+            const auto saved = MoveIntoLive(target, report.restore.tables, say);
             if (!saved)
                 return fail(RestoreFailure::Server, saved.error());
             report.restore.savedLive = *saved;

@@ -12,6 +12,8 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <grp.h>
+#include <pwd.h>
 #include <random>
 #include <sstream>
 #include <sys/stat.h>
@@ -19,6 +21,18 @@
 #include <unistd.h>
 
 namespace zenta {
+
+std::string UserName(unsigned uid) {
+    if (const passwd* pw = ::getpwuid(uid))
+        return pw->pw_name;
+    return std::to_string(uid);
+}
+
+std::string GroupName(unsigned gid) {
+    if (const group* gr = ::getgrgid(gid))
+        return gr->gr_name;
+    return std::to_string(gid);
+}
 
 namespace fs = std::filesystem;
 

@@ -12,6 +12,10 @@ namespace zenta {
 
 // Small shared helpers of the program. None throws; failures give the neutral value.
 
+// The name of a user or group of this computer; its number when it has none.
+std::string UserName(unsigned uid);
+std::string GroupName(unsigned gid);
+
 bool FileExists(const std::string& path);
 // False for ""; True for an existing folder, and (as the suite always had it) for an
 // existing file too.

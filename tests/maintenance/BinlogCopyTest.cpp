@@ -43,6 +43,15 @@ class BinlogCopy : public DbTest {
         ASSERT_TRUE(ServerIsLocal);
     }
     std::string Client(const std::string& sql) { return Sql(sql); }
+    // The stream started and a backup made: its report.
+    BackupReport StreamAndBackUp() {
+        copier_.Tick();
+        EXPECT_TRUE(copier_.streaming());
+        std::string folder = AppPath() + "Backup/", label;
+        BackupReport backup;
+        BackupAll(folder, label, &backup);
+        return backup;
+    }
     void Sell(int from, int count) {
         Shell("mariadb --no-defaults -uroot --socket='" + server_.dir() +
               "/mysqld.sock' zentasupermarket -e \"INSERT INTO ticket (TicketNo, Fecha, Nota) "
@@ -443,11 +452,8 @@ TEST_F(BinlogCopy, AChangedByteInTheCopyIsFoundByItsChecksum) {
 }
 
 TEST_F(BinlogCopy, EveryByteValueNullsAndTextInTwoEncodingsComeBackThroughTheReplay) {
-    copier_.Tick();
-    ASSERT_TRUE(copier_.streaming());
     std::string folder = AppPath() + "Backup/", label;
-    BackupReport backup;
-    BackupAll(folder, label, &backup);
+    BackupReport backup = StreamAndBackUp();
     ASSERT_TRUE(backup.Good()) << backup.failure;
     // After the archive, so that only the replay brings them: a picture with every byte
     // value, empty and NULL ones, GBK bytes, UTF-8 text of four bytes a character, line
@@ -550,11 +556,8 @@ TEST_F(BinlogCopy, ARestoreToASecondIntoTheLiveDatabaseReplacesItWholeAndEndsThe
 }
 
 TEST_F(BinlogCopy, StatementsNamingTheLiveDatabaseChangeTheRestoredOneNeverTheLive) {
-    copier_.Tick();
-    ASSERT_TRUE(copier_.streaming());
     std::string folder = AppPath() + "Backup/", label;
-    BackupReport backup;
-    BackupAll(folder, label, &backup);
+    BackupReport backup = StreamAndBackUp();
     ASSERT_TRUE(backup.Good()) << backup.failure;
     // Changes of structure written with the database's name, as a technician types them.
     // (A statement of several lines, one of them empty and one that looks like a comment.)
