@@ -27,13 +27,10 @@ struct Desktop {
     Desktop() {
         if (!Have("Xvfb") || !Have("trayer"))
             return;
-        const std::string display = ":" + std::to_string(500 + ::getpid() % 200);
-        xvfb = Spawn({"Xvfb", display, "-nolisten", "tcp", "-screen", "0", "800x600x24"});
-        const std::string socket = "/tmp/.X11-unix/X" + display.substr(1);
-        // Generous waits that end as soon as the server and the panel are up: a loaded machine
-        // starts them slowly.
-        for (int i = 0; i < 400 && !fs::exists(socket); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::string display;
+        xvfb = StartXServer(display);
+        if (xvfb < 0)
+            return;
         ::setenv("DISPLAY", display.c_str(), 1);
         ::unsetenv("QT_QPA_PLATFORM");
         const bool probe = Have("xdotool");

@@ -18,11 +18,9 @@ class Ending : public DbTest {
         if (!Have("Xvfb") || !Have("xdotool") || !Have("trayer"))
             GTEST_SKIP() << "Xvfb, xdotool and trayer are needed (packages xvfb, xdotool, trayer)";
         DbTest::SetUp();
-        display_ = ":" + std::to_string(300 + ::getpid() % 200);
-        xvfb_ = Spawn({"Xvfb", display_, "-nolisten", "tcp", "-screen", "0", "800x600x24"});
-        const std::string socket = "/tmp/.X11-unix/X" + display_.substr(1);
-        // Generous: a loaded machine starts them slowly, and the wait ends as soon as they are up.
-        ASSERT_TRUE(WaitFor([&] { return fs::exists(socket); }, 20s));
+        db_ = true;
+        xvfb_ = StartXServer(display_);
+        ASSERT_GT(xvfb_, 0) << "Xvfb did not come up";
         ::setenv("DISPLAY", display_.c_str(), 1);
         ASSERT_TRUE(
             WaitFor([] { return Shell("xdotool getdisplaygeometry >/dev/null 2>&1") == 0; }, 20s));
@@ -36,14 +34,17 @@ class Ending : public DbTest {
                             AppPath() + "trayer.txt");
             WaitFor(panel, 15s);
         }
-        ASSERT_TRUE(panel()) << ReadFile(AppPath() + "trayer.txt");
+        ASSERT_TRUE(panel()) << ReadFile(AppPath() + "trayer.txt") << "X server " << display_
+                             << (::waitpid(xvfb_, nullptr, WNOHANG) == 0 ? " running" : " gone")
+                             << ", answers: "
+                             << (Shell("xdotool getdisplaygeometry >/dev/null 2>&1") == 0);
         fs::copy_file(BinaryDir() + "/bin/ZentaMarketMonitor", AppPath() + "ZentaMarketMonitor");
     }
     void TearDown() override {
         StopSpawned(trayer_);
         StopSpawned(xvfb_);
         ::unsetenv("DISPLAY");
-        if (xvfb_ > 0)
+        if (db_)
             DbTest::TearDown();
     }
     void Server(int port) {
@@ -90,6 +91,7 @@ class Ending : public DbTest {
 
     std::string display_;
     pid_t xvfb_ = -1, trayer_ = -1;
+    bool db_ = false;
 };
 
 TEST_F(Ending, SigtermWithThePanelShownEndsTheProgram) {

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/socket.h>
@@ -139,6 +140,42 @@ int Spawn(const std::vector<std::string>& args, const std::string& out) {
         ::execvp(argv[0], argv.data());
         ::_exit(127);
     }
+    return pid;
+}
+
+int StartXServer(std::string& display, const std::string& screen) {
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        if (!std::freopen("/dev/null", "w", stdout) || !std::freopen("/dev/null", "w", stderr))
+            ::_exit(126);
+        const std::string fd = std::to_string(fds[1]);
+        // -noreset: by default the server starts over each time its last client leaves, and a
+        // client that connects in that moment (the tray host right after a probe) is refused.
+        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-noreset", "-nolisten", "tcp",
+                 "-screen", "0", screen.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    if (pid < 0) {
+        ::close(fds[0]);
+        return -1;
+    }
+    // The number arrives as "N\n" once the server is ready; a slow machine gets 30 seconds.
+    std::string number;
+    pollfd wait{fds[0], POLLIN, 0};
+    char c = 0;
+    while (::poll(&wait, 1, 30000) == 1 && ::read(fds[0], &c, 1) == 1 && c != '\n')
+        number += c;
+    ::close(fds[0]);
+    if (number.empty() || c != '\n') {
+        StopSpawned(pid);
+        return -1;
+    }
+    display = ":" + number;
     return pid;
 }
 

@@ -51,6 +51,11 @@ bool Have(const std::string& program);
 int Spawn(const std::vector<std::string>& args, const std::string& out = "/dev/null");
 // Ends a program started by Spawn and waits for it.
 void StopSpawned(int pid);
+// Starts an Xvfb on a display number no other X server holds (Xvfb picks it and says which
+// once it takes connections) that never starts over when its last client leaves; its process
+// id, and `display` (":N"). -1 when none came up.
+// Tests that run side by side never share an X server this way, however their ids fall.
+int StartXServer(std::string& display, const std::string& screen = "800x600x24");
 
 // A small, whole 7z archive at `path`, made by the real archiver (each call packs anew).
 void MakeSmallArchive(const std::string& path);

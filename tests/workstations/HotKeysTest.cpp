@@ -29,11 +29,8 @@ class HotKeys : public ::testing::Test {
     void SetUp() override {
         if (!Have("Xvfb") || !Have("xdotool"))
             GTEST_SKIP() << "Xvfb and xdotool are needed for the hot keys (packages xvfb, xdotool)";
-        display_ = ":" + std::to_string(70 + ::getpid() % 200);
-        xvfb_ = Spawn({"Xvfb", display_, "-nolisten", "tcp", "-screen", "0", "800x600x24"});
-        const std::string socket = "/tmp/.X11-unix/X" + display_.substr(1);
-        for (int i = 0; i < 100 && !fs::exists(socket); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        xvfb_ = StartXServer(display_);
+        ASSERT_GT(xvfb_, 0) << "Xvfb did not come up";
         ::setenv("DISPLAY", display_.c_str(), 1);
         app_ = std::make_unique<TempDir>("app");
         Globals::AppPath = app_->path();
