@@ -43,10 +43,12 @@ class BinlogCopy : public DbTest {
         ASSERT_TRUE(ServerIsLocal);
     }
     std::string Client(const std::string& sql) { return Sql(sql); }
-    // The stream started and a backup made: its report.
-    BackupReport StreamAndBackUp() {
+    // The stream started, `sales` sold (numbered from 0) and a backup made: its report.
+    BackupReport StreamAndBackUp(int sales = 0) {
         copier_.Tick();
         EXPECT_TRUE(copier_.streaming());
+        if (sales > 0)
+            Sell(0, sales);
         std::string folder = AppPath() + "Backup/", label;
         BackupReport backup;
         BackupAll(folder, label, &backup);
@@ -190,12 +192,8 @@ TEST_F(BinlogCopy, AServerThatBeginsItsNumberingAgainStartsANewChainBesideTheOld
 TEST_F(BinlogCopy, RestoreUntilASecondBringsEverySaleCommittedByThenAndNoneAfter) {
     ServerSql("DROP DATABASE IF EXISTS zentasupermarket_until; DROP DATABASE IF EXISTS "
               "zentasupermarket_latest; DROP DATABASE IF EXISTS zentasupermarket_early;");
-    copier_.Tick();
-    ASSERT_TRUE(copier_.streaming());
-    Sell(0, 100);
     std::string folder = AppPath() + "Backup/", label;
-    BackupReport backup;
-    BackupAll(folder, label, &backup);
+    BackupReport backup = StreamAndBackUp(100);
     ASSERT_TRUE(backup.Good()) << backup.failure;
     ASSERT_TRUE(backup.snapshot.known());
     Sell(1000, 50);
@@ -339,12 +337,8 @@ TEST_F(BinlogCopy, TheCopyIsKeptBackToTheOldestArchiveAndNoFurther) {
 }
 
 TEST_F(BinlogCopy, ALogPurgedPastTheCopyIsAGapSaidNeverASilentHole) {
-    copier_.Tick();
-    ASSERT_TRUE(copier_.streaming());
-    Sell(0, 50);
     std::string folder = AppPath() + "Backup/", label;
-    BackupReport backup;
-    BackupAll(folder, label, &backup);
+    BackupReport backup = StreamAndBackUp(50);
     ASSERT_TRUE(backup.Good());
     ASSERT_TRUE(CaughtUp());
     // The copy stops (the monitor ended) while the server goes on and purges its old files.
@@ -432,11 +426,8 @@ TEST_F(BinlogCopy, AFinishedFileIsCheckedPackedWithThePasswordCopiedToTheDriveAn
 }
 
 TEST_F(BinlogCopy, AChangedByteInTheCopyIsFoundByItsChecksum) {
-    copier_.Tick();
-    ASSERT_TRUE(copier_.streaming());
     std::string folder = AppPath() + "Backup/", label;
-    BackupReport backup;
-    BackupAll(folder, label, &backup);
+    BackupReport backup = StreamAndBackUp();
     ASSERT_TRUE(backup.Good());
     Sell(0, 100);
     ServerSql("FLUSH BINARY LOGS;");
@@ -501,12 +492,8 @@ DELETE FROM opcion WHERE ID = 'Gone';)");
 }
 
 TEST_F(BinlogCopy, ARestoreToASecondIntoTheLiveDatabaseReplacesItWholeAndEndsTheOldWindow) {
-    copier_.Tick();
-    ASSERT_TRUE(copier_.streaming());
-    Sell(0, 100);
     std::string folder = AppPath() + "Backup/", label;
-    BackupReport backup;
-    BackupAll(folder, label, &backup);
+    BackupReport backup = StreamAndBackUp(100);
     ASSERT_TRUE(backup.Good()) << backup.failure;
     Sell(1000, 50);
     ASSERT_TRUE(CaughtUp());
