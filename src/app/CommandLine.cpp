@@ -443,13 +443,7 @@ void BinaryLogStatus(bool connected, const BackupOutcome& backup) {
                   << (w.gapAfter.empty() ? "" : ", then a GAP after " + w.gapAfter) << "\n";
     }
     // A dead disk must not take the data and its copy together.
-    DataBase().CreatDatasArray("SELECT @@datadir;");
-    struct stat data {
-    }, copied{};
-    if (DataBase().ConnectionStatus() && DataBase().DatasArray()->Count(1) > 0 &&
-        ::stat(DataBase().DatasArrayValue(0, 0).ToString().c_str(), &data) == 0 &&
-        ::stat((IsFolder(folder) ? folder : BackupFolder()).c_str(), &copied) == 0 &&
-        data.st_dev == copied.st_dev)
+    if (OnTheServersDataDisk(folder))
         std::cout << "  WARNING: the copy is on the same disk as the server's data (a dead disk "
                      "takes both): set [Monitor] BinlogFolder to a folder on another disk\n";
 }
@@ -804,6 +798,12 @@ Outcome Restore(const Options& options) {
 
 Outcome Verify(const Options& options) {
     const VerifyReport report = VerifyArchive(options.archive, Progress, options.passwordFile);
+    // A check that ran counts as the last verification, good or bad; one that could not run
+    // (no such file, not a backup, no database) leaves the last one as it was.
+    const bool ran = !report.tables.empty() || report.failure == RestoreFailure::Damaged;
+    if (ran)
+        RecordVerification(std::filesystem::absolute(options.archive).lexically_normal().string(),
+                           report);
     if (report.tables.empty()) {
         std::cerr << "Not verified: " << report.error << "\n";
         // A bad backup is told from a check that could not run.

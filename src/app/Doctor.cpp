@@ -274,15 +274,10 @@ void ServerSettings(Checks& checks, clsDataBase& db) {
         return;
     }
     const JobOutcome copy = JobOutcome::Read("BinlogCopy");
-    struct stat data {
-    }, copied{};
-    const std::string datadir = One(db, "SELECT @@datadir;");
     if (copy["State"] == "down")
         checks.Warn("binary log copy", "down: " + copy["Why"],
                     "is the monitor running here (sudo systemctl start zentamarket-monitor)?");
-    else if (!datadir.empty() && ::stat(datadir.c_str(), &data) == 0 &&
-             ::stat((IsFolder(folder) ? folder : BackupFolder()).c_str(), &copied) == 0 &&
-             data.st_dev == copied.st_dev)
+    else if (OnTheServersDataDisk(folder))
         checks.Warn("binary log copy",
                     folder + " is on the same disk as the server's data (a dead disk takes both)",
                     "set [Monitor] BinlogFolder to a folder on another disk");

@@ -153,6 +153,21 @@ std::string BinlogFolder(const std::string& backupFolder) {
     return WithSlash(setting[0] == '/' ? setting : Globals::AppPath + setting);
 }
 
+bool OnTheServersDataDisk(const std::string& folder) {
+    DataBase().CreatDatasArray("SELECT @@datadir;");
+    if (!DataBase().ConnectionStatus() || DataBase().DatasArray()->Count(1) == 0)
+        return false;
+    const std::string datadir = DataBase().DatasArrayValue(0, 0).ToString();
+    std::error_code ec;
+    std::filesystem::path there = folder;
+    while (!std::filesystem::exists(there, ec) && there.has_relative_path())
+        there = there.parent_path();
+    struct stat data {
+    }, copied{};
+    return ::stat(datadir.c_str(), &data) == 0 && ::stat(there.c_str(), &copied) == 0 &&
+           data.st_dev == copied.st_dev;
+}
+
 void NoteLiveDatabaseReplaced(clsDataBase& admin) {
     const std::string folder = BinlogFolder(BackupFolder());
     const std::string chain = folder.empty() ? std::string() : CurrentChain(folder);

@@ -27,6 +27,10 @@ Result<std::string> WriteClientSettings(const std::string& name);
 // The folder; "" when the copy is off.
 std::string BinlogFolder(const std::string& backupFolder);
 
+// Whether `folder`, or before it is made the nearest folder above it, lies on the disk that
+// holds the server's data (a dead disk then takes both). False when it cannot be told.
+bool OnTheServersDataDisk(const std::string& folder);
+
 // One file of a chain and its size.
 struct BinlogFile {
     std::string name; // "binlog.000012"

@@ -705,20 +705,25 @@ void AutoVerifyArchive() {
         return;
     }
     const VerifyReport report = VerifyArchive(archive);
+    const std::string why = RecordVerification(archive, report);
+    WriteProgramLog("weekly verification of " + archive + ": " +
+                    (report.ok ? "every table restores as it was made" : "FAILED, " + why));
+    NoteJob("verification", (report.ok ? "ran: " : "ran, FAILED: ") + archive +
+                                (report.ok ? " restores as it was made" : ": " + why));
+}
+
+std::string RecordVerification(const std::string& archive, const VerifyReport& report) {
     std::string differing;
     for (const auto& [expected, found] : report.tables)
         if (!expected.Matches(found))
             differing += (differing.empty() ? "" : ", ") + expected.table;
     const std::string why =
         report.ok ? std::string() : report.error + (differing.empty() ? "" : ": " + differing);
-    WriteProgramLog("weekly verification of " + archive + ": " +
-                    (report.ok ? "every table restores as it was made" : "FAILED, " + why));
-    NoteJob("verification", (report.ok ? "ran: " : "ran, FAILED: ") + archive +
-                                (report.ok ? " restores as it was made" : ": " + why));
     RecordOutcome("Verify", {{"Time", DateTime::Now().StampText()},
                              {"Result", report.ok ? "good" : "bad"},
                              {"Archive", archive},
                              {"Error", why}});
+    return why;
 }
 
 } // namespace zenta

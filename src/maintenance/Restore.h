@@ -88,6 +88,10 @@ VerifyArchive(const std::string& archive,
               const std::function<void(const std::string&)>& progress = {},
               const std::string& passwordFile = "");
 
+// Records a verification that ran, the weekly one's or a technician's: the last verification
+// that status, doctor and the metrics show. Why it failed ("" when it is good).
+std::string RecordVerification(const std::string& archive, const VerifyReport& report);
+
 // With [Monitor] VerifyWeekly=1 in zentamarket.ini: verifies the newest good archive when the
 // last verification is a week old or more, and records the outcome. A job of the cycle.
 void AutoVerifyArchive();

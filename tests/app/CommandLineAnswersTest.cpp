@@ -315,3 +315,53 @@ TEST_F(CommandLineAnswers, DoctorNamesEveryFaultOfASetUpWithItsFix) {
     EXPECT_TRUE(Has(r.out, "good    program 7zz: ")) << r.out;
     EXPECT_TRUE(Has(r.out, "good    log folder: ")) << r.out;
 }
+
+// A shop set up as the README says (a durable binary log kept ten days, its copy on another
+// disk, a backup made and verified): doctor finds nothing to fix and ends with 0.
+TEST_F(CommandLineAnswers, DoctorFindsNothingToFixOnAShopSetUpRight) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "another disk for the copy (a tmpfs mount) needs root";
+    OwnServer shop("mariadb-doctor", DbPort() + 8);
+    ASSERT_TRUE(shop.StartFresh(
+        "LOCAL_MARIADB_OPTIONS='--sync-binlog=1 --binlog-expire-logs-seconds=864000'"));
+    ASSERT_TRUE(shop.Load("SELECT 1;"));
+    shop.Use(AppPath());
+    TempDir disk("other-disk");
+    ASSERT_EQ(Shell("mount -t tmpfs -o size=64m tmpfs '" + disk.path() + "'"), 0);
+    struct Unmount {
+        std::string folder;
+        ~Unmount() { Shell("umount '" + folder + "'"); }
+    } unmount{disk.path()};
+    WriteFile(AppPath() + "zentamarket.ini", ReadFile(AppPath() + "zentamarket.ini") +
+                                                 "[Monitor]\r\nBinlogFolder=" + disk.path() +
+                                                 "Binlog\r\n");
+    const std::string archive = MadeBackup();
+    // The technician's own verification is the one doctor asks for.
+    auto r = Run({"doctor"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "WARNING last verification: none recorded")) << r.out;
+    r = Run({"verify", archive});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    r = Run({"doctor"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "good    binary log: on (ROW, server_id 1, sync_binlog 1, kept 10 days"))
+        << r.out;
+    EXPECT_TRUE(Has(r.out, "good    binary log copy: " + disk.path() + "Binlog")) << r.out;
+    EXPECT_TRUE(Has(r.out, "good    last verification: ")) << r.out;
+    EXPECT_TRUE(Has(r.out, archive + ", good\n")) << r.out;
+    EXPECT_FALSE(Has(r.out, "WARNING")) << r.out;
+    EXPECT_FALSE(Has(r.out, "FAULT")) << r.out;
+    EXPECT_TRUE(Has(r.out, "Nothing needs fixing.\n")) << r.out;
+
+    // A folder not made yet is judged by the folder it will be made in: beside the data, a
+    // warning.
+    shop.Use(AppPath());
+    WriteFile(AppPath() + "zentamarket.ini", ReadFile(AppPath() + "zentamarket.ini") +
+                                                 "[Monitor]\r\nBinlogFolder=" + shop.dir() +
+                                                 "/later/Binlog\r\n");
+    r = Run({"doctor"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "WARNING binary log copy: " + shop.dir() +
+                               "/later/Binlog/ is on the same disk as the server's data"))
+        << r.out;
+}
