@@ -64,6 +64,10 @@ class Ending : public DbTest {
         std::this_thread::sleep_for(1500ms);
         return program;
     }
+    // Whether a window titled `title` is on the screen.
+    static bool Showing(const std::string& title) {
+        return Shell("xdotool search --onlyvisible --name '" + title + "' >/dev/null 2>&1") == 0;
+    }
     // The user presses Enter on the message box titled `title` (again each second, as a user
     // does when a box shown a moment ago has not taken the key yet) until the program that
     // shows it ends: its exit status, -1 when it did not end in `limit` (it is then ended).
@@ -182,9 +186,7 @@ TEST_F(Ending, AProgramFolderOnAReadOnlyDiskIsToldToTheDesktopUserOnceASession) 
     TempDir session("session");
     ::setenv("XDG_RUNTIME_DIR", session.path().c_str(), 1);
     const std::string title = "ZentaMarket monitor cannot start";
-    auto shown = [&] {
-        return Shell("xdotool search --onlyvisible --name '" + title + "' >/dev/null 2>&1") == 0;
-    };
+    auto shown = [&] { return Showing(title); };
     auto wait = [](int pid, std::chrono::milliseconds limit) {
         int status = -1;
         WaitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, limit);
@@ -241,12 +243,7 @@ TEST_F(Ending, ADesktopUserOutsideTheFoldersGroupIsToldHowToJoinIt) {
         auto run = asNobody;
         run.push_back(folder + "ZentaMarketMonitor");
         const int pid = Spawn(run, err);
-        shown = WaitFor(
-            [&] {
-                return Shell("xdotool search --onlyvisible --name '" + title +
-                             "' >/dev/null 2>&1") == 0;
-            },
-            60s);
+        shown = WaitFor([&] { return Showing(title); }, 60s);
         const int status = AnswerWithEnter(pid, title, 30s);
         ::unsetenv("XDG_RUNTIME_DIR");
         return status;

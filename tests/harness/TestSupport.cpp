@@ -153,8 +153,8 @@ int StartXServer(std::string& display, const std::string& screen) {
         if (!std::freopen("/dev/null", "w", stdout) || !std::freopen("/dev/null", "w", stderr))
             ::_exit(126);
         const std::string fd = std::to_string(fds[1]);
-        // -noreset: by default the server starts over each time its last client leaves, and a
-        // client that connects in that moment (the tray host right after a probe) is refused.
+        // -noreset: by default the server starts over each time its last client leaves (each
+        // probe of the tests); the tray host and the program should meet one steady server.
         ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-noreset", "-nolisten", "tcp",
                  "-screen", "0", screen.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
