@@ -1,7 +1,7 @@
 #include "BackupHealth.h"
 
 #include "JobOutcomes.h"
-#include "Metrics.h"
+#include "LocalTime.h"
 #include "Settings.h"
 
 namespace zenta {
@@ -40,6 +40,35 @@ void DriveHealth(std::time_t now, std::string& reason, std::string& panel) {
         reason = "备份盘警告：备份盘 " + drive.label + " 上还没有备份";
 }
 
+// The copy of the binary log: its line on the panel; a warning when its disk cannot take it,
+// when it has been down or behind for [Monitor] BinlogWarnMinutes (10), or for a gap no backup
+// has covered yet.
+void CopyHealth(std::time_t now, const BackupOutcome& backup, BackupHealth& health) {
+    const BinlogCopyOutcome copy = BinlogCopyOutcome::Read();
+    if (copy.state.empty())
+        return;
+    const long warnMinutes = GetSettingNumber("Monitor", "BinlogWarnMinutes", 10, 1);
+    const long long down = copy.DownSeconds(now);
+    if (copy.state == "off")
+        Add(health.panel,
+            "二进制日志复制：关闭" + (copy.why.empty() ? std::string() : "（" + copy.why + "）"));
+    else if (copy.Streaming(now))
+        Add(health.panel,
+            "二进制日志复制：实时" +
+                (copy.reach.empty() ? std::string() : "，已复制到 " + copy.reach + " 的交易"));
+    else
+        Add(health.panel,
+            "二进制日志复制：中断（自 " + copy.DownSince(now) + "）：" + copy.DownWhy(now));
+    if (!copy.problem.empty())
+        Add(health.reason, "备份警告：二进制日志的复制出错：" + copy.problem);
+    else if (down >= warnMinutes * 60LL)
+        Add(health.reason, "备份警告：二进制日志的复制已中断 " + std::to_string(down / 60) +
+                               " 分钟：" + copy.Text(now));
+    if (copy.GapUncovered(backup))
+        Add(health.reason, "备份警告：复制的二进制日志有缺口（" + copy.lastGapTime +
+                               "），下一次维护会做一次完整备份：" + copy.lastGap);
+}
+
 } // namespace
 
 BackupHealth CurrentBackupHealth(std::time_t now) {
@@ -72,13 +101,7 @@ BackupHealth CurrentBackupHealth(std::time_t now) {
             "时间点恢复：关闭（服务器未开启二进制日志），故障会丢失上次备份" +
                 (health.lastGood.empty() ? std::string() : "（" + health.lastGood + "）") +
                 "之后的全部数据");
-    // The copy of the binary log: down, or a gap no backup has covered yet.
-    const JobOutcome copy = JobOutcome::Read("BinlogCopy");
-    if (copy["State"] == "down")
-        Add(health.reason, "备份警告：二进制日志的复制中断（" + copy.time() + "）：" + copy["Why"]);
-    if (!copy["LastGapTime"].empty() && copy["LastGapTime"] >= health.lastGood)
-        Add(health.reason, "备份警告：复制的二进制日志有缺口（" + copy["LastGapTime"] +
-                               "），下一次维护会做一次完整备份：" + copy["LastGap"]);
+    CopyHealth(now, BackupOutcome::Read(), health);
     std::string driveReason, drivePanel;
     DriveHealth(now, driveReason, drivePanel);
     if (!drivePanel.empty())

@@ -5,6 +5,7 @@
 #include "AutoRunProc.h"
 #include "BackupAll.h"
 #include "BinaryLog.h"
+#include "BinlogCopy.h"
 #include "Common.h"
 #include "CompararDBEstructura.h"
 #include "Doctor.h"
@@ -16,6 +17,7 @@
 #include "JobLock.h"
 #include "JobNotes.h"
 #include "JobOutcomes.h"
+#include "LocalTime.h"
 #include "MenuCommands.h"
 #include "Metrics.h"
 #include "Opcion.h"
@@ -415,33 +417,27 @@ void BinaryLogStatus(bool connected, const BackupOutcome& backup) {
         std::cout << "  its copy is off ([Monitor] BinlogFolder)\n";
         return;
     }
-    const JobOutcome copy = JobOutcome::Read("BinlogCopy");
-    const std::string chain = CurrentChain(folder);
-    const auto files = chain.empty() ? std::vector<BinlogFile>{} : ChainFiles(chain);
-    std::string reach = "none yet";
-    if (!files.empty()) {
-        reach = "newest file " + files.back().name + " (" + HumanBytes(files.back().size) + ")";
-        if (const auto ends = ReadTransactionEnds({files.back()}, 4); ends && !ends->empty()) {
-            char text[32];
-            std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S",
-                          std::localtime(&ends->back().committed));
-            reach += ", last transaction committed " + std::string(text);
-        }
-    }
+    const BinlogCopyOutcome copy = BinlogCopyOutcome::Read();
+    const std::time_t now = std::time(nullptr);
     Line("Binary log copy",
-         (copy["State"].empty() ? std::string("not started") : copy["State"]) +
-             (copy["Why"].empty() || copy["State"] != "down" ? std::string()
-                                                             : " (" + copy["Why"] + ")") +
-             ", " + folder + ": " + reach);
-    if (!copy["LastGap"].empty())
-        std::cout << "  last GAP: " << copy["LastGap"] << "\n";
-    for (const auto& w : RestoreWindows(BackupFolder())) {
-        char from[32], to[32];
-        std::strftime(from, sizeof from, "%Y-%m-%d %H:%M:%S", std::localtime(&w.from));
-        std::strftime(to, sizeof to, "%Y-%m-%d %H:%M:%S", std::localtime(&w.to));
-        std::cout << "  restorable: any second from " << from << " to " << to
-                  << (w.gapAfter.empty() ? "" : ", then a GAP after " + w.gapAfter) << "\n";
-    }
+         copy.Text(now) + ", " + folder +
+             (copy.reach.empty() ? std::string(": nothing copied yet")
+                                 : ": the last transaction copied was committed " + copy.reach));
+    if (copy.lagBytes >= 0 && copy.lagSeconds >= 0)
+        std::cout << "  behind the server: " << HumanBytes(copy.lagBytes) << ", " << copy.lagSeconds
+                  << " s (at " << copy.checked << ")\n";
+    if (!copy.problem.empty())
+        std::cout << "  PROBLEM: " << copy.problem << "\n";
+    if (copy.GapUncovered(backup))
+        std::cout << "  GAP (no backup since): " << copy.lastGap << "\n";
+    else if (!copy.lastGap.empty())
+        std::cout << "  last GAP (a backup since starts a new window): " << copy.lastGap << "\n";
+    for (const auto& w : RestoreWindows(BackupFolder()))
+        std::cout << "  restorable: any second from " << LocalStampText(w.from) << " to "
+                  << (w.reachesNow ? "now (" + LocalStampText(w.to) + ")" : LocalStampText(w.to))
+                  << " in " << w.chain
+                  << (w.gapAfter.empty() ? "" : ", then a GAP after " + w.gapAfter + ": " + w.why)
+                  << "\n";
     // A dead disk must not take the data and its copy together.
     if (OnTheServersDataDisk(folder))
         std::cout << "  WARNING: the copy is on the same disk as the server's data (a dead disk "
@@ -764,15 +760,16 @@ Outcome Restore(const Options& options) {
             std::cerr << "Not restored: " << until.restore.error << "\n";
             return Outcome::CouldNotRun;
         }
-        char reached[32] = "";
-        if (until.reached)
-            std::strftime(reached, sizeof reached, "%Y-%m-%d %H:%M:%S",
-                          std::localtime(&until.reached));
         std::cout << "Restored " << until.archive << " into the database " << until.restore.database
                   << " and replayed " << until.transactions << " transactions of the binary log"
-                  << (until.reached ? std::string(", the last committed at ") + reached
+                  << (until.reached ? ", the last committed at " + InstantText(until.reached)
                                     : std::string(" (none after the archive)"))
                   << ".\n";
+        std::cout << "The window restored in: " << WindowText(until.window) << "\n";
+        for (const auto& w : until.others)
+            std::cout << "Another window of the copy (another server's log, restored from an "
+                         "archive of its own): "
+                      << WindowText(w) << "\n";
         if (!until.restore.savedLive.empty())
             std::cout << "The live database's tables before the restore are in "
                       << until.restore.savedLive

@@ -5,6 +5,7 @@
 #include "BackupHealth.h"
 #include "BinaryLog.h"
 #include "BinlogCopy.h"
+#include "BinlogServer.h"
 #include "Common.h"
 #include "FolderListing.h"
 #include "GlobalDatabase.h"
@@ -273,19 +274,26 @@ void ServerSettings(Checks& checks, clsDataBase& db) {
                         "zentamarket.ini");
         return;
     }
-    const JobOutcome copy = JobOutcome::Read("BinlogCopy");
-    if (copy["State"] == "down")
-        checks.Warn("binary log copy", "down: " + copy["Why"],
-                    "is the monitor running here (sudo systemctl start zentamarket-monitor)?");
+    const BinlogCopyOutcome copy = BinlogCopyOutcome::Read();
+    const std::time_t now = std::time(nullptr);
+    if (!copy.problem.empty())
+        checks.Fault("binary log copy", copy.problem,
+                     "free room on the disk of " + folder +
+                         " (or set [Monitor] BinlogFolder to a "
+                         "larger disk); the copy fetches what it lacks again by itself");
+    else if (!copy.state.empty() && copy.state != "off" && !copy.Streaming(now))
+        checks.Warn("binary log copy", copy.Text(now),
+                    "is the monitor running here (sudo systemctl start zentamarket-monitor)? Is "
+                    "the database server up?");
     else if (OnTheServersDataDisk(folder))
         checks.Warn("binary log copy",
                     folder + " is on the same disk as the server's data (a dead disk takes both)",
                     "set [Monitor] BinlogFolder to a folder on another disk");
     else
         checks.Good("binary log copy",
-                    folder + (copy["State"].empty() ? std::string(" (the monitor copies it "
-                                                                  "while it runs)")
-                                                    : ", " + copy["State"]));
+                    folder + (copy.state.empty() ? std::string(" (the monitor copies it "
+                                                               "while it runs)")
+                                                 : ", " + copy.Text(now)));
 }
 
 // Room for the next archive: twice the newest one.
@@ -394,7 +402,7 @@ void Programs(Checks& checks) {
          std::vector<std::tuple<std::string, std::string, std::string>>{
              {"7zz", "7zip", "packs and tests the archives"},
              {"mariadb", "mariadb-client", "replays the binary log"},
-             {"mariadb-binlog", "mariadb-client", "copies the server's binary log"}}) {
+             {BinlogProgram(), "mariadb-client", "copies the server's binary log"}}) {
         const std::string found = FindProgram(program);
         if (found.empty())
             checks.Fault("program " + program, "not found (" + why + ")",

@@ -105,10 +105,14 @@ frmMain::frmMain()
                      [this] { dispatcher_.AutoRunTick(); });
     QObject::connect(&tmrIPUpdateProc_, &QTimer::timeout, this,
                      [this] { dispatcher_.IPUpdateTick(); });
-    tmrBinlog_.setInterval(5000);
+    // The copy follows the server on a connection of its own, during the jobs too; only the
+    // finishing of copied files (packing, the drive) waits until no job runs.
+    tmrBinlog_.setInterval(2000);
     QObject::connect(&tmrBinlog_, &QTimer::timeout, this, [this] {
-        if (!JobInProgress())
-            binlog_.Tick();
+        binlog_.Tick(JobInProgress());
+        // A copy down for BinlogWarnMinutes warns without waiting for a cycle.
+        if (binlog_.StateChanged() || ++binlogLooks_ % 30 == 0)
+            UpdateBackupHealth();
     });
 }
 

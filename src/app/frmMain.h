@@ -78,6 +78,7 @@ class frmMain : public QWidget {
     // The continuous copy of the server's binary log, watched every few seconds.
     QTimer tmrBinlog_;
     BinlogCopier binlog_;
+    long binlogLooks_ = 0;
     JobDispatcher dispatcher_;
     bool inTray_ = true;
     bool unloaded_ = false;

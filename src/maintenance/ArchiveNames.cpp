@@ -3,10 +3,13 @@
 #include "Common.h"
 #include "ErrorMode.h"
 #include "FolderListing.h"
+#include "SevenZip.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 
 namespace zenta {
 
@@ -90,6 +93,16 @@ void RemovePartialArchives(const std::string& folder, const std::string& who) {
             WriteProgramLog(who + ": removed " + dir + name +
                             ", left by a packing or copy that did not finish");
     }
+}
+
+std::vector<std::string> GoodArchivesNewestFirst(const std::string& folder) {
+    auto names = DirNames(WithSlash(folder) + kArchivePattern);
+    std::sort(names.begin(), names.end(), std::greater<>());
+    std::vector<std::string> good;
+    for (const auto& name : names)
+        if (IsWhole7zArchive(WithSlash(folder) + name))
+            good.push_back(WithSlash(folder) + name);
+    return good;
 }
 
 } // namespace zenta

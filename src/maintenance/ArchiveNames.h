@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace zenta {
 
@@ -17,6 +18,11 @@ enum class ArchiveKind { Good, Incomplete, Shrunk };
 constexpr const char* kArchivePattern = "ZentaMarket??????????????.ZTB";
 // The wildcard of unfinished packings and copies.
 constexpr const char* kPartialArchivePattern = "ZentaMarket*.ZTB.partial";
+
+// The extra file of an archive with every exported table's row count and checksum and where
+// the binary log stood, taken inside the backup's snapshot. The suite's own restore does not
+// read it.
+constexpr const char* kTableChecksFile = "ZentaMonitorChecks.ini";
 
 // "yyyymmddhhnnss" of a time.
 [[nodiscard]] std::string ArchiveStamp(const DateTime& time);
@@ -32,6 +38,10 @@ struct ArchiveName {
 
 // Whether an archive of that second exists in the folder already, under any of its names.
 [[nodiscard]] bool ArchiveNameTaken(const std::string& folder, const std::string& stamp);
+
+// The archives of a folder that count: named as a backup and whole (IsWhole7zArchive), as
+// paths, newest first.
+[[nodiscard]] std::vector<std::string> GoodArchivesNewestFirst(const std::string& folder);
 
 // Removes what a packing or a copy killed half-way (a power cut, SIGKILL, a drive pulled out)
 // left in the folder, with a log line for each, `who` naming the job.

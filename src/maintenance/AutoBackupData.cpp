@@ -3,6 +3,7 @@
 #include "ArchiveNames.h"
 #include "BackupAll.h"
 #include "BinlogCopy.h"
+#include "BinlogRetention.h"
 #include "Common.h"
 #include "ErrorMode.h"
 #include "FolderListing.h"
@@ -121,7 +122,7 @@ void AutoBackup() {
     std::int16_t days = 0;
     if (db.DatasArray()->Count(1) > 0) {
         days = static_cast<std::int16_t>(db.DatasArrayValue(0, 0).ToInt64());
-        if (days == 0 && !BinlogGapSinceLastGoodBackup()) {
+        if (days == 0 && !BinlogCopyOutcome::Read().GapUncovered(BackupOutcome::Read())) {
             NoteJob("backup", "not due: today's automatic backup is made (LastDateAutoBackup)");
             return;
         }
@@ -161,7 +162,7 @@ void AutoBackup() {
                         " days in the future (the server's clock was wrong once); a backup is "
                         "made now");
     const bool due = future || IsBackupDue(option, days, weeks, weekday, today) ||
-                     BinlogGapSinceLastGoodBackup();
+                     BinlogCopyOutcome::Read().GapUncovered(BackupOutcome::Read());
     if (!due) {
         static const char* const names[] = {"Monday", "Tuesday",  "Wednesday", "Thursday",
                                             "Friday", "Saturday", "Sunday"};

@@ -2,10 +2,12 @@
 
 #include "ArchiveNames.h"
 #include "ArchivePassword.h"
-#include "BinlogCopy.h"
+#include "BinlogChain.h"
+#include "BinlogServer.h"
 #include "CodePage.h"
 #include "Common.h"
 #include "ErrorMode.h"
+#include "FileCopies.h"
 #include "FileDescriptor.h"
 #include "FolderListing.h"
 #include "GlobalDatabase.h"
@@ -14,6 +16,7 @@
 #include "IniFile.h"
 #include "JobOutcomes.h"
 #include "Opcion.h"
+#include "PostBackupCommand.h"
 #include "Process.h"
 #include "RemovableDrives.h"
 #include "Restore.h"
@@ -144,11 +147,6 @@ std::string ServerCannotWriteHere(clsDataBase& db, const std::string& work) {
     return {};
 }
 
-bool SyncPath(const std::string& path, bool directory) {
-    FileDescriptor fd(::open(path.c_str(), (directory ? O_DIRECTORY : 0) | O_RDONLY | O_CLOEXEC));
-    return fd && ::fsync(fd.get()) == 0;
-}
-
 } // namespace
 
 std::string BackupWorkFolder() {
@@ -202,110 +200,6 @@ Result<Done> PrepareBackupWorkFolder(const std::string& work) {
     return Done{};
 }
 
-namespace {
-
-std::string Megabytes(long long bytes) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1 << 20));
-    return text;
-}
-
-// Free and total bytes of the file system holding `folder`; -1 when it cannot be read.
-std::pair<long long, long long> Space(const std::string& folder) {
-    struct statvfs vfs {};
-    if (::statvfs(folder.c_str(), &vfs) != 0)
-        return {-1, -1};
-    return {static_cast<long long>(vfs.f_bavail) * static_cast<long long>(vfs.f_frsize),
-            static_cast<long long>(vfs.f_blocks) * static_cast<long long>(vfs.f_frsize)};
-}
-
-std::string ParentOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
-}
-
-} // namespace
-
-Result<Done> CopyFileSafely(const std::string& from, const std::string& to,
-                            const std::function<void(long long copied)>& progress) {
-    auto failed = [](const std::string& why) { return Result<Done>::Failure(why); };
-    FileDescriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat source {};
-    if (in.get() < 0 || ::fstat(in.get(), &source) != 0)
-        return failed("the archive " + from + " cannot be read: " + std::strerror(errno));
-    const long long size = source.st_size;
-    const std::string folder = ParentOf(to);
-    auto noSpace = [&] {
-        const long long free = Space(folder).first;
-        return "no space on the drive: the archive needs " + Megabytes(size) + ", " +
-               (free < 0 ? std::string("unknown") : Megabytes(free)) + " free";
-    };
-    if (const long long free = Space(folder).first; free >= 0 && free < size)
-        return failed(noSpace());
-
-    const std::string partial = to + ".partial";
-    FileDescriptor out(::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640));
-    if (out.get() < 0)
-        return failed("cannot write on the drive (" + partial + "): " + std::strerror(errno));
-    // From here on the partial file goes again on every failure.
-    auto discard = [&](const std::string& why) {
-        out.Close();
-        ::unlink(partial.c_str());
-        return failed(why);
-    };
-    std::vector<char> buffer(1 << 20);
-    long long copied = 0;
-    for (;;) {
-        const ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return discard("the archive " + from + " cannot be read: " + std::strerror(errno));
-        if (n == 0)
-            break;
-        for (ssize_t done = 0; done < n;) {
-            const ssize_t w = ::write(out.get(), buffer.data() + done, n - done);
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w < 0)
-                return discard(errno == ENOSPC ? noSpace()
-                                               : std::string("writing on the drive failed: ") +
-                                                     std::strerror(errno));
-            done += w;
-        }
-        copied += n;
-        if (progress)
-            progress(copied);
-        // A large copy onto a slow stick takes minutes: the tray keeps answering meanwhile.
-        CallWaitHook();
-        if (StopRequested())
-            return discard("stopped, the program is ending");
-    }
-    // Synced and measured through the descriptor that wrote it: the archive is on the drive,
-    // not in a cache, and whole, before it counts.
-    struct stat written {};
-    if (::fsync(out.get()) != 0)
-        return discard(errno == ENOSPC ? noSpace()
-                                       : std::string("the copy could not be written to the "
-                                                     "drive: ") +
-                                             std::strerror(errno));
-    if (::fstat(out.get(), &written) != 0 || written.st_size != size || copied != size)
-        return discard("the copy on the drive is " + std::to_string(written.st_size) +
-                       " bytes instead of " + std::to_string(size));
-    if (!out.Close())
-        return discard(std::string("the copy could not be written to the drive: ") +
-                       std::strerror(errno));
-    if (!IsWhole7zArchive(partial))
-        return discard("the copy on the drive is not a whole archive (was the drive removed?)");
-    if (::rename(partial.c_str(), to.c_str()) != 0)
-        return discard("the copy cannot be given its name " + to + ": " + std::strerror(errno));
-    SyncPath(folder, true);
-    struct stat named {};
-    if (::stat(to.c_str(), &named) != 0 || named.st_size != size)
-        return failed("the copy is not under its name " + to + " (was the drive removed?)");
-    return Done{};
-}
-
 std::vector<DriveCopy>
 CopyArchiveToDrives(const std::string& backupFolder, const std::string& name,
                     const std::string& volumeLabel,
@@ -320,7 +214,9 @@ CopyArchiveToDrives(const std::string& backupFolder, const std::string& name,
         const std::string target = WithSlash(mount) + "ZentaBackup/";
         copy.path = target + name;
         auto finish = [&] {
-            std::tie(copy.freeBytes, copy.totalBytes) = Space(mount);
+            const DiskRoom room = DiskSpace(mount);
+            copy.freeBytes = room.free;
+            copy.totalBytes = room.total;
             if (!copy.error.empty())
                 WriteProgramLog("BackupAll: copy to " + target + " failed: " + copy.error);
             copies.push_back(copy);
@@ -504,6 +400,8 @@ class BackupRun {
         Transaction snapshot(db_, Transaction::Kind::ConsistentSnapshot);
         // Where the binary log stands in this snapshot: a replay of the log starts there.
         rep_.snapshot = SnapshotBinaryLogPosition(db_);
+        // What happens after this point (a gap in the copied log) is not covered by it.
+        rep_.snapshotSequence = NextOutcomeSequence();
         db_.CreatDatasArray("SHOW tables;");
         if (!db_.ConnectionStatus()) {
             Missing("(table list)");
@@ -567,10 +465,13 @@ class BackupRun {
     void WriteFigures() {
         std::ofstream out(work_ + kTableChecksFile, std::ios::binary | std::ios::trunc);
         out << "[Checks]\r\nFormat=1\r\n\r\n";
-        if (rep_.snapshot.known())
-            out << "[Binlog]\r\nFile=" << rep_.snapshot.file
-                << "\r\nPosition=" << rep_.snapshot.position << "\r\nGTID=" << rep_.snapshot.gtid
-                << "\r\n\r\n";
+        if (rep_.snapshot.known()) {
+            rep_.snapshotRecord = DescribeSnapshot(rep_.snapshot, BinlogFolder(folder_));
+            out << "[Binlog]\r\n";
+            for (const auto& [key, value] : SnapshotValues(rep_.snapshotRecord))
+                out << key << "=" << value << "\r\n";
+            out << "\r\n";
+        }
         out << "[Tables]\r\n" << checks_;
         written_.insert(kTableChecksFile);
         if (!out.flush())
@@ -692,7 +593,7 @@ class BackupRun {
         }
         const std::string name = ArchiveFileName(stamp_, kind);
         ::chmod(partial_.c_str(), 0640);
-        SyncPath(partial_, false);
+        SyncPath(partial_);
         if (::renameat2(AT_FDCWD, partial_.c_str(), AT_FDCWD, (folder_ + name).c_str(),
                         RENAME_NOREPLACE) != 0) {
             const std::string why = std::strerror(errno);
@@ -701,7 +602,7 @@ class BackupRun {
             return Result<Done>::Failure("the archive cannot be given its name " + name + ": " +
                                          why);
         }
-        SyncPath(folder_, true);
+        SyncFolder(folder_);
         rep_.archiveName = name;
         rep_.archiveBytes = FileLength(folder_ + name);
         rep_.seconds =
@@ -824,6 +725,7 @@ std::string BackupAll(std::string& backupFolder, std::string& volumeLabel, Backu
                             {"Shrink", JoinReasons(rep.shrinkReasons)},
                             {"Accepted", JoinReasons(rep.accepted)}};
     if (good) {
+        values.push_back({"LastGoodSequence", std::to_string(rep.snapshotSequence)});
         values.push_back({"LastGoodArchive", path});
         values.push_back({"LastGoodTime", now});
         values.push_back({"LastGoodBytes", std::to_string(rep.archiveBytes)});
@@ -843,11 +745,11 @@ std::string BackupAll(std::string& backupFolder, std::string& volumeLabel, Backu
     if (rep.snapshot.known() && !rep.archiveName.empty() && rep.complete) {
         // Beside the copy of the log, so that it is known without unpacking the archive.
         const std::string copy = BinlogFolder(backupFolder);
-        if (!copy.empty() && IsFolder(copy))
-            IniFile::WriteMany(copy + "snapshots.ini", rep.archiveName,
-                               {{"File", rep.snapshot.file},
-                                {"Position", std::to_string(rep.snapshot.position)},
-                                {"GTID", rep.snapshot.gtid}});
+        SnapshotRecord snapshot = rep.snapshotRecord;
+        snapshot.archive = rep.archiveName;
+        if (!copy.empty() && IsFolder(copy) && !RecordSnapshot(copy, snapshot))
+            WriteProgramLog("backup: the snapshot of " + rep.archiveName +
+                            " cannot be recorded in " + copy + "snapshots.ini");
     }
     if (rep.binaryLog) {
         std::string problems;
@@ -864,49 +766,6 @@ std::string BackupAll(std::string& backupFolder, std::string& volumeLabel, Backu
     if (good)
         RunPostBackupCommand(path);
     return name;
-}
-
-void RunPostBackupCommand(const std::string& archive, const std::string& line,
-                          const std::string& job) {
-    const std::string command =
-        line.empty() ? GetSetting("Monitor", "PostBackupCommand", "") : line;
-    if (TrimSpaces(command).empty())
-        return;
-    const long limit = GetSettingNumber("Monitor", "PostBackupTimeout", 3600, 1);
-    // The technician's line runs in a shell with the archive as its last argument.
-    char output[] = "/tmp/zenta-postbackup-XXXXXX";
-    int fd = ::mkstemp(output);
-    if (fd >= 0)
-        ::close(fd);
-    const auto started = std::chrono::steady_clock::now();
-    const int status =
-        RunProgramAndWait("/bin/sh", {"-c", command + " \"$1\"", "sh", archive}, Globals::AppPath,
-                          fd >= 0 ? output : "", std::chrono::seconds(limit));
-    std::string tail;
-    if (fd >= 0) {
-        tail = ReadWholeFile(output).value_or("");
-        std::remove(output);
-    }
-    if (tail.size() > 1000)
-        tail = "..." + tail.substr(tail.size() - 1000);
-    tail = ReplaceAll(ReplaceAll(TrimSpaces(ReplaceAll(tail, "\r", "")), "\n", " | "), "\t", " ");
-    const std::string result =
-        status == 0                   ? "done"
-        : status == kTimedOut         ? "failed: ended after " + std::to_string(limit) + " s"
-        : status == kStoppedByRequest ? "failed: stopped"
-                                      : "failed: exit status " + std::to_string(status);
-    char seconds[32];
-    std::snprintf(
-        seconds, sizeof seconds, "%.1f",
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
-    // Its failure is its own: the backup stays good and nothing is deleted.
-    WriteProgramLog("post-backup command " + result + " (" + seconds + " s) for " + archive +
-                    (tail.empty() ? "" : ": " + tail));
-    RecordOutcome(job, {{"Time", DateTime::Now().StampText()},
-                        {"Result", status == 0 ? "done" : "failed"},
-                        {"Detail", result},
-                        {"Archive", archive},
-                        {"Output", tail}});
 }
 
 } // namespace zenta

@@ -1,6 +1,9 @@
 #pragma once
 
 #include "BinaryLog.h"
+#include "BinlogChain.h"
+#include "FileCopies.h"
+#include "PostBackupCommand.h"
 #include "Result.h"
 #include "ShrinkGuard.h"
 
@@ -43,7 +46,9 @@ struct BackupReport {
     // (recorded in the archive, so that the log can be replayed from there).
     std::optional<BinaryLogSettings> binaryLog;
     BinaryLogPosition snapshot;
-    std::vector<DriveCopy> drives; // one per mounted drive with the label; none when absent
+    SnapshotRecord snapshotRecord;  // the same as the records keep it (its file's opening, chain)
+    long long snapshotSequence = 0; // NextOutcomeSequence() when the snapshot was taken
+    std::vector<DriveCopy> drives;  // one per mounted drive with the label; none when absent
     // A tested, complete archive that counts as the shop's backup.
     bool Good() const { return !archiveName.empty() && complete && !shrunk; }
 };
@@ -72,14 +77,6 @@ struct BackupOptions {
 std::string BackupAll(std::string& backupFolder, std::string& volumeLabel,
                       BackupReport* report = nullptr, const BackupOptions& options = {});
 
-// Runs the setting [Monitor] PostBackupCommand (a shell line; the archive's path is added as
-// its last argument) after a good archive, ended after [Monitor] PostBackupTimeout seconds
-// (3600). Its outcome and the tail of its output go to the log and the job record; it never
-// changes the backup's own outcome.
-// `command` is the line to run ("" for PostBackupCommand), `job` the record it is kept under.
-void RunPostBackupCommand(const std::string& archive, const std::string& command = "",
-                          const std::string& job = "OffsiteCopy");
-
 // The working folder: <program>/Temp/Backup/.
 std::string BackupWorkFolder();
 // Makes the working folder ready for an export: a real folder (a link or file in its place is
@@ -96,11 +93,5 @@ std::vector<DriveCopy>
 CopyArchiveToDrives(const std::string& backupFolder, const std::string& name,
                     const std::string& volumeLabel,
                     const std::function<void(const BackupProgress&)>& progress = {});
-// Copies an archive onto a drive: written, synced and checked through one descriptor, its size
-// equal to the source's and whole before it gets its name; otherwise the partial file is
-// removed and the reason given (for a full drive: what was needed and what was free).
-// `progress` hears of the bytes written so far.
-Result<Done> CopyFileSafely(const std::string& from, const std::string& to,
-                            const std::function<void(long long copied)>& progress = {});
 
 } // namespace zenta

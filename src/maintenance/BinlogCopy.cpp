@@ -1,32 +1,25 @@
 #include "BinlogCopy.h"
 
-#include "ArchiveNames.h"
-#include "ArchivePassword.h"
 #include "AutoBackupData.h"
-#include "BackupAll.h"
-#include "BinaryLog.h"
+#include "BinlogFinish.h"
+#include "BinlogServer.h"
+#include "BusyFlag.h"
 #include "Common.h"
 #include "ErrorMode.h"
 #include "FolderListing.h"
 #include "GlobalDatabase.h"
 #include "Globals.h"
-#include "IniFile.h"
 #include "JobOutcomes.h"
-#include "Opcion.h"
-#include "PointInTime.h"
-#include "RemovableDrives.h"
+#include "LocalTime.h"
 #include "Settings.h"
-#include "SevenZip.h"
 #include "Text.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <optional>
-#include <sstream>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 namespace zenta {
 
@@ -34,124 +27,78 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr auto kRestartPause = std::chrono::seconds(5);
+using Clock = std::chrono::steady_clock;
+constexpr auto kPause = std::chrono::seconds(2);        // between tries to connect or start
+constexpr long kCurrentSeconds = 10;                    // a copy this close is current
+constexpr auto kRecordEvery = std::chrono::seconds(10); // the job record, when nothing changed
+constexpr auto kFinishEvery = std::chrono::seconds(30); // the finishing of copied files
+constexpr auto kStuckAfter = std::chrono::seconds(30);  // a stream that stopped copying
+constexpr long long kDiskMargin = 1LL << 20;            // room a stream needs beyond a file
+constexpr size_t kSamples = 900;                        // the server's positions remembered
 
-// "binlog.000012" -> 12; -1 when the name has no number.
-long FileNumber(const std::string& name) {
-    const size_t dot = name.rfind('.');
-    if (dot == std::string::npos || dot + 1 >= name.size() ||
-        name.find_first_not_of("0123456789", dot + 1) != std::string::npos)
-        return -1;
-    return std::atol(name.c_str() + dot + 1);
+std::string Now() {
+    return DateTime::Now().StampText();
 }
-
-// The server's logs, oldest first: name and size.
-std::vector<std::pair<std::string, long long>> ServerLogs(clsDataBase& db) {
-    std::vector<std::pair<std::string, long long>> logs;
-    db.CreatDatasArray("SHOW BINARY LOGS;");
-    if (!db.ConnectionStatus())
-        return logs;
-    const auto rows = db.DatasArray();
-    for (long r = 0; r < rows->Count(1); ++r)
-        logs.emplace_back(rows->Value(r, 0).ToString(), rows->Value(r, 1).ToInt64());
-    return logs;
-}
-
-std::string StatePath(const std::string& folder) {
-    return folder + "chain.ini";
-}
-
-} // namespace
-
-Result<std::string> WriteClientSettings(const std::string& name) {
-    const std::string path = Globals::AppPath + "Temp/" + name;
-    CreateFolderPath(Globals::AppPath + "Temp/");
-    const std::string text = "[client]\nuser=" + std::string(kBackOfficeUser) +
-                             "\npassword=" + kBackOfficePassword +
-                             "\nhost=" + GetSetting("MySQL", "MySQLHost", "127.0.0.1") +
-                             "\nport=" + std::to_string(ConfiguredMySQLPort()) + "\n";
-    if (auto written = ReplaceFileWhole(path, text, 0600); !written)
-        return Result<std::string>::Failure(written.error());
-    return path;
-}
-
-namespace {
 
 // A replica id of its own for this folder's stream, stable from one start to the next.
 long StreamServerId(const std::string& folder) {
     return 100000 + static_cast<long>(std::hash<std::string>{}(folder) % 800000);
 }
 
-// Where the last whole event of a copied file begins and ends; nothing when it holds no more
-// than its opening events (the format description and the GTID list).
-std::optional<std::pair<long long, long long>> LastEvent(const std::string& path) {
-    const auto bytes = ReadWholeFile(path);
-    if (!bytes || bytes->size() < 4 + 19)
-        return std::nullopt;
-    const auto* data = reinterpret_cast<const unsigned char*>(bytes->data());
-    auto length = [&](size_t at) {
-        return static_cast<size_t>(data[at + 9]) | static_cast<size_t>(data[at + 10]) << 8 |
-               static_cast<size_t>(data[at + 11]) << 16 | static_cast<size_t>(data[at + 12]) << 24;
-    };
-    size_t at = 4, last = 0;
-    int events = 0;
-    while (at + 19 <= bytes->size() && length(at) >= 19 && at + length(at) <= bytes->size()) {
-        last = at;
-        at += length(at);
-        ++events;
-    }
-    if (events <= 2)
-        return std::nullopt;
-    return std::make_pair(static_cast<long long>(last), static_cast<long long>(at));
+long long FreeBytes(const std::string& folder) {
+    return DiskSpace(folder).free;
 }
 
-// Whether the server's file of that name is the one copied: an event of the same length
-// begins where the copy's last whole event begins. A server that began its numbering again
-// and has grown past the copy's numbers has files of the same names with other events.
-bool ServerHoldsTheCopiedFile(clsDataBase& db, const BinlogFile& copied) {
-    const auto last = LastEvent(copied.path);
-    if (!last)
-        return true; // nothing to tell them apart by
-    db.CreatDatasArray("SHOW BINLOG EVENTS IN '" + SQLEscape(copied.name) + "' FROM " +
-                       std::to_string(last->first) + " LIMIT 1;");
-    if (!db.ConnectionStatus()) {
-        // (1220: "Wrong offset": no event begins there in the server's file.)
-        const std::string why = db.LastError().Text();
-        if (why.find("(1220)") != std::string::npos)
+// Whether a server whose logs begin after `server` has gone on from `copy`: every domain and
+// server the copy holds transactions of, as far or further.
+bool Covers(const GtidState& server, const GtidState& copy) {
+    for (const auto& [key, sequence] : copy) {
+        const auto it = server.find(key);
+        if (it == server.end() || it->second < sequence)
             return false;
-        WriteProgramLog("binlog copy: the server's " + copied.name +
-                        " cannot be compared with the copy (" + why + "); taken as the same");
-        return true;
     }
-    if (db.DatasArray()->Count(1) == 0)
-        return false;
-    return db.DatasArrayValue(0, 1).ToInt64() == last->first &&
-           db.DatasArrayValue(0, 4).ToInt64() == last->second;
+    return true;
 }
 
-void SayGap(const std::string& chain, const std::string& text) {
-    WriteProgramLog("binlog copy: GAP in " + chain + ": " + text);
-    std::FILE* f = std::fopen((chain + "GAPS.txt").c_str(), "ab");
-    if (f) {
-        const std::string line = DateTime::Now().StampText() + " " + text + "\n";
-        std::fwrite(line.data(), 1, line.size(), f);
-        std::fclose(f);
-    }
-    RecordOutcome("BinlogCopy", {{"LastGap", DateTime::Now().StampText() + " " + text},
-                                 {"LastGapTime", DateTime::Now().StampText()}});
+long long SizeOf(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+}
+
+const ServerLogFile* Listed(const std::vector<ServerLogFile>& logs, const std::string& name) {
+    for (const auto& f : logs)
+        if (f.name == name)
+            return &f;
+    return nullptr;
+}
+
+// The log files of a folder by number.
+std::map<long, std::string> LogFiles(const std::string& folder) {
+    std::map<long, std::string> files;
+    for (const auto& name : DirNames(folder + "*"))
+        if (const long n = LogFileNumber(name); n >= 0)
+            files[n] = name;
+    return files;
+}
+
+// What a file being written says so far, read on from where the last look stopped.
+struct Followed {
+    std::string path;
+    BinlogFileFacts facts;
+};
+Followed& FollowedFile() {
+    static Followed followed;
+    return followed;
+}
+const BinlogFileFacts& Follow(const std::string& path) {
+    Followed& f = FollowedFile();
+    const bool same = f.path == path && f.facts.binaryLog;
+    f.facts = ReadBinlogFile(path, same ? &f.facts : nullptr);
+    f.path = path;
+    return f.facts;
 }
 
 } // namespace
-
-std::string BinlogFolder(const std::string& backupFolder) {
-    const std::string setting = TrimBlanks(GetSetting("Monitor", "BinlogFolder", ""));
-    const std::string lower = AsciiLowerCase(setting);
-    if (lower == "off" || lower == "0" || lower == "no")
-        return {};
-    if (setting.empty())
-        return WithSlash(backupFolder) + "Binlog/";
-    return WithSlash(setting[0] == '/' ? setting : Globals::AppPath + setting);
-}
 
 bool OnTheServersDataDisk(const std::string& folder) {
     DataBase().CreatDatasArray("SELECT @@datadir;");
@@ -159,8 +106,8 @@ bool OnTheServersDataDisk(const std::string& folder) {
         return false;
     const std::string datadir = DataBase().DatasArrayValue(0, 0).ToString();
     std::error_code ec;
-    std::filesystem::path there = folder;
-    while (!std::filesystem::exists(there, ec) && there.has_relative_path())
+    fs::path there = folder;
+    while (!fs::exists(there, ec) && there.has_relative_path())
         there = there.parent_path();
     struct stat data {
     }, copied{};
@@ -168,301 +115,552 @@ bool OnTheServersDataDisk(const std::string& folder) {
            data.st_dev == copied.st_dev;
 }
 
+void SayBinlogGap(const BinlogChain& chain, const std::string& text) {
+    WriteProgramLog("binlog copy: GAP in " + chain.path() + ": " + text);
+    if (!chain.AddGap(Now() + " " + text))
+        WriteProgramLog("binlog copy: the gap cannot be written into " + chain.path() + "GAPS.txt");
+    RecordOutcome("BinlogCopy", {{"LastGap", Now() + " " + text},
+                                 {"LastGapTime", Now()},
+                                 {"LastGapSequence", std::to_string(NextOutcomeSequence())}});
+}
+
 void NoteLiveDatabaseReplaced(clsDataBase& admin) {
     const std::string folder = BinlogFolder(BackupFolder());
-    const std::string chain = folder.empty() ? std::string() : CurrentChain(folder);
-    if (chain.empty())
+    if (folder.empty())
         return;
-    admin.CreatDatasArray("SHOW MASTER STATUS;");
-    if (!admin.ConnectionStatus() || admin.DatasArray()->Count(1) == 0)
+    const auto position = ServerCurrentPosition(admin);
+    if (!position)
         return;
-    const std::string file = admin.DatasArrayValue(0, 0).ToString();
-    admin.SQLExecute("FLUSH BINARY LOGS;");
-    if (std::FILE* f = std::fopen((chain + "BREAKS.txt").c_str(), "ab")) {
-        const std::string line = file + "\n";
-        std::fwrite(line.data(), 1, line.size(), f);
-        std::fclose(f);
-    }
-    SayGap(chain, "the live database was replaced by a restore after " + file +
-                      "; the log before it cannot be replayed past it");
-}
-
-std::vector<std::string> ChainBreaks(const std::string& chainFolder) {
-    std::vector<std::string> breaks;
-    std::istringstream lines(ReadWholeFile(chainFolder + "BREAKS.txt").value_or(""));
-    for (std::string line; std::getline(lines, line);)
-        if (!TrimSpaces(line).empty())
-            breaks.push_back(TrimSpaces(line));
-    return breaks;
-}
-
-bool BinlogGapSinceLastGoodBackup() {
-    const std::string gap = JobOutcome::Read("BinlogCopy")["LastGapTime"];
-    return !gap.empty() && gap >= BackupOutcome::Read().lastGoodTime;
-}
-
-std::string CurrentChain(const std::string& folder) {
-    const std::string name = IniFile::Read(StatePath(folder), "Chain", "Current");
-    return name.empty() ? std::string() : WithSlash(folder) + name + "/";
-}
-
-std::vector<BinlogFile> ChainFiles(const std::string& chainFolder) {
-    std::map<long, BinlogFile> files;
-    for (const std::string& dir : {chainFolder, chainFolder + ".incoming/"}) {
-        std::error_code ec;
-        for (const auto& e : fs::directory_iterator(dir, ec)) {
-            if (!e.is_regular_file(ec))
-                continue;
-            BinlogFile f;
-            f.name = e.path().filename().string();
-            const long n = FileNumber(f.name);
-            if (n < 0)
-                continue;
-            f.path = e.path().string();
-            f.size = static_cast<long long>(e.file_size(ec));
-            auto it = files.find(n);
-            if (it == files.end() || it->second.size < f.size)
-                files[n] = f;
-        }
-    }
-    std::vector<BinlogFile> ordered;
-    for (auto& [n, f] : files)
-        ordered.push_back(f);
-    return ordered;
-}
-
-void SealFinished(const std::string& chain, const std::string& name) {
-    const std::string file = chain + name;
-    const std::string record = chain + "files.ini";
-    // Its events' checksums, by MariaDB's own reader.
-    const int checked =
-        RunProgramAndWait(GetSetting("Monitor", "BinlogProgram", "mariadb-binlog"),
-                          {"--verify-binlog-checksum", "--result-file=/dev/null", file}, "", "",
-                          std::chrono::seconds(300));
-    const auto span = BinlogEventSpan(file);
-    auto stamp = [](std::time_t t) {
-        char text[32];
-        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", std::localtime(&t));
-        return std::string(text);
-    };
-    OutcomeValues values = {{"Size", std::to_string(FileLength(file))},
-                            {"Checked", checked == 0 ? "good" : "FAILED"}};
-    if (span) {
-        values.push_back({"FirstEvent", stamp(span->first)});
-        values.push_back({"LastEvent", stamp(span->second)});
-    }
-    if (checked != 0) {
-        WriteProgramLog("binlog copy: " + file +
-                        " FAILED its checksum check; it is kept but not "
-                        "sent anywhere");
-        IniFile::WriteMany(record, name, values);
+    // The chain that holds the server's file being written; the one being written into when
+    // the copy has not got that file yet.
+    std::optional<BinlogChain> chain;
+    if (const auto opening = ServerFileOpening(position->file))
+        for (const auto& c : BinlogChain::All(folder))
+            if (c.Holds(position->file, opening->key))
+                chain = c;
+    if (!chain)
+        chain = BinlogChain::Current(folder);
+    if (!chain)
         return;
-    }
-    // Packed beside it (encrypted with the archives' password), tested before it goes anywhere.
-    const auto password = ConfiguredArchivePassword();
-    const std::string packed = file + ".7z";
-    bool ok = false;
-    if (password) {
-        const auto outcome =
-            RunSevenZip({"a", "-t7z", "-mx=5", "-y", packed + ".partial", file}, *password);
-        ok = outcome.status == 0 && SevenZipTest(packed + ".partial", *password) == 0 &&
-             IsWhole7zArchive(packed + ".partial") &&
-             ::rename((packed + ".partial").c_str(), packed.c_str()) == 0;
-    }
-    if (!ok) {
-        std::remove((packed + ".partial").c_str());
-        WriteProgramLog("binlog copy: " + name + " could not be packed" +
-                        (password ? std::string() : ": " + password.error()));
-        values.push_back({"Packed", "FAILED"});
-        IniFile::WriteMany(record, name, values);
-        return;
-    }
-    values.push_back({"Packed", packed});
-    // Onto the backup drive, and to the off-site command.
-    const std::string label = OpcionText(DataBase(), "MobilBackupRestoreVolumeName", "");
-    if (!TrimSpaces(label).empty()) {
-        const std::string chainName = fs::path(chain.substr(0, chain.size() - 1)).filename();
-        for (const auto& mount : DrivesWithLabel(label)) {
-            const std::string target = WithSlash(mount) + "ZentaBackup/Binlog/" + chainName + "/";
-            if (!CreateFolderPath(target))
-                continue;
-            const auto copied = CopyFileSafely(packed, target + name + ".7z");
-            values.push_back(
-                {"Drive", copied ? target + name + ".7z" : "FAILED: " + copied.error()});
-        }
-    }
-    IniFile::WriteMany(record, name, values);
-    const std::string command = GetSetting("Monitor", "PostBinlogCommand", "");
-    if (!TrimSpaces(command).empty() ||
-        !TrimSpaces(GetSetting("Monitor", "PostBackupCommand", "")).empty())
-        RunPostBackupCommand(packed, command, "OffsiteBinlogCopy");
+    FlushBinaryLogs(admin);
+    if (!chain->AddBreak(position->file))
+        WriteProgramLog("binlog copy: the break cannot be written into " + chain->path() +
+                        "BREAKS.txt");
+    SayBinlogGap(*chain, "the live database was replaced by a restore after " + position->file +
+                             "; the log before it cannot be replayed past it");
+}
+
+BinlogCopier::BinlogCopier() = default;
+
+BinlogCopier::~BinlogCopier() {
+    Stop();
 }
 
 void BinlogCopier::Stop() {
     child_.Stop();
+    streamFrom_.clear();
 }
 
-void BinlogCopier::MoveFinished(const std::string& chain) {
-    const std::string incoming = chain + ".incoming/";
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator(incoming, ec))
-        if (FileNumber(e.path().filename().string()) >= 0)
-            names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-        return FileNumber(a) < FileNumber(b);
-    });
-    // Every file but the newest is finished: the stream has gone past it.
-    for (size_t i = 0; i + 1 < names.size(); ++i) {
-        const std::string from = incoming + names[i], to = chain + names[i];
-        if (FileExists(to) && FileLength(to) > FileLength(from)) {
-            // A restarted stream that stopped short: the longer copy stays.
-            WriteProgramLog("binlog copy: kept " + to + " (" + std::to_string(FileLength(to)) +
-                            " bytes) over a shorter copy of " + std::to_string(FileLength(from)));
-            fs::remove(from, ec);
-            continue;
-        }
-        fs::rename(from, to, ec);
-        if (!ec) {
-            WriteProgramLog("binlog copy: " + names[i] + " finished (" +
-                            std::to_string(FileLength(to)) + " bytes)");
-            SealFinished(chain, names[i]);
-        }
-    }
+bool BinlogCopier::EnsureConnected() {
+    if (db_ && db_->ConnectionStatus())
+        return true;
+    const auto now = Clock::now();
+    if (db_ && now - lastConnect_ < kPause)
+        return false;
+    lastConnect_ = now;
+    const std::string host = GetSetting("MySQL", "MySQLHost", "localhost");
+    db_ = std::make_unique<clsDataBase>();
+    db_->Connect(host, ConfiguredMySQLPort(), "mysql", kBackOfficeUser, kBackOfficePassword);
+    if (db_->ConnectionStatus())
+        return true;
+    Down("the server does not answer at " + host + ":" + std::to_string(ConfiguredMySQLPort()) +
+         " (" + db_->LastError().Text() + ")");
+    return false;
 }
 
-Result<Done> BinlogCopier::StartStream(const std::string& folder) {
-    auto failed = [](const std::string& why) { return Result<Done>::Failure(why); };
-    clsDataBase& db = DataBase();
-    const auto logs = ServerLogs(db);
-    if (logs.empty())
-        return failed("the server lists no binary log");
-    std::string chain = CurrentChain(folder);
-    std::vector<BinlogFile> have = chain.empty() ? std::vector<BinlogFile>{} : ChainFiles(chain);
-    auto serverSize = [&](const std::string& name) -> long long {
-        for (const auto& [n, size] : logs)
-            if (n == name)
-                return size;
-        return -1;
-    };
-    std::string from = logs.front().first;
-    bool newChain = chain.empty();
-    if (!have.empty()) {
-        const BinlogFile& newest = have.back();
-        const long long size = serverSize(newest.name);
-        const long serverNewest = FileNumber(logs.back().first);
-        const bool same = size >= 0 && size >= newest.size && ServerHoldsTheCopiedFile(db, newest);
-        if (same) {
-            from = newest.name; // where the copy ends
-        } else if (size >= 0 || serverNewest < FileNumber(newest.name)) {
-            // The server began its numbering again: a new chain beside the old one.
-            newChain = true;
-            WriteProgramLog("binlog copy: the server's logs begin again (" + logs.front().first +
-                            "); a new chain is started, " + chain + " stays as it is");
-        } else {
-            // The server purged files the copy still needed.
-            SayGap(chain, "after " + newest.name + " (" + std::to_string(newest.size) +
-                              " bytes) the server had purged up to " + logs.front().first);
-        }
-        // Exited while the server kept the file: an earlier stream's partial copy may have
-        // been cut by a kill; the restarted stream writes it anew beside the kept copy.
-        if (!newChain && from == newest.name) {
-            const std::string partial = chain + ".incoming/" + newest.name;
-            if (FileExists(partial) && (!FileExists(chain + newest.name) ||
-                                        FileLength(chain + newest.name) < FileLength(partial))) {
-                std::error_code ec;
-                fs::rename(partial, chain + newest.name, ec);
-            }
-        }
-    }
-    if (newChain) {
-        std::string name = "chain-" + ArchiveStamp(DateTime::Now());
-        for (int n = 2; IsFolder(WithSlash(folder) + name); ++n)
-            name = "chain-" + ArchiveStamp(DateTime::Now()) + "-" + std::to_string(n);
-        chain = WithSlash(folder) + name + "/";
-        if (!CreateFolderPath(chain + ".incoming/"))
-            return failed("the folder " + chain + " cannot be made");
-        if (!IniFile::Write(StatePath(folder), "Chain", "Current", name))
-            return failed("the copy's state " + StatePath(folder) + " cannot be written");
-        from = logs.front().first;
-    }
-    if (!CreateFolderPath(chain + ".incoming/"))
-        return failed("the folder " + chain + " cannot be made");
-    const auto settings = WriteClientSettings("binlog-client.cnf");
-    if (!settings)
-        return failed(settings.error());
-    const std::string program = GetSetting("Monitor", "BinlogProgram", "mariadb-binlog");
-    if (!child_.Start(program,
-                      {"--defaults-extra-file=" + *settings, "--read-from-remote-server", "--raw",
-                       "--stop-never",
-                       "--stop-never-slave-server-id=" + std::to_string(StreamServerId(folder)),
-                       "--result-file=" + chain + ".incoming/", from},
-                      Globals::AppPath + "Log/binlog-copy.log"))
-        return failed(ProgramStartError());
-    chain_ = chain;
-    WriteProgramLog("binlog copy: streaming " + from + " on into " + chain);
-    RecordOutcome("BinlogCopy", {{"Time", DateTime::Now().StampText()},
-                                 {"State", "streaming"},
-                                 {"Chain", chain},
-                                 {"From", from}});
-    return Done{};
+void BinlogCopier::Disconnect(const std::string& why) {
+    db_.reset();
+    lastConnect_ = Clock::now();
+    Down(why);
 }
 
-void BinlogCopier::Seal() {
-    const long minutes = GetSettingNumber("Monitor", "BinlogSealMinutes", 5, 1);
-    const auto now = std::chrono::steady_clock::now();
-    if (now - lastSeal_ < std::chrono::minutes(minutes))
-        return;
-    lastSeal_ = now;
-    clsDataBase& db = DataBase();
-    db.CreatDatasArray("SHOW MASTER STATUS;");
-    if (!db.ConnectionStatus() || db.DatasArray()->Count(1) == 0)
-        return;
-    const std::string position =
-        db.DatasArrayValue(0, 0).ToString() + ":" + db.DatasArrayValue(0, 1).ToString();
-    if (position == sealedAt_)
-        return; // nothing written since: no empty file
-    db.SQLExecute("FLUSH BINARY LOGS;");
-    if (db.ConnectionStatus())
-        sealedAt_ = position;
+void BinlogCopier::Down(const std::string& why) {
+    if (state_ != "down")
+        since_ = currentAt_.empty() ? Now() : currentAt_;
+    state_ = "down";
+    why_ = why;
 }
 
-void BinlogCopier::Tick() {
-    if (!ServerIsLocal || !DataBase().ConnectionStatus())
+void BinlogCopier::Tick(bool jobRunning) {
+    BusyGuard guard(busy_);
+    if (!guard.acquired() || !ServerIsLocal)
         return;
     const std::string folder = BinlogFolder(BackupFolder());
     if (folder.empty()) {
+        Stop();
+        state_ = "off";
+        why_ = "[Monitor] BinlogFolder is off";
+        Record(false);
+        return;
+    }
+    if (state_.empty()) {
+        // The last look of an earlier run: the copy has been down since it was last current.
+        const BinlogCopyOutcome before = BinlogCopyOutcome::Read();
+        currentAt_ = before.currentAt;
+    }
+    if (!EnsureConnected()) {
+        Record(false);
+        return;
+    }
+    auto failed = [&](const std::string& why) {
+        if (ServerWentAway(*db_))
+            Disconnect("the server went away: " + db_->LastError().Text());
+        else
+            Down(why);
+        Record(false);
+    };
+    const auto settings = ReadBinaryLogSettings(*db_);
+    if (!settings)
+        return failed(settings.error());
+    if (!settings->logBin) {
+        Stop();
+        state_ = "off";
+        why_ = "the server keeps no binary log (log_bin is OFF)";
+        Record(false);
+        return;
+    }
+    const auto logs = ServerLogFiles(*db_);
+    if (!logs)
+        return failed(logs.error());
+    const auto server = ServerCurrentPosition(*db_);
+    if (!server)
+        return failed(server.error());
+    if (child_.Running())
+        MoveWhole(*logs);
+    if (!child_.Running()) {
+        if (!streamFrom_.empty()) {
+            WriteProgramLog("binlog copy: the stream ended (status " +
+                            std::to_string(child_.exitStatus()) +
+                            "); it starts again where the copy is whole");
+            streamFrom_.clear();
+        }
+        if (Clock::now() - lastStart_ >= kPause) {
+            lastStart_ = Clock::now();
+            if (const auto started = StartStream(folder, *logs); !started) {
+                WriteProgramLog("binlog copy: not started: " + started.error());
+                Down(started.error());
+            }
+        }
+    }
+    Measure(*logs, *server);
+    if (child_.Running())
+        Seal(*server);
+    Record(false);
+    if (!jobRunning && (moved_ || Clock::now() - lastFinish_ >= kFinishEvery)) {
+        moved_ = false;
+        lastFinish_ = Clock::now();
+        FinishCopiedFiles(folder, DriveLabel());
+    }
+}
+
+bool BinlogCopier::Whole(const ChainFile& copy, const std::vector<ServerLogFile>& logs) {
+    const ServerLogFile* theirs = Listed(logs, copy.name);
+    if (!theirs || theirs == &logs.back())
+        return false; // purged, or still being written
+    if (copy.size > theirs->size)
+        return false;
+    const BinlogFileFacts facts = ReadBinlogFile(copy.path);
+    if (!facts.binaryLog || facts.stop == BinlogReader::Stop::Damaged ||
+        facts.wholeEnd != copy.size)
+        return false;
+    if (copy.size == theirs->size)
+        return true;
+    // Short by the event that closed the server's file only: a stream ends when its server
+    // stops, before the server writes that event.
+    const auto closing = ClosingEventEnd(*db_, copy.name, copy.size);
+    if (!db_->ConnectionStatus() && ServerWentAway(*db_))
+        return false;
+    return closing && *closing == theirs->size;
+}
+
+void BinlogCopier::MoveWhole(const std::vector<ServerLogFile>& logs) {
+    if (!chain_)
+        return;
+    const auto files = LogFiles(chain_->incoming());
+    const bool running = child_.Running();
+    size_t index = 0;
+    for (const auto& [number, name] : files) {
+        ++index;
+        if (running && index == files.size()) {
+            // Being written: only a file the stream damaged stops it.
+            const BinlogFileFacts& facts = Follow(chain_->incoming() + name);
+            if (facts.stop == BinlogReader::Stop::Damaged) {
+                problem_ = "the copy of " + name + " is damaged (" + facts.problem +
+                           "): the copy's disk failed to take it";
+                WriteProgramLog("binlog copy: " + problem_ + "; it is fetched again");
+                restartAt_ = name;
+                child_.Stop();
+            }
+            break;
+        }
+        const std::string from = chain_->incoming() + name, to = chain_->path() + name;
+        const ChainFile copy{name, from, number, SizeOf(from), false};
+        if (Whole(copy, logs)) {
+            // A whole copy in the chain already stays; one moved there before files had to be
+            // whole to get there is replaced.
+            std::error_code ec;
+            if (FileExists(to) && !chain_->Record(name, "Whole").empty())
+                fs::remove(from, ec);
+            else
+                fs::rename(from, to, ec);
+            if (ec) {
+                problem_ = "the finished " + name + " cannot be moved into " + chain_->path() +
+                           ": " + ec.message();
+                WriteProgramLog("binlog copy: " + problem_);
+                continue;
+            }
+            fs::remove(chain_->shortCopies() + name, ec);
+            WriteProgramLog("binlog copy: " + name + " finished (" + std::to_string(copy.size) +
+                            " bytes, whole as the server's own)");
+            chain_->WriteRecord(name, {{"Whole", Now()}});
+            moved_ = true;
+            continue;
+        }
+        const ServerLogFile* theirs = Listed(logs, name);
+        if (!running || !theirs)
+            continue; // the stream ended inside it: the next one fetches it again
+        // The stream went past it, yet it is short or damaged: the disk did not take it.
+        const long long free = FreeBytes(chain_->path());
+        problem_ = "the copy of " + name + " is short (" + std::to_string(copy.size) + " of " +
+                   (theirs ? std::to_string(theirs->size) : std::string("?")) + " bytes)" +
+                   (free >= 0 && free < kDiskMargin
+                        ? ": the copy's disk is full (" + Megabytes(free) + " free)"
+                        : std::string(": the copy's disk failed to take it"));
+        WriteProgramLog("binlog copy: " + problem_ + "; it is fetched again");
+        restartAt_ = name;
         child_.Stop();
+        break;
+    }
+    if (moved_)
+        chain_->ChainOpening(); // recorded with the chain's first whole file
+}
+
+Result<BinlogChain> BinlogCopier::ChainForServer(const std::string& folder,
+                                                 const std::vector<ServerLogFile>& logs) {
+    auto current = BinlogChain::Current(folder);
+    if (!current) {
+        auto begun = BinlogChain::Begin(folder);
+        if (begun)
+            WriteProgramLog("binlog copy: a chain begins in " + begun->path());
+        return begun;
+    }
+    // The newest file of the copy that the server lists too: the same file, or another
+    // server's of the same name?
+    const auto files = current->Files();
+    bool anyOpening = false;
+    for (auto it = files.rbegin(); it != files.rend(); ++it) {
+        const auto facts = current->Facts(*it);
+        anyOpening = anyOpening || facts.opening.has_value();
+        if (!facts.opening || !Listed(logs, it->name))
+            continue;
+        const auto theirs = ServerFileOpening(it->name);
+        if (!theirs)
+            return Result<BinlogChain>::Failure(
+                "it cannot be told whether the server is the one the copy comes from: " +
+                theirs.error());
+        // The same opening, and the copy's last event where the server has one of that length
+        // (two files opened within one second by servers set up alike open alike).
+        const ServerLogFile* listed = Listed(logs, it->name);
+        if (theirs->key == facts.opening->key && listed->size >= facts.wholeEnd &&
+            ServerEventAt(*db_, it->name, facts.lastEventAt, facts.wholeEnd))
+            return *current;
+        if (!db_->ConnectionStatus() && ServerWentAway(*db_))
+            return Result<BinlogChain>::Failure("the server went away: " + db_->LastError().Text());
+        const std::string differs = theirs->key != facts.opening->key
+                                        ? "it opened " + InstantText(theirs->time) +
+                                              ", the copy's " + InstantText(facts.opening->time)
+                                        : std::string("its events are not the copy's");
+        WriteProgramLog("binlog copy: the server's " + it->name + " is not the one copied (" +
+                        differs +
+                        "): the server was installed anew or its logs begin again; a new chain "
+                        "begins, " +
+                        current->path() + " stays as it is");
+        auto begun = BinlogChain::Begin(folder);
+        if (begun)
+            WriteProgramLog("binlog copy: a chain begins in " + begun->path());
+        return begun;
+    }
+    if (!anyOpening)
+        return *current; // nothing copied yet: the chain takes this server's logs
+    // None of the copy's files is on the server: the same server, which purged them (its logs
+    // then begin after at least what the copy ends with), or another one.
+    const BinlogFileFacts last = current->Facts(files.back());
+    const auto begins = ServerFileBegins(*db_, logs.front().name);
+    if (LogFileNumber(logs.back().name) >= files.back().number && begins &&
+        Covers(*begins, last.ends))
+        return *current;
+    WriteProgramLog("binlog copy: the server's logs (" + logs.front().name + " to " +
+                    logs.back().name + ", beginning after " +
+                    (begins ? GtidStateText(*begins) : std::string("?")) +
+                    ") do not go on from the copy's (" + files.back().name + ", ending after " +
+                    GtidStateText(last.ends) +
+                    "): the server was installed anew or its logs begin again; a new chain "
+                    "begins, " +
+                    current->path() + " stays as it is");
+    auto begun = BinlogChain::Begin(folder);
+    if (begun)
+        WriteProgramLog("binlog copy: a chain begins in " + begun->path());
+    return begun;
+}
+
+Result<Done> BinlogCopier::StartStream(const std::string& folder,
+                                       const std::vector<ServerLogFile>& logs) {
+    auto failed = [](const std::string& why) { return Result<Done>::Failure(why); };
+    if (logs.empty())
+        return failed("the server lists no binary log");
+    // Which chain this server's logs go on: only then are the copies it cut short measured
+    // against its files (another server's file of the same name is not theirs).
+    auto chain = ChainForServer(folder, logs);
+    if (!chain)
+        return failed(chain.error());
+    if (!chain_ || !(*chain_ == *chain))
+        samples_.clear();
+    chain_ = *chain;
+    MoveWhole(logs);
+    const auto files = chain_->Files();
+    // The copy's files the server no longer holds, and files it never got: gaps, said once.
+    const long firstListed = LogFileNumber(logs.front().name);
+    if (!files.empty() && firstListed > files.back().number + 1 &&
+        chain_->Record("Chain", "PurgedSaid") != logs.front().name) {
+        SayBinlogGap(*chain_, "after " + files.back().name +
+                                  " the server had purged its logs up to " + logs.front().name +
+                                  " before they were copied");
+        chain_->WriteRecord("Chain", {{"PurgedSaid", logs.front().name}});
+    }
+    for (const auto& f : files)
+        if (!f.whole && f.number < firstListed && chain_->Record(f.name, "Lost").empty()) {
+            SayBinlogGap(*chain_, "the copy of " + f.name + " is short (" + std::to_string(f.size) +
+                                      " bytes) and the server no longer holds it");
+            chain_->WriteRecord(f.name, {{"Lost", Now()}});
+        }
+    // From the first file of the server's that the copy lacks whole on.
+    const long first = files.empty() ? firstListed : files.front().number;
+    std::string from;
+    for (const auto& theirs : logs) {
+        if (LogFileNumber(theirs.name) < first)
+            continue;
+        const auto it = std::find_if(files.begin(), files.end(),
+                                     [&](const ChainFile& f) { return f.name == theirs.name; });
+        if (it != files.end() && it->whole && !chain_->Record(it->name, "Whole").empty())
+            continue;
+        // Moved into the chain before files had to be whole to get there: measured now.
+        if (it != files.end() && it->whole && Whole(*it, logs)) {
+            chain_->WriteRecord(it->name, {{"Whole", Now()}});
+            continue;
+        }
+        from = theirs.name;
+        break;
+    }
+    if (from.empty())
+        from = logs.back().name;
+    // .incoming/ holds only what the stream writes: the copies cut short that are left there
+    // (the stream writes its files anew, shorter at first) are kept aside, and stay whenever
+    // they reach further than a new copy.
+    CreateFolderPath(chain_->shortCopies());
+    for (const auto& [number, name] : LogFiles(chain_->incoming())) {
+        const std::string at = chain_->incoming() + name, aside = chain_->shortCopies() + name;
+        std::error_code ec;
+        if (FileExists(aside) && ReadBinlogFile(aside).wholeEnd >= ReadBinlogFile(at).wholeEnd)
+            fs::remove(at, ec);
+        else
+            fs::rename(at, aside, ec);
+    }
+    // Room for at least the file it begins with.
+    const ServerLogFile* theirs = Listed(logs, from);
+    const long long free = FreeBytes(chain_->path());
+    const long long need = (theirs ? theirs->size : 0) + kDiskMargin;
+    if (free >= 0 && free < need) {
+        problem_ = "the copy's disk is full: " + Megabytes(free) + " free in " + chain_->path() +
+                   ", " + Megabytes(need) + " needed to go on";
+        return failed(problem_);
+    }
+    if (!CreateFolderPath(chain_->incoming()))
+        return failed("the folder " + chain_->incoming() + " cannot be made");
+    const auto settings = WriteClientSettings("binlog-client.cnf");
+    if (!settings)
+        return failed(settings.error());
+    if (!child_.Start(BinlogProgram(),
+                      {"--defaults-extra-file=" + *settings, "--read-from-remote-server", "--raw",
+                       "--stop-never",
+                       "--stop-never-slave-server-id=" + std::to_string(StreamServerId(folder)),
+                       "--result-file=" + chain_->incoming(), from},
+                      Globals::AppPath + "Log/binlog-copy.log"))
+        return failed(BinlogProgram() + " cannot be started: " + ProgramStartError());
+    streamFrom_ = from;
+    restartAt_.clear();
+    lastGrowth_ = Clock::now();
+    WriteProgramLog("binlog copy: streaming " + from + " on into " + chain_->path());
+    return Done{};
+}
+
+void BinlogCopier::Measure(const std::vector<ServerLogFile>& logs,
+                           const ServerLogPosition& server) {
+    const auto now = Clock::now();
+    const long serverNumber = LogFileNumber(server.file);
+    samples_.push_back({now, std::time(nullptr), serverNumber, server.position});
+    while (samples_.size() > kSamples)
+        samples_.pop_front();
+    if (!chain_)
+        return;
+    // Where the copy ends: the file being written, else the chain's newest.
+    std::string name, path;
+    if (const auto incoming = LogFiles(chain_->incoming()); !incoming.empty()) {
+        name = incoming.rbegin()->second;
+        path = chain_->incoming() + name;
+    } else if (const auto files = chain_->Files(); !files.empty()) {
+        name = files.back().name;
+        path = files.back().path;
+    }
+    // Nothing written yet: the copy stands at the start of the file the stream began with.
+    const long number = name.empty() ? LogFileNumber(streamFrom_) : LogFileNumber(name);
+    const long long size = std::max(0LL, SizeOf(path));
+    if (name != file_ || size != copiedBytes_)
+        lastGrowth_ = now;
+    file_ = name;
+    copiedBytes_ = size;
+    long long behind = 0;
+    if (number < 0)
+        behind = -1;
+    else if (number == serverNumber)
+        behind = std::max(0LL, server.position - size);
+    else if (number < serverNumber) {
+        for (const auto& f : logs) {
+            const long n = LogFileNumber(f.name);
+            if (n >= number && n < serverNumber)
+                behind += f.size;
+        }
+        behind += server.position - size;
+    }
+    lagBytes_ = behind;
+    // How long ago the server stood where the copy stands now.
+    if (behind == 0) {
+        lagSeconds_ = 0;
+        currentAt_ = Now();
+    } else {
+        lagSeconds_ = -1;
+        for (auto it = samples_.rbegin(); it != samples_.rend(); ++it)
+            if (number > it->file || (number == it->file && size >= it->position)) {
+                lagSeconds_ =
+                    std::chrono::duration_cast<std::chrono::seconds>(now - it->at).count();
+                break;
+            }
+        if (lagSeconds_ < 0)
+            lagSeconds_ =
+                std::chrono::duration_cast<std::chrono::seconds>(now - samples_.front().at).count();
+    }
+    // How far the copy reaches: the last transaction it holds whole.
+    const bool written = path.find("/.incoming/") != std::string::npos;
+    const std::time_t last = written ? Follow(path).lastCommitted : 0;
+    if (last > 0) {
+        reach_ = LocalStampText(last);
+    } else if (reach_.empty() || !written) {
+        const auto files = chain_->Files();
+        for (auto it = files.rbegin(); it != files.rend(); ++it)
+            if (const auto facts = chain_->Facts(*it); facts.lastCommitted > 0) {
+                reach_ = LocalStampText(facts.lastCommitted);
+                break;
+            }
+    }
+    const bool running = child_.Running();
+    if (running && behind >= 0 && lagSeconds_ <= kCurrentSeconds) {
+        if (state_ != "streaming")
+            since_ = Now();
+        state_ = "streaming";
+        why_.clear();
+        if (FreeBytes(chain_->path()) >= kDiskMargin)
+            problem_.clear();
         return;
     }
-    const auto settings = ReadBinaryLogSettings(DataBase());
-    if (!settings || !settings->logBin) {
-        child_.Stop();
+    if (running) {
+        const long long free = FreeBytes(chain_->path());
+        if (free >= 0 && free < kDiskMargin)
+            problem_ =
+                "the copy's disk is full (" + Megabytes(free) + " free in " + chain_->path() + ")";
+        Down((problem_.empty() ? std::string() : problem_ + "; ") +
+             (behind < 0 ? std::string("the stream has copied nothing yet")
+                         : "the copy is " + Megabytes(behind) + " (" + std::to_string(lagSeconds_) +
+                               " s) behind the server"));
+        if (now - lastGrowth_ >= kStuckAfter) {
+            WriteProgramLog(
+                "binlog copy: the stream has copied nothing for " +
+                std::to_string(
+                    std::chrono::duration_cast<std::chrono::seconds>(now - lastGrowth_).count()) +
+                " s while the server went on; it starts again");
+            child_.Stop();
+        }
+    } else if (state_ != "down" || why_.empty()) {
+        Down(problem_.empty() ? "the stream is not running" : problem_);
+    }
+}
+
+void BinlogCopier::Seal(const ServerLogPosition& server) {
+    const long minutes = GetSettingNumber("Monitor", "BinlogSealMinutes", 5, 1);
+    const auto now = Clock::now();
+    if (now - lastSeal_ < std::chrono::minutes(minutes))
         return;
-    }
-    if (!chain_.empty())
-        MoveFinished(chain_);
-    if (child_.Running()) {
-        Seal();
+    lastSeal_ = now;
+    const std::string position = server.file + ":" + std::to_string(server.position);
+    if (position == sealedAt_)
+        return; // nothing written since: no empty file
+    if (FlushBinaryLogs(*db_))
+        sealedAt_ = position;
+}
+
+void BinlogCopier::Record(bool force) {
+    const std::string said = state_ + "|" + why_ + "|" + problem_;
+    const auto now = Clock::now();
+    if (!force && said == recorded_ && now - lastRecord_ < kRecordEvery)
         return;
+    if (said != recorded_) {
+        changed_ = true;
+        if (state_ == "streaming")
+            WriteProgramLog("binlog copy: streaming, current with the server");
+        else
+            WriteProgramLog("binlog copy: " + state_ + (why_.empty() ? "" : ": " + why_));
     }
-    const auto now = std::chrono::steady_clock::now();
-    if (now - lastStart_ < kRestartPause)
-        return;
-    lastStart_ = now;
-    if (!chain_.empty()) {
-        WriteProgramLog("binlog copy: the stream ended (status " +
-                        std::to_string(child_.exitStatus()) +
-                        "); it starts again where the copy "
-                        "ends");
-        MoveFinished(chain_);
-    }
-    if (const auto started = StartStream(folder); !started) {
-        WriteProgramLog("binlog copy: not started: " + started.error());
-        RecordOutcome(
-            "BinlogCopy",
-            {{"Time", DateTime::Now().StampText()}, {"State", "down"}, {"Why", started.error()}});
-    }
+    recorded_ = said;
+    lastRecord_ = now;
+    RecordOutcome("BinlogCopy",
+                  {{"Checked", Now()},
+                   {"State", state_},
+                   {"Since", since_},
+                   {"Why", why_},
+                   {"Problem", problem_},
+                   {"Reach", reach_},
+                   {"CurrentAt", currentAt_},
+                   {"LagBytes", lagBytes_ < 0 ? std::string() : std::to_string(lagBytes_)},
+                   {"LagSeconds", lagSeconds_ < 0 ? std::string() : std::to_string(lagSeconds_)},
+                   {"Folder", BinlogFolder(BackupFolder())},
+                   {"Chain", chain_ ? chain_->name() : std::string()},
+                   {"File", file_}});
+}
+
+std::string BinlogCopier::DriveLabel() {
+    const auto now = Clock::now();
+    if (!db_ ||
+        (now - lastLabel_ < std::chrono::seconds(60) && lastLabel_.time_since_epoch().count()))
+        return label_;
+    lastLabel_ = now;
+    db_->CreatDatasArray("SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = "
+                         "'zentasupermarket' AND TABLE_NAME = 'opcion';");
+    if (!db_->ConnectionStatus() || db_->DatasArrayValue(0, 0).ToInt64() == 0)
+        return label_;
+    db_->CreatDatasArray("SELECT VarCharValor FROM zentasupermarket.opcion WHERE ID = "
+                         "'MobilBackupRestoreVolumeName';");
+    if (db_->ConnectionStatus())
+        label_ = db_->DatasArray()->Count(1) > 0 ? TrimSpaces(db_->DatasArrayValue(0, 0).ToString())
+                                                 : std::string();
+    return label_;
 }
 
 } // namespace zenta

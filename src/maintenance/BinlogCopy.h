@@ -1,89 +1,112 @@
 #pragma once
 
+#include "BinaryLog.h"
+#include "BinlogChain.h"
 #include "Process.h"
 #include "Result.h"
+#include "clsDataBase.h"
 
 #include <chrono>
+#include <ctime>
+#include <deque>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace zenta {
 
-// The continuous copy of the database server's binary log, byte for byte, into
-// [Monitor] BinlogFolder of zentamarket.ini (by default the folder Binlog inside the backup
-// folder; "off" turns it off), made by MariaDB's own mariadb-binlog as a child process that
-// the monitor watches over. The password reaches it in a file only the program's user reads,
-// never on its command line.
+// The continuous copy of the database server's binary log, byte for byte, into the copy's
+// folder (BinlogChain.h), made by MariaDB's own mariadb-binlog as a child process the monitor
+// watches over, on a connection of its own: it follows the server through restarts without
+// waiting for the maintenance cycle.
 //
-// The folder holds one chain per numbering of the server's logs (chain-<yyyymmddhhnnss>/): a
-// server that begins its numbering again (installed anew, RESET MASTER) starts a new chain and
-// the old one stays as it is. In a chain the stream writes into .incoming/; a file is moved
-// into the chain once the stream has gone past it, and never over a longer copy.
-
-// The back-office account's settings for MariaDB's own programs, in Temp/<name> (mode 0600):
-// the password reaches them there, never on a command line. The file's path.
-Result<std::string> WriteClientSettings(const std::string& name);
-
-// The folder; "" when the copy is off.
-std::string BinlogFolder(const std::string& backupFolder);
+// A file counts as copied (it moves into its chain) only when it is whole: as long as the
+// server's own file, or short of it by the event that closed it. A copy cut short (the stream
+// ended, the disk was full) is fetched again from the same server while that server holds the
+// file; one the server purged is a gap. The chain is known by its files' openings: a server
+// whose files open otherwise (installed anew, RESET MASTER) begins a new chain, and the old one
+// is never written again.
 
 // Whether `folder`, or before it is made the nearest folder above it, lies on the disk that
 // holds the server's data (a dead disk then takes both). False when it cannot be told.
 bool OnTheServersDataDisk(const std::string& folder);
 
-// One file of a chain and its size.
-struct BinlogFile {
-    std::string name; // "binlog.000012"
-    std::string path;
-    long long size = 0;
-};
-// Whether the copied log has a gap that no archive made since covers: the next cycle then
-// makes a full backup even on a day that has one, so that a window starts again.
-bool BinlogGapSinceLastGoodBackup();
-
-// Before the live database's tables are replaced by a restore (which the server's log does
-// not hold): closes the server's current file and records that the copied log cannot be
-// replayed past it (<chain>/BREAKS.txt), as a gap, so that the next cycle makes a full backup
-// and a window starts again. Nothing when there is no copy.
-class clsDataBase;
+// Before the live database's tables are replaced by a restore (which the server's log does not
+// hold): closes the server's current file and records that the copied log cannot be replayed
+// past it (BREAKS.txt of the chain holding that file), as a gap, so that the next cycle makes a
+// full backup and a window starts again. Nothing when there is no copy.
 void NoteLiveDatabaseReplaced(clsDataBase& admin);
-// The files after which the chain cannot be replayed (the live database was replaced).
-std::vector<std::string> ChainBreaks(const std::string& chainFolder);
 
-// A chain's files in order, from the chain and its .incoming/ (the longer copy of each).
-std::vector<BinlogFile> ChainFiles(const std::string& chainFolder);
-// The chain being written, "" when none.
-std::string CurrentChain(const std::string& folder);
-
-// What is done with a file once the stream has gone past it: its events' checksums checked,
-// its first and last event times recorded (<chain>/files.ini), packed beside it into a 7z
-// archive (with the archives' password when one is set) and tested, copied onto the backup
-// drive (ZentaBackup/Binlog/<chain>/), and handed to [Monitor] PostBinlogCommand (or
-// PostBackupCommand) for an off-site copy. A file that fails its check goes nowhere.
-void SealFinished(const std::string& chain, const std::string& name);
+// Records a gap in a chain: the log, GAPS.txt, and the job record (the tray, status and the
+// metrics say it until a good backup's snapshot lies after it).
+void SayBinlogGap(const BinlogChain& chain, const std::string& text);
 
 class BinlogCopier {
   public:
-    ~BinlogCopier() { Stop(); }
-    // One step of the watch (every few seconds, on the database computer): (re)starts the
-    // stream where the copy ends, moves finished files into the chain, and closes the server's
-    // current file every [Monitor] BinlogSealMinutes (5) when it was written to, so that a
-    // finished file exists for every few minutes.
-    void Tick();
-    // Ends the stream (the program is ending).
+    BinlogCopier();
+    ~BinlogCopier();
+    BinlogCopier(const BinlogCopier&) = delete;
+    BinlogCopier& operator=(const BinlogCopier&) = delete;
+
+    // One look at the copy (every two seconds on the database computer): follows the server
+    // on its own connection, (re)starts the stream where the copy is whole, moves whole files
+    // into their chain, says how far behind the server the copy is, closes the server's current
+    // file every [Monitor] BinlogSealMinutes (5) when it was written to, and, unless a job is
+    // running, finishes the files copied (checked, packed, onto the drive and off-site).
+    void Tick(bool jobRunning = false);
+    // Ends the stream (the program is ending, or the copy is turned off).
     void Stop();
-    bool streaming() { return child_.Running(); }
+    // The stream runs and the copy holds what the server had written a few seconds ago.
+    bool streaming() const { return state_ == "streaming"; }
+    // Whether what the copy says (its state, why, its disk's trouble) changed since the last
+    // call: the tray looks again.
+    bool StateChanged() {
+        const bool changed = changed_;
+        changed_ = false;
+        return changed;
+    }
 
   private:
-    void MoveFinished(const std::string& chain);
-    Result<Done> StartStream(const std::string& folder);
-    void Seal();
+    struct Sample {
+        std::chrono::steady_clock::time_point at;
+        std::time_t wall = 0;
+        long file = 0;
+        long long position = 0;
+    };
+    bool EnsureConnected();
+    void Disconnect(const std::string& why);
+    void Down(const std::string& why);
+    Result<Done> StartStream(const std::string& folder, const std::vector<ServerLogFile>& logs);
+    Result<BinlogChain> ChainForServer(const std::string& folder,
+                                       const std::vector<ServerLogFile>& logs);
+    bool Whole(const ChainFile& copy, const std::vector<ServerLogFile>& logs);
+    void MoveWhole(const std::vector<ServerLogFile>& logs);
+    void Measure(const std::vector<ServerLogFile>& logs, const ServerLogPosition& server);
+    void Seal(const ServerLogPosition& server);
+    void Record(bool force);
+    std::string DriveLabel();
 
+    std::unique_ptr<clsDataBase> db_;
     ChildProcess child_;
-    std::string chain_;
-    std::chrono::steady_clock::time_point lastStart_{};
+    std::optional<BinlogChain> chain_; // the chain the stream writes into
+    std::string streamFrom_;
+    bool busy_ = false;
+    std::chrono::steady_clock::time_point lastConnect_{}, lastStart_{}, lastRecord_{},
+        lastFinish_{}, lastLabel_{};
     std::chrono::steady_clock::time_point lastSeal_ = std::chrono::steady_clock::now();
-    std::string sealedAt_; // the server's position at the last seal
+    std::string sealedAt_;  // the server's position at the last seal
+    std::string restartAt_; // a file the stream must fetch again (it was cut short)
+    std::deque<Sample> samples_;
+    std::string label_; // the backup drive's label, read now and then
+    // The state as said: "streaming", "down", "off"; since when; why; the disk's trouble.
+    std::string state_, since_, why_, problem_, recorded_;
+    std::string currentAt_, reach_, file_;
+    long long copiedBytes_ = -1;
+    std::chrono::steady_clock::time_point lastGrowth_{};
+    long long lagBytes_ = -1, lagSeconds_ = -1;
+    bool moved_ = false;   // a file became whole since the last finishing
+    bool changed_ = false; // what it says changed
 };
 
 } // namespace zenta

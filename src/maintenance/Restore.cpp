@@ -12,7 +12,7 @@
 #include "IniFile.h"
 #include "JobNotes.h"
 #include "JobOutcomes.h"
-#include "Metrics.h"
+#include "LocalTime.h"
 #include "Opcion.h"
 #include "Settings.h"
 #include "SevenZip.h"

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ArchiveNames.h"
 #include "Result.h"
 
 #include <functional>
@@ -20,10 +21,6 @@ struct TableFigures {
         return rows == found.rows && (checksum == -1 || checksum == found.checksum);
     }
 };
-
-// The extra file of an archive with every exported table's row count and checksum, taken
-// inside the backup's snapshot. The suite's own restore does not read it.
-constexpr const char* kTableChecksFile = "ZentaMonitorChecks.ini";
 
 struct RestoreOptions {
     // The database to restore into; "" names a new one after the archive

@@ -247,4 +247,22 @@ std::string GetProcessorID() {
     return b;
 }
 
+DiskRoom DiskSpace(const std::string& folder) {
+    std::error_code ec;
+    std::filesystem::path there = folder;
+    while (!std::filesystem::exists(there, ec) && there.has_relative_path())
+        there = there.parent_path();
+    struct statvfs vfs {};
+    if (::statvfs(there.c_str(), &vfs) != 0)
+        return {};
+    return {static_cast<long long>(vfs.f_bavail) * static_cast<long long>(vfs.f_frsize),
+            static_cast<long long>(vfs.f_blocks) * static_cast<long long>(vfs.f_frsize)};
+}
+
+std::string Megabytes(long long bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1 << 20));
+    return text;
+}
+
 } // namespace zenta

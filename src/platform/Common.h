@@ -33,6 +33,14 @@ bool DeleteFolderTree(const std::string& folder, std::string* error = nullptr);
 // Bytes available to this user on the folder's file system; 0 when it cannot be measured.
 // Trims the caller's variable and appends "/" when missing.
 double GetDiskFreeBytes(std::string& folder);
+// Free (for this user) and total bytes of the file system holding `folder`, or before it is
+// made the nearest folder above it; -1 each when they cannot be read.
+struct DiskRoom {
+    long long free = -1, total = -1;
+};
+DiskRoom DiskSpace(const std::string& folder);
+// "12.3 MB".
+std::string Megabytes(long long bytes);
 // Trims the caller's variable; the text in double quotes when it holds a blank.
 std::string QuoteIfSpaced(std::string& text);
 // Escape for a MySQL string literal: backslash doubled, quote preceded by a backslash; in

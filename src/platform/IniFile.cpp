@@ -8,11 +8,13 @@
 #include "Text.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -28,6 +30,28 @@ struct Line {
     enum class Kind { Other, Section, Key } kind = Kind::Other;
     std::string name; // section or key name, UTF-8, trimmed
     size_t valueBegin = 0, valueEnd = 0;
+};
+
+// An exclusive lock on the folder that holds a file, for one read-change-rename of it.
+class FolderLock {
+  public:
+    explicit FolderLock(const std::string& path) {
+        const size_t slash = path.rfind('/');
+        const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+        fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd_ >= 0)
+            while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+            }
+    }
+    ~FolderLock() {
+        if (fd_ >= 0)
+            ::close(fd_); // the lock goes with it
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+  private:
+    int fd_ = -1;
 };
 
 bool IsBlank(char c) {
@@ -201,6 +225,9 @@ bool IniFile::WriteMany(const std::string& given, const std::string& section,
     std::string path = given;
     if (char resolved[PATH_MAX]; ::realpath(given.c_str(), resolved))
         path = resolved;
+    // Read, changed and renamed over under the folder's lock: two programs writing the same
+    // file (the monitor and a command a technician runs) never lose each other's keys.
+    const FolderLock lock(path);
     std::string text;
     struct stat st {};
     const bool existed = ::stat(path.c_str(), &st) == 0;
@@ -239,6 +266,31 @@ bool IniFile::WriteMany(const std::string& given, const std::string& section,
     if (!ok)
         ::unlink(tmp.c_str());
     return ok;
+}
+
+bool IniFile::RemoveSections(const std::string& given, const std::vector<std::string>& sections) {
+    std::string path = given;
+    if (char resolved[PATH_MAX]; ::realpath(given.c_str(), resolved))
+        path = resolved;
+    const FolderLock lock(path);
+    const auto text = ReadWholeFile(path);
+    if (!text)
+        return !FileExists(path);
+    std::string kept;
+    bool dropping = false;
+    for (const Line& line : Parse(*text)) {
+        if (line.kind == Line::Kind::Section)
+            dropping = std::any_of(sections.begin(), sections.end(), [&](const std::string& s) {
+                return AsciiLowerCase(TrimBlanks(s)) == AsciiLowerCase(line.name);
+            });
+        if (!dropping)
+            kept += text->substr(line.begin, line.next - line.begin);
+    }
+    if (kept == *text)
+        return true;
+    struct stat st {};
+    const unsigned mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+    return static_cast<bool>(ReplaceFileWhole(path, kept, mode));
 }
 
 namespace {

@@ -27,6 +27,10 @@ class IniFile {
     static bool WriteMany(const std::string& path, const std::string& section,
                           const std::vector<std::pair<std::string, std::string>>& values);
 
+    // Removes whole sections (their header and every line up to the next section). False when
+    // the file could not be written.
+    static bool RemoveSections(const std::string& path, const std::vector<std::string>& sections);
+
     // Appends `key=value` at the end of the file when the file's last section is `section`
     // and that section has no such key yet, reading only the end of the file: the cost does
     // not grow with the file. The common write of a log.

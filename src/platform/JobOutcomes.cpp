@@ -4,12 +4,16 @@
 #include "ErrorMode.h"
 #include "Globals.h"
 #include "IniFile.h"
+#include "LocalTime.h"
 #include "Metrics.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
 #include <mutex>
 #include <pwd.h>
 #include <sstream>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace zenta {
@@ -106,6 +110,7 @@ BackupOutcome BackupOutcome::Read() {
     b.lastGoodArchive = r["LastGoodArchive"];
     b.lastGoodTime = r["LastGoodTime"];
     b.lastGoodBytes = Number(r["LastGoodBytes"], 0);
+    b.lastGoodSequence = Number(r["LastGoodSequence"], 0);
     return b;
 }
 
@@ -124,6 +129,87 @@ DriveOutcome DriveOutcome::Read() {
     d.freeBytes = Number(r["FreeBytes"], -1);
     d.totalBytes = Number(r["TotalBytes"], -1);
     return d;
+}
+
+long long NextOutcomeSequence() {
+    if (Globals::AppPath.empty())
+        return 0;
+    const std::string path = Globals::AppPath + "Log/JobOutcomes.sequence";
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
+    if (fd < 0)
+        return 0;
+    while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+    char text[32] = {};
+    const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
+    const long long next = (n > 0 ? std::atoll(text) : 0) + 1;
+    const std::string out = std::to_string(next) + "\n";
+    const bool written =
+        ::pwrite(fd, out.data(), out.size(), 0) == static_cast<ssize_t>(out.size()) &&
+        ::ftruncate(fd, static_cast<off_t>(out.size())) == 0;
+    ::close(fd);
+    return written ? next : 0;
+}
+
+BinlogCopyOutcome BinlogCopyOutcome::Read() {
+    const JobOutcome r = JobOutcome::Read("BinlogCopy");
+    BinlogCopyOutcome c;
+    c.checked = r["Checked"];
+    c.state = r["State"];
+    c.since = r["Since"];
+    c.why = r["Why"];
+    c.problem = r["Problem"];
+    c.reach = r["Reach"];
+    c.currentAt = r["CurrentAt"];
+    c.lagBytes = Number(r["LagBytes"], -1);
+    c.lagSeconds = Number(r["LagSeconds"], -1);
+    c.folder = r["Folder"];
+    c.chain = r["Chain"];
+    c.file = r["File"];
+    c.lastGap = r["LastGap"];
+    c.lastGapTime = r["LastGapTime"];
+    c.lastGapSequence = Number(r["LastGapSequence"], 0);
+    return c;
+}
+
+bool BinlogCopyOutcome::Streaming(std::time_t now) const {
+    const long long looked = StampSeconds(checked);
+    return state == "streaming" && looked > 0 && now - looked <= kBinlogRecordStaleSeconds;
+}
+
+std::string BinlogCopyOutcome::DownSince(std::time_t now) const {
+    if (state == "streaming" && !Streaming(now))
+        return checked;
+    return state == "down" ? since : std::string();
+}
+
+std::string BinlogCopyOutcome::DownWhy(std::time_t now) const {
+    if (state == "streaming" && !Streaming(now))
+        return "the monitor has not looked at the copy since (is it running?)";
+    return state == "down" ? why : std::string();
+}
+
+long long BinlogCopyOutcome::DownSeconds(std::time_t now) const {
+    const long long from = StampSeconds(DownSince(now));
+    return from > 0 && now > from ? now - from : 0;
+}
+
+std::string BinlogCopyOutcome::Text(std::time_t now) const {
+    if (state.empty())
+        return "not started";
+    if (state == "off")
+        return "off" + (why.empty() ? std::string() : ": " + why);
+    if (Streaming(now))
+        return "streaming";
+    const std::string reason = DownWhy(now);
+    return "down since " + DownSince(now) + (reason.empty() ? std::string() : ": " + reason);
+}
+
+bool BinlogCopyOutcome::GapUncovered(const BackupOutcome& backup) const {
+    if (lastGapSequence > 0 || backup.lastGoodSequence > 0)
+        return lastGapSequence > backup.lastGoodSequence;
+    // Both recorded before the sequence was: by their clock times.
+    return !lastGapTime.empty() && lastGapTime >= backup.lastGoodTime;
 }
 
 } // namespace zenta

@@ -2,6 +2,7 @@
 
 #include "Common.h"
 #include "JobOutcomes.h"
+#include "LocalTime.h"
 #include "Settings.h"
 
 #include <cstdio>
@@ -10,18 +11,6 @@
 #include <unistd.h>
 
 namespace zenta {
-
-long long StampSeconds(const std::string& stamp) {
-    std::tm t{};
-    if (stamp.size() < 19 || std::sscanf(stamp.c_str(), "%d-%d-%d %d:%d:%d", &t.tm_year, &t.tm_mon,
-                                         &t.tm_mday, &t.tm_hour, &t.tm_min, &t.tm_sec) != 6)
-        return 0;
-    t.tm_year -= 1900;
-    t.tm_mon -= 1;
-    t.tm_isdst = -1;
-    const std::time_t seconds = std::mktime(&t);
-    return seconds < 0 ? 0 : static_cast<long long>(seconds);
-}
 
 namespace {
 
@@ -85,16 +74,32 @@ std::string MetricsText() {
            "1 when the database server keeps a binary log (point-in-time restore possible), 0 "
            "when a failure loses everything since the last backup.",
            logBin.empty() ? std::string() : std::string(logBin == "1" ? "1" : "0"));
-    const JobOutcome copy = JobOutcome::Read("BinlogCopy");
+    const BinlogCopyOutcome copy = BinlogCopyOutcome::Read();
+    const std::time_t now = std::time(nullptr);
+    const bool copyOn = !copy.state.empty() && copy.state != "off";
     Metric(out, "zentamarket_binlog_copy_up",
-           "1 while the binary log is being copied, 0 when the copy is down.",
-           copy["State"].empty() ? std::string()
-                                 : std::string(copy["State"] == "streaming" ? "1" : "0"));
+           "1 while the binary log is copied and the copy is current with the server, 0 when it is "
+           "down or behind.",
+           copyOn ? std::string(copy.Streaming(now) ? "1" : "0") : std::string());
+    Metric(out, "zentamarket_binlog_copy_lag_seconds",
+           "How long ago the server stood where the copy of its binary log stands now.",
+           copyOn && copy.lagSeconds >= 0 ? std::to_string(copy.lagSeconds) : std::string());
+    Metric(out, "zentamarket_binlog_copy_lag_bytes",
+           "How many bytes of the server's binary log the copy lacks.",
+           copyOn && copy.lagBytes >= 0 ? std::to_string(copy.lagBytes) : std::string());
+    Metric(out, "zentamarket_binlog_copy_down_seconds",
+           "How long the copy of the binary log has been down or behind (0 while it streams).",
+           copyOn ? std::to_string(copy.DownSeconds(now)) : std::string());
+    Metric(out, "zentamarket_binlog_copy_disk_problem",
+           "1 when the copy's disk cannot take the binary log (full, failing).",
+           copyOn ? std::string(copy.problem.empty() ? "0" : "1") : std::string());
+    Metric(out, "zentamarket_binlog_copy_reach_timestamp_seconds",
+           "When the last transaction the copy holds was committed.", Seconds(copy.reach));
     Metric(out, "zentamarket_binlog_gap",
-           "1 when the copied binary log has a gap that no good backup has covered since.",
-           copy["LastGapTime"].empty()
+           "1 when the copied binary log has a gap that no good backup's snapshot lies after.",
+           copy.lastGapTime.empty() && copy.lastGapSequence == 0
                ? std::string()
-               : std::string(copy["LastGapTime"] >= b.lastGoodTime ? "1" : "0"));
+               : std::string(copy.GapUncovered(b) ? "1" : "0"));
     Metric(out, "zentamarket_backup_duration_seconds", "How long the last backup took.",
            Number(b.seconds));
     Metric(out, "zentamarket_backup_archive_bytes", "Size of the last good archive.",

@@ -15,7 +15,4 @@ Result<Done> WriteMetricsFile();
 // The text itself, from the job record.
 std::string MetricsText();
 
-// "yyyy-mm-dd hh:nn:ss" of this computer's clock as seconds since 1970; 0 when empty or bad.
-long long StampSeconds(const std::string& stamp);
-
 } // namespace zenta

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -344,6 +345,45 @@ void ChildProcess::Stop() {
 
 std::string ProgramStartError() {
     return startError;
+}
+
+int StartInPipeline(const std::vector<std::string>& argv, int input, int output,
+                    const std::string& errorFile) {
+    startError.clear();
+    std::vector<char*> args;
+    for (const auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (input >= 0)
+        posix_spawn_file_actions_adddup2(&actions, input, 0);
+    if (output >= 0)
+        posix_spawn_file_actions_adddup2(&actions, output, 1);
+    posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                     0600);
+    pid_t pid = -1;
+    if (const int e = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+        e != 0) {
+        startError = "cannot run " + argv[0] + ": " + std::strerror(e);
+        pid = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+int WaitForExit(int pid, std::string* how) {
+    if (pid <= 0)
+        return -1;
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    if (how)
+        *how = WIFSIGNALED(status) ? std::string("ended by signal ") + strsignal(WTERMSIG(status))
+                                   : std::string("ended");
+    return -1;
 }
 
 } // namespace zenta

@@ -66,6 +66,15 @@ class ChildProcess {
     int exitStatus_ = -1;
 };
 
+// A program of a pipeline: started with its standard input and output on descriptors of the
+// caller's (-1: this program's own), its error output appended to `errorFile`. Its process id,
+// or -1 when it could not be started (ProgramStartError says why).
+[[nodiscard]] int StartInPipeline(const std::vector<std::string>& argv, int input, int output,
+                                  const std::string& errorFile);
+// Waits for a program started so: its exit status, or -1 when a signal ended it (`how`, when
+// given, then names the signal).
+int WaitForExit(int pid, std::string* how = nullptr);
+
 // RunProgramAndWait's result when the program was ended because a stop was asked for.
 constexpr int kStoppedByRequest = -2;
 // RunProgramAndWait's result when the program ran past its time limit and was ended.

@@ -3,6 +3,7 @@
 // and its words.
 #include "ArchiveNames.h"
 #include "BackupHealth.h"
+#include "BinlogChain.h"
 #include "BinlogCopy.h"
 #include "FolderListing.h"
 #include "Globals.h"
@@ -236,7 +237,8 @@ TEST_F(CommandLineAnswers, ADeadDatabaseServerCostsNoCommittedSaleWithTheBinaryL
         const long long position = std::atoll(master.c_str() + master.find('\t') + 1);
         ASSERT_TRUE(WaitFor(
             [&] {
-                for (const auto& f : ChainFiles(CurrentChain(copy.path())))
+                const auto chain = BinlogChain::Current(copy.path());
+                for (const auto& f : chain ? chain->Files() : std::vector<ChainFile>{})
                     if (f.name == file)
                         return f.size >= position;
                 return false;

@@ -3,8 +3,10 @@
 #include "BinlogCopy.h"
 #include "AutoBackupData.h"
 #include "BackupAll.h"
+#include "BinlogChain.h"
 #include "DbFixture.h"
 #include "GlobalDatabase.h"
+#include "JobOutcomes.h"
 #include "OwnServer.h"
 #include "PointInTime.h"
 #include "RemovableDrives.h"
@@ -19,6 +21,26 @@ using namespace zenta;
 using namespace zenta::test;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+
+namespace {
+
+// The chain being written, as a path; "" when none.
+std::string CurrentChain(const std::string& folder) {
+    const auto chain = BinlogChain::Current(folder);
+    return chain ? chain->path() : std::string();
+}
+
+// A chain's files from its path.
+std::vector<ChainFile> ChainFiles(const std::string& chain) {
+    const fs::path path = fs::path(chain).parent_path();
+    return BinlogChain(path.parent_path().string(), path.filename().string()).Files();
+}
+
+bool GapUncovered() {
+    return BinlogCopyOutcome::Read().GapUncovered(BackupOutcome::Read());
+}
+
+} // namespace
 
 class BinlogCopy : public DbTest {
   protected:
@@ -43,10 +65,18 @@ class BinlogCopy : public DbTest {
         ASSERT_TRUE(ServerIsLocal);
     }
     std::string Client(const std::string& sql) { return Sql(sql); }
+    // The monitor's look at the copy until the stream runs and is current with the server.
+    bool Streaming() {
+        return WaitFor(
+            [&] {
+                copier_.Tick();
+                return copier_.streaming();
+            },
+            30s);
+    }
     // The stream started, `sales` sold (numbered from 0) and a backup made: its report.
     BackupReport StreamAndBackUp(int sales = 0) {
-        copier_.Tick();
-        EXPECT_TRUE(copier_.streaming());
+        EXPECT_TRUE(Streaming()) << ReadFile(AppPath() + "Log/ZentaMarketMonitor.log");
         if (sales > 0)
             Sell(0, sales);
         std::string folder = AppPath() + "Backup/", label;
@@ -121,9 +151,8 @@ class BinlogCopy : public DbTest {
 
 TEST_F(BinlogCopy, TheCopySurvivesAKilledStreamARestartedAndAKilledServer) {
     Sell(0, 200);
-    copier_.Tick();
-    ASSERT_TRUE(copier_.streaming()) << ReadFile(AppPath() + "Log/ZentaMarketMonitor.log")
-                                     << ReadFile(AppPath() + "Log/binlog-copy.log");
+    ASSERT_TRUE(Streaming()) << ReadFile(AppPath() + "Log/ZentaMarketMonitor.log")
+                             << ReadFile(AppPath() + "Log/binlog-copy.log");
     ASSERT_TRUE(CaughtUp());
     const std::string chain = CurrentChain(copy_.path());
     // No password on any command line (the process list is world-readable).
@@ -268,12 +297,10 @@ TEST_F(BinlogCopy, RestoreUntilASecondBringsEverySaleCommittedByThenAndNoneAfter
     options.database = "zentasupermarket_early";
     r = RestoreUntil("", text, options);
     EXPECT_FALSE(r.restore.ok);
-    EXPECT_NE(r.restore.error.find("cannot be restored; what can be restored:\n  from " + folder),
+    EXPECT_NE(r.restore.error.find("cannot be restored; what can be restored:\n  from "),
               std::string::npos)
         << r.restore.error;
     EXPECT_EQ(ServerSql("SHOW DATABASES LIKE 'zentasupermarket\\_early%';"), "");
-    EXPECT_FALSE(ParseUntil("2026-13-01 00:00:00"));
-    EXPECT_FALSE(ParseUntil("yesterday"));
 }
 
 TEST_F(BinlogCopy, TheCopyIsKeptBackToTheOldestArchiveAndNoFurther) {
@@ -281,8 +308,7 @@ TEST_F(BinlogCopy, TheCopyIsKeptBackToTheOldestArchiveAndNoFurther) {
     SetVolumeSource([&] { return std::vector<MountedVolume>{{"ZTBACKUP", drive.path()}}; });
     ServerSql("INSERT INTO zentasupermarket.opcion (ID, VarCharValor) VALUES "
               "('MobilBackupRestoreVolumeName', 'ZTBACKUP');");
-    copier_.Tick();
-    ASSERT_TRUE(copier_.streaming());
+    ASSERT_TRUE(Streaming());
     std::string folder = AppPath() + "Backup/", label;
     std::string firstArchive;
     auto backup = [&] {
@@ -364,8 +390,9 @@ TEST_F(BinlogCopy, ALogPurgedPastTheCopyIsAGapSaidNeverASilentHole) {
         30s));
     ASSERT_TRUE(CaughtUp());
     const std::string chain = CurrentChain(copy_.path());
-    EXPECT_NE(ReadFile(chain + "GAPS.txt").find("the server had purged up to"), std::string::npos);
-    EXPECT_TRUE(BinlogGapSinceLastGoodBackup());
+    EXPECT_NE(ReadFile(chain + "GAPS.txt").find("the server had purged its logs up to"),
+              std::string::npos);
+    EXPECT_TRUE(GapUncovered());
     EXPECT_NE(ReadFile(AppPath() + "Log/ZentaMarketMonitor.log").find("binlog copy: GAP in"),
               std::string::npos);
     // No restore runs through the hole; the time before it still can be reached.
@@ -373,8 +400,7 @@ TEST_F(BinlogCopy, ALogPurgedPastTheCopyIsAGapSaidNeverASilentHole) {
     options.database = "zentasupermarket_gap";
     const UntilReport r = RestoreUntil("", "latest", options);
     EXPECT_FALSE(r.restore.ok);
-    EXPECT_NE(r.restore.error.find("the copied log has a gap after"), std::string::npos)
-        << r.restore.error;
+    EXPECT_NE(r.restore.error.find("ends at a gap after"), std::string::npos) << r.restore.error;
     EXPECT_EQ(ServerSql("SHOW DATABASES LIKE 'zentasupermarket\\_gap%';"), "");
     const ChainCheck checked = CheckChainFrom(folder + backup.archiveName, "");
     EXPECT_TRUE(checked.fault);
@@ -385,7 +411,7 @@ TEST_F(BinlogCopy, ALogPurgedPastTheCopyIsAGapSaidNeverASilentHole) {
     std::this_thread::sleep_for(1100ms);
     BackupAll(folder, label, &backup);
     ASSERT_TRUE(backup.Good());
-    EXPECT_FALSE(BinlogGapSinceLastGoodBackup());
+    EXPECT_FALSE(GapUncovered());
     const UntilReport again = RestoreUntil("", "latest", options);
     ASSERT_TRUE(again.restore.ok) << again.restore.error;
     EXPECT_EQ(ServerSql("SELECT COUNT(*) FROM zentasupermarket_gap.ticket;"), "150\n");
@@ -398,8 +424,7 @@ TEST_F(BinlogCopy, AFinishedFileIsCheckedPackedWithThePasswordCopiedToTheDriveAn
               "('MobilBackupRestoreVolumeName', 'ZTBACKUP');");
     SetSetting("Monitor", "ArchivePassword", "binlog secret");
     SetSetting("Monitor", "PostBinlogCommand", "cp -t '" + offsite.path() + "'");
-    copier_.Tick();
-    ASSERT_TRUE(copier_.streaming());
+    ASSERT_TRUE(Streaming());
     Sell(0, 100);
     const std::string status = ServerSql("SHOW MASTER STATUS;");
     const std::string sealed = status.substr(0, status.find('\t'));
@@ -523,7 +548,7 @@ TEST_F(BinlogCopy, ARestoreToASecondIntoTheLiveDatabaseReplacesItWholeAndEndsThe
 
     // The server's log does not hold the change: no window runs across it, the next cycle
     // makes a full backup, and from that one the log brings the restored database forward.
-    EXPECT_TRUE(BinlogGapSinceLastGoodBackup());
+    EXPECT_TRUE(GapUncovered());
     Sell(2000, 10);
     ASSERT_TRUE(CaughtUp());
     for (const auto& w : RestoreWindows(folder))
@@ -534,7 +559,7 @@ TEST_F(BinlogCopy, ARestoreToASecondIntoTheLiveDatabaseReplacesItWholeAndEndsThe
     std::this_thread::sleep_for(1100ms);
     BackupAll(folder, label, &backup);
     ASSERT_TRUE(backup.Good()) << backup.failure;
-    EXPECT_FALSE(BinlogGapSinceLastGoodBackup());
+    EXPECT_FALSE(GapUncovered());
     Sell(3000, 10);
     ASSERT_TRUE(CaughtUp());
     const UntilReport after = RestoreUntil("", "latest", latest);

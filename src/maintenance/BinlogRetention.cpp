@@ -1,0 +1,123 @@
+#include "BinlogRetention.h"
+
+#include "ArchiveNames.h"
+#include "ArchivePassword.h"
+#include "BinlogChain.h"
+#include "Common.h"
+#include "ErrorMode.h"
+#include "FolderListing.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+namespace zenta {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A log file's number from its name or its packed copy's; -1 for anything else.
+long NumberOf(std::string name) {
+    if (name.size() > 3 && name.compare(name.size() - 3, 3, ".7z") == 0)
+        name.resize(name.size() - 3);
+    return LogFileNumber(name);
+}
+
+void Delete(const std::string& path, const std::string& why) {
+    std::error_code ec;
+    if (fs::remove(path, ec))
+        WriteProgramLog("binlog copy: deleted " + path + " (" + why + ")");
+    else if (ec)
+        WriteProgramLog("binlog copy: " + path + " cannot be deleted: " + ec.message());
+}
+
+// The log files (and packed copies) of a chain's folder, here or on a drive, numbered below
+// `first`; their names.
+std::vector<std::string> FilesBefore(const std::string& folder, long first,
+                                     const std::string& why) {
+    std::vector<std::string> names;
+    for (const std::string& place :
+         {std::string(), std::string(".incoming/"), std::string(".short/")})
+        for (const auto& name : DirNames(folder + place + "*")) {
+            const long n = NumberOf(name);
+            if (n < 0 || n >= first)
+                continue;
+            Delete(folder + place + name, why);
+            if (place.empty() && LogFileNumber(name) >= 0)
+                names.push_back(name);
+        }
+    return names;
+}
+
+void DeleteChain(const std::string& path, const std::string& why) {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+    if (ec)
+        WriteProgramLog("binlog copy: the chain " + path + " cannot be deleted: " + ec.message());
+    else
+        WriteProgramLog("binlog copy: deleted the chain " + path + " (" + why + ")");
+}
+
+} // namespace
+
+void PruneBinlogCopy(const std::string& backupFolder, long newest,
+                     const std::vector<std::string>& drives) {
+    const std::string folder = BinlogFolder(backupFolder);
+    if (folder.empty() || !IsFolder(folder) || newest < 1)
+        return;
+    auto kept = GoodArchivesNewestFirst(backupFolder);
+    if (kept.empty())
+        return;
+    if (kept.size() > static_cast<size_t>(newest))
+        kept.resize(static_cast<size_t>(newest));
+    const auto password = ConfiguredArchivePassword();
+    const auto chains = BinlogChain::All(folder); // oldest first
+    auto indexOf = [&](const BinlogChain& c) {
+        return static_cast<size_t>(std::find(chains.begin(), chains.end(), c) - chains.begin());
+    };
+    // Where the oldest kept archive's snapshot lies: nothing is known to be unneeded without it.
+    const std::string oldest = kept.back();
+    const auto snapshot = SnapshotOfArchive(folder, oldest, password ? *password : std::string());
+    if (!snapshot) {
+        WriteProgramLog("binlog copy: nothing of the copy deleted: " + snapshot.error());
+        return;
+    }
+    const auto holder = ChainOfSnapshot(folder, *snapshot);
+    if (!holder || indexOf(*holder) >= chains.size()) {
+        WriteProgramLog("binlog copy: nothing of the copy deleted: the snapshot of " + oldest +
+                        " (" + snapshot->file + ") lies in no chain of " + folder);
+        return;
+    }
+    // The earliest chain any kept archive's snapshot lies in: no chain before it is needed.
+    size_t earliest = indexOf(*holder);
+    for (const auto& archive : kept) {
+        const auto s = SnapshotOfArchive(folder, archive, password ? *password : std::string());
+        if (!s)
+            continue; // made without a binary log: it needs none
+        if (const auto c = ChainOfSnapshot(folder, *s))
+            earliest = std::min(earliest, indexOf(*c));
+    }
+    const std::string why = "older than the snapshot of " + oldest +
+                            ", the oldest of the archives kept by MaxBackupFile";
+    for (size_t i = 0; i < earliest && i < chains.size(); ++i)
+        DeleteChain(chains[i].path(), why);
+    const long first = LogFileNumber(snapshot->file);
+    const auto gone = FilesBefore(holder->path(), first, why);
+    if (!gone.empty() && !holder->RemoveRecords(gone))
+        WriteProgramLog("binlog copy: the records of deleted files stay in " + holder->path() +
+                        "files.ini (it cannot be written)");
+    // The drives: the same chains and files, by name.
+    for (const auto& drive : drives) {
+        const std::string root = DriveBinlogFolder(drive);
+        if (!IsFolder(root))
+            continue;
+        for (const auto& name : DirNames(root + "chain-*", vbDirectory))
+            if (IsFolder(root + name) && name < chains[earliest].name())
+                DeleteChain(root + name + "/", why);
+        if (IsFolder(holder->DriveFolder(drive)))
+            FilesBefore(holder->DriveFolder(drive), first, why);
+    }
+}
+
+} // namespace zenta
