@@ -31,6 +31,8 @@ constexpr const char* kGapsFile = "GAPS.txt";
 constexpr const char* kChainSection = "Chain";
 // The version of the facts kept in files.ini: facts kept by another are read anew.
 constexpr const char* kFactsVersion = "2";
+// An archive's name carries when its backup began, a few seconds before its snapshot.
+constexpr std::time_t kNameSlack = 10;
 
 long long SizeOf(const std::string& path) {
     struct stat st {};
@@ -423,7 +425,7 @@ std::optional<BinlogChain> ChainOfSnapshot(const std::string& folder,
             if (f.name != snapshot.file)
                 continue;
             const auto facts = chain.Facts(f);
-            if (facts.opening && facts.opening->time <= archiveTime + 60 &&
+            if (facts.opening && facts.opening->time <= archiveTime + kNameSlack &&
                 (!found || facts.opening->time > foundOpened)) {
                 found = chain;
                 foundOpened = facts.opening->time;
