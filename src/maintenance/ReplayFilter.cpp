@@ -23,6 +23,37 @@ bool KeepsGroupOpen(std::string_view line) {
            StartsWith(line, "/*M!100101 SET @@session.skip_parallel_replication");
 }
 
+// Statements on accounts and privileges, and server-wide FLUSH: never the shop's data.
+bool ServerStatement(std::string_view line) {
+    std::string upper;
+    for (size_t i = 0; i < line.size() && i < 40; ++i)
+        upper += static_cast<char>(std::toupper(static_cast<unsigned char>(line[i])));
+    for (const char* w :
+         {"GRANT ", "REVOKE ", "CREATE USER", "DROP USER", "ALTER USER", "RENAME USER",
+          "SET PASSWORD", "CREATE ROLE", "DROP ROLE", "SET ROLE", "SET DEFAULT ROLE",
+          "CREATE OR REPLACE USER", "CREATE OR REPLACE ROLE", "FLUSH ", "INSTALL ", "UNINSTALL "})
+        if (upper.rfind(w, 0) == 0)
+            return true;
+    return false;
+}
+
+// What mariadb-binlog writes around the statements themselves: session settings, transaction
+// bounds, its own additions.
+bool SessionLine(std::string_view line) {
+    return StartsWith(line, "SET ") || StartsWith(line, "/*") || StartsWith(line, "DELIMITER ") ||
+           StartsWith(line, "BEGIN") || StartsWith(line, "START TRANSACTION") ||
+           StartsWith(line, "COMMIT") || StartsWith(line, "ROLLBACK") || StartsWith(line, "XA ") ||
+           StartsWith(line, "SAVEPOINT") || StartsWith(line, "RELEASE SAVEPOINT");
+}
+
+// The name between the first pair of backquotes after `from`; "" when none.
+std::string QuotedName(std::string_view line, size_t from) {
+    const size_t open = line.find('`', from);
+    const size_t close = open == std::string_view::npos ? open : line.find('`', open + 1);
+    return close == std::string_view::npos ? std::string()
+                                           : std::string(line.substr(open + 1, close - open - 1));
+}
+
 bool Word(char c) {
     return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$';
 }
@@ -53,7 +84,7 @@ void ReplayFilter::Line(std::string_view line, std::string& out) {
     if (inBlock_) {
         if (!line.empty() && line[0] == '\'')
             inBlock_ = false; // the block's end: held until a statement follows
-        else
+        else if (blockKept_)
             (pending_ += line) += '\n';
         return;
     }
@@ -67,7 +98,18 @@ void ReplayFilter::Line(std::string_view line, std::string& out) {
     if (line.empty() || Comment(line))
         return;
     if (StartsWith(line, "BINLOG '")) {
+        // One table's map and its rows: kept only for the target's tables.
         inBlock_ = true;
+        blockKept_ = blockDatabase_.empty() || blockDatabase_ == target_;
+        blockDatabase_.clear();
+        return;
+    }
+    if (StartsWith(line, "use `")) {
+        database_ = QuotedName(line, 0);
+        if (database_ != target_)
+            return; // the statements run there are left out; the client's stays the target
+    } else if (ServerStatement(line) || (!SessionLine(line) && !Kept(line))) {
+        dropping_ = !EndsStatement(line);
         return;
     }
     Flush(out);
@@ -98,7 +140,20 @@ bool ReplayFilter::Comment(std::string_view line) {
             ++file_;
         position_ = at;
     }
+    // "#… Table_map: `db`.`table` mapped to number N": whose rows the next block holds.
+    if (const size_t map = line.find("\tTable_map: `"); map != std::string_view::npos)
+        blockDatabase_ = QuotedName(line, map);
     return true;
+}
+
+// A statement of its own: kept when it runs in the target (mariadb-binlog's "use") or names
+// the live database itself, and never when it acts on the server's accounts.
+bool ReplayFilter::Kept(std::string_view line) const {
+    if (ServerStatement(line))
+        return false;
+    if (database_ == target_)
+        return true;
+    return line.find(kLive) != std::string_view::npos && Renamed(std::string(line)) != line;
 }
 
 // The transactions' own beginnings and ends, grouped; false when the line is taken care of.

@@ -16,6 +16,10 @@ namespace zenta {
 //   the replay's own until it is whole (a failure drops it), so each of them need not wait
 //   for its own write to the disk; any other statement (a change of structure, the end of a
 //   file) commits the group before it runs.
+// - what concerns other databases or the server itself is left out: the rows of another
+//   database's tables, statements run in another database (the reference database rebuilt, a
+//   technician's work elsewhere) and accounts and privileges (GRANT, CREATE USER, FLUSH …): a
+//   replay beside the live server changes the restore's own database and nothing else.
 // It counts the transactions and the files it has seen go by.
 class ReplayFilter {
   public:
@@ -35,6 +39,7 @@ class ReplayFilter {
 
   private:
     bool Comment(std::string_view line);
+    bool Kept(std::string_view line) const;
     bool GroupStatement(std::string_view line, std::string& out);
     void Flush(std::string& out);
     bool EndsStatement(std::string_view line) const;
@@ -43,6 +48,9 @@ class ReplayFilter {
     std::string target_;
     std::string pending_;
     bool inBlock_ = false;
+    bool blockKept_ = true;     // the rows of the block being read are the target's
+    std::string blockDatabase_; // the database of the block's table, from its comment
+    std::string database_;      // the statements' default database (mariadb-binlog's "use")
     std::string delimiter_ = ";";
     bool inStatement_ = false; // a statement goes on on the next line
     bool dropping_ = false;    // the rest of a START TRANSACTION left out

@@ -305,8 +305,9 @@ TEST_F(CopyFolder, NothingIsPrunedWhileTheOldestKeptArchivesSnapshotLiesInNoChai
 
 TEST(ReplayFilterText, RowEventsOfATransactionGoTogetherAndGroupsAreCommittedOnce) {
     TempDir dir("replay");
-    ASSERT_EQ(Shell("mariadb-binlog '" + Canned("a", 1) + "' '" + Canned("a", 2) + "' > '" +
-                    dir.path() + "text.sql'"),
+    // As the replay reads them: the live database's name rewritten to the target's.
+    ASSERT_EQ(Shell("mariadb-binlog --rewrite-db='zentasupermarket->zentasupermarket_back' '" +
+                    Canned("a", 1) + "' '" + Canned("a", 2) + "' > '" + dir.path() + "text.sql'"),
               0);
     ReplayFilter filter("zentasupermarket_back");
     std::string out;
@@ -331,6 +332,45 @@ TEST(ReplayFilterText, RowEventsOfATransactionGoTogetherAndGroupsAreCommittedOnc
     EXPECT_EQ(blocks, 5u + 2u) << out; // the sales, and each file's opening event
     EXPECT_EQ(out.find("# at "), std::string::npos);
     EXPECT_EQ(out.find("SET @@session.gtid_seq_no"), std::string::npos);
+
+    // What concerns another database or the server's accounts stays out: a replay beside the
+    // live server changes its own database and nothing else.
+    ReplayFilter other("zentasupermarket_back");
+    std::string kept;
+    for (const char* line :
+         {"DELIMITER /*!*/;",
+          "use `zentasupermarketbasic`/*!*/;",
+          "SET TIMESTAMP=1796700000/*!*/;",
+          "DROP TABLE articulo",
+          "/*!*/;",
+          "GRANT ALL PRIVILEGES ON *.* TO 'u'@'%'",
+          "/*!*/;",
+          "SET PASSWORD FOR 'u'@'%' = PASSWORD('x')",
+          "/*!*/;",
+          "#261208  3:20:01 server id 1  end_log_pos 1272 CRC32 0xb4c3f59b \tTable_map: "
+          "`mysql`.`global_priv` mapped to number 9",
+          "BINLOG '",
+          "FOREIGNROWS",
+          "'/*!*/;",
+          "use `zentasupermarket_back`/*!*/;",
+          "ALTER TABLE ticket ADD Extra int",
+          "/*!*/;",
+          "FLUSH PRIVILEGES",
+          "/*!*/;",
+          "#261208  3:20:01 server id 1  end_log_pos 1272 CRC32 0xb4c3f59b \tTable_map: "
+          "`zentasupermarket_back`.`ticket` mapped to number 26",
+          "BINLOG '",
+          "OURROWS",
+          "'/*!*/;",
+          "COMMIT/*!*/;"})
+        other.Line(line, kept);
+    other.Finish(kept);
+    for (const char* gone :
+         {"articulo", "GRANT", "PASSWORD", "FOREIGNROWS", "FLUSH", "zentasupermarketbasic"})
+        EXPECT_EQ(kept.find(gone), std::string::npos) << gone << " in:\n" << kept;
+    for (const char* there : {"use `zentasupermarket_back`", "ALTER TABLE ticket ADD Extra int",
+                              "OURROWS", "SET TIMESTAMP="})
+        EXPECT_NE(kept.find(there), std::string::npos) << there << " not in:\n" << kept;
 
     // Names of the live database as a statement writes them become the target's; longer names
     // and other databases stay.
