@@ -403,14 +403,15 @@ void BinaryLogStatus(bool connected, const BackupOutcome& backup) {
                  "; the server settings it needs are in the README (\"Point-in-time restore\")");
         return;
     }
-    if (!settings) {
-        if (!recorded["Settings"].empty())
-            Line("Binary log", recorded["Settings"] + " (at the last backup)");
-        return;
+    if (settings) {
+        Line("Binary log", settings->Text());
+        for (const auto& problem : settings->Problems())
+            std::cout << "  not as a restore to a second needs: " << problem << "\n";
+    } else if (!recorded["Settings"].empty()) {
+        Line("Binary log", recorded["Settings"] + " (at the last backup)");
     }
-    Line("Binary log", settings->Text());
-    for (const auto& problem : settings->Problems())
-        std::cout << "  not as a restore to a second needs: " << problem << "\n";
+    // The copy is the monitor's to tell, database or not: after a dead server it is what is
+    // left.
     // The copy the monitor keeps of it, and how far it reaches.
     const std::string folder = BinlogFolder(BackupFolder());
     if (folder.empty()) {
@@ -439,7 +440,7 @@ void BinaryLogStatus(bool connected, const BackupOutcome& backup) {
                   << (w.gapAfter.empty() ? "" : ", then a GAP after " + w.gapAfter + ": " + w.why)
                   << "\n";
     // A dead disk must not take the data and its copy together.
-    if (OnTheServersDataDisk(folder))
+    if (connected && OnTheServersDataDisk(folder))
         std::cout << "  WARNING: the copy is on the same disk as the server's data (a dead disk "
                      "takes both): set [Monitor] BinlogFolder to a folder on another disk\n";
 }
