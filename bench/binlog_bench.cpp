@@ -1,33 +1,34 @@
-// The copy of the binary log and the restore to a second, against the private bench server:
+// The copy of the binary log measured from outside, while the real monitor keeps it:
 //   binlog_bench tills PORT FOLDER SALES TILLS [ACKED]
 //       TILLS connections sell SALES sales in all (0: until killed), each sale one transaction
 //       (a ticket, three lines, a payment, three stock changes); prints the sales per second
 //       and the 50th and 99th percentile of a sale's time in ms. With ACKED, the number of
 //       every sale the server acknowledged is written there as soon as it is.
-//   binlog_bench stream PORT FOLDER
-//       runs the monitor's copy of the server's binary log into FOLDER/Backup/Binlog/ until
-//       ended with SIGTERM.
-//   binlog_bench backup PORT FOLDER
-//       one full backup into FOLDER/Backup/.
-//   binlog_bench until PORT FOLDER DATABASE
-//       restores the newest archive into DATABASE and replays the copied log to the latest
-//       transaction; prints the seconds it took and the transactions replayed.
+//   binlog_bench lag PORT FOLDER SECONDS
+//       samples the server's own position and the copy in FOLDER/Backup/Binlog/ every 10 ms for
+//       SECONDS: for each sample, how long until the copy held it; prints the median, the 99th
+//       percentile and the worst, in seconds.
+//   binlog_bench follow PORT FOLDER LIMIT
+//       from the moment the server answers: seconds until the monitor's record says the copy
+//       streams and the copy holds the server's position of that moment (-1 after LIMIT s).
 #include "BackupAll.h"
-#include "BinlogCopy.h"
+#include "BinaryLog.h"
+#include "BinlogChain.h"
 #include "GlobalDatabase.h"
 #include "Globals.h"
+#include "JobOutcomes.h"
+#include "LocalTime.h"
 #include "PointInTime.h"
 #include "clsDataBase.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,8 +37,6 @@ using namespace zenta;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-std::atomic<bool> ending{false};
 
 int Tills(int port, long sales, int tills, const char* acked) {
     std::FILE* ack = acked ? std::fopen(acked, "w") : nullptr;
@@ -111,61 +110,113 @@ int Tills(int port, long sales, int tills, const char* acked) {
     return 0;
 }
 
+// The bytes the copy holds of a file of the chain being written; -1 when none.
+long long Copied(const std::string& file) {
+    const auto chain = BinlogChain::Current(Globals::AppPath + "Backup/Binlog/");
+    if (chain)
+        for (const auto& f : chain->Files())
+            if (f.name == file)
+                return f.size;
+    return -1;
+}
+
+// Where the copy ends: its newest file's number and size.
+std::pair<long, long long> CopyEnd() {
+    const auto chain = BinlogChain::Current(Globals::AppPath + "Backup/Binlog/");
+    const auto files = chain ? chain->Files() : std::vector<ChainFile>{};
+    return files.empty() ? std::make_pair(-1L, 0LL)
+                         : std::make_pair(files.back().number, files.back().size);
+}
+
+std::optional<ServerLogPosition> Position(clsDataBase& db) {
+    const auto p = ServerCurrentPosition(db);
+    if (!p)
+        return std::nullopt;
+    return *p;
+}
+
+int Lag(int port, int seconds) {
+    clsDataBase db;
+    db.Connect("127.0.0.1", port, "mysql", kBackOfficeUser, kBackOfficePassword);
+    struct Asked {
+        Clock::time_point at;
+        long file;
+        long long position;
+    };
+    std::vector<Asked> pending;
+    std::vector<double> lags;
+    const auto until = Clock::now() + std::chrono::seconds(seconds);
+    while (Clock::now() < until) {
+        const auto p = Position(db);
+        if (p)
+            pending.push_back({Clock::now(), LogFileNumber(p->file), p->position});
+        // Each sample is answered once the copy holds it: its file that far, or a later file.
+        const auto end = CopyEnd();
+        size_t done = 0;
+        for (; done < pending.size(); ++done) {
+            const Asked& a = pending[done];
+            if (end.first < a.file || (end.first == a.file && end.second < a.position))
+                break;
+            lags.push_back(std::chrono::duration<double>(Clock::now() - a.at).count());
+        }
+        pending.erase(pending.begin(), pending.begin() + static_cast<long>(done));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (lags.empty())
+        return 1;
+    std::sort(lags.begin(), lags.end());
+    std::printf("samples=%zu median_s=%.3f p99_s=%.3f worst_s=%.3f unanswered=%zu\n", lags.size(),
+                lags[lags.size() / 2], lags[std::min(lags.size() - 1, lags.size() * 99 / 100)],
+                lags.back(), pending.size());
+    return 0;
+}
+
+int Follow(int port, int limit) {
+    const auto until = Clock::now() + std::chrono::seconds(limit);
+    std::optional<ServerLogPosition> asked;
+    Clock::time_point from;
+    std::time_t fromWall = 0;
+    while (Clock::now() < until) {
+        if (!asked) {
+            clsDataBase db;
+            db.Connect("127.0.0.1", port, "mysql", kBackOfficeUser, kBackOfficePassword);
+            if (db.ConnectionStatus() && (asked = Position(db))) {
+                from = Clock::now();
+                fromWall = std::time(nullptr);
+            }
+        } else {
+            const BinlogCopyOutcome c = BinlogCopyOutcome::Read();
+            if (c.Streaming(std::time(nullptr)) && StampSeconds(c.checked) >= fromWall &&
+                Copied(asked->file) >= asked->position) {
+                std::printf("seconds=%.2f\n",
+                            std::chrono::duration<double>(Clock::now() - from).count());
+                return 0;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    std::printf("seconds=-1\n");
+    return 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc < 4) {
-        std::fprintf(stderr, "usage: binlog_bench tills|stream|backup|until PORT FOLDER ...\n");
+        std::fprintf(stderr, "usage: binlog_bench tills|lag|follow PORT FOLDER ...\n");
         return 2;
     }
     const std::string job = argv[1];
     const int port = std::atoi(argv[2]);
+    // The program folder of the monitor being measured: read, never written.
     Globals::AppPath = std::string(argv[3]) + "/";
-    std::filesystem::create_directories(Globals::AppPath + "Log");
-    std::filesystem::create_directories(Globals::AppPath + "Backup");
-    std::ofstream(Globals::AppPath + "zentamarket.ini")
-        << "[MySQL]\r\nMySQLHost=127.0.0.1\r\nMySQLPort=" << port << "\r\n";
-    if (job == "tills" && argc > 5)
+    if (job == "tills" && argc > 5) {
+        std::filesystem::create_directories(Globals::AppPath + "Log");
         return Tills(port, std::atol(argv[4]), std::atoi(argv[5]), argc > 6 ? argv[6] : nullptr);
-    ConnectDataBase();
-    if (!DataBase().ConnectionStatus()) {
-        std::fprintf(stderr, "cannot connect: %s\n", DataBase().LastError().Text().c_str());
-        return 1;
     }
-    if (job == "stream") {
-        std::signal(SIGTERM, [](int) { ending = true; });
-        BinlogCopier copier;
-        while (!ending) {
-            copier.Tick();
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        }
-        return 0;
-    }
-    if (job == "backup") {
-        std::string folder = Globals::AppPath + "Backup", label;
-        BackupReport report;
-        BackupAll(folder, label, &report);
-        if (!report.Good()) {
-            std::fprintf(stderr, "backup failed: %s\n", report.failure.c_str());
-            return 1;
-        }
-        return 0;
-    }
-    if (job == "until" && argc > 4) {
-        RestoreOptions options;
-        options.database = argv[4];
-        options.progress = [](const std::string& line) {
-            std::fprintf(stderr, "%s\n", line.c_str());
-        };
-        const auto t0 = Clock::now();
-        const UntilReport r = RestoreUntil("", "latest", options);
-        if (!r.restore.ok) {
-            std::fprintf(stderr, "restore failed: %s\n", r.restore.error.c_str());
-            return 1;
-        }
-        std::printf("seconds=%.3f transactions=%lld\n",
-                    std::chrono::duration<double>(Clock::now() - t0).count(), r.transactions);
-        return 0;
-    }
+    if (job == "lag" && argc > 4)
+        return Lag(port, std::atoi(argv[4]));
+    if (job == "follow" && argc > 4)
+        return Follow(port, std::atoi(argv[4]));
     return 2;
 }

@@ -35,6 +35,16 @@ int main(int argc, char** argv) {
                                     {"LastGoodArchive", "ZentaMarket20261204020011.ZTB"},
                                     {"LastGoodTime", good},
                                     {"LastGoodBytes", "48234496"}});
+    // The copy of the binary log streaming, the last sale copied a few seconds ago.
+    const std::string now = zenta::DateTime::Now().StampText();
+    zenta::RecordOutcome("BinlogCopy", {{"Checked", now},
+                                        {"State", "streaming"},
+                                        {"Since", good},
+                                        {"Reach", now},
+                                        {"CurrentAt", now},
+                                        {"LagBytes", "0"},
+                                        {"LagSeconds", "0"},
+                                        {"Chain", "chain-20261201020000"}});
     zenta::ServerIsLocal = true;
 
     QApplication app(argc, argv);
