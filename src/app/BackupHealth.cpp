@@ -45,6 +45,9 @@ void DriveHealth(std::time_t now, std::string& reason, std::string& panel) {
 // has covered yet.
 void CopyHealth(std::time_t now, const BackupOutcome& backup, BackupHealth& health) {
     const BinlogCopyOutcome copy = BinlogCopyOutcome::Read();
+    if (copy.GapUncovered(backup))
+        Add(health.reason, "备份警告：复制的二进制日志有缺口（" + copy.lastGapTime +
+                               "），下一次维护会做一次完整备份：" + copy.lastGap);
     if (copy.state.empty())
         return;
     const long warnMinutes = GetSettingNumber("Monitor", "BinlogWarnMinutes", 10, 1);
@@ -64,9 +67,6 @@ void CopyHealth(std::time_t now, const BackupOutcome& backup, BackupHealth& heal
     else if (down >= warnMinutes * 60LL)
         Add(health.reason, "备份警告：二进制日志的复制已中断 " + std::to_string(down / 60) +
                                " 分钟：" + copy.Text(now));
-    if (copy.GapUncovered(backup))
-        Add(health.reason, "备份警告：复制的二进制日志有缺口（" + copy.lastGapTime +
-                               "），下一次维护会做一次完整备份：" + copy.lastGap);
 }
 
 } // namespace

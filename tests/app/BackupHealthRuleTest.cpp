@@ -85,3 +85,66 @@ TEST_F(BackupHealthRule, AShrunkBackupWarnsWithItsReasonsAndThePanelSaysItDidNot
     EXPECT_TRUE(Has(h.panel, "数据明显减少，未计为备份")) << h.panel;
     EXPECT_FALSE(Has(h.panel, "备份盘")); // no drive label: nothing about drives
 }
+
+// The copy of the binary log on the panel and in the tray: streaming with how far it reaches;
+// down said at once on the panel and warned after BinlogWarnMinutes; a full disk warned at
+// once; a record the monitor stopped writing never says streaming.
+TEST_F(BackupHealthRule, TheCopyIsStreamingOnlyWhileCurrentAndWarnsWhenDownLongOrItsDiskIsFull) {
+    RecordOutcome("Backup",
+                  {{"Time", Stamp(now_)}, {"Result", "good"}, {"LastGoodTime", Stamp(now_)}});
+    RecordOutcome(
+        "BinlogCopy",
+        {{"Checked", Stamp(now_ - 2)}, {"State", "streaming"}, {"Reach", Stamp(now_ - 5)}});
+    BackupHealth h = CurrentBackupHealth(now_);
+    EXPECT_FALSE(h.warn) << h.reason;
+    EXPECT_TRUE(Has(h.panel, "二进制日志复制：实时，已复制到 " + Stamp(now_ - 5) + " 的交易"))
+        << h.panel;
+    // The monitor stopped looking a while ago: no longer streaming, whatever the record said.
+    h = CurrentBackupHealth(now_ + kBinlogRecordStaleSeconds + 5);
+    EXPECT_TRUE(Has(h.panel, "二进制日志复制：中断（自 " + Stamp(now_ - 2) + "）")) << h.panel;
+
+    // Down for five minutes: said on the panel, no warning yet; for eleven: a warning.
+    RecordOutcome("BinlogCopy", {{"Checked", Stamp(now_)},
+                                 {"State", "down"},
+                                 {"Since", Stamp(now_ - 300)},
+                                 {"Why", "the server does not answer"}});
+    h = CurrentBackupHealth(now_);
+    EXPECT_FALSE(h.warn) << h.reason;
+    EXPECT_TRUE(Has(h.panel, "二进制日志复制：中断（自 " + Stamp(now_ - 300) +
+                                 "）：the server does not answer"))
+        << h.panel;
+    RecordOutcome("BinlogCopy", {{"Since", Stamp(now_ - 660)}});
+    h = CurrentBackupHealth(now_);
+    EXPECT_TRUE(h.warn);
+    EXPECT_TRUE(Has(h.reason, "二进制日志的复制已中断 11 分钟")) << h.reason;
+    SetSetting("Monitor", "BinlogWarnMinutes", "15");
+    EXPECT_FALSE(CurrentBackupHealth(now_).warn);
+    // The copy's disk full: at once.
+    RecordOutcome("BinlogCopy", {{"Since", Stamp(now_ - 4)},
+                                 {"Problem", "the copy's disk is full (0.0 MB free in /copy/)"}});
+    h = CurrentBackupHealth(now_);
+    EXPECT_TRUE(h.warn);
+    EXPECT_TRUE(Has(h.reason, "二进制日志的复制出错：the copy's disk is full")) << h.reason;
+}
+
+// A gap is covered by a backup whose snapshot was taken after it, by the order of events: in
+// one second of the clock, a backup taken after the gap covers it, one whose snapshot came
+// first (the gap happened while it was packed) does not.
+TEST_F(BackupHealthRule, AGapIsCoveredOnlyByABackupWhoseSnapshotCameAfterIt) {
+    const std::string second = Stamp(now_);
+    const long long before = NextOutcomeSequence();
+    const long long gap = NextOutcomeSequence();
+    const long long after = NextOutcomeSequence();
+    ASSERT_TRUE(before > 0 && before < gap && gap < after);
+    RecordOutcome("BinlogCopy", {{"LastGap", second + " after binlog.000004"},
+                                 {"LastGapTime", second},
+                                 {"LastGapSequence", std::to_string(gap)}});
+    RecordOutcome("Backup", {{"Result", "good"},
+                             {"LastGoodTime", second},
+                             {"LastGoodSequence", std::to_string(before)}});
+    EXPECT_TRUE(BinlogCopyOutcome::Read().GapUncovered(BackupOutcome::Read()));
+    EXPECT_TRUE(Has(CurrentBackupHealth(now_).reason, "复制的二进制日志有缺口"));
+    RecordOutcome("Backup", {{"LastGoodSequence", std::to_string(after)}});
+    EXPECT_FALSE(BinlogCopyOutcome::Read().GapUncovered(BackupOutcome::Read()));
+    EXPECT_FALSE(Has(CurrentBackupHealth(now_).reason, "复制的二进制日志有缺口"));
+}

@@ -206,69 +206,6 @@ TEST_F(CommandLineAnswers, StatusSaysWhetherTheServerKeepsABinaryLogAndWhatIsLos
         << health.panel;
 }
 
-TEST_F(CommandLineAnswers, ADeadDatabaseServerCostsNoCommittedSaleWithTheBinaryLogCopy) {
-    // The shop: the monitor running as a service, its server keeping a binary log, the copy in
-    // a folder of its own (another disk in a shop).
-    OwnServer shop("mariadb-shop-pitr", DbPort() + 6);
-    ASSERT_TRUE(shop.StartFresh());
-    ASSERT_TRUE(shop.Load("INSERT INTO opcion (ID, IntegerValor) VALUES ('AutoBackupOpcion', 1);"));
-    shop.Use(AppPath());
-    TempDir copy("pitr-copy");
-    WriteFile(AppPath() + "zentamarket.ini", ReadFile(AppPath() + "zentamarket.ini") +
-                                                 "[Monitor]\r\nBinlogFolder=" + copy.path() +
-                                                 "\r\n");
-    const std::string client =
-        "mariadb --no-defaults -uroot --socket='" + shop.dir() + "/mysqld.sock' zentasupermarket ";
-    {
-        Program monitor(AppPath(), {"QT_QPA_PLATFORM=offscreen"});
-        // The start-up backup, then sales all day.
-        ASSERT_TRUE(WaitFor(
-            [&] { return !DirNames(AppPath() + "Backup/" + kArchivePattern).empty(); }, 60s));
-        for (int batch = 0; batch < 5; ++batch)
-            ASSERT_EQ(Shell(client + "-e \"INSERT INTO ticket (TicketNo, Fecha, Nota) SELECT " +
-                            std::to_string(batch * 1000) +
-                            " + seq, NOW(), '泽川' FROM seq_1_to_100;\""),
-                      0);
-        // The copy has every sale (the monitor looks every few seconds).
-        const std::string status = AppPath() + "master.txt";
-        Shell(client + "-N -e 'SHOW MASTER STATUS;' > '" + status + "'");
-        const std::string master = ReadFile(status);
-        const std::string file = master.substr(0, master.find('\t'));
-        const long long position = std::atoll(master.c_str() + master.find('\t') + 1);
-        ASSERT_TRUE(WaitFor(
-            [&] {
-                const auto chain = BinlogChain::Current(copy.path());
-                for (const auto& f : chain ? chain->Files() : std::vector<ChainFile>{})
-                    if (f.name == file)
-                        return f.size >= position;
-                return false;
-            },
-            60s))
-            << ReadFile(AppPath() + "Log/ZentaMarketMonitor.log");
-        // The disk dies: the server killed and its data gone with it; the monitor killed too.
-        Shell(shop.KillCommand());
-        monitor.Signal(SIGKILL);
-        EXPECT_EQ(monitor.WaitExit(10s), 128 + SIGKILL);
-    }
-    // MariaDB installed again: a fresh, empty server; the archive and the copy restore it.
-    OwnServer fresh("mariadb-fresh-pitr", DbPort() + 7);
-    ASSERT_TRUE(fresh.StartFresh());
-    ASSERT_TRUE(fresh.Load("SELECT 1;"));
-    fresh.Use(AppPath());
-    WriteFile(AppPath() + "zentamarket.ini", ReadFile(AppPath() + "zentamarket.ini") +
-                                                 "[Monitor]\r\nBinlogFolder=" + copy.path() +
-                                                 "\r\n");
-    const auto r = Run({"restore", "--until", "latest", "--database", "zentasupermarket_back"});
-    EXPECT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_TRUE(Has(r.out, "and replayed ")) << r.out;
-    const std::string out = AppPath() + "count.txt";
-    Shell("mariadb --no-defaults -uroot -N --socket='" + fresh.dir() +
-          "/mysqld.sock' -e \"SELECT COUNT(*), SUM(Nota = '泽川') FROM "
-          "zentasupermarket_back.ticket;\" > '" +
-          out + "'");
-    EXPECT_EQ(ReadFile(out), "500\t500\n");
-}
-
 // doctor names every fault of a shop's set-up with its fix, checks what it can for real, and
 // goes on with the rest when the database is away.
 TEST_F(CommandLineAnswers, DoctorNamesEveryFaultOfASetUpWithItsFix) {
