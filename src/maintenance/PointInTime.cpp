@@ -268,7 +268,10 @@ UntilReport RestoreUntil(const std::string& given, const std::string& until,
     if (AsciiLowerCase(TrimWhitespace(until)) != "latest") {
         const auto parsed = ParseInstant(until);
         if (!parsed)
-            return fail(RestoreFailure::Target, parsed.error() + ", or latest");
+            return fail(RestoreFailure::Target,
+                        parsed.error() + (parsed.error().find("is no time") != std::string::npos
+                                              ? ", or latest"
+                                              : ""));
         when = *parsed;
     }
     const std::string folder = BinlogFolder(BackupFolder());
