@@ -59,15 +59,6 @@ bool AppendLine(const std::string& path, const std::string& line) {
     return std::fclose(f) == 0 && written;
 }
 
-// The log files in a folder: number, name.
-std::map<long, std::string> LogFilesIn(const std::string& folder) {
-    std::map<long, std::string> files;
-    for (const auto& name : DirNames(folder + "*"))
-        if (const long n = LogFileNumber(name); n >= 0)
-            files[n] = name;
-    return files;
-}
-
 std::string Flag(bool b) {
     return b ? "1" : "0";
 }
@@ -82,6 +73,14 @@ std::string BinlogFolder(const std::string& backupFolder) {
     if (setting.empty())
         return WithSlash(backupFolder) + "Binlog/";
     return WithSlash(setting[0] == '/' ? setting : Globals::AppPath + setting);
+}
+
+std::map<long, std::string> LogFilesIn(const std::string& folder) {
+    std::map<long, std::string> files;
+    for (const auto& name : DirNames(folder + "*"))
+        if (const long n = LogFileNumber(name); n >= 0)
+            files[n] = name;
+    return files;
 }
 
 long LogFileNumber(const std::string& name) {

@@ -37,6 +37,8 @@ std::string BinlogFolder(const std::string& backupFolder);
 // A log file's number: "binlog.000012" gives 12; -1 for any other name (a record, a packed
 // copy, a folder).
 long LogFileNumber(const std::string& name);
+// The log files of a folder (ending in "/"), by number.
+std::map<long, std::string> LogFilesIn(const std::string& folder);
 
 struct ChainFile {
     std::string name; // "binlog.000012"

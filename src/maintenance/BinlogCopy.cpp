@@ -72,15 +72,6 @@ const ServerLogFile* Listed(const std::vector<ServerLogFile>& logs, const std::s
     return nullptr;
 }
 
-// The log files of a folder by number.
-std::map<long, std::string> LogFiles(const std::string& folder) {
-    std::map<long, std::string> files;
-    for (const auto& name : DirNames(folder + "*"))
-        if (const long n = LogFileNumber(name); n >= 0)
-            files[n] = name;
-    return files;
-}
-
 // What a file being written says so far, read on from where the last look stopped.
 struct Followed {
     std::string path;
@@ -96,6 +87,21 @@ const BinlogFileFacts& Follow(const std::string& path) {
     f.facts = ReadBinlogFile(path, same ? &f.facts : nullptr);
     f.path = path;
     return f.facts;
+}
+
+// A chain of its own for a server whose logs do not go on from the copy's (`why`); the one
+// before stays as it is.
+Result<BinlogChain> NewChain(const std::string& folder, const std::optional<BinlogChain>& before,
+                             const std::string& why) {
+    if (before)
+        WriteProgramLog("binlog copy: " + why +
+                        ": the server was installed anew or its logs begin again; a new chain "
+                        "begins, " +
+                        before->path() + " stays as it is");
+    auto begun = BinlogChain::Begin(folder);
+    if (begun)
+        WriteProgramLog("binlog copy: a chain begins in " + begun->path());
+    return begun;
 }
 
 } // namespace
@@ -286,7 +292,7 @@ bool BinlogCopier::Whole(const ChainFile& copy, const std::vector<ServerLogFile>
 void BinlogCopier::MoveWhole(const std::vector<ServerLogFile>& logs) {
     if (!chain_)
         return;
-    const auto files = LogFiles(chain_->incoming());
+    const auto files = LogFilesIn(chain_->incoming());
     const bool running = child_.Running();
     size_t index = 0;
     for (const auto& [number, name] : files) {
@@ -348,12 +354,8 @@ void BinlogCopier::MoveWhole(const std::vector<ServerLogFile>& logs) {
 Result<BinlogChain> BinlogCopier::ChainForServer(const std::string& folder,
                                                  const std::vector<ServerLogFile>& logs) {
     auto current = BinlogChain::Current(folder);
-    if (!current) {
-        auto begun = BinlogChain::Begin(folder);
-        if (begun)
-            WriteProgramLog("binlog copy: a chain begins in " + begun->path());
-        return begun;
-    }
+    if (!current)
+        return NewChain(folder, std::nullopt, "");
     // The newest file of the copy that the server lists too: the same file, or another
     // server's of the same name?
     const auto files = current->Files();
@@ -380,15 +382,8 @@ Result<BinlogChain> BinlogCopier::ChainForServer(const std::string& folder,
                                         ? "it opened " + InstantText(theirs->time) +
                                               ", the copy's " + InstantText(facts.opening->time)
                                         : std::string("its events are not the copy's");
-        WriteProgramLog("binlog copy: the server's " + it->name + " is not the one copied (" +
-                        differs +
-                        "): the server was installed anew or its logs begin again; a new chain "
-                        "begins, " +
-                        current->path() + " stays as it is");
-        auto begun = BinlogChain::Begin(folder);
-        if (begun)
-            WriteProgramLog("binlog copy: a chain begins in " + begun->path());
-        return begun;
+        return NewChain(folder, *current,
+                        "the server's " + it->name + " is not the one copied (" + differs + ")");
     }
     if (!anyOpening)
         return *current; // nothing copied yet: the chain takes this server's logs
@@ -399,18 +394,12 @@ Result<BinlogChain> BinlogCopier::ChainForServer(const std::string& folder,
     if (LogFileNumber(logs.back().name) >= files.back().number && begins &&
         Covers(*begins, last.ends))
         return *current;
-    WriteProgramLog("binlog copy: the server's logs (" + logs.front().name + " to " +
-                    logs.back().name + ", beginning after " +
-                    (begins ? GtidStateText(*begins) : std::string("?")) +
-                    ") do not go on from the copy's (" + files.back().name + ", ending after " +
-                    GtidStateText(last.ends) +
-                    "): the server was installed anew or its logs begin again; a new chain "
-                    "begins, " +
-                    current->path() + " stays as it is");
-    auto begun = BinlogChain::Begin(folder);
-    if (begun)
-        WriteProgramLog("binlog copy: a chain begins in " + begun->path());
-    return begun;
+    return NewChain(folder, *current,
+                    "the server's logs (" + logs.front().name + " to " + logs.back().name +
+                        ", beginning after " +
+                        (begins ? GtidStateText(*begins) : std::string("?")) +
+                        ") do not go on from the copy's (" + files.back().name + ", ending after " +
+                        GtidStateText(last.ends) + ")");
 }
 
 Result<Done> BinlogCopier::StartStream(const std::string& folder,
@@ -467,7 +456,7 @@ Result<Done> BinlogCopier::StartStream(const std::string& folder,
     // (the stream writes its files anew, shorter at first) are kept aside, and stay whenever
     // they reach further than a new copy.
     CreateFolderPath(chain_->shortCopies());
-    for (const auto& [number, name] : LogFiles(chain_->incoming())) {
+    for (const auto& [number, name] : LogFilesIn(chain_->incoming())) {
         const std::string at = chain_->incoming() + name, aside = chain_->shortCopies() + name;
         std::error_code ec;
         if (FileExists(aside) && ReadBinlogFile(aside).wholeEnd >= ReadBinlogFile(at).wholeEnd)
@@ -514,7 +503,7 @@ void BinlogCopier::Measure(const std::vector<ServerLogFile>& logs,
         return;
     // Where the copy ends: the file being written, else the chain's newest.
     std::string name, path;
-    if (const auto incoming = LogFiles(chain_->incoming()); !incoming.empty()) {
+    if (const auto incoming = LogFilesIn(chain_->incoming()); !incoming.empty()) {
         name = incoming.rbegin()->second;
         path = chain_->incoming() + name;
     } else if (const auto files = chain_->Files(); !files.empty()) {

@@ -147,9 +147,7 @@ std::string InstantText(std::time_t t) {
     std::tm local{};
     if (!::localtime_r(&t, &local))
         return "?";
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    return std::string(text) + " " + Offset(local.tm_gmtoff);
+    return LocalStampText(t) + " " + Offset(local.tm_gmtoff);
 }
 
 std::string LocalStampText(std::time_t t) {
