@@ -368,7 +368,7 @@ void ArchivesWithoutDatabase() {
         last.empty() ? Globals::AppPath + "Backup/" : last.substr(0, last.rfind('/') + 1);
     Line("Archives", folder + " (the rotation's limits are in the database)");
     std::vector<std::string> names;
-    for (const auto& name : DirNames(folder + "ZentaMarket*.ZTB"))
+    for (const auto& name : DirNames(folder + kAnyArchivePattern))
         if (ParseArchiveName(name))
             names.push_back(name);
     std::sort(names.begin(), names.end(), std::greater<>());

@@ -1,6 +1,7 @@
 #include "Doctor.h"
 
 #include "ArchiveNames.h"
+#include "ArchivePassword.h"
 #include "AutoBackupData.h"
 #include "BackupHealth.h"
 #include "BinaryLog.h"
@@ -57,12 +58,6 @@ std::string Me() {
 std::string Mode(mode_t mode) {
     char text[8];
     std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
-    return text;
-}
-
-std::string Megabytes(long long bytes) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1 << 20));
     return text;
 }
 
@@ -199,7 +194,7 @@ void ExportFolder(Checks& checks, clsDataBase& db) {
                                      "makes the backups");
         return;
     }
-    const std::string folder = Globals::AppPath + "Temp/Backup/";
+    const std::string folder = BackupWorkFolder();
     CreateFolderPath(folder);
     const std::string file = folder + "doctor-" + std::to_string(::getpid()) + ".txt";
     std::remove(file.c_str());
@@ -230,13 +225,6 @@ void ExportFolder(Checks& checks, clsDataBase& db) {
     checks.Fault("export folder", text, fix);
 }
 
-std::string JoinedProblems(const std::vector<std::string>& problems) {
-    std::string text;
-    for (const auto& p : problems)
-        text += (text.empty() ? "" : "; ") + p;
-    return text;
-}
-
 void ServerSettings(Checks& checks, clsDataBase& db) {
     if (One(db, "SELECT @@GLOBAL.local_infile;") == "1")
         checks.Good("local_infile", "on (restore loads the archive's files with it)");
@@ -259,7 +247,7 @@ void ServerSettings(Checks& checks, clsDataBase& db) {
                     "binlog_format=ROW, sync_binlog=1, an expiry of at least 7 days), then sudo "
                     "systemctl restart mariadb");
     else if (!problems.empty())
-        checks.Warn("binary log", binlog->Text() + ": " + JoinedProblems(problems),
+        checks.Warn("binary log", binlog->Text() + ": " + JoinedReasons(problems),
                     "the settings of the README's 60-zentamarket-binlog.cnf, then sudo systemctl "
                     "restart mariadb");
     else
@@ -299,9 +287,8 @@ void ServerSettings(Checks& checks, clsDataBase& db) {
 // Room for the next archive: twice the newest one.
 void Space(Checks& checks, clsDataBase* db) {
     const std::string folder = BackupFolder();
-    auto names = DirNames(folder + kArchivePattern);
-    std::sort(names.begin(), names.end());
-    const long long newest = names.empty() ? 0 : FileLength(folder + names.back());
+    const auto good = GoodArchivesNewestFirst(folder);
+    const long long newest = good.empty() ? 0 : FileLength(good.front());
     const long long need = 2 * newest;
     const long long free = FreeBytes(folder);
     if (free < 0)
@@ -338,32 +325,41 @@ void Space(Checks& checks, clsDataBase* db) {
     }
 }
 
+// As the archives' reader finds it: a link is refused there, so it is here.
 void PasswordFile(Checks& checks) {
-    const std::string file = TrimSpaces(GetSetting("Monitor", "ArchivePasswordFile", ""));
+    using Kind = PasswordFileState::Kind;
+    const std::string file = ConfiguredPasswordFile();
     if (file.empty())
         return;
-    struct stat st {};
-    if (::stat(file.c_str(), &st) != 0) {
-        checks.Fault("archive password file", file + " does not exist",
-                     "create it (one line), then sudo chown " + Me() + " '" + file +
-                         "' && sudo chmod 600 '" + file + "'");
-        return;
-    }
+    const PasswordFileState state = InspectPasswordFile(file);
     const std::string fix =
         "sudo chown " + Me() + " '" + file + "' && sudo chmod 600 '" + file + "'";
-    if (!S_ISREG(st.st_mode))
-        checks.Fault("archive password file", file + " is not a plain file", "make it a file");
-    else if ((st.st_mode & 077) != 0)
-        checks.Fault("archive password file",
-                     file + " is open to other users (mode " + Mode(st.st_mode) + ")", fix);
-    else if (::access(file.c_str(), R_OK) != 0)
-        checks.Fault("archive password file",
-                     file + " cannot be read by " + Me() + " (it belongs to " +
-                         UserName(st.st_uid) + ")",
-                     fix);
-    else
+    switch (state.kind) {
+    case Kind::Good:
         checks.Good("archive password file",
-                    file + ", mode " + Mode(st.st_mode) + ", " + UserName(st.st_uid) + "'s");
+                    file + ", mode " + Mode(state.mode) + ", " + UserName(state.owner) + "'s");
+        break;
+    case Kind::Missing:
+        checks.Fault("archive password file", file + " does not exist",
+                     "create it (one line), then " + fix);
+        break;
+    case Kind::NotAFile:
+        checks.Fault("archive password file", file + " is not a plain file (or is a link)",
+                     "make it a file of its own");
+        break;
+    case Kind::OpenToOthers:
+        checks.Fault("archive password file",
+                     file + " is open to other users (mode " + Mode(state.mode) + ")", fix);
+        break;
+    case Kind::Unreadable:
+        checks.Fault("archive password file", file + " cannot be read by " + Me(), fix);
+        break;
+    case Kind::Empty:
+    case Kind::TooLong:
+        checks.Fault("archive password file", state.why,
+                     "put the password on the file's first line (at most 1000 characters)");
+        break;
+    }
 }
 
 void Clocks(Checks& checks, clsDataBase& db) {

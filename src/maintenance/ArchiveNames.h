@@ -16,6 +16,10 @@ enum class ArchiveKind { Good, Incomplete, Shrunk };
 
 // The wildcard that finds the archives that count (the suite's own rotation uses it too).
 constexpr const char* kArchivePattern = "ZentaMarket??????????????.ZTB";
+// The wildcards of the archives kept that never count, and of every archive by any name.
+constexpr const char* kIncompleteArchivePattern = "ZentaMarket*-INCOMPLETE.ZTB";
+constexpr const char* kShrunkArchivePattern = "ZentaMarket*-SHRUNK.ZTB";
+constexpr const char* kAnyArchivePattern = "ZentaMarket*.ZTB";
 // The wildcard of unfinished packings and copies.
 constexpr const char* kPartialArchivePattern = "ZentaMarket*.ZTB.partial";
 

@@ -14,23 +14,31 @@
 
 namespace zenta {
 
-Result<std::string> ReadPasswordFile(const std::string& path) {
+PasswordFileState InspectPasswordFile(const std::string& path) {
+    using Kind = PasswordFileState::Kind;
+    PasswordFileState state{Kind::Good, "", 0, 0, ""};
+    auto wrong = [&](Kind kind, const std::string& why) {
+        state.kind = kind;
+        state.why = why;
+        return state;
+    };
     // Never through a link, and never waiting on a pipe planted in its place.
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    if (!fd) {
-        return Result<std::string>::Failure("the password file " + path + " cannot be read (" +
-                                            std::strerror(errno) + ")");
-    }
+    if (!fd)
+        return wrong(errno == ENOENT ? Kind::Missing : Kind::Unreadable,
+                     "the password file " + path + " cannot be read (" + std::strerror(errno) +
+                         ")");
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
-        return Result<std::string>::Failure("the password file " + path + " is not a plain file");
+        return wrong(Kind::NotAFile, "the password file " + path + " is not a plain file");
+    state.mode = static_cast<unsigned>(st.st_mode & 07777);
+    state.owner = static_cast<unsigned>(st.st_uid);
     if ((st.st_mode & 077) != 0) {
         char mode[8];
-        std::snprintf(mode, sizeof mode, "%04o",
-                      static_cast<unsigned>(st.st_mode & (S_IRWXU | S_IRWXG | S_IRWXO)));
-        return Result<std::string>::Failure("the password file " + path +
-                                            " is open to other users (mode " + mode +
-                                            "): chmod 600 " + path);
+        std::snprintf(mode, sizeof mode, "%04o", state.mode);
+        return wrong(Kind::OpenToOthers, "the password file " + path +
+                                             " is open to other users (mode " + mode +
+                                             "): chmod 600 " + path);
     }
     std::string text;
     char buffer[512];
@@ -38,24 +46,30 @@ Result<std::string> ReadPasswordFile(const std::string& path) {
     while ((n = ::read(fd.get(), buffer, sizeof buffer)) > 0 && text.size() < 4096)
         text.append(buffer, static_cast<size_t>(n));
     const std::string line = TrimSpaces(text.substr(0, text.find_first_of("\r\n")));
-    if (line.empty()) {
-        return Result<std::string>::Failure("the password file " + path +
-                                            " holds no password on its first line");
-    }
-    if (line.size() > 1000) {
-        return Result<std::string>::Failure("the password in " + path +
-                                            " is longer than 1000 characters");
-    }
-    return line;
+    if (line.empty())
+        return wrong(Kind::Empty,
+                     "the password file " + path + " holds no password on its first line");
+    if (line.size() > 1000)
+        return wrong(Kind::TooLong, "the password in " + path + " is longer than 1000 characters");
+    state.password = line;
+    return state;
+}
+
+Result<std::string> ReadPasswordFile(const std::string& path) {
+    const PasswordFileState state = InspectPasswordFile(path);
+    if (state.kind != PasswordFileState::Kind::Good)
+        return Result<std::string>::Failure(state.why);
+    return state.password;
+}
+
+std::string ConfiguredPasswordFile() {
+    const std::string file = TrimSpaces(GetSetting("Monitor", "ArchivePasswordFile", ""));
+    return file.empty() || file[0] == '/' ? file : Globals::AppPath + file;
 }
 
 Result<std::string> ConfiguredArchivePassword() {
-    std::string file = TrimSpaces(GetSetting("Monitor", "ArchivePasswordFile", ""));
-    if (!file.empty()) {
-        if (file[0] != '/')
-            file = Globals::AppPath + file;
+    if (const std::string file = ConfiguredPasswordFile(); !file.empty())
         return ReadPasswordFile(file);
-    }
     const std::string password = TrimSpaces(GetSetting("Monitor", "ArchivePassword", ""));
     if (password.size() > 1000) {
         return Result<std::string>::Failure("ArchivePassword is longer than 1000 characters");

@@ -16,4 +16,18 @@ namespace zenta {
 Result<std::string> ConfiguredArchivePassword();
 Result<std::string> ReadPasswordFile(const std::string& path);
 
+// The file [Monitor] ArchivePasswordFile names, a relative name taken from the program folder;
+// "" when none is named.
+std::string ConfiguredPasswordFile();
+// A password file as the reader finds it (never through a link, never waiting on a pipe), for
+// the reader and for doctor alike.
+struct PasswordFileState {
+    enum class Kind { Good, Missing, Unreadable, NotAFile, OpenToOthers, Empty, TooLong } kind;
+    std::string why;      // for people, "" when good
+    unsigned mode = 0;    // its permission bits, when it could be looked at
+    unsigned owner = 0;   // its owner's user id, when it could be looked at
+    std::string password; // when good
+};
+PasswordFileState InspectPasswordFile(const std::string& path);
+
 } // namespace zenta

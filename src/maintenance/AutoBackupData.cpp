@@ -2,6 +2,7 @@
 
 #include "ArchiveNames.h"
 #include "BackupAll.h"
+#include "BackupFolders.h"
 #include "BinlogCopy.h"
 #include "BinlogRetention.h"
 #include "Common.h"
@@ -27,35 +28,6 @@
 namespace zenta {
 
 namespace {
-
-// The configured folder when it can be used; nothing when the option cannot be read.
-std::optional<std::string> ResolveBackupFolder() {
-    clsDataBase& db = DataBase();
-    auto dir = ReadOpcion(db, "BackupRestoreDir", "VarCharValor");
-    if (!db.ConnectionStatus())
-        return std::nullopt;
-    const std::string fallback = Globals::AppPath + "Backup/";
-    if (!dir)
-        return fallback;
-    const std::string configured = dir->ToString();
-    if (TrimSpaces(configured).empty())
-        return fallback;
-    std::string problem;
-    if (configured.find('"') != std::string::npos)
-        problem = "contains a double quote, which the archiver cannot take";
-    else if (!DirExists(configured))
-        problem = configured.find('\\') != std::string::npos || configured.find(':') == 1
-                      ? "is a Windows folder, not one of this computer"
-                      : "does not exist";
-    else if (!IsFolder(configured))
-        problem = "is a file, not a folder";
-    if (!problem.empty()) {
-        WriteProgramLog("BackupRestoreDir \"" + configured + "\" " + problem +
-                        "; the archives go to " + fallback);
-        return fallback;
-    }
-    return WithSlash(configured);
-}
 
 // The one reading of a limit on the number of archives (MaxBackupFile, MaxMobilBackupFile; 20
 // when the shop has none): a failure when it cannot be read, so that nothing is deleted; the
@@ -83,12 +55,8 @@ std::optional<long> ReadArchiveLimit(const char* id) {
 
 } // namespace
 
-std::string BackupFolder() {
-    return ResolveBackupFolder().value_or(Globals::AppPath + "Backup/");
-}
-
 std::string BackupToDir() {
-    auto folder = ResolveBackupFolder();
+    auto folder = ResolveBackupFolder(DataBase());
     if (!folder) {
         ReportFailure("BackupToDir", "the backup folder option cannot be read; no backup made");
         return {};
@@ -223,7 +191,7 @@ Result<FolderRetention> BackupFolderRetention() {
     const auto limit = ArchiveLimit("MaxBackupFile");
     if (!limit)
         return Result<FolderRetention>::Failure(limit.error());
-    const auto folder = ResolveBackupFolder();
+    const auto folder = ResolveBackupFolder(DataBase());
     if (!folder)
         return Result<FolderRetention>::Failure("BackupRestoreDir cannot be read");
     return PlanFolderRetention(*folder, *limit);
@@ -258,7 +226,7 @@ void DeleteOldBackupFiles(std::string& folder, long maximum) {
     const auto newest = ParseArchiveName(plan.newestGood);
     if (!newest)
         return;
-    for (const auto& name : DirNames(folder + "ZentaMarket*-INCOMPLETE.ZTB")) {
+    for (const auto& name : DirNames(folder + kIncompleteArchivePattern)) {
         const auto parsed = ParseArchiveName(name);
         if (parsed && parsed->kind == ArchiveKind::Incomplete && parsed->stamp < newest->stamp &&
             std::remove((folder + name).c_str()) == 0)
@@ -280,7 +248,7 @@ void RotateBackupFiles() {
     NoteJob("rotation", "ran (the log names every archive it deleted)");
     clsDataBase& db = DataBase();
     const auto maximum = ReadArchiveLimit("MaxBackupFile");
-    auto folder = ResolveBackupFolder();
+    auto folder = ResolveBackupFolder(DataBase());
     const std::string label = OpcionText(db, "MobilBackupRestoreVolumeName", "");
     if (maximum && folder) {
         DeleteOldBackupFiles(*folder, *maximum);

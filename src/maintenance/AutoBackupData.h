@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BackupFolders.h"
 #include "Retention.h"
 #include "Variant.h"
 
@@ -45,9 +46,5 @@ Result<FolderRetention> BackupFolderRetention();
 // once at least `weeks` weeks passed), anything else daily; `days` since the last one.
 [[nodiscard]] bool IsBackupDue(long option, long days, long weeks, long weekday,
                                const DateTime& today);
-
-// The backup folder: option BackupRestoreDir when that folder exists, else <program>/Backup/
-// (with a line in the log saying why the option's folder could not be used).
-std::string BackupFolder();
 
 } // namespace zenta

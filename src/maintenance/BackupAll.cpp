@@ -1,4 +1,5 @@
 #include "BackupAll.h"
+#include "BackupFolders.h"
 
 #include "ArchiveNames.h"
 #include "ArchivePassword.h"
@@ -149,10 +150,6 @@ std::string ServerCannotWriteHere(clsDataBase& db, const std::string& work) {
 
 } // namespace
 
-std::string BackupWorkFolder() {
-    return Globals::AppPath + "Temp/Backup/";
-}
-
 bool EmptyBackupWorkFolder(const std::string& folder) {
     bool ok = true;
     for (const auto& [name, plain] : FolderEntries(folder)) {
@@ -250,19 +247,18 @@ CopyArchiveToDrives(const std::string& backupFolder, const std::string& name,
 
 namespace {
 
-std::string JoinReasons(const std::vector<std::string>& reasons) {
-    std::string text;
-    for (const auto& r : reasons)
-        text += (text.empty() ? "" : "; ") + r;
-    return text;
-}
-
 // The new backup's figures against the newest good archive's.
 std::vector<std::string> ShrinkCheck(const TableRows& rows, const std::string& folder,
                                      const std::string& password) {
     auto baseline = RecordedBaseline();
-    if (!baseline)
-        baseline = BaselineFromArchives(folder, password);
+    if (!baseline) {
+        const auto found = BaselineFromArchives(folder, password);
+        if (found)
+            baseline = *found;
+        else
+            WriteProgramLog("BackupAll: no baseline to compare this backup with: " + found.error() +
+                            "; only a missing table of the suite's makes it count as shrunk");
+    }
     return ShrinkReasons(baseline ? &*baseline : nullptr, rows,
                          baseline && TicketsPurgedSince(baseline->time));
 }
@@ -270,7 +266,7 @@ std::vector<std::string> ShrinkCheck(const TableRows& rows, const std::string& f
 // A shrunk archive is made again at every cycle until a person acts: the newest one holds the
 // database as it is now, older ones go. Good archives are never touched here.
 void RemoveOlderShrunk(const std::string& folder, const std::string& newest) {
-    for (const auto& name : DirNames(folder + "ZentaMarket*-SHRUNK.ZTB")) {
+    for (const auto& name : DirNames(folder + kShrunkArchivePattern)) {
         const auto parsed = ParseArchiveName(name);
         if (!parsed || parsed->kind != ArchiveKind::Shrunk || name >= newest)
             continue;
@@ -621,7 +617,7 @@ class BackupRun {
             ReportFailure("BackupAll", rep_.failure);
         } else if (rep_.shrunk) {
             rep_.failure = "the database holds much less than at the last good backup (" +
-                           JoinReasons(rep_.shrinkReasons) + "); kept as " + folder_ +
+                           JoinedReasons(rep_.shrinkReasons) + "); kept as " + folder_ +
                            rep_.archiveName +
                            ", which does not count as a backup. If the change is meant: "
                            "ZentaMarketMonitor backup --accept-shrink";
@@ -722,8 +718,8 @@ std::string BackupAll(std::string& backupFolder, std::string& volumeLabel, Backu
                             {"Tables", std::to_string(rep.tables)},
                             {"Missing", missing},
                             {"Failure", rep.failure},
-                            {"Shrink", JoinReasons(rep.shrinkReasons)},
-                            {"Accepted", JoinReasons(rep.accepted)}};
+                            {"Shrink", JoinedReasons(rep.shrinkReasons)},
+                            {"Accepted", JoinedReasons(rep.accepted)}};
     if (good) {
         values.push_back({"LastGoodSequence", std::to_string(rep.snapshotSequence)});
         values.push_back({"LastGoodArchive", path});
@@ -734,7 +730,7 @@ std::string BackupAll(std::string& backupFolder, std::string& volumeLabel, Backu
                         " tables, tested good");
         if (!rep.accepted.empty())
             WriteProgramLog("backup: the fall of the data was accepted as the new baseline: " +
-                            JoinReasons(rep.accepted));
+                            JoinedReasons(rep.accepted));
         // From now on the new backups are compared with this one.
         if (const auto kept = RecordBaseline({path, now, rep.rows}); !kept)
             WriteProgramLog("backup: the baseline for the next backups is not kept: " +
@@ -752,13 +748,10 @@ std::string BackupAll(std::string& backupFolder, std::string& volumeLabel, Backu
                             " cannot be recorded in " + copy + "snapshots.ini");
     }
     if (rep.binaryLog) {
-        std::string problems;
-        for (const auto& p : rep.binaryLog->Problems())
-            problems += (problems.empty() ? "" : "; ") + p;
         RecordOutcome("BinaryLog", {{"Time", now},
                                     {"LogBin", rep.binaryLog->logBin ? "1" : "0"},
                                     {"Settings", rep.binaryLog->Text()},
-                                    {"Problems", problems},
+                                    {"Problems", JoinedReasons(rep.binaryLog->Problems())},
                                     {"SnapshotFile", rep.snapshot.file},
                                     {"SnapshotPosition", std::to_string(rep.snapshot.position)},
                                     {"SnapshotGTID", rep.snapshot.gtid}});

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BackupFolders.h"
 #include "BinaryLog.h"
 #include "BinlogChain.h"
 #include "FileCopies.h"
@@ -77,8 +78,6 @@ struct BackupOptions {
 std::string BackupAll(std::string& backupFolder, std::string& volumeLabel,
                       BackupReport* report = nullptr, const BackupOptions& options = {});
 
-// The working folder: <program>/Temp/Backup/.
-std::string BackupWorkFolder();
 // Makes the working folder ready for an export: a real folder (a link or file in its place is
 // removed), open to the program's user and group only, empty; why not, when it cannot be.
 Result<Done> PrepareBackupWorkFolder(const std::string& work);

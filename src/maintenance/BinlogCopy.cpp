@@ -1,6 +1,6 @@
 #include "BinlogCopy.h"
 
-#include "AutoBackupData.h"
+#include "BackupFolders.h"
 #include "BinlogFinish.h"
 #include "BinlogServer.h"
 #include "BusyFlag.h"
@@ -11,6 +11,7 @@
 #include "Globals.h"
 #include "JobOutcomes.h"
 #include "LocalTime.h"
+#include "Opcion.h"
 #include "Settings.h"
 #include "Text.h"
 
@@ -175,10 +176,17 @@ bool BinlogCopier::EnsureConnected() {
         return false;
     lastConnect_ = now;
     const std::string host = GetSetting("MySQL", "MySQLHost", "localhost");
-    db_ = std::make_unique<clsDataBase>();
-    db_->Connect(host, ConfiguredMySQLPort(), "mysql", kBackOfficeUser, kBackOfficePassword);
-    if (db_->ConnectionStatus())
-        return true;
+    // The shop's database for its options; a server installed anew may not have it yet, and
+    // its log is copied all the same.
+    for (const char* database : {clsDataBase::kDefaultDatabase, "mysql"}) {
+        db_ = std::make_unique<clsDataBase>();
+        db_->Connect(host, ConfiguredMySQLPort(), database, kBackOfficeUser, kBackOfficePassword);
+        if (db_->ConnectionStatus()) {
+            shopDatabase_ = database == std::string(clsDataBase::kDefaultDatabase);
+            lastOptions_ = {};
+            return true;
+        }
+    }
     Down("the server does not answer at " + host + ":" + std::to_string(ConfiguredMySQLPort()) +
          " (" + db_->LastError().Text() + ")");
     return false;
@@ -201,8 +209,7 @@ void BinlogCopier::Tick(bool jobRunning) {
     BusyGuard guard(busy_);
     if (!guard.acquired() || !ServerIsLocal)
         return;
-    const std::string folder = BinlogFolder(BackupFolder());
-    if (folder.empty()) {
+    if (CopyFolder().empty()) {
         Stop();
         state_ = "off";
         why_ = "[Monitor] BinlogFolder is off";
@@ -218,6 +225,8 @@ void BinlogCopier::Tick(bool jobRunning) {
         Record(false);
         return;
     }
+    ReadShopOptions();
+    const std::string folder = CopyFolder();
     auto failed = [&](const std::string& why) {
         if (ServerWentAway(*db_))
             Disconnect("the server went away: " + db_->LastError().Text());
@@ -265,7 +274,7 @@ void BinlogCopier::Tick(bool jobRunning) {
     if (!jobRunning && (moved_ || Clock::now() - lastFinish_ >= kFinishEvery)) {
         moved_ = false;
         lastFinish_ = Clock::now();
-        FinishCopiedFiles(folder, DriveLabel());
+        FinishCopiedFiles(folder, label_);
     }
 }
 
@@ -629,27 +638,27 @@ void BinlogCopier::Record(bool force) {
                    {"CurrentAt", currentAt_},
                    {"LagBytes", lagBytes_ < 0 ? std::string() : std::to_string(lagBytes_)},
                    {"LagSeconds", lagSeconds_ < 0 ? std::string() : std::to_string(lagSeconds_)},
-                   {"Folder", BinlogFolder(BackupFolder())},
+                   {"Folder", CopyFolder()},
                    {"Chain", chain_ ? chain_->name() : std::string()},
                    {"File", file_}});
 }
 
-std::string BinlogCopier::DriveLabel() {
+std::string BinlogCopier::CopyFolder() const {
+    return BinlogFolder(backupFolder_.empty() ? Globals::AppPath + "Backup/" : backupFolder_);
+}
+
+void BinlogCopier::ReadShopOptions() {
     const auto now = Clock::now();
-    if (!db_ ||
-        (now - lastLabel_ < std::chrono::seconds(60) && lastLabel_.time_since_epoch().count()))
-        return label_;
-    lastLabel_ = now;
-    db_->CreatDatasArray("SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = "
-                         "'zentasupermarket' AND TABLE_NAME = 'opcion';");
-    if (!db_->ConnectionStatus() || db_->DatasArrayValue(0, 0).ToInt64() == 0)
-        return label_;
-    db_->CreatDatasArray("SELECT VarCharValor FROM zentasupermarket.opcion WHERE ID = "
-                         "'MobilBackupRestoreVolumeName';");
-    if (db_->ConnectionStatus())
-        label_ = db_->DatasArray()->Count(1) > 0 ? TrimSpaces(db_->DatasArrayValue(0, 0).ToString())
-                                                 : std::string();
-    return label_;
+    if (!shopDatabase_ ||
+        (lastOptions_ != Clock::time_point{} && now - lastOptions_ < std::chrono::minutes(5)))
+        return;
+    lastOptions_ = now;
+    if (const auto folder = ResolveBackupFolder(*db_))
+        backupFolder_ = *folder;
+    if (const auto label = ReadOpcion(*db_, "MobilBackupRestoreVolumeName", "VarCharValor"))
+        label_ = TrimSpaces(label->ToString());
+    else if (db_->ConnectionStatus())
+        label_.clear();
 }
 
 } // namespace zenta

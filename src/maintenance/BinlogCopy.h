@@ -85,7 +85,10 @@ class BinlogCopier {
     void Measure(const std::vector<ServerLogFile>& logs, const ServerLogPosition& server);
     void Seal(const ServerLogPosition& server);
     void Record(bool force);
-    std::string DriveLabel();
+    // The shop's options the copy needs (the backup folder, the backup drive's label), read now
+    // and then on its own connection.
+    void ReadShopOptions();
+    std::string CopyFolder() const;
 
     std::unique_ptr<clsDataBase> db_;
     ChildProcess child_;
@@ -93,12 +96,14 @@ class BinlogCopier {
     std::string streamFrom_;
     bool busy_ = false;
     std::chrono::steady_clock::time_point lastConnect_{}, lastStart_{}, lastRecord_{},
-        lastFinish_{}, lastLabel_{};
+        lastFinish_{}, lastOptions_{};
     std::chrono::steady_clock::time_point lastSeal_ = std::chrono::steady_clock::now();
     std::string sealedAt_;  // the server's position at the last seal
     std::string restartAt_; // a file the stream must fetch again (it was cut short)
     std::deque<Sample> samples_;
-    std::string label_; // the backup drive's label, read now and then
+    bool shopDatabase_ = false; // connected to the shop's database (its options can be read)
+    std::string backupFolder_;  // "" until read: <program>/Backup/
+    std::string label_;         // the backup drive's label
     // The state as said: "streaming", "down", "off"; since when; why; the disk's trouble.
     std::string state_, since_, why_, problem_, recorded_;
     std::string currentAt_, reach_, file_;

@@ -70,30 +70,7 @@ std::vector<std::string> StructureTables(const std::string& text) {
 
 // The figures an archive recorded, by table.
 std::map<std::string, TableFigures> RecordedFigures(const std::string& path) {
-    std::map<std::string, TableFigures> figures;
-    std::istringstream in(ReadWholeFile(path).value_or(""));
-    std::string line;
-    bool inTables = false;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (!line.empty() && line[0] == '[') {
-            inTables = line == "[Tables]";
-            continue;
-        }
-        const size_t eq = line.find('=');
-        if (!inTables || eq == std::string::npos)
-            continue;
-        TableFigures f;
-        f.table = line.substr(0, eq);
-        const std::string value = line.substr(eq + 1);
-        const size_t comma = value.find(',');
-        f.rows = std::atoll(value.substr(0, comma).c_str());
-        if (comma != std::string::npos && comma + 1 < value.size())
-            f.checksum = std::atoll(value.substr(comma + 1).c_str());
-        figures[f.table] = f;
-    }
-    return figures;
+    return ParseFigures(ReadWholeFile(path).value_or(""));
 }
 
 // A private folder the archive is unpacked into, removed with everything in it at the end.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ArchiveFigures.h"
 #include "ArchiveNames.h"
 #include "Result.h"
 
@@ -8,19 +9,6 @@
 #include <vector>
 
 namespace zenta {
-
-// The figures of one table: as recorded in an archive when it was made, or as found in a
-// restored database.
-struct TableFigures {
-    std::string table;
-    long long rows = -1;     // -1 when not known
-    long long checksum = -1; // CHECKSUM TABLE; -1 when not recorded
-    // Whether a table as found matches these figures as recorded (its checksum counts only
-    // when one was recorded).
-    bool Matches(const TableFigures& found) const {
-        return rows == found.rows && (checksum == -1 || checksum == found.checksum);
-    }
-};
 
 struct RestoreOptions {
     // The database to restore into; "" names a new one after the archive

@@ -1,4 +1,5 @@
 #include "ShrinkGuard.h"
+#include "ArchiveFigures.h"
 
 #include "ArchiveNames.h"
 #include "Common.h"
@@ -6,7 +7,6 @@
 #include "Globals.h"
 #include "IniFile.h"
 #include "JobOutcomes.h"
-#include "Restore.h"
 #include "SevenZip.h"
 #include "Text.h"
 
@@ -136,30 +136,8 @@ std::vector<std::string> ShrinkReasons(const ShrinkBaseline* baseline, const Tab
 
 TableRows ParseTableRows(const std::string& text) {
     TableRows rows;
-    std::istringstream in(text);
-    std::string line;
-    bool tables = true; // bare lines count; in a sectioned file only [Tables]
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (!line.empty() && line[0] == '[') {
-            tables = line == "[Tables]";
-            continue;
-        }
-        std::istringstream items(line);
-        std::string item;
-        while (std::getline(items, item, ';')) {
-            const size_t eq = item.find('=');
-            if (!tables || eq == std::string::npos || eq == 0)
-                continue;
-            const std::string value = item.substr(eq + 1);
-            char* end = nullptr;
-            const long long n = std::strtoll(value.c_str(), &end, 10);
-            if (end == value.c_str() || (*end != '\0' && *end != ','))
-                continue;
-            rows[AsciiLowerCase(TrimSpaces(item.substr(0, eq)))] = n;
-        }
-    }
+    for (const auto& [table, f] : ParseFigures(text))
+        rows[AsciiLowerCase(TrimSpaces(table))] = f.rows;
     return rows;
 }
 
@@ -189,35 +167,38 @@ Result<Done> RecordBaseline(const ShrinkBaseline& baseline) {
     return ReplaceFileWhole(BaselinePath(), text);
 }
 
-std::optional<ShrinkBaseline> BaselineFromArchives(const std::string& folder,
-                                                   const std::string& password) {
-    auto names = DirNames(WithSlash(folder) + kArchivePattern);
-    std::sort(names.begin(), names.end(), std::greater<>());
+Result<std::optional<ShrinkBaseline>> BaselineFromArchives(const std::string& folder,
+                                                           const std::string& password) {
+    using Found = Result<std::optional<ShrinkBaseline>>;
+    const auto good = GoodArchivesNewestFirst(folder);
+    if (good.empty())
+        return std::optional<ShrinkBaseline>();
+    // The newest whole archive only: what is older says nothing of the data since.
+    const std::string& archive = good.front();
     const std::string unpack =
         Globals::AppPath + "Temp/Baseline-" + std::to_string(::getpid()) + "/";
-    for (const auto& name : names) {
-        const std::string archive = WithSlash(folder) + name;
-        if (!IsWhole7zArchive(archive))
-            continue;
-        DeleteFolderTree(unpack);
-        CreateFolderPath(unpack);
-        ::chmod(unpack.c_str(), 0700);
-        const auto outcome =
-            RunSevenZip({"e", "-y", "-o" + unpack, archive, kTableChecksFile}, password);
-        const auto text = ReadWholeFile(unpack + kTableChecksFile);
-        DeleteFolderTree(unpack);
-        if (outcome.status != 0 || !text)
-            return std::nullopt; // the newest archive carries no figures: nothing older counts
-        ShrinkBaseline b;
-        b.archive = archive;
-        const auto parsed = ParseArchiveName(name);
-        b.time = parsed ? parsed->time.StampText() : std::string();
-        b.rows = ParseTableRows(*text);
-        if (b.rows.empty())
-            return std::nullopt;
-        return b;
-    }
-    return std::nullopt;
+    DeleteFolderTree(unpack);
+    CreateFolderPath(unpack);
+    ::chmod(unpack.c_str(), 0700);
+    const auto outcome =
+        RunSevenZip({"e", "-y", "-o" + unpack, archive, kTableChecksFile}, password);
+    const auto text = ReadWholeFile(unpack + kTableChecksFile);
+    DeleteFolderTree(unpack);
+    if (outcome.WrongPassword())
+        return Found::Failure(archive + " cannot be opened with the archives' password");
+    if (outcome.status != 0 && outcome.status != 1 && !text)
+        return Found::Failure(archive + " cannot be read (7-Zip status " +
+                              std::to_string(outcome.status) + ")");
+    if (!text)
+        return std::optional<ShrinkBaseline>(); // made before archives carried figures
+    ShrinkBaseline b;
+    b.archive = archive;
+    const auto parsed = ParseArchiveName(archive);
+    b.time = parsed ? parsed->time.StampText() : std::string();
+    b.rows = ParseTableRows(*text);
+    if (b.rows.empty())
+        return std::optional<ShrinkBaseline>();
+    return std::optional<ShrinkBaseline>(b);
 }
 
 bool TicketsPurgedSince(const std::string& time) {

@@ -50,9 +50,11 @@ struct ShrinkBaseline {
 Result<Done> RecordBaseline(const ShrinkBaseline& baseline);
 
 // Without a record (a program folder set up again): the figures of the newest whole archive
-// in the folder that carries them. Nothing when there is none or it cannot be read.
-[[nodiscard]] std::optional<ShrinkBaseline> BaselineFromArchives(const std::string& folder,
-                                                                 const std::string& password);
+// in the folder. Nothing when there is no such archive or it carries no figures; a failure
+// when it cannot be read (a wrong password, a 7-Zip failure): the guard is then weaker, and
+// says so.
+[[nodiscard]] Result<std::optional<ShrinkBaseline>>
+BaselineFromArchives(const std::string& folder, const std::string& password);
 
 // Whether the ticket purge ran at or after `time` ("yyyy-mm-dd hh:nn:ss"), from the job record.
 [[nodiscard]] bool TicketsPurgedSince(const std::string& time);

@@ -51,4 +51,11 @@ bool SameIgnoringAsciiCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+std::string JoinedReasons(const std::vector<std::string>& items) {
+    std::string text;
+    for (const auto& item : items)
+        text += (text.empty() ? "" : "; ") + item;
+    return text;
+}
+
 } // namespace zenta

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zenta {
 
@@ -22,5 +23,8 @@ namespace zenta {
 [[nodiscard]] std::string AsciiUpperCase(std::string s);
 // Equal when compared with ASCII letters folded to lower case.
 [[nodiscard]] bool SameIgnoringAsciiCase(std::string_view a, std::string_view b);
+
+// The items joined by "; " ("" for none): reasons and problems told on one line.
+std::string JoinedReasons(const std::vector<std::string>& items);
 
 } // namespace zenta
