@@ -195,8 +195,8 @@ bool Connect() {
         return true;
     std::string why = DataBase().LastError().Text();
     std::replace(why.begin(), why.end(), '\n', ' ');
-    std::cerr << "The database at " << GetSetting("MySQL", "MySQLHost", "localhost") << ":"
-              << ConfiguredMySQLPort() << " cannot be reached (" << TrimSpaces(why)
+    std::cerr << "The database at " << ConfiguredMySQLHost() << ":" << ConfiguredMySQLPort()
+              << " cannot be reached (" << TrimSpaces(why)
               << "): is MariaDB running there, is MySQLPort in " << Globals::AppPath
               << "zentamarket.ini right, and are the suite's ODBC driver names registered "
                  "(odbcinst -q -d)?\n";
@@ -468,8 +468,7 @@ Outcome Status(const Options&) {
     Line("Monitor running",
          MonitorRunningIn(Globals::AppPath, Globals::ExecutableName) ? "yes" : "no");
     const bool connected = Connect();
-    const std::string where =
-        GetSetting("MySQL", "MySQLHost", "localhost") + ":" + std::to_string(ConfiguredMySQLPort());
+    const std::string where = ConfiguredMySQLHost() + ":" + std::to_string(ConfiguredMySQLPort());
     Line("Database", (connected ? "connected, " : "not reachable, ") + where);
     Line("This computer", Globals::LocalIP);
     if (connected) {

@@ -157,7 +157,7 @@ std::string One(clsDataBase& db, const std::string& sql) {
 
 // The suite's accounts; the back-office one is the connection the rest uses.
 bool Accounts(Checks& checks) {
-    const std::string host = GetSetting("MySQL", "MySQLHost", "localhost");
+    const std::string host = ConfiguredMySQLHost();
     const long port = ConfiguredMySQLPort();
     const std::string where = host + ":" + std::to_string(port);
     ConnectDataBase();

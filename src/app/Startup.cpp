@@ -185,8 +185,7 @@ int Main(int argc, char** argv) {
     });
 
     // 7: the form's load, which waits for the database.
-    NotifyServiceManager("STATUS=waiting for the database at " +
-                         GetSetting("MySQL", "MySQLHost", "localhost") + ":" +
+    NotifyServiceManager("STATUS=waiting for the database at " + ConfiguredMySQLHost() + ":" +
                          std::to_string(ConfiguredMySQLPort()));
     form.Load([] { return !terminationRequested.load(); });
     if (!form.TrayAvailable())

@@ -2,6 +2,7 @@
 
 #include "ErrorMode.h"
 #include "Settings.h"
+#include "Text.h"
 #include "TodoSobreMySQLServer.h"
 
 #include <cmath>
@@ -48,8 +49,13 @@ long ConfiguredMySQLPort() {
     return port == 0 ? 3306 : port;
 }
 
+std::string ConfiguredMySQLHost() {
+    const std::string host = TrimBlanks(GetSetting("MySQL", "MySQLHost", ""));
+    return host.empty() ? "localhost" : host;
+}
+
 void ConnectDataBase() {
-    const std::string host = GetSetting("MySQL", "MySQLHost", "localhost");
+    const std::string host = ConfiguredMySQLHost();
     const long port = ConfiguredMySQLPort();
     Instance().reset();
     clsDataBase& db = DataBase();

@@ -26,5 +26,9 @@ void ConnectDataBase();
 bool EnsureConnected();
 // The port from zentamarket.ini: the number at the start of "MySQL"/"MySQLPort", 3306 for 0.
 long ConfiguredMySQLPort();
+// The database computer from zentamarket.ini ("MySQL"/"MySQLHost"), "localhost" when unset.
+// For MariaDB's own programs "localhost" means the socket, whose server need not be the one on
+// the configured port: they get ClientHost (BinlogServer.h) instead.
+std::string ConfiguredMySQLHost();
 
 } // namespace zenta

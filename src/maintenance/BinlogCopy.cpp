@@ -175,7 +175,7 @@ bool BinlogCopier::EnsureConnected() {
     if (db_ && now - lastConnect_ < kPause)
         return false;
     lastConnect_ = now;
-    const std::string host = GetSetting("MySQL", "MySQLHost", "localhost");
+    const std::string host = ConfiguredMySQLHost();
     // The shop's database for its options; a server installed anew may not have it yet, and
     // its log is copied all the same.
     for (const char* database : {clsDataBase::kDefaultDatabase, "mysql"}) {

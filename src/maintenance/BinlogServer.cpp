@@ -49,8 +49,8 @@ std::string Base64Decoded(const std::string& text) {
 } // namespace
 
 std::string ClientHost() {
-    const std::string host = TrimBlanks(GetSetting("MySQL", "MySQLHost", "localhost"));
-    return host.empty() || AsciiLowerCase(host) == "localhost" ? "127.0.0.1" : host;
+    const std::string host = ConfiguredMySQLHost();
+    return AsciiLowerCase(host) == "localhost" ? "127.0.0.1" : host;
 }
 
 Result<std::string> WriteClientSettings(const std::string& name) {

@@ -96,7 +96,7 @@ class UnpackFolder {
 // protocol's compression only burns the cores the server needs (it took a third of a restore's
 // time), so a loader's connection goes without it there.
 bool Open(clsDataBase& db, const std::string& database, bool loader = false) {
-    const std::string host = GetSetting("MySQL", "MySQLHost", "localhost");
+    const std::string host = ConfiguredMySQLHost();
     db.Connect(host, ConfiguredMySQLPort(), database, kBackOfficeUser, kBackOfficePassword);
     if (!db.ConnectionStatus() || !loader || !IsMySQLServerLocal(host))
         return db.ConnectionStatus();
