@@ -1,0 +1,125 @@
+#include "Options.h"
+
+#include "Commands.h"
+#include "Text.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <unistd.h>
+
+namespace zenta::cli {
+
+const std::vector<OptionRule>& OptionTable() {
+    static const std::vector<OptionRule> options = {
+        {"--yes", nullptr, "clear-print-queues without asking", {"clear-print-queues"}},
+        {"--accept-shrink",
+         nullptr,
+         "backup: take the new backup as good although the database holds\n"
+         "much less than at the last good backup (the change is meant)",
+         {"backup"}},
+        {"--database", "NAME", "restore into this database", {"restore"}},
+        {"--into-live",
+         nullptr,
+         "restore into zentasupermarket itself (backed up first)",
+         {"restore"}},
+        {"--until",
+         "TIME",
+         "restore: bring the archive forward with the copied binary log to the\nlast "
+         "transaction committed at or before TIME (\"YYYY-MM-DD HH:MM:SS\",\nthis "
+         "computer's clock) or to the latest; without ARCHIVE the newest\ngood archive "
+         "before TIME is taken",
+         {"restore"}},
+        {"--password-file",
+         "FILE",
+         "restore or verify an encrypted archive with the password on\n"
+         "the file's first line (default: the shop's ArchivePassword or\n"
+         "ArchivePasswordFile)",
+         {"restore", "verify"}},
+        {"--wait",
+         "SECONDS",
+         "how long to wait for a job of the running monitor to finish\n(default 1800)",
+         {"backup", "check-structure", "ip-update", "run-cycle", "restore", "verify"}},
+    };
+    return options;
+}
+
+Result<Options> Parse(int argc, char** argv) {
+    auto bad = [](const std::string& why) { return Result<Options>::Failure(why); };
+    Options options;
+    const Command* command = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "-y")
+            a = "--yes";
+        if (!a.empty() && a[0] == '-') {
+            const auto rule = std::find_if(OptionTable().begin(), OptionTable().end(),
+                                           [&](const OptionRule& o) { return a == o.name; });
+            if (rule == OptionTable().end())
+                return bad("unknown argument \"" + a + "\"");
+            std::string value;
+            if (rule->argument) {
+                if (i + 1 >= argc)
+                    return bad(a + " needs " + AsciiLowerCase(rule->argument));
+                value = argv[++i];
+            }
+            options.given.insert(a);
+            if (a == "--yes") {
+                options.yes = true;
+            } else if (a == "--accept-shrink") {
+                options.acceptShrink = true;
+            } else if (a == "--into-live") {
+                options.intoLive = true;
+            } else if (a == "--database") {
+                options.database = value;
+            } else if (a == "--password-file") {
+                options.passwordFile = value;
+            } else if (a == "--until") {
+                options.until = value;
+            } else if (a == "--wait") {
+                char* end = nullptr;
+                options.waitSeconds = std::strtol(value.c_str(), &end, 10);
+                if (value.empty() || !end || *end || options.waitSeconds < 0)
+                    return bad("--wait needs a number of seconds");
+            }
+        } else if (!command) {
+            options.command = a;
+            const auto found = std::find_if(Commands().begin(), Commands().end(),
+                                            [&](const Command& c) { return a == c.name; });
+            if (found == Commands().end())
+                return bad("unknown command \"" + a + "\"");
+            command = &*found;
+        } else if (command->operand && options.archive.empty()) {
+            options.archive = a;
+        } else {
+            return bad("unknown argument \"" + a + "\"");
+        }
+    }
+    if (!command)
+        return bad("no command given");
+    for (const auto& name : options.given) {
+        const auto rule = std::find_if(OptionTable().begin(), OptionTable().end(),
+                                       [&](const OptionRule& o) { return name == o.name; });
+        if (std::find(rule->commands.begin(), rule->commands.end(), options.command) ==
+            rule->commands.end())
+            return bad(name + " is not an option of " + options.command);
+    }
+    if (command->operand && options.archive.empty() && options.until.empty())
+        return bad(options.command + " needs the archive");
+    if (options.intoLive && options.given.count("--database"))
+        return bad("--into-live and --database contradict each other: --into-live restores into "
+                   "the live database zentasupermarket, --database NAME into another one; give "
+                   "one of them");
+    if (options.database.size() > 64)
+        return bad("the database name \"" + options.database +
+                   "\" is too long: at most 64 "
+                   "characters");
+    if (!options.archive.empty() && options.archive[0] != '/') {
+        // Relative to where the technician stands, not to the program folder.
+        char here[4096];
+        if (::getcwd(here, sizeof here))
+            options.archive = std::string(here) + "/" + options.archive;
+    }
+    return options;
+}
+
+} // namespace zenta::cli

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "Result.h"
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace zenta::cli {
+
+struct Options {
+    std::string command;
+    std::string archive;
+    std::string database;
+    bool intoLive = false;
+    std::string passwordFile;
+    std::string until; // restore: "yyyy-mm-dd hh:nn:ss" or "latest"
+    bool yes = false;
+    bool acceptShrink = false;
+    long waitSeconds = 1800;
+    std::set<std::string> given; // the options named on the command line
+};
+
+// The options: what each takes and which commands take it.
+struct OptionRule {
+    const char* name;
+    const char* argument; // nullptr for a switch
+    const char* help;
+    std::vector<std::string> commands;
+};
+
+// The options: what each takes and which commands take it.
+const std::vector<OptionRule>& OptionTable();
+
+// Reads the arguments into options: the command, its operand and the options it takes. Bad
+// usage: the reason.
+Result<Options> Parse(int argc, char** argv);
+
+} // namespace zenta::cli

@@ -1,0 +1,57 @@
+#include "Commands.h"
+
+#include "LocalTime.h"
+#include "PointInTime.h"
+#include "Restore.h"
+#include "Terminal.h"
+
+#include <iostream>
+
+namespace zenta::cli {
+
+Outcome Restore(const Options& options) {
+    RestoreOptions restore;
+    restore.database = options.database;
+    restore.intoLive = options.intoLive;
+    restore.passwordFile = options.passwordFile;
+    restore.progress = Progress;
+    if (!options.until.empty()) {
+        const UntilReport until = RestoreUntil(options.archive, options.until, restore);
+        if (!until.restore.ok) {
+            std::cerr << "Not restored: " << until.restore.error << "\n";
+            return Outcome::CouldNotRun;
+        }
+        std::cout << "Restored " << until.archive << " into the database " << until.restore.database
+                  << " and replayed " << until.transactions << " transactions of the binary log"
+                  << (until.reached ? ", the last committed at " + InstantText(until.reached)
+                                    : std::string(" (none after the archive)"))
+                  << ".\n";
+        std::cout << "The window restored in: " << WindowText(until.window) << "\n";
+        for (const auto& w : until.others)
+            std::cout << "Another window of the copy (another server's log, restored from an "
+                         "archive of its own): "
+                      << WindowText(w) << "\n";
+        if (!until.restore.savedLive.empty())
+            std::cout << "The live database's tables before the restore are in "
+                      << until.restore.savedLive
+                      << ". The copied binary log cannot be replayed across this restore: the "
+                         "next cycle makes a full backup, where a new window starts.\n";
+        return Outcome::Good;
+    }
+    const RestoreReport report = RestoreArchive(options.archive, restore);
+    if (!report.ok) {
+        std::cerr << "Not restored: " << report.error << "\n";
+        return Outcome::CouldNotRun;
+    }
+    long long rows = 0;
+    for (const auto& t : report.tables)
+        rows += t.rows;
+    std::cout << "Restored " << report.tables.size() << " tables, " << rows
+              << " rows, into the database " << report.database << ".\n";
+    if (!report.savedLive.empty())
+        std::cout << "The live database's tables before the restore are in " << report.savedLive
+                  << ".\n";
+    return Outcome::Good;
+}
+
+} // namespace zenta::cli

@@ -1,0 +1,73 @@
+#include "Terminal.h"
+
+#include "LocalTime.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+#include <unistd.h>
+
+namespace zenta::cli {
+
+ProgressLine::ProgressLine() : tty_(::isatty(1) != 0) {}
+
+void ProgressLine::Show(const std::string& text) {
+    if (!tty_)
+        return;
+    std::string line = text.substr(0, 78);
+    const size_t width = line.size();
+    if (width < shown_)
+        line += std::string(shown_ - width, ' ');
+    std::cout << "\r" << line << std::flush;
+    shown_ = width;
+}
+
+void ProgressLine::Clear() {
+    if (!tty_ || shown_ == 0)
+        return;
+    std::cout << "\r" << std::string(shown_, ' ') << "\r" << std::flush;
+    shown_ = 0;
+}
+
+void Line(const std::string& label, const std::string& value) {
+    std::string padded = label + ":";
+    padded.resize(std::max<size_t>(padded.size() + 1, 20), ' ');
+    std::cout << padded << value << "\n";
+}
+
+void Progress(const std::string& line) {
+    std::cout << line << std::endl;
+}
+
+std::string HumanBytes(long long b) {
+    char text[32];
+    if (b >= 1 << 20)
+        std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(b) / (1 << 20));
+    else
+        std::snprintf(text, sizeof text, "%.0f KB", static_cast<double>(b) / 1024);
+    return text;
+}
+
+std::string Size(long long bytes) {
+    char text[32];
+    if (bytes >= (1LL << 30))
+        std::snprintf(text, sizeof text, "%.1f GB", static_cast<double>(bytes) / (1LL << 30));
+    else
+        std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1 << 20));
+    return text;
+}
+
+std::string Age(const std::string& stamp) {
+    const long long then = StampSeconds(stamp);
+    const long long seconds = static_cast<long long>(std::time(nullptr)) - then;
+    if (then <= 0 || seconds < 0)
+        return "";
+    if (seconds < 3600)
+        return std::to_string(seconds / 60) + " min ago";
+    if (seconds < 2 * 86400)
+        return std::to_string(seconds / 3600) + " h ago";
+    return std::to_string(seconds / 86400) + " days ago";
+}
+
+} // namespace zenta::cli

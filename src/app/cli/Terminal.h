@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace zenta::cli {
+
+// A line that the next one replaces, on a terminal only.
+class ProgressLine {
+  public:
+    ProgressLine();
+    ~ProgressLine() { Clear(); }
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+    void Show(const std::string& text);
+    // Before a message of its own: the progress line goes.
+    void Clear();
+    bool tty() const { return tty_; }
+
+  private:
+    bool tty_;
+    size_t shown_ = 0;
+};
+
+// "Label:             value", the labels in one column.
+void Line(const std::string& label, const std::string& value);
+// A step of a long job, on a line of its own.
+void Progress(const std::string& line);
+// "12.0 MB" or "512 KB" of a byte count.
+std::string HumanBytes(long long bytes);
+// "1.5 GB", "12.0 MB" of a byte count.
+std::string Size(long long bytes);
+// "3 h ago", "2 days ago" since a stamp "yyyy-mm-dd hh:nn:ss" of this computer's clock.
+std::string Age(const std::string& stamp);
+
+} // namespace zenta::cli
