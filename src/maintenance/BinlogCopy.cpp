@@ -90,6 +90,24 @@ const BinlogFileFacts& Follow(const std::string& path) {
     return f.facts;
 }
 
+// How many bytes of the server's log a copy ending at (`number`, `size`) lacks; -1 when the
+// copy has no file yet.
+long long BytesBehind(long number, long long size, const std::vector<ServerLogFile>& logs,
+                      const ServerLogPosition& server) {
+    const long serverNumber = LogFileNumber(server.file);
+    if (number < 0)
+        return -1;
+    if (number >= serverNumber)
+        return number == serverNumber ? std::max(0LL, server.position - size) : 0;
+    long long behind = server.position - size;
+    for (const auto& f : logs) {
+        const long n = LogFileNumber(f.name);
+        if (n >= number && n < serverNumber)
+            behind += f.size;
+    }
+    return behind;
+}
+
 // A chain of its own for a server whose logs do not go on from the copy's (`why`); the one
 // before stays as it is.
 Result<BinlogChain> NewChain(const std::string& folder, const std::optional<BinlogChain>& before,
@@ -205,26 +223,28 @@ void BinlogCopier::Down(const std::string& why) {
     why_ = why;
 }
 
+void BinlogCopier::Off(const std::string& why) {
+    Stop();
+    state_ = "off";
+    why_ = why;
+}
+
 void BinlogCopier::Tick(bool jobRunning) {
     BusyGuard guard(busy_);
     if (!guard.acquired() || !ServerIsLocal)
         return;
-    if (CopyFolder().empty()) {
-        Stop();
-        state_ = "off";
-        why_ = "[Monitor] BinlogFolder is off";
-        Record(false);
-        return;
-    }
     if (state_.empty()) {
         // The last look of an earlier run: the copy has been down since it was last current.
-        const BinlogCopyOutcome before = BinlogCopyOutcome::Read();
-        currentAt_ = before.currentAt;
+        currentAt_ = BinlogCopyOutcome::Read().currentAt;
     }
-    if (!EnsureConnected()) {
-        Record(false);
-        return;
-    }
+    if (CopyFolder().empty())
+        Off("[Monitor] BinlogFolder is off");
+    else if (EnsureConnected())
+        Look(jobRunning);
+    Record(false);
+}
+
+void BinlogCopier::Look(bool jobRunning) {
     ReadShopOptions();
     const std::string folder = CopyFolder();
     auto failed = [&](const std::string& why) {
@@ -232,18 +252,12 @@ void BinlogCopier::Tick(bool jobRunning) {
             Disconnect("the server went away: " + db_->LastError().Text());
         else
             Down(why);
-        Record(false);
     };
     const auto settings = ReadBinaryLogSettings(*db_);
     if (!settings)
         return failed(settings.error());
-    if (!settings->logBin) {
-        Stop();
-        state_ = "off";
-        why_ = "the server keeps no binary log (log_bin is OFF)";
-        Record(false);
-        return;
-    }
+    if (!settings->logBin)
+        return Off("the server keeps no binary log (log_bin is OFF)");
     const auto logs = ServerLogFiles(*db_);
     if (!logs)
         return failed(logs.error());
@@ -252,29 +266,31 @@ void BinlogCopier::Tick(bool jobRunning) {
         return failed(server.error());
     if (child_.Running())
         MoveWhole(*logs);
-    if (!child_.Running()) {
-        if (!streamFrom_.empty()) {
-            WriteProgramLog("binlog copy: the stream ended (status " +
-                            std::to_string(child_.exitStatus()) +
-                            "); it starts again where the copy is whole");
-            streamFrom_.clear();
-        }
-        if (Clock::now() - lastStart_ >= kPause) {
-            lastStart_ = Clock::now();
-            if (const auto started = StartStream(folder, *logs); !started) {
-                WriteProgramLog("binlog copy: not started: " + started.error());
-                Down(started.error());
-            }
-        }
-    }
+    if (!child_.Running())
+        StartAgain(folder, *logs);
     Measure(*logs, *server);
     if (child_.Running())
         Seal(*server);
-    Record(false);
     if (!jobRunning && (moved_ || Clock::now() - lastFinish_ >= kFinishEvery)) {
         moved_ = false;
         lastFinish_ = Clock::now();
         FinishCopiedFiles(folder, label_);
+    }
+}
+
+void BinlogCopier::StartAgain(const std::string& folder, const std::vector<ServerLogFile>& logs) {
+    if (!streamFrom_.empty()) {
+        WriteProgramLog("binlog copy: the stream ended (status " +
+                        std::to_string(child_.exitStatus()) +
+                        "); it starts again where the copy is whole");
+        streamFrom_.clear();
+    }
+    if (Clock::now() - lastStart_ < kPause)
+        return;
+    lastStart_ = Clock::now();
+    if (const auto started = StartStream(folder, logs); !started) {
+        WriteProgramLog("binlog copy: not started: " + started.error());
+        Down(started.error());
     }
 }
 
@@ -411,6 +427,61 @@ Result<BinlogChain> BinlogCopier::ChainForServer(const std::string& folder,
                         GtidStateText(last.ends) + ")");
 }
 
+// The copy's files the server no longer holds, and files it never got: gaps, said once.
+void BinlogCopier::SayWhatIsLost(const std::vector<ChainFile>& files,
+                                 const std::vector<ServerLogFile>& logs) {
+    const long firstListed = LogFileNumber(logs.front().name);
+    if (!files.empty() && firstListed > files.back().number + 1 &&
+        chain_->Record("Chain", "PurgedSaid") != logs.front().name) {
+        SayBinlogGap(*chain_, "after " + files.back().name +
+                                  " the server had purged its logs up to " + logs.front().name +
+                                  " before they were copied");
+        chain_->WriteRecord("Chain", {{"PurgedSaid", logs.front().name}});
+    }
+    for (const auto& f : files)
+        if (!f.whole && f.number < firstListed && chain_->Record(f.name, "Lost").empty()) {
+            SayBinlogGap(*chain_, "the copy of " + f.name + " is short (" + std::to_string(f.size) +
+                                      " bytes) and the server no longer holds it");
+            chain_->WriteRecord(f.name, {{"Lost", Now()}});
+        }
+}
+
+// The first of the server's files that the copy lacks whole (the one being written at least).
+std::string BinlogCopier::FirstNotWhole(const std::vector<ChainFile>& files,
+                                        const std::vector<ServerLogFile>& logs) {
+    const long first = files.empty() ? LogFileNumber(logs.front().name) : files.front().number;
+    for (const auto& theirs : logs) {
+        if (LogFileNumber(theirs.name) < first)
+            continue;
+        const auto it = std::find_if(files.begin(), files.end(),
+                                     [&](const ChainFile& f) { return f.name == theirs.name; });
+        if (it != files.end() && it->whole && !chain_->Record(it->name, "Whole").empty())
+            continue;
+        // Moved into the chain before files had to be whole to get there: measured now.
+        if (it != files.end() && it->whole && Whole(*it, logs)) {
+            chain_->WriteRecord(it->name, {{"Whole", Now()}});
+            continue;
+        }
+        return theirs.name;
+    }
+    return logs.back().name;
+}
+
+// .incoming/ holds only what the stream writes: the copies cut short that are left there (the
+// stream writes its files anew, shorter at first) are kept aside, and stay whenever they reach
+// further than a new copy.
+void BinlogCopier::PutCopiesAside() {
+    CreateFolderPath(chain_->shortCopies());
+    for (const auto& [number, name] : LogFilesIn(chain_->incoming())) {
+        const std::string at = chain_->incoming() + name, aside = chain_->shortCopies() + name;
+        std::error_code ec;
+        if (FileExists(aside) && ReadBinlogFile(aside).wholeEnd >= ReadBinlogFile(at).wholeEnd)
+            fs::remove(at, ec);
+        else
+            fs::rename(at, aside, ec);
+    }
+}
+
 Result<Done> BinlogCopier::StartStream(const std::string& folder,
                                        const std::vector<ServerLogFile>& logs) {
     auto failed = [](const std::string& why) { return Result<Done>::Failure(why); };
@@ -426,53 +497,9 @@ Result<Done> BinlogCopier::StartStream(const std::string& folder,
     chain_ = *chain;
     MoveWhole(logs);
     const auto files = chain_->Files();
-    // The copy's files the server no longer holds, and files it never got: gaps, said once.
-    const long firstListed = LogFileNumber(logs.front().name);
-    if (!files.empty() && firstListed > files.back().number + 1 &&
-        chain_->Record("Chain", "PurgedSaid") != logs.front().name) {
-        SayBinlogGap(*chain_, "after " + files.back().name +
-                                  " the server had purged its logs up to " + logs.front().name +
-                                  " before they were copied");
-        chain_->WriteRecord("Chain", {{"PurgedSaid", logs.front().name}});
-    }
-    for (const auto& f : files)
-        if (!f.whole && f.number < firstListed && chain_->Record(f.name, "Lost").empty()) {
-            SayBinlogGap(*chain_, "the copy of " + f.name + " is short (" + std::to_string(f.size) +
-                                      " bytes) and the server no longer holds it");
-            chain_->WriteRecord(f.name, {{"Lost", Now()}});
-        }
-    // From the first file of the server's that the copy lacks whole on.
-    const long first = files.empty() ? firstListed : files.front().number;
-    std::string from;
-    for (const auto& theirs : logs) {
-        if (LogFileNumber(theirs.name) < first)
-            continue;
-        const auto it = std::find_if(files.begin(), files.end(),
-                                     [&](const ChainFile& f) { return f.name == theirs.name; });
-        if (it != files.end() && it->whole && !chain_->Record(it->name, "Whole").empty())
-            continue;
-        // Moved into the chain before files had to be whole to get there: measured now.
-        if (it != files.end() && it->whole && Whole(*it, logs)) {
-            chain_->WriteRecord(it->name, {{"Whole", Now()}});
-            continue;
-        }
-        from = theirs.name;
-        break;
-    }
-    if (from.empty())
-        from = logs.back().name;
-    // .incoming/ holds only what the stream writes: the copies cut short that are left there
-    // (the stream writes its files anew, shorter at first) are kept aside, and stay whenever
-    // they reach further than a new copy.
-    CreateFolderPath(chain_->shortCopies());
-    for (const auto& [number, name] : LogFilesIn(chain_->incoming())) {
-        const std::string at = chain_->incoming() + name, aside = chain_->shortCopies() + name;
-        std::error_code ec;
-        if (FileExists(aside) && ReadBinlogFile(aside).wholeEnd >= ReadBinlogFile(at).wholeEnd)
-            fs::remove(at, ec);
-        else
-            fs::rename(at, aside, ec);
-    }
+    SayWhatIsLost(files, logs);
+    const std::string from = FirstNotWhole(files, logs);
+    PutCopiesAside();
     // Room for at least the file it begins with.
     const ServerLogFile* theirs = Listed(logs, from);
     const long long free = FreeBytes(chain_->path());
@@ -501,103 +528,98 @@ Result<Done> BinlogCopier::StartStream(const std::string& folder,
     return Done{};
 }
 
+BinlogCopier::CopyEnd BinlogCopier::WhereTheCopyEnds() const {
+    CopyEnd end;
+    // The file being written, else the chain's newest.
+    if (const auto incoming = LogFilesIn(chain_->incoming()); !incoming.empty()) {
+        end.name = incoming.rbegin()->second;
+        end.path = chain_->incoming() + end.name;
+    } else if (const auto files = chain_->Files(); !files.empty()) {
+        end.name = files.back().name;
+        end.path = files.back().path;
+    }
+    // Nothing written yet: the copy stands at the start of the file the stream began with.
+    end.number = end.name.empty() ? LogFileNumber(streamFrom_) : LogFileNumber(end.name);
+    end.size = std::max(0LL, SizeOf(end.path));
+    return end;
+}
+
+long long BinlogCopier::SecondsBehind(const CopyEnd& end, Clock::time_point now) const {
+    for (auto it = samples_.rbegin(); it != samples_.rend(); ++it)
+        if (end.number > it->file || (end.number == it->file && end.size >= it->position))
+            return std::chrono::duration_cast<std::chrono::seconds>(now - it->at).count();
+    return std::chrono::duration_cast<std::chrono::seconds>(now - samples_.front().at).count();
+}
+
+// How far the copy reaches: the last transaction it holds whole.
+void BinlogCopier::UpdateReach(const CopyEnd& end) {
+    const bool written = end.path.find("/.incoming/") != std::string::npos;
+    const std::time_t last = written ? Follow(end.path).lastCommitted : 0;
+    if (last > 0) {
+        reach_ = LocalStampText(last);
+        return;
+    }
+    if (!reach_.empty() && written)
+        return; // a file just begun: the reach is the one before
+    const auto files = chain_->Files();
+    for (auto it = files.rbegin(); it != files.rend(); ++it)
+        if (const auto facts = chain_->Facts(*it); facts.lastCommitted > 0) {
+            reach_ = LocalStampText(facts.lastCommitted);
+            return;
+        }
+}
+
 void BinlogCopier::Measure(const std::vector<ServerLogFile>& logs,
                            const ServerLogPosition& server) {
     const auto now = Clock::now();
-    const long serverNumber = LogFileNumber(server.file);
-    samples_.push_back({now, std::time(nullptr), serverNumber, server.position});
+    samples_.push_back({now, std::time(nullptr), LogFileNumber(server.file), server.position});
     while (samples_.size() > kSamples)
         samples_.pop_front();
     if (!chain_)
         return;
-    // Where the copy ends: the file being written, else the chain's newest.
-    std::string name, path;
-    if (const auto incoming = LogFilesIn(chain_->incoming()); !incoming.empty()) {
-        name = incoming.rbegin()->second;
-        path = chain_->incoming() + name;
-    } else if (const auto files = chain_->Files(); !files.empty()) {
-        name = files.back().name;
-        path = files.back().path;
-    }
-    // Nothing written yet: the copy stands at the start of the file the stream began with.
-    const long number = name.empty() ? LogFileNumber(streamFrom_) : LogFileNumber(name);
-    const long long size = std::max(0LL, SizeOf(path));
-    if (name != file_ || size != copiedBytes_)
+    const CopyEnd end = WhereTheCopyEnds();
+    if (end.name != file_ || end.size != copiedBytes_)
         lastGrowth_ = now;
-    file_ = name;
-    copiedBytes_ = size;
-    long long behind = 0;
-    if (number < 0)
-        behind = -1;
-    else if (number == serverNumber)
-        behind = std::max(0LL, server.position - size);
-    else if (number < serverNumber) {
-        for (const auto& f : logs) {
-            const long n = LogFileNumber(f.name);
-            if (n >= number && n < serverNumber)
-                behind += f.size;
-        }
-        behind += server.position - size;
-    }
-    lagBytes_ = behind;
+    file_ = end.name;
+    copiedBytes_ = end.size;
+    lagBytes_ = BytesBehind(end.number, end.size, logs, server);
     // How long ago the server stood where the copy stands now.
-    if (behind == 0) {
-        lagSeconds_ = 0;
+    lagSeconds_ = lagBytes_ == 0 ? 0 : SecondsBehind(end, now);
+    if (lagBytes_ == 0)
         currentAt_ = Now();
-    } else {
-        lagSeconds_ = -1;
-        for (auto it = samples_.rbegin(); it != samples_.rend(); ++it)
-            if (number > it->file || (number == it->file && size >= it->position)) {
-                lagSeconds_ =
-                    std::chrono::duration_cast<std::chrono::seconds>(now - it->at).count();
-                break;
-            }
-        if (lagSeconds_ < 0)
-            lagSeconds_ =
-                std::chrono::duration_cast<std::chrono::seconds>(now - samples_.front().at).count();
-    }
-    // How far the copy reaches: the last transaction it holds whole.
-    const bool written = path.find("/.incoming/") != std::string::npos;
-    const std::time_t last = written ? Follow(path).lastCommitted : 0;
-    if (last > 0) {
-        reach_ = LocalStampText(last);
-    } else if (reach_.empty() || !written) {
-        const auto files = chain_->Files();
-        for (auto it = files.rbegin(); it != files.rend(); ++it)
-            if (const auto facts = chain_->Facts(*it); facts.lastCommitted > 0) {
-                reach_ = LocalStampText(facts.lastCommitted);
-                break;
-            }
-    }
+    UpdateReach(end);
+    JudgeState(now);
+}
+
+void BinlogCopier::JudgeState(Clock::time_point now) {
     const bool running = child_.Running();
-    if (running && behind >= 0 && lagSeconds_ <= kCurrentSeconds) {
+    const long long free = FreeBytes(chain_->path());
+    if (running && lagBytes_ >= 0 && lagSeconds_ <= kCurrentSeconds) {
         if (state_ != "streaming")
             since_ = Now();
         state_ = "streaming";
         why_.clear();
-        if (FreeBytes(chain_->path()) >= kDiskMargin)
+        if (free >= kDiskMargin)
             problem_.clear();
         return;
     }
-    if (running) {
-        const long long free = FreeBytes(chain_->path());
-        if (free >= 0 && free < kDiskMargin)
-            problem_ =
-                "the copy's disk is full (" + Megabytes(free) + " free in " + chain_->path() + ")";
-        Down((problem_.empty() ? std::string() : problem_ + "; ") +
-             (behind < 0 ? std::string("the stream has copied nothing yet")
-                         : "the copy is " + Megabytes(behind) + " (" + std::to_string(lagSeconds_) +
-                               " s) behind the server"));
-        if (now - lastGrowth_ >= kStuckAfter) {
-            WriteProgramLog(
-                "binlog copy: the stream has copied nothing for " +
-                std::to_string(
-                    std::chrono::duration_cast<std::chrono::seconds>(now - lastGrowth_).count()) +
-                " s while the server went on; it starts again");
-            child_.Stop();
-        }
-    } else if (state_ != "down" || why_.empty()) {
-        Down(problem_.empty() ? "the stream is not running" : problem_);
+    if (!running) {
+        if (state_ != "down" || why_.empty())
+            Down(problem_.empty() ? "the stream is not running" : problem_);
+        return;
+    }
+    if (free >= 0 && free < kDiskMargin)
+        problem_ =
+            "the copy's disk is full (" + Megabytes(free) + " free in " + chain_->path() + ")";
+    Down((problem_.empty() ? std::string() : problem_ + "; ") +
+         (lagBytes_ < 0 ? std::string("the stream has copied nothing yet")
+                        : "the copy is " + Megabytes(lagBytes_) + " (" +
+                              std::to_string(lagSeconds_) + " s) behind the server"));
+    const long stuck = std::chrono::duration_cast<std::chrono::seconds>(now - lastGrowth_).count();
+    if (now - lastGrowth_ >= kStuckAfter) {
+        WriteProgramLog("binlog copy: the stream has copied nothing for " + std::to_string(stuck) +
+                        " s while the server went on; it starts again");
+        child_.Stop();
     }
 }
 

@@ -75,14 +75,33 @@ class BinlogCopier {
         long long position = 0;
     };
     bool EnsureConnected();
+    void Off(const std::string& why);
+    // The look itself, connected: the server's log, the stream, the files, the state.
+    void Look(bool jobRunning);
+    void StartAgain(const std::string& folder, const std::vector<ServerLogFile>& logs);
     void Disconnect(const std::string& why);
     void Down(const std::string& why);
     Result<Done> StartStream(const std::string& folder, const std::vector<ServerLogFile>& logs);
+    void SayWhatIsLost(const std::vector<ChainFile>& files, const std::vector<ServerLogFile>& logs);
+    std::string FirstNotWhole(const std::vector<ChainFile>& files,
+                              const std::vector<ServerLogFile>& logs);
+    void PutCopiesAside();
     Result<BinlogChain> ChainForServer(const std::string& folder,
                                        const std::vector<ServerLogFile>& logs);
     bool Whole(const ChainFile& copy, const std::vector<ServerLogFile>& logs);
     void MoveWhole(const std::vector<ServerLogFile>& logs);
+    // Where the copy ends: its newest file and size.
+    struct CopyEnd {
+        std::string name, path;
+        long number = -1;
+        long long size = 0;
+    };
+    CopyEnd WhereTheCopyEnds() const;
+    long long SecondsBehind(const CopyEnd& end, std::chrono::steady_clock::time_point now) const;
+    void UpdateReach(const CopyEnd& end);
+    // How far behind the server the copy is, and what it is to be called.
     void Measure(const std::vector<ServerLogFile>& logs, const ServerLogPosition& server);
+    void JudgeState(std::chrono::steady_clock::time_point now);
     void Seal(const ServerLogPosition& server);
     void Record(bool force);
     // The shop's options the copy needs (the backup folder, the backup drive's label), read now
