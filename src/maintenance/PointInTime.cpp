@@ -251,42 +251,98 @@ ChainCheck CheckChainFrom(const std::string& archive, const std::string& passwor
                            std::to_string(ends->size()) + " transactions, " + reach);
 }
 
-UntilReport RestoreUntil(const std::string& given, const std::string& until,
-                         const RestoreOptions& options) {
-    UntilReport report;
-    auto fail = [&](RestoreFailure kind, const std::string& why) {
-        report.restore.ok = false;
-        report.restore.failure = kind;
-        report.restore.error = why;
-        return report;
-    };
+namespace {
+
+UntilReport& Failed(UntilReport& report, RestoreFailure kind, const std::string& why) {
+    report.restore.ok = false;
+    report.restore.failure = kind;
+    report.restore.error = why;
+    return report;
+}
+
+// "latest", or the instant asked for.
+Result<std::optional<std::time_t>> UntilWhen(const std::string& until) {
+    using When = Result<std::optional<std::time_t>>;
+    if (AsciiLowerCase(TrimWhitespace(until)) == "latest")
+        return std::optional<std::time_t>();
+    const auto parsed = ParseInstant(until);
+    if (!parsed)
+        return When::Failure(
+            parsed.error() +
+            (parsed.error().find("is no time") != std::string::npos ? ", or latest" : ""));
+    return std::optional<std::time_t>(*parsed);
+}
+
+// The chosen archive restored and brought forward to `stop` (none: its snapshot), into the
+// target or, with intoLive, into a database of its own that then replaces the live one.
+UntilReport& BringForward(const Located& chosen, const std::vector<std::string>& paths,
+                          const TransactionEnd* stop, long long replayed,
+                          const RestoreOptions& options, UntilReport& report) {
     auto say = [&](const std::string& line) {
         if (options.progress)
             options.progress(line);
     };
-    std::optional<std::time_t> when;
-    if (AsciiLowerCase(TrimWhitespace(until)) != "latest") {
-        const auto parsed = ParseInstant(until);
-        if (!parsed)
-            return fail(RestoreFailure::Target,
-                        parsed.error() + (parsed.error().find("is no time") != std::string::npos
-                                              ? ", or latest"
-                                              : ""));
-        when = *parsed;
+    // Into the live database: restored and brought forward in a database of its own first,
+    // so that the live one is replaced only by a whole result.
+    RestoreOptions into = options;
+    if (options.intoLive) {
+        into.intoLive = false;
+        into.database = "zentasupermarket_until_" + ArchiveStamp(DateTime::Now());
     }
+    say("restoring " + chosen.archive);
+    report.restore = RestoreArchive(chosen.archive, into);
+    if (!report.restore.ok)
+        return report;
+    report.archive = chosen.archive;
+    const std::string target = report.restore.database;
+    if (!stop) {
+        say("no transaction to replay after the archive's snapshot");
+    } else {
+        say("replaying " + std::to_string(replayed) + " transactions from " +
+            std::to_string(stop->file + 1) + " log files, up to " + InstantText(stop->committed));
+        const std::vector<std::string> files(paths.begin(), paths.begin() + stop->file + 1);
+        if (const auto replay = ReplayBinlog(files, chosen.snapshot.position, stop->position,
+                                             replayed, target, say);
+            !replay) {
+            DataBase().SQLExecute("DROP DATABASE IF EXISTS `" + target + "`;");
+            return Failed(report, RestoreFailure::Server,
+                          "the log could not be replayed onto the archive (" + replay.error() +
+                              "); nothing was left behind");
+        }
+        report.reached = stop->committed;
+        report.transactions = replayed;
+    }
+    if (options.intoLive) {
+        const auto saved = MoveIntoLive(target, report.restore.tables, say);
+        if (!saved)
+            return Failed(report, RestoreFailure::Server, saved.error());
+        report.restore.savedLive = *saved;
+        report.restore.database = clsDataBase::kDefaultDatabase;
+    }
+    return report;
+}
+
+} // namespace
+
+UntilReport RestoreUntil(const std::string& given, const std::string& until,
+                         const RestoreOptions& options) {
+    UntilReport report;
+    const auto when = UntilWhen(until);
+    if (!when)
+        return Failed(report, RestoreFailure::Target, when.error());
     const std::string folder = BinlogFolder(BackupFolder());
     if (folder.empty())
-        return fail(RestoreFailure::Target,
-                    "the copy of the binary log is off ([Monitor] BinlogFolder): there is nothing "
-                    "to bring an archive forward with");
+        return Failed(report, RestoreFailure::Target,
+                      "the copy of the binary log is off ([Monitor] BinlogFolder): there is "
+                      "nothing to bring an archive forward with");
     const auto password = options.passwordFile.empty() ? ConfiguredArchivePassword()
                                                        : ReadPasswordFile(options.passwordFile);
     if (!password)
-        return fail(RestoreFailure::Password, password.error());
+        return Failed(report, RestoreFailure::Password, password.error());
     const auto windows = RestoreWindows(BackupFolder());
-    const auto chosen = ChooseArchive(folder, given, when, *password, windows);
+    const auto chosen = ChooseArchive(folder, given, *when, *password, windows);
     if (!chosen)
-        return fail(RestoreFailure::Target, chosen.error());
+        return Failed(report, RestoreFailure::Target, chosen.error());
     report.window = chosen->window;
     for (const auto& w : windows)
         if (w.chain != report.window.chain)
@@ -296,50 +352,15 @@ UntilReport RestoreUntil(const std::string& given, const std::string& until,
         paths.push_back(f.path);
     const auto ends = ReadTransactionEnds(paths, chosen->snapshot.position);
     if (!ends)
-        return fail(RestoreFailure::Damaged, ends.error());
+        return Failed(report, RestoreFailure::Damaged, ends.error());
     // The last transaction committed at or before the time; never one cut in two.
     long long replayed = 0;
-    const TransactionEnd* stop = LastEndBy(*ends, when, replayed);
-    // Into the live database: restored and brought forward in a database of its own first,
-    // so that the live one is replaced only by a whole result.
-    RestoreOptions into = options;
-    if (options.intoLive) {
-        into.intoLive = false;
-        into.database = "zentasupermarket_until_" + ArchiveStamp(DateTime::Now());
-    }
-    say("restoring " + chosen->archive);
-    report.restore = RestoreArchive(chosen->archive, into);
-    if (!report.restore.ok)
-        return report;
-    report.archive = chosen->archive;
-    const std::string target = report.restore.database;
-    if (!stop) {
-        say("no transaction to replay after the archive's snapshot");
-    } else {
-        say("replaying " + std::to_string(replayed) + " transactions from " +
-            std::to_string(stop->file + 1) + " log files, up to " + InstantText(stop->committed));
-        const std::vector<std::string> files(paths.begin(), paths.begin() + stop->file + 1);
-        if (const auto replay = ReplayBinlog(files, chosen->snapshot.position, stop->position,
-                                             replayed, target, say);
-            !replay) {
-            DataBase().SQLExecute("DROP DATABASE IF EXISTS `" + target + "`;");
-            return fail(RestoreFailure::Server, "the log could not be replayed onto the archive (" +
-                                                    replay.error() + "); nothing was left behind");
-        }
-        report.reached = stop->committed;
-        report.transactions = replayed;
-    }
-    if (options.intoLive) {
-        const auto saved = MoveIntoLive(target, report.restore.tables, say);
-        if (!saved)
-            return fail(RestoreFailure::Server, saved.error());
-        report.restore.savedLive = *saved;
-        report.restore.database = clsDataBase::kDefaultDatabase;
-    }
-    WriteProgramLog("restored " + chosen->archive + " and replayed the log of " +
-                    report.window.chain + " to " +
-                    (stop ? InstantText(stop->committed) : std::string("its snapshot")) +
-                    " into the database " + report.restore.database);
+    const TransactionEnd* stop = LastEndBy(*ends, *when, replayed);
+    if (BringForward(*chosen, paths, stop, replayed, options, report).restore.ok)
+        WriteProgramLog("restored " + chosen->archive + " and replayed the log of " +
+                        report.window.chain + " to " +
+                        (stop ? InstantText(stop->committed) : std::string("its snapshot")) +
+                        " into the database " + report.restore.database);
     return report;
 }
 

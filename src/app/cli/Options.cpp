@@ -43,6 +43,54 @@ const std::vector<OptionRule>& OptionTable() {
     return options;
 }
 
+namespace {
+
+// An option's value into the options; why not, when it cannot be taken.
+std::string Take(const std::string& name, const std::string& value, Options& options) {
+    options.given.insert(name);
+    if (name == "--yes") {
+        options.yes = true;
+    } else if (name == "--accept-shrink") {
+        options.acceptShrink = true;
+    } else if (name == "--into-live") {
+        options.intoLive = true;
+    } else if (name == "--database") {
+        options.database = value;
+    } else if (name == "--password-file") {
+        options.passwordFile = value;
+    } else if (name == "--until") {
+        options.until = value;
+    } else if (name == "--wait") {
+        char* end = nullptr;
+        options.waitSeconds = std::strtol(value.c_str(), &end, 10);
+        if (value.empty() || !end || *end || options.waitSeconds < 0)
+            return "--wait needs a number of seconds";
+    }
+    return {};
+}
+
+// What the options given say together; why they cannot stand, "" when they can.
+std::string Contradiction(const Command& command, const Options& options) {
+    for (const auto& name : options.given) {
+        const auto rule = std::find_if(OptionTable().begin(), OptionTable().end(),
+                                       [&](const OptionRule& o) { return name == o.name; });
+        if (std::find(rule->commands.begin(), rule->commands.end(), options.command) ==
+            rule->commands.end())
+            return name + " is not an option of " + options.command;
+    }
+    if (command.operand && options.archive.empty() && options.until.empty())
+        return options.command + " needs the archive";
+    if (options.intoLive && options.given.count("--database"))
+        return "--into-live and --database contradict each other: --into-live restores into the "
+               "live database zentasupermarket, --database NAME into another one; give one of "
+               "them";
+    if (options.database.size() > 64)
+        return "the database name \"" + options.database + "\" is too long: at most 64 characters";
+    return {};
+}
+
+} // namespace
+
 Result<Options> Parse(int argc, char** argv) {
     auto bad = [](const std::string& why) { return Result<Options>::Failure(why); };
     Options options;
@@ -56,31 +104,11 @@ Result<Options> Parse(int argc, char** argv) {
                                            [&](const OptionRule& o) { return a == o.name; });
             if (rule == OptionTable().end())
                 return bad("unknown argument \"" + a + "\"");
-            std::string value;
-            if (rule->argument) {
-                if (i + 1 >= argc)
-                    return bad(a + " needs " + AsciiLowerCase(rule->argument));
-                value = argv[++i];
-            }
-            options.given.insert(a);
-            if (a == "--yes") {
-                options.yes = true;
-            } else if (a == "--accept-shrink") {
-                options.acceptShrink = true;
-            } else if (a == "--into-live") {
-                options.intoLive = true;
-            } else if (a == "--database") {
-                options.database = value;
-            } else if (a == "--password-file") {
-                options.passwordFile = value;
-            } else if (a == "--until") {
-                options.until = value;
-            } else if (a == "--wait") {
-                char* end = nullptr;
-                options.waitSeconds = std::strtol(value.c_str(), &end, 10);
-                if (value.empty() || !end || *end || options.waitSeconds < 0)
-                    return bad("--wait needs a number of seconds");
-            }
+            if (rule->argument && i + 1 >= argc)
+                return bad(a + " needs " + AsciiLowerCase(rule->argument));
+            if (const std::string why = Take(a, rule->argument ? argv[++i] : "", options);
+                !why.empty())
+                return bad(why);
         } else if (!command) {
             options.command = a;
             const auto found = std::find_if(Commands().begin(), Commands().end(),
@@ -96,23 +124,8 @@ Result<Options> Parse(int argc, char** argv) {
     }
     if (!command)
         return bad("no command given");
-    for (const auto& name : options.given) {
-        const auto rule = std::find_if(OptionTable().begin(), OptionTable().end(),
-                                       [&](const OptionRule& o) { return name == o.name; });
-        if (std::find(rule->commands.begin(), rule->commands.end(), options.command) ==
-            rule->commands.end())
-            return bad(name + " is not an option of " + options.command);
-    }
-    if (command->operand && options.archive.empty() && options.until.empty())
-        return bad(options.command + " needs the archive");
-    if (options.intoLive && options.given.count("--database"))
-        return bad("--into-live and --database contradict each other: --into-live restores into "
-                   "the live database zentasupermarket, --database NAME into another one; give "
-                   "one of them");
-    if (options.database.size() > 64)
-        return bad("the database name \"" + options.database +
-                   "\" is too long: at most 64 "
-                   "characters");
+    if (const std::string why = Contradiction(*command, options); !why.empty())
+        return bad(why);
     if (!options.archive.empty() && options.archive[0] != '/') {
         // Relative to where the technician stands, not to the program folder.
         char here[4096];

@@ -175,36 +175,23 @@ void ArchivesStatus() {
         std::cout << "  none\n";
 }
 
-} // namespace
-
-Outcome Status(const Options&) {
-    Line("Program folder", Globals::AppPath);
-    Line("Monitor running",
-         MonitorRunningIn(Globals::AppPath, Globals::ExecutableName) ? "yes" : "no");
-    const bool connected = Connect();
-    const std::string where = ConfiguredMySQLHost() + ":" + std::to_string(ConfiguredMySQLPort());
-    Line("Database", (connected ? "connected, " : "not reachable, ") + where);
-    Line("This computer", Globals::LocalIP);
-    if (connected) {
-        // The panel's own words, as the shop sees them; what is said above (this computer's
-        // address) and what changes on every run (the connection's id) are left out.
-        std::cout << "Status panel:\n";
-        const std::string panel = RefreshStatusText();
-        size_t pos = 0;
-        while (pos < panel.size()) {
-            size_t e = panel.find("\r\n", pos);
-            const std::string line = panel.substr(pos, e == std::string::npos ? e : e - pos);
-            if (!line.empty() && line.rfind("本机", 0) != 0 && line.rfind("MySQL ID", 0) != 0)
-                std::cout << "  " << line << "\n";
-            pos = e == std::string::npos ? panel.size() : e + 2;
-        }
+// The panel's own words, as the shop sees them; what is said above (this computer's address)
+// and what changes on every run (the connection's id) are left out.
+void PanelStatus() {
+    std::cout << "Status panel:\n";
+    const std::string panel = RefreshStatusText();
+    size_t pos = 0;
+    while (pos < panel.size()) {
+        size_t e = panel.find("\r\n", pos);
+        const std::string line = panel.substr(pos, e == std::string::npos ? e : e - pos);
+        if (!line.empty() && line.rfind("本机", 0) != 0 && line.rfind("MySQL ID", 0) != 0)
+            std::cout << "  " << line << "\n";
+        pos = e == std::string::npos ? panel.size() : e + 2;
     }
-    // A record that exists but cannot be read is said, not taken for "none recorded".
-    if (FileExists(JobOutcomesPath()) && ::access(JobOutcomesPath().c_str(), R_OK) != 0)
-        Line("Job record", "CANNOT BE READ: " + JobOutcomesPath() + " (" + std::strerror(errno) +
-                               "); " + OwnerFix(JobOutcomesPath()));
+}
 
-    const BackupOutcome backup = BackupOutcome::Read();
+// The last backup, and the last good one.
+void BackupStatus(const BackupOutcome& backup) {
     if (backup.result.empty()) {
         Line("Last backup", "none recorded");
     } else {
@@ -227,6 +214,27 @@ Outcome Status(const Options&) {
                                  : backup.lastGoodTime + " (" + Age(backup.lastGoodTime) + "), " +
                                        backup.lastGoodArchive + ", " +
                                        HumanBytes(backup.lastGoodBytes) + ", tested good");
+}
+
+} // namespace
+
+Outcome Status(const Options&) {
+    Line("Program folder", Globals::AppPath);
+    Line("Monitor running",
+         MonitorRunningIn(Globals::AppPath, Globals::ExecutableName) ? "yes" : "no");
+    const bool connected = Connect();
+    const std::string where = ConfiguredMySQLHost() + ":" + std::to_string(ConfiguredMySQLPort());
+    Line("Database", (connected ? "connected, " : "not reachable, ") + where);
+    Line("This computer", Globals::LocalIP);
+    if (connected)
+        PanelStatus();
+    // A record that exists but cannot be read is said, not taken for "none recorded".
+    if (FileExists(JobOutcomesPath()) && ::access(JobOutcomesPath().c_str(), R_OK) != 0)
+        Line("Job record", "CANNOT BE READ: " + JobOutcomesPath() + " (" + std::strerror(errno) +
+                               "); " + OwnerFix(JobOutcomesPath()));
+
+    const BackupOutcome backup = BackupOutcome::Read();
+    BackupStatus(backup);
     BinaryLogStatus(connected, backup);
     DriveStatus(connected ? OpcionText(DataBase(), "MobilBackupRestoreVolumeName", "")
                           : DriveOutcome::Read().label);
