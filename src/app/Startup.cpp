@@ -112,11 +112,76 @@ void TellDesktopUser(int argc, char** argv, const std::string& text) {
 
 } // namespace
 
+namespace {
+
+// A service has no session runtime folder; the toolkit wants one (and warns without it).
+void PrepareToolkit(bool display) {
+    if (!display)
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (!runtime || !*runtime) {
+        std::error_code ec;
+        const std::string own = Globals::AppPath + "Temp/runtime-" + std::to_string(::getuid());
+        std::filesystem::create_directories(own, ec);
+        ::chmod(own.c_str(), 0700);
+        ::setenv("XDG_RUNTIME_DIR", own.c_str(), 1);
+    }
+}
+
+void SetUpToolkit(bool display) {
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setApplicationName(QStringLiteral("ZentaMarketMonitor"));
+    SetMessageSink(std::make_shared<QtMessageSink>());
+    if (display)
+        SetBusyPointer(std::make_shared<QtBusyPointer>());
+    // Long waits (packing a backup, a head-office request) keep the tray answering.
+    SetWaitHook([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 20); });
+}
+
+// 8, 9, 10: recorder and scanner programs, and the hot keys through their own display
+// connection.
+void StartHelpersAndHotKeys(frmMain& form) {
+    if (GetSettingBool("VideoGrabber", "AutoRecord", "0"))
+        StartDVRService();
+    if (GetSettingBool("KeyBoard", "UsarRS232EscanerCodigoBarra", "0"))
+        StartHidden("ZentaCom2Key.dll");
+    if (SetHotKeys()) {
+        auto* keys = new QSocketNotifier(HotKeyConnection(), QSocketNotifier::Read, &form);
+        QObject::connect(keys, &QSocketNotifier::activated, &form, [] { DispatchHotKeys(); });
+        DispatchHotKeys();
+    } else {
+        WriteProgramLog("no X11 display: the hot keys are not installed");
+    }
+}
+
+// 12, 13: the companion programs, then what belongs to the computer with the database.
+void StartTheShop(frmMain& form) {
+    NotifyServiceManager(ServerIsLocal ? "READY=1\nSTATUS=running the start-up cycle"
+                                       : "READY=1\nSTATUS=running (the database is on another "
+                                         "computer)");
+    if (GetSettingBool("Ejecutar", "AutoEjecutarManager", "0"))
+        StartHidden("ZentaMarketMan.exe");
+    if (GetSettingBool("Ejecutar", "AutoEjecutar", "0"))
+        StartHidden("ZentaMarket.exe");
+    if (GetSettingBool("Ejecutar", "AutoEjecutarPriAdv", "0"))
+        StartHidden("ZentaMarketPriAdv.exe");
+    if (!ServerIsLocal || terminationRequested)
+        return;
+    StartServerService();
+    AutoRunProc();
+    form.UpdateBackupHealth();
+    form.AutoRunEnabled(true);
+    CopyAndStartHelper("GoodsPicSync");
+    if (!terminationRequested)
+        RunUnderJobLock("IP report", IPUpdateProc);
+    form.IPUpdateEnabled(true);
+}
+
+} // namespace
+
 int Main(int argc, char** argv) {
     // 1–3: program folder, error mode, this computer's address.
     SetUpProgramGlobals(false);
-    std::error_code ec;
-
     // 5: a second copy ends here, silently.
     SingleInstanceLock instance(Globals::AppPath, Globals::ExecutableName);
     if (instance.unavailable()) {
@@ -131,29 +196,12 @@ int Main(int argc, char** argv) {
     // A run that was killed may have left the shop's table exports in the working folder
     // (unless a one-shot command of this folder is at work in it right now).
     RunUnderJobLock("start-up clean-up", CleanBackupWorkFolder, std::chrono::milliseconds(0));
-
     if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) == 0)
         HandleStopSignals(OnSignal);
     const bool display = HasDisplay();
-    if (!display)
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    // A service has no session runtime folder; the toolkit wants one (and warns without it).
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (!runtime || !*runtime) {
-        const std::string own = Globals::AppPath + "Temp/runtime-" + std::to_string(::getuid());
-        std::filesystem::create_directories(own, ec);
-        ::chmod(own.c_str(), 0700);
-        ::setenv("XDG_RUNTIME_DIR", own.c_str(), 1);
-    }
+    PrepareToolkit(display);
     QApplication app(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-    QApplication::setApplicationName(QStringLiteral("ZentaMarketMonitor"));
-    SetMessageSink(std::make_shared<QtMessageSink>());
-    if (display)
-        SetBusyPointer(std::make_shared<QtBusyPointer>());
-    // Long waits (packing a backup, a head-office request) keep the tray answering.
-    SetWaitHook([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 20); });
-
+    SetUpToolkit(display);
     WriteProgramLog("started, version " + ProgramVersionText());
     frmMain form;
     // The end is only asked for here: a job in progress (a backup packing while the tray keeps
@@ -183,7 +231,6 @@ int Main(int argc, char** argv) {
         }
         end();
     });
-
     // 7: the form's load, which waits for the database.
     NotifyServiceManager("STATUS=waiting for the database at " + ConfiguredMySQLHost() + ":" +
                          std::to_string(ConfiguredMySQLPort()));
@@ -193,50 +240,10 @@ int Main(int argc, char** argv) {
                                 : "no display: running without the tray icon");
     if (terminationRequested)
         return finish();
-
-    // 8, 9: recorder and scanner programs.
-    if (GetSettingBool("VideoGrabber", "AutoRecord", "0"))
-        StartDVRService();
-    if (GetSettingBool("KeyBoard", "UsarRS232EscanerCodigoBarra", "0"))
-        StartHidden("ZentaCom2Key.dll");
-
-    // 10: the hot keys, through their own display connection.
-    if (SetHotKeys()) {
-        auto* keys = new QSocketNotifier(HotKeyConnection(), QSocketNotifier::Read, &form);
-        QObject::connect(keys, &QSocketNotifier::activated, &form, [] { DispatchHotKeys(); });
-        DispatchHotKeys();
-    } else {
-        WriteProgramLog("no X11 display: the hot keys are not installed");
-    }
-
+    StartHelpersAndHotKeys(form);
     // 11: connected (the form's load waited for it).
-    if (!DataBase().ConnectionStatus()) {
-        app.exec();
-        return finish();
-    }
-
-    NotifyServiceManager(ServerIsLocal ? "READY=1\nSTATUS=running the start-up cycle"
-                                       : "READY=1\nSTATUS=running (the database is on another "
-                                         "computer)");
-    // 12: companion programs.
-    if (GetSettingBool("Ejecutar", "AutoEjecutarManager", "0"))
-        StartHidden("ZentaMarketMan.exe");
-    if (GetSettingBool("Ejecutar", "AutoEjecutar", "0"))
-        StartHidden("ZentaMarket.exe");
-    if (GetSettingBool("Ejecutar", "AutoEjecutarPriAdv", "0"))
-        StartHidden("ZentaMarketPriAdv.exe");
-
-    // 13: the rest belongs to the computer with the database.
-    if (ServerIsLocal && !terminationRequested) {
-        StartServerService();
-        AutoRunProc();
-        form.UpdateBackupHealth();
-        form.AutoRunEnabled(true);
-        CopyAndStartHelper("GoodsPicSync");
-        if (!terminationRequested)
-            RunUnderJobLock("IP report", IPUpdateProc);
-        form.IPUpdateEnabled(true);
-    }
+    if (DataBase().ConnectionStatus())
+        StartTheShop(form);
     if (!terminationRequested)
         app.exec();
     return finish();

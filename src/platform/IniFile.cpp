@@ -5,6 +5,7 @@
 
 #include "CodePage.h"
 #include "Common.h"
+#include "FileDescriptor.h"
 #include "Text.h"
 
 #include <algorithm>
@@ -335,119 +336,109 @@ bool HasKey(const std::string& text, const std::string& key) {
     return false;
 }
 
+// Where the last section's header line begins, looking backwards from the end; -1 when there
+// is none, -2 when the file cannot be read.
+off_t LastHeader(int fd, off_t size) {
+    const off_t chunk = 256 * 1024;
+    for (off_t end = size; end > 0;) {
+        const off_t begin = end > chunk ? end - chunk : 0;
+        std::string piece;
+        if (!ReadAt(fd, begin, static_cast<size_t>(end - begin), piece))
+            return -2;
+        for (size_t i = piece.size(); i-- > 0;)
+            if (piece[i] == '[' &&
+                (i > 0 ? (piece[i - 1] == '\n' || piece[i - 1] == '\r') : begin == 0))
+                return begin + static_cast<off_t>(i);
+        // The next piece overlaps by one byte, so a '[' at this piece's start is judged by the
+        // byte before it.
+        end = begin > 0 ? begin + 1 : 0;
+    }
+    return -1;
+}
+
+// The end of the file's last section (where this second's keys would stand), found by its
+// header; its name in `name`. Append::Done when found.
+IniFile::Append SearchedTail(int fd, off_t size, std::string& name, std::string& tail) {
+    const off_t header = LastHeader(fd, size);
+    if (header < 0)
+        return header == -1 ? IniFile::Append::NotLastSection : IniFile::Append::Failed;
+    std::string headerLine;
+    const off_t lineEnd = std::min<off_t>(size, header + 4096);
+    if (!ReadAt(fd, header, static_cast<size_t>(lineEnd - header), headerLine))
+        return IniFile::Append::Failed;
+    headerLine = headerLine.substr(0, headerLine.find_first_of("\r\n"));
+    const off_t from =
+        std::max<off_t>(header + static_cast<off_t>(headerLine.size()), size - 64 * 1024);
+    if (!ReadAt(fd, from, static_cast<size_t>(size - from), tail))
+        return IniFile::Append::Failed;
+    for (const auto& ln : Parse(headerLine))
+        if (ln.kind == Line::Kind::Section)
+            name = ln.name;
+    // A later header that the backward look passed over (one indented with blanks).
+    const auto lines = Parse(tail);
+    for (size_t i = lines.size(); i-- > 0;)
+        if (lines[i].kind == Line::Kind::Section) {
+            name = lines[i].name;
+            tail = tail.substr(lines[i].next);
+            break;
+        }
+    return IniFile::Append::Done;
+}
+
+// Appends the key's line at the end, in the file's own line ends.
+bool AppendLine(int fd, off_t size, const std::string& tail, const std::string& key,
+                const std::string& value) {
+    std::string eol = "\r\n";
+    const size_t firstBreak = tail.find_first_of("\r\n");
+    if (firstBreak != std::string::npos && tail[firstBreak] == '\n')
+        eol = "\n";
+    std::string line, lastByte;
+    if (!ReadAt(fd, size - 1, 1, lastByte))
+        return false;
+    if (lastByte[0] != '\n' && lastByte[0] != '\r')
+        line += eol;
+    line += ToAnsi(OneLine(TrimBlanks(key))) + "=" + ToAnsi(OneLine(value)) + eol;
+    return ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+}
+
 } // namespace
 
 IniFile::Append IniFile::AppendToLastSection(const std::string& path, const std::string& section,
                                              const std::string& key, const std::string& value) {
     const std::string want = TrimBlanks(section);
-    int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
-    if (fd < 0)
-        return Append::NotLastSection; // a new file: the ordinary write creates it
+    FileDescriptor fd(::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC));
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) {
-        ::close(fd);
-        return Append::NotLastSection;
-    }
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)
+        return Append::NotLastSection; // a new file: the ordinary write creates it
     auto& states = AppendStates();
-    auto known = states.find(path);
+    const auto known = states.find(path);
     const bool unchanged = known != states.end() && known->second.device == st.st_dev &&
                            known->second.inode == st.st_ino && known->second.size == st.st_size &&
                            known->second.mtime == ModificationTime(st);
     // The end of the file: the last few entries when we wrote it last; otherwise the whole
     // last section, found by looking backwards for a line that opens one.
-    std::string tail;
+    std::string name, tail;
     if (unchanged) {
-        if (!SameIgnoringAsciiCase(known->second.section, want)) {
-            ::close(fd);
-            return Append::NotLastSection;
-        }
+        name = known->second.section;
         const off_t from = st.st_size > 64 * 1024 ? st.st_size - 64 * 1024 : 0;
-        if (!ReadAt(fd, from, static_cast<size_t>(st.st_size - from), tail)) {
-            ::close(fd);
+        if (SameIgnoringAsciiCase(name, want) &&
+            !ReadAt(fd.get(), from, static_cast<size_t>(st.st_size - from), tail))
             return Append::Failed;
-        }
-    } else {
-        off_t header = -1;
-        const off_t chunk = 256 * 1024;
-        for (off_t end = st.st_size; end > 0 && header < 0;) {
-            const off_t begin = end > chunk ? end - chunk : 0;
-            std::string piece;
-            if (!ReadAt(fd, begin, static_cast<size_t>(end - begin), piece)) {
-                ::close(fd);
-                return Append::Failed;
-            }
-            for (size_t i = piece.size(); i-- > 0;) {
-                if (piece[i] != '[')
-                    continue;
-                if (i > 0 ? (piece[i - 1] == '\n' || piece[i - 1] == '\r') : begin == 0) {
-                    header = begin + static_cast<off_t>(i);
-                    break;
-                }
-            }
-            // The next piece overlaps by one byte, so a '[' at this piece's start is judged by
-            // the byte before it.
-            end = begin > 0 ? begin + 1 : 0;
-        }
-        if (header < 0) {
-            ::close(fd);
-            return Append::NotLastSection;
-        }
-        // The header line, and the end of the file where this second's keys would stand.
-        std::string headerLine;
-        const off_t lineEnd = std::min<off_t>(st.st_size, header + 4096);
-        if (!ReadAt(fd, header, static_cast<size_t>(lineEnd - header), headerLine)) {
-            ::close(fd);
-            return Append::Failed;
-        }
-        headerLine = headerLine.substr(0, headerLine.find_first_of("\r\n"));
-        const off_t from =
-            std::max<off_t>(header + static_cast<off_t>(headerLine.size()), st.st_size - 64 * 1024);
-        if (!ReadAt(fd, from, static_cast<size_t>(st.st_size - from), tail)) {
-            ::close(fd);
-            return Append::Failed;
-        }
-        std::string name;
-        for (const auto& ln : Parse(headerLine))
-            if (ln.kind == Line::Kind::Section)
-                name = ln.name;
-        // A later header that the backward look passed over (one indented with blanks).
-        const auto lines = Parse(tail);
-        size_t later = std::string::npos;
-        for (size_t i = 0; i < lines.size(); ++i)
-            if (lines[i].kind == Line::Kind::Section)
-                later = i;
-        if (later != std::string::npos) {
-            name = lines[later].name;
-            tail = tail.substr(lines[later].next);
-        }
-        if (!SameIgnoringAsciiCase(name, want)) {
-            ::close(fd);
-            return Append::NotLastSection;
-        }
+    } else if (const Append found = SearchedTail(fd.get(), st.st_size, name, tail);
+               found != Append::Done) {
+        return found;
     }
-    if (HasKey(tail, TrimBlanks(key))) {
-        ::close(fd);
+    if (!SameIgnoringAsciiCase(name, want))
+        return Append::NotLastSection;
+    if (HasKey(tail, TrimBlanks(key)))
         return Append::KeyExists;
-    }
-    std::string eol = "\r\n";
-    size_t firstBreak = tail.find_first_of("\r\n");
-    if (firstBreak != std::string::npos && tail[firstBreak] == '\n')
-        eol = "\n";
-    std::string line, lastByte;
-    if (!ReadAt(fd, st.st_size - 1, 1, lastByte)) {
-        ::close(fd);
-        return Append::Failed;
-    }
-    if (lastByte[0] != '\n' && lastByte[0] != '\r')
-        line += eol;
-    line += ToAnsi(OneLine(TrimBlanks(key))) + "=" + ToAnsi(OneLine(value)) + eol;
-    bool ok = ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+    bool ok = AppendLine(fd.get(), st.st_size, tail, key, value);
     struct stat after {};
-    if (ok && ::fstat(fd, &after) == 0)
+    if (ok && ::fstat(fd.get(), &after) == 0)
         states[path] = {after.st_dev, after.st_ino, after.st_size, ModificationTime(after), want};
     else
         states.erase(path);
-    if (::close(fd) != 0)
+    if (!fd.Close())
         ok = false;
     return ok ? Append::Done : Append::Failed;
 }

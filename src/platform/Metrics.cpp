@@ -34,17 +34,7 @@ std::string Number(const std::string& value) {
     return value.find_first_not_of("0123456789.") == std::string::npos ? value : std::string();
 }
 
-} // namespace
-
-std::string MetricsText() {
-    std::string out;
-    const BackupOutcome b = BackupOutcome::Read();
-    const DriveOutcome drive = DriveOutcome::Read();
-    const JobOutcome verify = JobOutcome::Read("Verify");
-    const JobOutcome purge = JobOutcome::Read("TicketPurge");
-    const JobOutcome stock = JobOutcome::Read("StockRenewal");
-    const JobOutcome ip = JobOutcome::Read("IPUpdate");
-    const JobOutcome offsite = JobOutcome::Read("OffsiteCopy");
+void BackupMetrics(std::string& out, const BackupOutcome& b) {
     const std::string& backup = b.result;
     Metric(out, "zentamarket_backup_last_good_timestamp_seconds",
            "When the last good (tested, complete) backup was made.", Seconds(b.lastGoodTime));
@@ -56,19 +46,28 @@ std::string MetricsText() {
            "1 when the last backup was kept but not counted: the database held much less than at "
            "the last good backup.",
            backup.empty() ? std::string() : std::string(backup == "shrunk" ? "1" : "0"));
-    if (!drive.label.empty()) {
-        Metric(out, "zentamarket_drive_last_good_copy_timestamp_seconds",
-               "When a whole archive last reached the backup drive.",
-               Seconds(drive.lastGoodCopyTime));
-        Metric(out, "zentamarket_drive_last_copy_success",
-               "1 when the last copy onto the backup drive was whole, 0 when it failed or the "
-               "drive was not plugged in.",
-               drive.lastResult.empty() ? std::string()
-                                        : std::string(drive.lastResult == "copied" ? "1" : "0"));
-        Metric(out, "zentamarket_drive_free_bytes",
-               "Free bytes on the backup drive at the last copy.",
-               drive.freeBytes < 0 ? std::string() : std::to_string(drive.freeBytes));
-    }
+    Metric(out, "zentamarket_backup_duration_seconds", "How long the last backup took.",
+           Number(b.seconds));
+    Metric(out, "zentamarket_backup_archive_bytes", "Size of the last good archive.",
+           b.lastGoodBytes > 0 ? std::to_string(b.lastGoodBytes) : std::string());
+}
+
+void DriveMetrics(std::string& out) {
+    const DriveOutcome drive = DriveOutcome::Read();
+    if (drive.label.empty())
+        return;
+    Metric(out, "zentamarket_drive_last_good_copy_timestamp_seconds",
+           "When a whole archive last reached the backup drive.", Seconds(drive.lastGoodCopyTime));
+    Metric(out, "zentamarket_drive_last_copy_success",
+           "1 when the last copy onto the backup drive was whole, 0 when it failed or the drive "
+           "was not plugged in.",
+           drive.lastResult.empty() ? std::string()
+                                    : std::string(drive.lastResult == "copied" ? "1" : "0"));
+    Metric(out, "zentamarket_drive_free_bytes", "Free bytes on the backup drive at the last copy.",
+           drive.freeBytes < 0 ? std::string() : std::to_string(drive.freeBytes));
+}
+
+void BinlogMetrics(std::string& out, const BackupOutcome& b) {
     const std::string logBin = JobOutcome::Read("BinaryLog")["LogBin"];
     Metric(out, "zentamarket_binlog_enabled",
            "1 when the database server keeps a binary log (point-in-time restore possible), 0 "
@@ -100,10 +99,14 @@ std::string MetricsText() {
            copy.lastGapTime.empty() && copy.lastGapSequence == 0
                ? std::string()
                : std::string(copy.GapUncovered(b) ? "1" : "0"));
-    Metric(out, "zentamarket_backup_duration_seconds", "How long the last backup took.",
-           Number(b.seconds));
-    Metric(out, "zentamarket_backup_archive_bytes", "Size of the last good archive.",
-           b.lastGoodBytes > 0 ? std::to_string(b.lastGoodBytes) : std::string());
+}
+
+void JobMetrics(std::string& out) {
+    const JobOutcome verify = JobOutcome::Read("Verify");
+    const JobOutcome purge = JobOutcome::Read("TicketPurge");
+    const JobOutcome stock = JobOutcome::Read("StockRenewal");
+    const JobOutcome ip = JobOutcome::Read("IPUpdate");
+    const JobOutcome offsite = JobOutcome::Read("OffsiteCopy");
     Metric(out, "zentamarket_verify_last_timestamp_seconds", "When an archive was last verified.",
            Seconds(verify.time()));
     Metric(out, "zentamarket_verify_last_success", "1 when the last verification matched.",
@@ -124,6 +127,17 @@ std::string MetricsText() {
            "When the post-backup command last ran.", Seconds(offsite.time()));
     Metric(out, "zentamarket_offsite_copy_last_success",
            "1 when the last post-backup command succeeded.", Flag(offsite.result(), "done"));
+}
+
+} // namespace
+
+std::string MetricsText() {
+    std::string out;
+    const BackupOutcome b = BackupOutcome::Read();
+    BackupMetrics(out, b);
+    DriveMetrics(out);
+    BinlogMetrics(out, b);
+    JobMetrics(out);
     return out;
 }
 
