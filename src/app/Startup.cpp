@@ -138,6 +138,19 @@ void SetUpToolkit(bool display) {
     SetWaitHook([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 20); });
 }
 
+// A stop signal (through the pipe its handler writes to) or the end of the desktop session
+// (the session manager asks us to save) ends the program.
+void EndOnSignalOrLogout(QApplication& app, QSocketNotifier& stopPipe,
+                         const std::function<void()>& end) {
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &app, [end] { end(); });
+    QObject::connect(&stopPipe, &QSocketNotifier::activated, &app, [end] {
+        char buf[16];
+        while (::read(signalPipe[0], buf, sizeof buf) > 0) {
+        }
+        end();
+    });
+}
+
 // 8, 9, 10: recorder and scanner programs, and the hot keys through their own display
 // connection.
 void StartHelpersAndHotKeys(frmMain& form) {
@@ -222,15 +235,8 @@ int Main(int argc, char** argv) {
         return 0;
     };
     form.OnEnd(end);
-    // The desktop session ends: the session manager asks us to save, and we end.
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &app, [&] { end(); });
     QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [&] {
-        char buf[16];
-        while (::read(signalPipe[0], buf, sizeof buf) > 0) {
-        }
-        end();
-    });
+    EndOnSignalOrLogout(app, signalNotifier, end);
     // 7: the form's load, which waits for the database.
     NotifyServiceManager("STATUS=waiting for the database at " + ConfiguredMySQLHost() + ":" +
                          std::to_string(ConfiguredMySQLPort()));

@@ -28,84 +28,99 @@ struct Token {
     std::string text;
 };
 
-bool Tokenize(const std::string& s, std::vector<Token>& out, std::string& error) {
-    size_t i = 0;
-    while (i < s.size()) {
-        char c = s[i];
-        if (std::isspace(static_cast<unsigned char>(c))) {
-            ++i;
-        } else if (c == '(') {
-            out.push_back({Token::Type::LParen, "("});
-            ++i;
-        } else if (c == ')') {
-            out.push_back({Token::Type::RParen, ")"});
-            ++i;
-        } else if (c == '[') {
-            size_t e = s.find(']', i + 1);
-            if (e == std::string::npos) {
-                error = "unclosed [ in filter";
-                return false;
-            }
-            out.push_back({Token::Type::Name, s.substr(i + 1, e - i - 1)});
-            i = e + 1;
-        } else if (c == '\'') {
-            std::string v;
-            size_t j = i + 1;
-            bool closed = false;
-            while (j < s.size()) {
-                if (s[j] == '\'') {
-                    if (j + 1 < s.size() && s[j + 1] == '\'') {
-                        v += '\'';
-                        j += 2;
-                        continue;
-                    }
-                    closed = true;
-                    ++j;
-                    break;
-                }
-                v += s[j++];
-            }
-            if (!closed) {
-                error = "unclosed quote in filter";
-                return false;
-            }
-            out.push_back({Token::Type::Text, v});
-            i = j;
-        } else if (c == '#') {
-            size_t e = s.find('#', i + 1);
-            if (e == std::string::npos) {
-                error = "unclosed # in filter";
-                return false;
-            }
-            out.push_back({Token::Type::Date, s.substr(i + 1, e - i - 1)});
-            i = e + 1;
-        } else if (c == '<' || c == '>' || c == '=') {
-            std::string op(1, c);
-            if (i + 1 < s.size() &&
-                ((c != '=' && s[i + 1] == '=') || (c == '<' && s[i + 1] == '>')))
-                op += s[++i];
-            out.push_back({Token::Type::Op, op});
-            ++i;
-        } else if (std::isdigit(static_cast<unsigned char>(c)) || c == '-' || c == '+' ||
-                   c == '.') {
-            size_t j = i + 1;
-            while (j < s.size() && (std::isdigit(static_cast<unsigned char>(s[j])) || s[j] == '.' ||
-                                    s[j] == 'e' || s[j] == 'E'))
-                ++j;
-            out.push_back({Token::Type::Number, s.substr(i, j - i)});
-            i = j;
-        } else if (std::isalpha(static_cast<unsigned char>(c)) || c == '_' ||
-                   static_cast<unsigned char>(c) >= 0x80) {
-            size_t j = i + 1;
-            while (j < s.size() && (std::isalnum(static_cast<unsigned char>(s[j])) || s[j] == '_' ||
-                                    s[j] == '.' || static_cast<unsigned char>(s[j]) >= 0x80))
-                ++j;
-            out.push_back({Token::Type::Word, s.substr(i, j - i)});
-            i = j;
-        } else {
-            error = std::string("unexpected character '") + c + "' in filter";
-            return false;
+// A quoted text from `i` (its opening quote), a doubled quote standing for one; where it ends,
+// or npos when it is not closed.
+size_t QuotedText(const std::string& s, size_t i, std::string& v) {
+    for (size_t j = i + 1; j < s.size(); ++j) {
+        if (s[j] != '\'') {
+            v += s[j];
+            continue;
         }
+        if (j + 1 < s.size() && s[j + 1] == '\'') {
+            v += '\'';
+            ++j;
+            continue;
+        }
+        return j + 1;
+    }
+    return std::string::npos;
+}
+
+// Text enclosed in `close` from `i`: [name] or #date#; where it ends, or npos.
+size_t Enclosed(const std::string& s, size_t i, char close, Token::Type type,
+                std::vector<Token>& out) {
+    const size_t e = s.find(close, i + 1);
+    if (e == std::string::npos)
+        return e;
+    out.push_back({type, s.substr(i + 1, e - i - 1)});
+    return e + 1;
+}
+
+bool WordChar(char c, bool first) {
+    const auto u = static_cast<unsigned char>(c);
+    return std::isalpha(u) || c == '_' || u >= 0x80 || (!first && (std::isdigit(u) || c == '.'));
+}
+
+bool NumberChar(char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) || c == '.' || c == 'e' || c == 'E';
+}
+
+// A run of characters from `i` that `more` accepts after the first; where it ends.
+template <class More>
+size_t Run(const std::string& s, size_t i, Token::Type type, More more, std::vector<Token>& out) {
+    size_t j = i + 1;
+    while (j < s.size() && more(s[j]))
+        ++j;
+    out.push_back({type, s.substr(i, j - i)});
+    return j;
+}
+
+// The token at `i`; where the next begins, or npos with `error` set.
+size_t NextToken(const std::string& s, size_t i, std::vector<Token>& out, std::string& error) {
+    const char c = s[i];
+    auto fail = [&](const std::string& why) {
+        error = why;
+        return std::string::npos;
+    };
+    if (std::isspace(static_cast<unsigned char>(c)))
+        return i + 1;
+    if (c == '(' || c == ')') {
+        out.push_back({c == '(' ? Token::Type::LParen : Token::Type::RParen, std::string(1, c)});
+        return i + 1;
+    }
+    if (c == '[' || c == '#') {
+        const size_t next = Enclosed(s, i, c == '[' ? ']' : '#',
+                                     c == '[' ? Token::Type::Name : Token::Type::Date, out);
+        return next != std::string::npos ? next : fail(std::string("unclosed ") + c + " in filter");
+    }
+    if (c == '\'') {
+        std::string v;
+        const size_t next = QuotedText(s, i, v);
+        if (next == std::string::npos)
+            return fail("unclosed quote in filter");
+        out.push_back({Token::Type::Text, v});
+        return next;
+    }
+    if (c == '<' || c == '>' || c == '=') {
+        std::string op(1, c);
+        if (i + 1 < s.size() && ((c != '=' && s[i + 1] == '=') || (c == '<' && s[i + 1] == '>')))
+            op += s[++i];
+        out.push_back({Token::Type::Op, op});
+        return i + 1;
+    }
+    if (std::isdigit(static_cast<unsigned char>(c)) || c == '-' || c == '+' || c == '.')
+        return Run(s, i, Token::Type::Number, NumberChar, out);
+    if (WordChar(c, true))
+        return Run(
+            s, i, Token::Type::Word, [](char ch) { return WordChar(ch, false); }, out);
+    return fail(std::string("unexpected character '") + c + "' in filter");
+}
+
+bool Tokenize(const std::string& s, std::vector<Token>& out, std::string& error) {
+    for (size_t i = 0; i < s.size();) {
+        i = NextToken(s, i, out, error);
+        if (i == std::string::npos)
+            return false;
     }
     out.push_back({Token::Type::End, ""});
     return true;

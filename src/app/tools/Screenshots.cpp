@@ -17,14 +17,13 @@
 #include <cstdlib>
 #include <filesystem>
 
-int main(int argc, char** argv) {
-    if (argc < 2)
-        return 2;
-    const QString out = QString::fromLocal8Bit(argv[1]);
-    // A program folder of its own, whose job record says the backups need attention.
-    char folder[] = "/tmp/zenta-screenshots-XXXXXX";
+namespace {
+
+// A program folder of its own, whose job record says the backups need attention (a last good
+// backup three days old), the copy of the binary log streaming.
+bool RecordMadeUpOutcomes(char* folder) {
     if (!::mkdtemp(folder))
-        return 1;
+        return false;
     zenta::Globals::AppPath = std::string(folder) + "/";
     std::filesystem::create_directories(zenta::Globals::AppPath + "Log");
     const std::string good = zenta::DateTime::Now().AddDays(-3).StampText();
@@ -45,23 +44,12 @@ int main(int argc, char** argv) {
                                         {"LagBytes", "0"},
                                         {"LagSeconds", "0"},
                                         {"Chain", "chain-20261201020000"}});
-    zenta::ServerIsLocal = true;
+    return true;
+}
 
-    QApplication app(argc, argv);
-    zenta::frmMain form;
-    form.TitleLabel().setText(QString::fromStdString(zenta::TitleText()));
-    form.VersionLabel().setText(
-        QString::fromUtf8("\r\n数据库位置: 本地[/var/lib/mysql/]\r\n数据库版本 Ver. "
-                          "3.12\r\nMySQL版本 Ver. 10.11.19 [3306]\r\n"
-                          "MyODBC版本 Ver. 3.1.15\r\nInnoDB锁定超时: 50\r\n\r\n本机  IP: "
-                          "192.168.1.10\r\nMySQL ID: 42"));
-    form.MenuItem(QStringLiteral("数据库格式检查"))->setEnabled(true);
-    form.UpdateBackupHealth();
-    form.show();
-
-    // The tray as the shop sees it while the backups need attention: the warning icon, its
-    // tool-tip and the balloon, drawn side by side with the program's own texts.
-    QWidget tray;
+// The tray as the shop sees it while the backups need attention: the warning icon, its tool-tip
+// and the balloon, drawn side by side with the program's own texts.
+void DrawTray(zenta::frmMain& form, QWidget& tray) {
     tray.setAutoFillBackground(true);
     auto* row = new QHBoxLayout(&tray);
     auto* icon = new QLabel;
@@ -90,7 +78,33 @@ int main(int argc, char** argv) {
     lines->addWidget(reason);
     row->addWidget(balloon);
     tray.show();
+}
 
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2)
+        return 2;
+    const QString out = QString::fromLocal8Bit(argv[1]);
+    char folder[] = "/tmp/zenta-screenshots-XXXXXX";
+    if (!RecordMadeUpOutcomes(folder))
+        return 1;
+    zenta::ServerIsLocal = true;
+
+    QApplication app(argc, argv);
+    zenta::frmMain form;
+    form.TitleLabel().setText(QString::fromStdString(zenta::TitleText()));
+    form.VersionLabel().setText(
+        QString::fromUtf8("\r\n数据库位置: 本地[/var/lib/mysql/]\r\n数据库版本 Ver. "
+                          "3.12\r\nMySQL版本 Ver. 10.11.19 [3306]\r\n"
+                          "MyODBC版本 Ver. 3.1.15\r\nInnoDB锁定超时: 50\r\n\r\n本机  IP: "
+                          "192.168.1.10\r\nMySQL ID: 42"));
+    form.MenuItem(QStringLiteral("数据库格式检查"))->setEnabled(true);
+    form.UpdateBackupHealth();
+    form.show();
+
+    QWidget tray;
+    DrawTray(form, tray);
     QTimer::singleShot(300, [&] {
         form.grab().save(out + "/panel.png");
         tray.grab().save(out + "/tray-warning.png");
