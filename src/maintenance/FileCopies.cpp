@@ -37,6 +37,71 @@ bool SyncFolder(const std::string& folder) {
     return Sync(folder, true);
 }
 
+namespace {
+
+// "no space on the drive: the archive needs …, … free".
+std::string NoSpace(const std::string& folder, long long size) {
+    const long long free = DiskSpace(folder).free;
+    return "no space on the drive: the archive needs " + Megabytes(size) + ", " +
+           (free < 0 ? std::string("unknown") : Megabytes(free)) + " free";
+}
+
+// Every byte of `in` written to `out`; how many, or why not (`size` for the drive's words).
+Result<long long> CopyBytes(int in, int out, const std::string& from, const std::string& folder,
+                            long long size, const std::function<void(long long)>& progress) {
+    std::vector<char> buffer(1 << 20);
+    long long copied = 0;
+    for (;;) {
+        const ssize_t n = ::read(in, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return Result<long long>::Failure("the archive " + from +
+                                              " cannot be read: " + std::strerror(errno));
+        if (n == 0)
+            return copied;
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = ::write(out, buffer.data() + done, n - done);
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w < 0)
+                return Result<long long>::Failure(
+                    errno == ENOSPC
+                        ? NoSpace(folder, size)
+                        : std::string("writing on the drive failed: ") + std::strerror(errno));
+            done += w;
+        }
+        copied += n;
+        if (progress)
+            progress(copied);
+        // A large copy onto a slow stick takes minutes: the tray keeps answering meanwhile.
+        CallWaitHook();
+        if (StopRequested())
+            return Result<long long>::Failure("stopped, the program is ending");
+    }
+}
+
+// Synced and measured through the descriptor that wrote it: the archive is on the drive, not in
+// a cache, and whole, before it counts. Why not, "" when it is.
+std::string Settled(FileDescriptor& out, const std::string& partial, const std::string& folder,
+                    long long size, long long copied) {
+    struct stat written {};
+    if (::fsync(out.get()) != 0)
+        return errno == ENOSPC ? NoSpace(folder, size)
+                               : std::string("the copy could not be written to the drive: ") +
+                                     std::strerror(errno);
+    if (::fstat(out.get(), &written) != 0 || written.st_size != size || copied != size)
+        return "the copy on the drive is " + std::to_string(written.st_size) +
+               " bytes instead of " + std::to_string(size);
+    if (!out.Close())
+        return std::string("the copy could not be written to the drive: ") + std::strerror(errno);
+    if (!IsWhole7zArchive(partial))
+        return "the copy on the drive is not a whole archive (was the drive removed?)";
+    return {};
+}
+
+} // namespace
+
 Result<Done> CopyFileSafely(const std::string& from, const std::string& to,
                             const std::function<void(long long copied)>& progress) {
     auto failed = [](const std::string& why) { return Result<Done>::Failure(why); };
@@ -46,14 +111,8 @@ Result<Done> CopyFileSafely(const std::string& from, const std::string& to,
         return failed("the archive " + from + " cannot be read: " + std::strerror(errno));
     const long long size = source.st_size;
     const std::string folder = ParentOf(to);
-    auto noSpace = [&] {
-        const long long free = DiskSpace(folder).free;
-        return "no space on the drive: the archive needs " + Megabytes(size) + ", " +
-               (free < 0 ? std::string("unknown") : Megabytes(free)) + " free";
-    };
     if (const long long free = DiskSpace(folder).free; free >= 0 && free < size)
-        return failed(noSpace());
-
+        return failed(NoSpace(folder, size));
     const std::string partial = to + ".partial";
     FileDescriptor out(::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640));
     if (out.get() < 0)
@@ -64,50 +123,11 @@ Result<Done> CopyFileSafely(const std::string& from, const std::string& to,
         ::unlink(partial.c_str());
         return failed(why);
     };
-    std::vector<char> buffer(1 << 20);
-    long long copied = 0;
-    for (;;) {
-        const ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return discard("the archive " + from + " cannot be read: " + std::strerror(errno));
-        if (n == 0)
-            break;
-        for (ssize_t done = 0; done < n;) {
-            const ssize_t w = ::write(out.get(), buffer.data() + done, n - done);
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w < 0)
-                return discard(errno == ENOSPC ? noSpace()
-                                               : std::string("writing on the drive failed: ") +
-                                                     std::strerror(errno));
-            done += w;
-        }
-        copied += n;
-        if (progress)
-            progress(copied);
-        // A large copy onto a slow stick takes minutes: the tray keeps answering meanwhile.
-        CallWaitHook();
-        if (StopRequested())
-            return discard("stopped, the program is ending");
-    }
-    // Synced and measured through the descriptor that wrote it: the archive is on the drive,
-    // not in a cache, and whole, before it counts.
-    struct stat written {};
-    if (::fsync(out.get()) != 0)
-        return discard(errno == ENOSPC ? noSpace()
-                                       : std::string("the copy could not be written to the "
-                                                     "drive: ") +
-                                             std::strerror(errno));
-    if (::fstat(out.get(), &written) != 0 || written.st_size != size || copied != size)
-        return discard("the copy on the drive is " + std::to_string(written.st_size) +
-                       " bytes instead of " + std::to_string(size));
-    if (!out.Close())
-        return discard(std::string("the copy could not be written to the drive: ") +
-                       std::strerror(errno));
-    if (!IsWhole7zArchive(partial))
-        return discard("the copy on the drive is not a whole archive (was the drive removed?)");
+    const auto copied = CopyBytes(in.get(), out.get(), from, folder, size, progress);
+    if (!copied)
+        return discard(copied.error());
+    if (const std::string why = Settled(out, partial, folder, size, *copied); !why.empty())
+        return discard(why);
     if (::rename(partial.c_str(), to.c_str()) != 0)
         return discard("the copy cannot be given its name " + to + ": " + std::strerror(errno));
     SyncFolder(folder);

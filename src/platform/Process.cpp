@@ -207,6 +207,62 @@ bool OpenWithDesktop(const std::string& target) {
     return StartProgram("xdg-open", {target}, "");
 }
 
+namespace {
+
+// Waits for a started program, calling the wait hook meanwhile; its exit status, -1 when a
+// signal ended it, kStoppedByRequest or kTimedOut when it was ended.
+int WaitWatching(pid_t pid, std::chrono::seconds limit,
+                 std::chrono::steady_clock::time_point deadline) {
+    int status = 0;
+    SetRunningChild(pid);
+    int outcome = 0;
+    for (;;) {
+        const pid_t r = ::waitpid(pid, &status, WNOHANG);
+        if (r == pid) {
+            outcome = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            break;
+        }
+        if (r < 0 && errno != EINTR) {
+            outcome = -1;
+            break;
+        }
+        if (StopRequested()) {
+            EndChild(pid, status);
+            outcome = kStoppedByRequest;
+            break;
+        }
+        if (limit.count() > 0 && std::chrono::steady_clock::now() > deadline) {
+            EndChild(pid, status);
+            outcome = kTimedOut;
+            break;
+        }
+        if (r == 0) {
+            CallWaitHook();
+            timespec ts{0, 20 * 1000 * 1000};
+            ::nanosleep(&ts, nullptr);
+        }
+    }
+    SetRunningChild(0);
+    return outcome;
+}
+
+// The input a program reads, written into a pipe before it starts (it must fit the pipe); why
+// not, "" when it is there.
+std::string PrepareInput(Pipe& input, const std::string& standardInput) {
+    if (standardInput.empty())
+        return {};
+    if (standardInput.size() > PIPE_BUF)
+        return "its input is longer than a pipe holds";
+    if (!input.Open())
+        return std::strerror(errno);
+    const bool written = ::write(input.write.get(), standardInput.data(), standardInput.size()) ==
+                         static_cast<ssize_t>(standardInput.size());
+    input.write.Close();
+    return written ? std::string() : std::string("its input cannot be written");
+}
+
+} // namespace
+
 int RunProgramAndWait(const std::string& program, const std::vector<std::string>& args,
                       const std::string& workingDirectory, const std::string& outputFile,
                       std::chrono::seconds limit, const std::string& standardInput) {
@@ -219,20 +275,9 @@ int RunProgramAndWait(const std::string& program, const std::vector<std::string>
         startError = "cannot start " + path + ": " + why;
         return -1;
     };
-    // The input is written into a pipe before the program starts: it must fit the pipe.
     Pipe input;
-    if (!standardInput.empty()) {
-        if (standardInput.size() > PIPE_BUF)
-            return cannot("its input is longer than a pipe holds");
-        if (!input.Open())
-            return cannot(std::strerror(errno));
-        const bool written =
-            ::write(input.write.get(), standardInput.data(), standardInput.size()) ==
-            static_cast<ssize_t>(standardInput.size());
-        input.write.Close();
-        if (!written)
-            return cannot("its input cannot be written");
-    }
+    if (const std::string why = PrepareInput(input, standardInput); !why.empty())
+        return cannot(why);
     Pipe report;
     if (!report.Open())
         return cannot(std::strerror(errno));
@@ -249,39 +294,9 @@ int RunProgramAndWait(const std::string& program, const std::vector<std::string>
     report.read.Close();
     if (n == static_cast<ssize_t>(sizeof failure))
         startError = StartFailureText(failure, path, workingDirectory);
-    int status = 0;
-    SetRunningChild(pid);
-    bool stopped = false;
-    for (;;) {
-        pid_t r = ::waitpid(pid, &status, WNOHANG);
-        if (r == pid)
-            break;
-        if (r < 0 && errno != EINTR) {
-            SetRunningChild(0);
-            return -1;
-        }
-        if (StopRequested()) {
-            EndChild(pid, status);
-            stopped = true;
-            break;
-        }
-        if (limit.count() > 0 && std::chrono::steady_clock::now() > deadline) {
-            EndChild(pid, status);
-            SetRunningChild(0);
-            return kTimedOut;
-        }
-        if (r == 0) {
-            CallWaitHook();
-            timespec ts{0, 20 * 1000 * 1000};
-            ::nanosleep(&ts, nullptr);
-        }
-    }
-    SetRunningChild(0);
-    if (stopped)
-        return kStoppedByRequest;
-    if (n > 0)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const int outcome = WaitWatching(pid, limit, deadline);
+    // A program that could not be started: -1, whatever the child's own exit said.
+    return n > 0 && outcome != kStoppedByRequest && outcome != kTimedOut ? -1 : outcome;
 }
 
 bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& args,
