@@ -78,19 +78,60 @@ bool IsBackupDue(long option, long days, long weeks, long weekday, const DateTim
     return today.WeekdayMondayZero() == weekday && days >= product;
 }
 
+namespace {
+
+// The job's failure: reported and noted.
+void BackupNotMade(const std::string& why) {
+    ReportFailure("AutoBackup", why);
+    NoteJob("backup", "failed: " + why);
+}
+
+// When the backups are weekly: every `weeks` weeks on `weekday` (Monday 0) of the server's
+// `today`.
+struct Schedule {
+    long weeks = 1, weekday = 0;
+    DateTime today = DateTime::Today();
+};
+Result<Schedule> ReadSchedule(clsDataBase& db, long option) {
+    Schedule s;
+    if (option != 2)
+        return s;
+    s.weeks = OpcionInteger(db, "AutoBackupCadaSemana", 1);
+    s.weekday = OpcionInteger(db, "AutoBackupSemanaDia", 0);
+    const auto serverToday = MySQLServerDate();
+    if (!serverToday)
+        return Result<Schedule>::Failure("the server's date cannot be read");
+    s.today = *serverToday;
+    if (7 * s.weeks > INT16_MAX || 7 * s.weeks < INT16_MIN)
+        return Result<Schedule>::Failure("AutoBackupCadaSemana is out of range");
+    return s;
+}
+
+void NotDueThisWeek(const Schedule& s, std::int16_t days) {
+    static const char* const names[] = {"Monday", "Tuesday",  "Wednesday", "Thursday",
+                                        "Friday", "Saturday", "Sunday"};
+    NoteJob("backup", "not due: backups are weekly (AutoBackupOpcion 2), every " +
+                          std::to_string(s.weeks) + " week(s) on " +
+                          (s.weekday >= 0 && s.weekday < 7 ? names[s.weekday] : "no day") +
+                          " (AutoBackupSemanaDia " + std::to_string(s.weekday) +
+                          "); the last one was " + std::to_string(days) + " days ago");
+}
+
+} // namespace
+
 void AutoBackup() {
     clsDataBase& db = DataBase();
     db.CreatDatasArray(
         "select to_days(now()) - IntegerValor from opcion where id = 'LastDateAutoBackup';");
-    if (!db.ConnectionStatus()) {
-        ReportFailure("AutoBackup", "the day of the last backup cannot be read");
-        NoteJob("backup", "failed: the day of the last backup cannot be read");
-        return;
-    }
+    if (!db.ConnectionStatus())
+        return BackupNotMade("the day of the last backup cannot be read");
+    // A gap in the copied log that no backup covers: a full backup again, so that a restore to
+    // a second can start after it.
+    const bool gap = BinlogCopyOutcome::Read().GapUncovered(BackupOutcome::Read());
     std::int16_t days = 0;
     if (db.DatasArray()->Count(1) > 0) {
         days = static_cast<std::int16_t>(db.DatasArrayValue(0, 0).ToInt64());
-        if (days == 0 && !BinlogCopyOutcome::Read().GapUncovered(BackupOutcome::Read())) {
+        if (days == 0 && !gap) {
             NoteJob("backup", "not due: today's automatic backup is made (LastDateAutoBackup)");
             return;
         }
@@ -103,44 +144,19 @@ void AutoBackup() {
         NoteJob("backup", "not due: automatic backups are off (AutoBackupOpcion is 0)");
         return;
     }
-    DateTime today = DateTime::Today();
-    long weeks = 1, weekday = 0;
-    if (option == 2) {
-        weeks = OpcionInteger(db, "AutoBackupCadaSemana", 1);
-        weekday = OpcionInteger(db, "AutoBackupSemanaDia", 0);
-        const auto serverToday = MySQLServerDate();
-        if (!serverToday) {
-            ReportFailure("AutoBackup", "the server's date cannot be read");
-            NoteJob("backup", "failed: the server's date cannot be read");
-            return;
-        }
-        today = *serverToday;
-        if (7 * weeks > INT16_MAX || 7 * weeks < INT16_MIN) {
-            ReportFailure("AutoBackup", "AutoBackupCadaSemana is out of range");
-            NoteJob("backup", "failed: AutoBackupCadaSemana is out of range");
-            return;
-        }
-    }
+    const auto schedule = ReadSchedule(db, option);
+    if (!schedule)
+        return BackupNotMade(schedule.error());
     // A day recorded in the future (the server's clock was wrong once) would hold the weekly
     // backup off until that day comes: it counts as due.
-    const bool future = days < 0;
-    if (future)
+    if (days < 0)
         WriteProgramLog("AutoBackup: the day of the last backup (LastDateAutoBackup) lies " +
                         std::to_string(-days) +
                         " days in the future (the server's clock was wrong once); a backup is "
                         "made now");
-    const bool due = future || IsBackupDue(option, days, weeks, weekday, today) ||
-                     BinlogCopyOutcome::Read().GapUncovered(BackupOutcome::Read());
-    if (!due) {
-        static const char* const names[] = {"Monday", "Tuesday",  "Wednesday", "Thursday",
-                                            "Friday", "Saturday", "Sunday"};
-        NoteJob("backup", "not due: backups are weekly (AutoBackupOpcion 2), every " +
-                              std::to_string(weeks) + " week(s) on " +
-                              (weekday >= 0 && weekday < 7 ? names[weekday] : "no day") +
-                              " (AutoBackupSemanaDia " + std::to_string(weekday) +
-                              "); the last one was " + std::to_string(days) + " days ago");
-        return;
-    }
+    if (days >= 0 && !gap &&
+        !IsBackupDue(option, days, schedule->weeks, schedule->weekday, schedule->today))
+        return NotDueThisWeek(*schedule, days);
     // The day counts only once a whole, tested archive exists: otherwise the next cycle tries
     // again.
     const std::string archive = BackupToDir();

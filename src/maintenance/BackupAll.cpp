@@ -1,5 +1,6 @@
 #include "BackupAll.h"
 #include "BackupFolders.h"
+#include "BackupRecords.h"
 
 #include "ArchiveNames.h"
 #include "ArchivePassword.h"
@@ -94,29 +95,6 @@ void WriteStructures(clsDataBase& db, AnsiTextFile& file, const std::string& lis
     }
 }
 
-// Lists a folder without following links: name and whether it is a plain file.
-std::vector<std::pair<std::string, bool>> FolderEntries(const std::string& folder) {
-    std::vector<std::pair<std::string, bool>> entries;
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-        entries.emplace_back(it->path().filename().string(),
-                             it->symlink_status(ec).type() == fs::file_type::regular);
-    return entries;
-}
-
-// Empties the working folder when it goes out of scope: the shop's table exports never stay
-// on disk longer than the backup that needs them.
-class WorkFolderGuard {
-  public:
-    explicit WorkFolderGuard(std::string folder) : folder_(std::move(folder)) {}
-    ~WorkFolderGuard() { EmptyBackupWorkFolder(folder_); }
-    WorkFolderGuard(const WorkFolderGuard&) = delete;
-    WorkFolderGuard& operator=(const WorkFolderGuard&) = delete;
-
-  private:
-    std::string folder_;
-};
-
 // When the server refused to write a table's file into the working folder for a reason that
 // holds for every table, what to tell the technician; "" otherwise.
 std::string ServerCannotWriteHere(clsDataBase& db, const std::string& work) {
@@ -147,105 +125,6 @@ std::string ServerCannotWriteHere(clsDataBase& db, const std::string& work) {
                work + "; chmod 2770 " + work + "; then restart the database server";
     return {};
 }
-
-} // namespace
-
-bool EmptyBackupWorkFolder(const std::string& folder) {
-    bool ok = true;
-    for (const auto& [name, plain] : FolderEntries(folder)) {
-        std::error_code ec;
-        // remove_all deletes a link itself, never what it points at.
-        fs::remove_all(folder + name, ec);
-        if (ec)
-            ok = false;
-    }
-    return ok;
-}
-
-void CleanBackupWorkFolder() {
-    const std::string work = BackupWorkFolder();
-    std::error_code ec;
-    if (fs::symlink_status(work, ec).type() == fs::file_type::directory &&
-        !EmptyBackupWorkFolder(work))
-        WriteProgramLog("the backup's working folder " + work + " cannot be emptied");
-}
-
-Result<Done> PrepareBackupWorkFolder(const std::string& work) {
-    std::string folder = work;
-    if (!folder.empty() && folder.back() == '/')
-        folder.pop_back();
-    std::error_code ec;
-    const auto type = fs::symlink_status(folder, ec).type();
-    if (type != fs::file_type::directory && type != fs::file_type::not_found) {
-        // A link or a file planted where the folder belongs is never written through.
-        fs::remove(folder, ec);
-        if (ec)
-            return Result<Done>::Failure("the working folder " + work +
-                                         " is not a folder and cannot be removed");
-    }
-    if (!DirExists(work) && !CreateFolderPath(work))
-        return Result<Done>::Failure("the working folder cannot be created: " + work);
-    // The program and the database server (through the folder's group) only; the set-group
-    // bit of an installation that shares the folder with the server's group is kept.
-    struct stat st {};
-    if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        return Result<Done>::Failure("the working folder " + work + " is not a folder");
-    if (::chmod(folder.c_str(), (st.st_mode & S_ISGID) | 0770) != 0)
-        return Result<Done>::Failure("the working folder's permissions cannot be set: " + work);
-    if (!EmptyBackupWorkFolder(work))
-        return Result<Done>::Failure("the working folder cannot be emptied: " + work);
-    return Done{};
-}
-
-std::vector<DriveCopy>
-CopyArchiveToDrives(const std::string& backupFolder, const std::string& name,
-                    const std::string& volumeLabel,
-                    const std::function<void(const BackupProgress&)>& progress) {
-    std::vector<DriveCopy> copies;
-    const std::string source = WithSlash(backupFolder) + name;
-    for (const auto& mount : DrivesWithLabel(volumeLabel)) {
-        if (!IsFolder(mount))
-            continue;
-        DriveCopy copy;
-        copy.mount = mount;
-        const std::string target = WithSlash(mount) + "ZentaBackup/";
-        copy.path = target + name;
-        auto finish = [&] {
-            const DiskRoom room = DiskSpace(mount);
-            copy.freeBytes = room.free;
-            copy.totalBytes = room.total;
-            if (!copy.error.empty())
-                WriteProgramLog("BackupAll: copy to " + target + " failed: " + copy.error);
-            copies.push_back(copy);
-        };
-        if (!IsFolder(target) && ::mkdir(target.c_str(), 0750) != 0) {
-            copy.error = "the folder " + target + " cannot be made: " + std::strerror(errno);
-            finish();
-            continue;
-        }
-        RemovePartialArchives(target, "BackupAll");
-        if (FileExists(copy.path)) {
-            if (IsWhole7zArchive(copy.path) && FileLength(copy.path) == FileLength(source)) {
-                copy.whole = copy.alreadyThere = true;
-                finish();
-                continue;
-            }
-            WriteProgramLog("BackupAll: " + copy.path +
-                            " is not a whole copy of the archive; it is replaced");
-        }
-        const long long size = FileLength(source);
-        const auto done = CopyFileSafely(source, copy.path, [&](long long copied) {
-            if (progress)
-                progress({BackupProgress::Stage::Copying, copied, size, mount});
-        });
-        copy.whole = static_cast<bool>(done);
-        copy.error = done.error();
-        finish();
-    }
-    return copies;
-}
-
-namespace {
 
 // The new backup's figures against the newest good archive's.
 std::vector<std::string> ShrinkCheck(const TableRows& rows, const std::string& folder,
@@ -314,7 +193,12 @@ class BackupRun {
             return Fail(kept.error());
         Report();
         if (!TrimSpaces(volumeLabel).empty() && rep_.complete) {
-            rep_.drives = CopyArchiveToDrives(folder_, rep_.archiveName, volumeLabel, progress_);
+            rep_.drives = CopyArchiveToDrives(
+                folder_, rep_.archiveName, volumeLabel,
+                [this](long long copied, long long total, const std::string& mount) {
+                    if (progress_)
+                        progress_({BackupProgress::Stage::Copying, copied, total, mount});
+                });
             if (rep_.shrunk)
                 for (const auto& d : rep_.drives)
                     if (d.whole)
@@ -504,7 +388,7 @@ class BackupRun {
     // Only what this backup wrote goes into the archive, and only as plain files: anything
     // else found here (a planted link, a folder) is removed, never followed.
     void KeepOnlyWritten() {
-        for (const auto& [name, plain] : FolderEntries(work_)) {
+        for (const auto& [name, plain] : EntriesWithoutLinks(work_)) {
             if (plain && written_.count(name))
                 continue;
             std::error_code ec;
@@ -532,7 +416,7 @@ class BackupRun {
         RemovePartialArchives(folder_, "BackupAll");
         std::string archive = partial_, source = work_, password = password_;
         long long total = 0;
-        for (const auto& [name, plain] : FolderEntries(work_))
+        for (const auto& [name, plain] : EntriesWithoutLinks(work_))
             if (plain)
                 total += FileLength(work_ + name);
         // How far the archiver got: the bytes it has read of the working folder's files.
@@ -639,124 +523,13 @@ class BackupRun {
 
 } // namespace
 
-namespace {
-
-// What the shop's backup drive got, kept in the job record for status, the panel, the metrics
-// and the tray: the label, when a whole copy last reached it, the last attempt and its reason.
-void RecordDriveState(const std::string& volumeLabel, const BackupReport& rep,
-                      const std::string& now) {
-    const std::string label = TrimSpaces(volumeLabel);
-    const std::string recorded = DriveOutcome::Read().label;
-    if (label.empty()) {
-        if (!recorded.empty())
-            RecordOutcome("BackupDrive", {{"Label", ""}});
-        return;
-    }
-    OutcomeValues values = {{"Label", label}};
-    if (AsciiUpperCase(recorded) != AsciiUpperCase(label))
-        // Another drive: what the old one got says nothing about it.
-        values.insert(values.end(), {{"LabelSince", now},
-                                     {"LastGoodCopyTime", ""},
-                                     {"LastGoodCopy", ""},
-                                     {"LastResult", ""},
-                                     {"LastFailure", ""}});
-    if (rep.archiveName.empty() || !rep.complete) {
-        RecordOutcome("BackupDrive", values); // nothing to copy this time
-        return;
-    }
-    values.push_back({"LastAttemptTime", now});
-    if (rep.drives.empty()) {
-        values.insert(values.end(), {{"LastResult", "absent"}, {"Mount", ""}});
-        RecordOutcome("BackupDrive", values);
-        return;
-    }
-    std::string failure;
-    for (const auto& d : rep.drives)
-        if (!d.whole)
-            failure += (failure.empty() ? "" : "; ") + d.mount + ": " + d.error;
-    const DriveCopy& first = rep.drives.front();
-    values.insert(values.end(), {{"Mount", first.mount},
-                                 {"FreeBytes", std::to_string(first.freeBytes)},
-                                 {"TotalBytes", std::to_string(first.totalBytes)}});
-    if (failure.empty())
-        values.insert(
-            values.end(),
-            {{"LastResult", "copied"}, {"LastGoodCopyTime", now}, {"LastGoodCopy", first.path}});
-    else
-        values.insert(
-            values.end(),
-            {{"LastResult", "failed"}, {"LastFailure", failure}, {"LastFailureTime", now}});
-    RecordOutcome("BackupDrive", values);
-}
-
-} // namespace
-
 std::string BackupAll(std::string& backupFolder, std::string& volumeLabel, BackupReport* report,
                       const BackupOptions& options) {
     BackupReport local;
     BackupReport& rep = report ? *report : local;
     const std::string name = BackupRun(rep, options).Run(backupFolder, volumeLabel);
-    const bool good = rep.Good();
-    const std::string result = rep.stopped               ? "stopped"
-                               : rep.archiveName.empty() ? "failed"
-                               : !rep.complete           ? "incomplete"
-                               : rep.shrunk              ? "shrunk"
-                                                         : "good";
-    const std::string path =
-        rep.archiveName.empty() ? "" : WithSlash(backupFolder) + rep.archiveName;
-    std::string missing;
-    for (const auto& t : rep.failedTables)
-        missing += (missing.empty() ? "" : ", ") + t;
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.1f", rep.seconds);
-    const std::string now = DateTime::Now().StampText();
-    OutcomeValues values = {{"Time", now},
-                            {"Result", result},
-                            {"Archive", path},
-                            {"Bytes", std::to_string(rep.archiveBytes)},
-                            {"Seconds", seconds},
-                            {"Tables", std::to_string(rep.tables)},
-                            {"Missing", missing},
-                            {"Failure", rep.failure},
-                            {"Shrink", JoinedReasons(rep.shrinkReasons)},
-                            {"Accepted", JoinedReasons(rep.accepted)}};
-    if (good) {
-        values.push_back({"LastGoodSequence", std::to_string(rep.snapshotSequence)});
-        values.push_back({"LastGoodArchive", path});
-        values.push_back({"LastGoodTime", now});
-        values.push_back({"LastGoodBytes", std::to_string(rep.archiveBytes)});
-        WriteProgramLog("backup made: " + path + ", " + std::to_string(rep.archiveBytes) +
-                        " bytes, " + seconds + " s, " + std::to_string(rep.tables) +
-                        " tables, tested good");
-        if (!rep.accepted.empty())
-            WriteProgramLog("backup: the fall of the data was accepted as the new baseline: " +
-                            JoinedReasons(rep.accepted));
-        // From now on the new backups are compared with this one.
-        if (const auto kept = RecordBaseline({path, now, rep.rows}); !kept)
-            WriteProgramLog("backup: the baseline for the next backups is not kept: " +
-                            kept.error());
-    }
-    RecordOutcome("Backup", values);
-    RecordDriveState(volumeLabel, rep, now);
-    if (rep.snapshot.known() && !rep.archiveName.empty() && rep.complete) {
-        // Beside the copy of the log, so that it is known without unpacking the archive.
-        const std::string copy = BinlogFolder(backupFolder);
-        SnapshotRecord snapshot = rep.snapshotRecord;
-        snapshot.archive = rep.archiveName;
-        if (!copy.empty() && IsFolder(copy) && !RecordSnapshot(copy, snapshot))
-            WriteProgramLog("backup: the snapshot of " + rep.archiveName +
-                            " cannot be recorded in " + copy + "snapshots.ini");
-    }
-    if (rep.binaryLog) {
-        RecordOutcome("BinaryLog", {{"Time", now},
-                                    {"LogBin", rep.binaryLog->logBin ? "1" : "0"},
-                                    {"Settings", rep.binaryLog->Text()},
-                                    {"Problems", JoinedReasons(rep.binaryLog->Problems())},
-                                    {"SnapshotFile", rep.snapshot.file},
-                                    {"SnapshotPosition", std::to_string(rep.snapshot.position)},
-                                    {"SnapshotGTID", rep.snapshot.gtid}});
-    }
-    if (good)
+    const std::string path = RecordBackup(rep, backupFolder, volumeLabel);
+    if (rep.Good())
         RunPostBackupCommand(path);
     return name;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BackupDrives.h"
 #include "BackupFolders.h"
 #include "BinaryLog.h"
 #include "BinlogChain.h"
@@ -14,17 +15,6 @@
 #include <vector>
 
 namespace zenta {
-
-// One drive's copy of an archive.
-struct DriveCopy {
-    std::string mount;         // the drive's mount point
-    std::string path;          // the archive's path on it
-    bool whole = false;        // the whole archive is on the drive now (copied, or already there)
-    bool alreadyThere = false; // it was there already, whole: left alone
-    std::string error;         // why the copy failed, "" when whole
-    long long freeBytes = -1;  // on the drive after the copy
-    long long totalBytes = -1;
-};
 
 // What one backup did, for the caller that must know whether it can count it as made.
 struct BackupReport {
@@ -77,20 +67,5 @@ struct BackupOptions {
 // newest good archive's is kept as "shrunk" (not a backup) unless options.acceptShrink.
 std::string BackupAll(std::string& backupFolder, std::string& volumeLabel,
                       BackupReport* report = nullptr, const BackupOptions& options = {});
-
-// Makes the working folder ready for an export: a real folder (a link or file in its place is
-// removed), open to the program's user and group only, empty; why not, when it cannot be.
-Result<Done> PrepareBackupWorkFolder(const std::string& work);
-// Removes everything in a folder without following links. False when something stayed.
-bool EmptyBackupWorkFolder(const std::string& folder);
-// Empties the working folder when it exists (at start-up: a killed run may have left the
-// shop's table exports there).
-void CleanBackupWorkFolder();
-// Copies the archive into <mount>/ZentaBackup/ of every mounted drive with the label. A whole
-// copy of the same size already there is left alone; a damaged or shorter one is replaced.
-std::vector<DriveCopy>
-CopyArchiveToDrives(const std::string& backupFolder, const std::string& name,
-                    const std::string& volumeLabel,
-                    const std::function<void(const BackupProgress&)>& progress = {});
 
 } // namespace zenta
