@@ -12,6 +12,7 @@
 #include "Recordings.h"
 #include "RenovarDatos.h"
 #include "Restore.h"
+#include "Verification.h"
 #include "SingleInstance.h"
 
 namespace zenta {

@@ -1,5 +1,7 @@
 #include "RecordsetFilter.h"
 
+#include <algorithm>
+
 #include "Common.h"
 #include "Text.h"
 
@@ -200,17 +202,14 @@ class Parser {
             return nullptr;
         }
         auto n = std::make_unique<Node>();
-        bool found = false;
-        for (size_t i = 0; i < cols_.size(); ++i)
-            if (AsciiLowerCase(cols_[i]) == AsciiLowerCase(field.text)) {
-                n->column = i;
-                found = true;
-                break;
-            }
-        if (!found) {
+        const auto column = std::find_if(cols_.begin(), cols_.end(), [&](const std::string& c) {
+            return AsciiLowerCase(c) == AsciiLowerCase(field.text);
+        });
+        if (column == cols_.end()) {
             error = "filter names no column of the result: " + field.text;
             return nullptr;
         }
+        n->column = static_cast<size_t>(column - cols_.begin());
         ++p_;
         if (t_[p_].type == Token::Type::Op) {
             n->op = t_[p_].text;
@@ -221,49 +220,52 @@ class Parser {
             return nullptr;
         }
         ++p_;
-        const Token& v = t_[p_];
-        switch (v.type) {
-        case Token::Type::Text:
-            n->valueKind = Node::ValueKind::Text;
-            n->text = v.text;
-            break;
-        case Token::Type::Number: {
-            Variant probe(v.text);
-            if (!probe.IsNumeric()) {
-                error = "unreadable number " + v.text;
-                return nullptr;
-            }
-            n->valueKind = Node::ValueKind::Number;
-            n->number = Val(v.text);
-            n->text = v.text;
-            break;
-        }
-        case Token::Type::Date: {
-            auto d = DateTime::Parse(v.text);
-            if (!d) {
-                error = "unreadable date #" + v.text + "#";
-                return nullptr;
-            }
-            n->valueKind = Node::ValueKind::Date;
-            n->date = *d;
-            break;
-        }
-        case Token::Type::Word:
-            if (AsciiUpperCase(v.text) == "NULL") {
-                n->valueKind = Node::ValueKind::NullValue;
-                break;
-            }
-            [[fallthrough]];
-        default:
-            error = "value expected after " + n->op;
+        if (!Value(t_[p_], *n, error))
             return nullptr;
-        }
         if (n->op == "LIKE" && n->valueKind != Node::ValueKind::Text) {
             error = "LIKE needs a quoted pattern";
             return nullptr;
         }
         ++p_;
         return n;
+    }
+
+    // The value a clause compares with; false (with `error`) when there is none that can be
+    // read.
+    static bool Value(const Token& v, Node& n, std::string& error) {
+        switch (v.type) {
+        case Token::Type::Text:
+            n.valueKind = Node::ValueKind::Text;
+            n.text = v.text;
+            return true;
+        case Token::Type::Number:
+            if (!Variant(v.text).IsNumeric()) {
+                error = "unreadable number " + v.text;
+                return false;
+            }
+            n.valueKind = Node::ValueKind::Number;
+            n.number = Val(v.text);
+            n.text = v.text;
+            return true;
+        case Token::Type::Date:
+            if (const auto d = DateTime::Parse(v.text)) {
+                n.valueKind = Node::ValueKind::Date;
+                n.date = *d;
+                return true;
+            }
+            error = "unreadable date #" + v.text + "#";
+            return false;
+        case Token::Type::Word:
+            if (AsciiUpperCase(v.text) == "NULL") {
+                n.valueKind = Node::ValueKind::NullValue;
+                return true;
+            }
+            break;
+        default:
+            break;
+        }
+        error = "value expected after " + n.op;
+        return false;
     }
 
     const std::vector<Token>& t_;

@@ -3,7 +3,6 @@
 #include "ArchiveNames.h"
 #include "BackupAll.h"
 #include "BackupFolders.h"
-#include "BinlogCopy.h"
 #include "BinlogRetention.h"
 #include "Common.h"
 #include "ErrorMode.h"

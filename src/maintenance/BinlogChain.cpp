@@ -2,9 +2,11 @@
 
 #include "ArchiveNames.h"
 #include "Common.h"
+#include "ErrorMode.h"
 #include "FolderListing.h"
 #include "Globals.h"
 #include "IniFile.h"
+#include "JobOutcomes.h"
 #include "LocalTime.h"
 #include "Settings.h"
 #include "SevenZip.h"
@@ -476,6 +478,15 @@ std::optional<Stretch> StretchFrom(const BinlogChain& chain, const std::string& 
         }
     }
     return s;
+}
+
+void SayBinlogGap(const BinlogChain& chain, const std::string& text) {
+    WriteProgramLog("binlog copy: GAP in " + chain.path() + ": " + text);
+    if (!chain.AddGap(DateTime::Now().StampText() + " " + text))
+        WriteProgramLog("binlog copy: the gap cannot be written into " + chain.path() + "GAPS.txt");
+    RecordOutcome("BinlogCopy", {{"LastGap", DateTime::Now().StampText() + " " + text},
+                                 {"LastGapTime", DateTime::Now().StampText()},
+                                 {"LastGapSequence", std::to_string(NextOutcomeSequence())}});
 }
 
 } // namespace zenta

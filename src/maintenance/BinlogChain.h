@@ -160,4 +160,8 @@ struct Stretch {
 // Nothing when the chain does not hold the file.
 std::optional<Stretch> StretchFrom(const BinlogChain& chain, const std::string& file);
 
+// Records a gap in a chain: the log, GAPS.txt, and the job record (the tray, status and the
+// metrics say it until a good backup's snapshot lies after it).
+void SayBinlogGap(const BinlogChain& chain, const std::string& text);
+
 } // namespace zenta

@@ -140,41 +140,6 @@ bool OnTheServersDataDisk(const std::string& folder) {
            data.st_dev == copied.st_dev;
 }
 
-void SayBinlogGap(const BinlogChain& chain, const std::string& text) {
-    WriteProgramLog("binlog copy: GAP in " + chain.path() + ": " + text);
-    if (!chain.AddGap(Now() + " " + text))
-        WriteProgramLog("binlog copy: the gap cannot be written into " + chain.path() + "GAPS.txt");
-    RecordOutcome("BinlogCopy", {{"LastGap", Now() + " " + text},
-                                 {"LastGapTime", Now()},
-                                 {"LastGapSequence", std::to_string(NextOutcomeSequence())}});
-}
-
-void NoteLiveDatabaseReplaced(clsDataBase& admin) {
-    const std::string folder = BinlogFolder(BackupFolder());
-    if (folder.empty())
-        return;
-    const auto position = ServerCurrentPosition(admin);
-    if (!position)
-        return;
-    // The chain that holds the server's file being written; the one being written into when
-    // the copy has not got that file yet.
-    std::optional<BinlogChain> chain;
-    if (const auto opening = ServerFileOpening(position->file))
-        for (const auto& c : BinlogChain::All(folder))
-            if (c.Holds(position->file, opening->key))
-                chain = c;
-    if (!chain)
-        chain = BinlogChain::Current(folder);
-    if (!chain)
-        return;
-    FlushBinaryLogs(admin);
-    if (!chain->AddBreak(position->file))
-        WriteProgramLog("binlog copy: the break cannot be written into " + chain->path() +
-                        "BREAKS.txt");
-    SayBinlogGap(*chain, "the live database was replaced by a restore after " + position->file +
-                             "; the log before it cannot be replayed past it");
-}
-
 BinlogCopier::BinlogCopier() = default;
 
 BinlogCopier::~BinlogCopier() {

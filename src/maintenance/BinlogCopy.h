@@ -32,16 +32,6 @@ namespace zenta {
 // holds the server's data (a dead disk then takes both). False when it cannot be told.
 bool OnTheServersDataDisk(const std::string& folder);
 
-// Before the live database's tables are replaced by a restore (which the server's log does not
-// hold): closes the server's current file and records that the copied log cannot be replayed
-// past it (BREAKS.txt of the chain holding that file), as a gap, so that the next cycle makes a
-// full backup and a window starts again. Nothing when there is no copy.
-void NoteLiveDatabaseReplaced(clsDataBase& admin);
-
-// Records a gap in a chain: the log, GAPS.txt, and the job record (the tray, status and the
-// metrics say it until a good backup's snapshot lies after it).
-void SayBinlogGap(const BinlogChain& chain, const std::string& text);
-
 class BinlogCopier {
   public:
     BinlogCopier();

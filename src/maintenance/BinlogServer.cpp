@@ -1,5 +1,6 @@
 #include "BinlogServer.h"
 
+#include "BackupFolders.h"
 #include "Common.h"
 #include "ErrorMode.h"
 #include "GlobalDatabase.h"
@@ -128,6 +129,32 @@ SnapshotRecord DescribeSnapshot(const BinaryLogPosition& position, const std::st
             if (chain.Holds(position.file, opening->key))
                 s.chain = chain.name();
     return s;
+}
+
+void NoteLiveDatabaseReplaced(clsDataBase& admin) {
+    const std::string folder = BinlogFolder(BackupFolder());
+    if (folder.empty())
+        return;
+    const auto position = ServerCurrentPosition(admin);
+    if (!position)
+        return;
+    // The chain that holds the server's file being written; the one being written into when
+    // the copy has not got that file yet.
+    std::optional<BinlogChain> chain;
+    if (const auto opening = ServerFileOpening(position->file))
+        for (const auto& c : BinlogChain::All(folder))
+            if (c.Holds(position->file, opening->key))
+                chain = c;
+    if (!chain)
+        chain = BinlogChain::Current(folder);
+    if (!chain)
+        return;
+    FlushBinaryLogs(admin);
+    if (!chain->AddBreak(position->file))
+        WriteProgramLog("binlog copy: the break cannot be written into " + chain->path() +
+                        "BREAKS.txt");
+    SayBinlogGap(*chain, "the live database was replaced by a restore after " + position->file +
+                             "; the log before it cannot be replayed past it");
 }
 
 } // namespace zenta

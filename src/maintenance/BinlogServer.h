@@ -4,6 +4,7 @@
 #include "BinlogChain.h"
 #include "BinlogEvents.h"
 #include "Result.h"
+#include "clsDataBase.h"
 
 #include <string>
 
@@ -32,5 +33,11 @@ Result<BinlogOpening> ServerFileOpening(const std::string& file);
 // its file as the server has it, and the chain of the copy in `copyFolder` that holds that
 // file (when the copy has it yet; else the opening finds the chain later).
 SnapshotRecord DescribeSnapshot(const BinaryLogPosition& position, const std::string& copyFolder);
+
+// Before the live database's tables are replaced by a restore (which the server's log does not
+// hold): closes the server's current file and records that the copied log cannot be replayed
+// past it (BREAKS.txt of the chain holding that file), as a gap, so that the next cycle makes a
+// full backup and a window starts again. Nothing when there is no copy.
+void NoteLiveDatabaseReplaced(clsDataBase& admin);
 
 } // namespace zenta

@@ -9,6 +9,7 @@
 #include "ErrorMode.h"
 #include "GlobalDatabase.h"
 #include "JobOutcomes.h"
+#include "LiveSwap.h"
 #include "LocalTime.h"
 #include "Process.h"
 #include "Text.h"

@@ -4,14 +4,16 @@
 #include "ArchivePassword.h"
 #include "AutoBackupData.h"
 #include "BackupAll.h"
-#include "BinlogCopy.h"
+#include "BinlogServer.h"
 #include "Common.h"
+#include "DatabaseTools.h"
 #include "ErrorMode.h"
 #include "GlobalDatabase.h"
 #include "Globals.h"
 #include "IniFile.h"
 #include "JobNotes.h"
 #include "JobOutcomes.h"
+#include "LiveSwap.h"
 #include "LocalTime.h"
 #include "Opcion.h"
 #include "Settings.h"
@@ -38,10 +40,6 @@ namespace zenta {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Quoted(const std::string& identifier) {
-    return "`" + ReplaceAll(identifier, "`", "``") + "`";
-}
 
 bool IsPlainName(const std::string& name) {
     if (name.empty() || name.size() > 64)
@@ -110,25 +108,6 @@ bool Open(clsDataBase& db, const std::string& database, bool loader = false) {
                                               ~clsDataBase::kCompressedProtocolOption));
     db.ConnectionString(plain);
     return db.ConnectionStatus();
-}
-
-bool DatabaseExists(clsDataBase& db, const std::string& name) {
-    db.CreatDatasArray("SELECT COUNT(*) FROM information_schema.SCHEMATA WHERE SCHEMA_NAME = '" +
-                       SQLEscape(name) + "';");
-    return db.ConnectionStatus() && db.DatasArray()->Count(1) > 0 &&
-           db.DatasArrayValue(0, 0).ToInt64() > 0;
-}
-
-std::vector<std::string> TablesOf(clsDataBase& db, const std::string& database) {
-    std::vector<std::string> tables;
-    db.CreatDatasArray("SELECT TABLE_NAME FROM information_schema.TABLES WHERE TABLE_SCHEMA = '" +
-                       SQLEscape(database) + "' ORDER BY TABLE_NAME;");
-    if (!db.ConnectionStatus())
-        return tables;
-    const auto rows = db.DatasArray();
-    for (long r = 0; r < rows->Count(1); ++r)
-        tables.push_back(rows->Value(r, 0).ToString());
-    return tables;
 }
 
 // "yyyymmddhhnnss" of an archive's name, or of now.
@@ -266,28 +245,6 @@ Step<ArchiveContents> Unpack(const std::string& archive, const RestoreOptions& o
     return contents;
 }
 
-// Binary logging off for a session while the guard lives.
-class UnloggedSession {
-  public:
-    explicit UnloggedSession(clsDataBase& db) : db_(db) {
-        db_.CreatDatasArray("SELECT @@SESSION.sql_log_bin;");
-        was_ = !db_.ConnectionStatus() || db_.DatasArray()->Count(1) == 0 ||
-               db_.DatasArrayValue(0, 0).ToInt64() != 0;
-        db_.SQLExecute("SET SESSION sql_log_bin = 0;");
-    }
-    // As it was: a session inside another stays unlogged.
-    ~UnloggedSession() {
-        if (was_)
-            db_.SQLExecute("SET SESSION sql_log_bin = 1;");
-    }
-    UnloggedSession(const UnloggedSession&) = delete;
-    UnloggedSession& operator=(const UnloggedSession&) = delete;
-
-  private:
-    clsDataBase& db_;
-    bool was_ = true;
-};
-
 // The database a restore loads into before anything reaches the target: dropped when the
 // guard goes out of scope, unless the tables were moved out of it (Kept). Nothing
 // half-restored ever stays behind.
@@ -296,13 +253,13 @@ class StagingDatabase {
     StagingDatabase(clsDataBase& admin, std::string name) : admin_(admin), name_(std::move(name)) {}
     ~StagingDatabase() {
         if (created_)
-            admin_.SQLExecute("DROP DATABASE IF EXISTS " + Quoted(name_) + ";");
+            admin_.SQLExecute("DROP DATABASE IF EXISTS " + QuotedName(name_) + ";");
     }
     StagingDatabase(const StagingDatabase&) = delete;
     StagingDatabase& operator=(const StagingDatabase&) = delete;
     Result<Done> Create() {
-        admin_.SQLExecute("DROP DATABASE IF EXISTS " + Quoted(name_) + ";");
-        admin_.SQLExecute("CREATE DATABASE " + Quoted(name_) + " CHARACTER SET utf8mb4;");
+        admin_.SQLExecute("DROP DATABASE IF EXISTS " + QuotedName(name_) + ";");
+        admin_.SQLExecute("CREATE DATABASE " + QuotedName(name_) + " CHARACTER SET utf8mb4;");
         if (!admin_.ConnectionStatus())
             return Result<Done>::Failure("the staging database " + name_ +
                                          " cannot be created: " + admin_.LastError().Text());
@@ -340,7 +297,7 @@ DeferredIndexes DeferIndexes(clsDataBase& db, const ArchiveContents& contents) {
     for (const auto& t : contents.tables) {
         if (FileLength(contents.folder + t + ".dat") < (1 << 20))
             continue;
-        db.CreatDatasArray("SHOW CREATE TABLE " + Quoted(t) + ";");
+        db.CreatDatasArray("SHOW CREATE TABLE " + QuotedName(t) + ";");
         if (!db.ConnectionStatus() || db.DatasArray()->Count(1) == 0)
             continue;
         std::istringstream definition(db.DatasArrayValue(0, 1).ToString());
@@ -360,7 +317,7 @@ DeferredIndexes DeferIndexes(clsDataBase& db, const ArchiveContents& contents) {
             deferred[t].push_back(key);
         }
         if (!drops.empty()) {
-            db.SQLExecute("ALTER TABLE " + Quoted(t) + " " + drops + ";");
+            db.SQLExecute("ALTER TABLE " + QuotedName(t) + " " + drops + ";");
             if (!db.ConnectionStatus())
                 deferred.erase(t);
         }
@@ -375,12 +332,36 @@ Result<Done> BuildDeferredIndexes(clsDataBase& db, const DeferredIndexes& deferr
         std::string adds;
         for (const auto& key : keys)
             adds += (adds.empty() ? "ADD " : ", ADD ") + key;
-        db.SQLExecute("ALTER TABLE " + Quoted(t) + " " + adds + ";");
+        db.SQLExecute("ALTER TABLE " + QuotedName(t) + " " + adds + ";");
         if (!db.ConnectionStatus())
             return Result<Done>::Failure("the indexes of " + t +
                                          " cannot be built: " + db.LastError().Text());
     }
     return Done{};
+}
+
+// One table's data file into it, byte for byte; its rows afterwards (-1 when they cannot be
+// counted), or why it could not be loaded.
+Result<long long> LoadTable(clsDataBase& loader, const std::string& folder, const std::string& t) {
+    const std::string file = folder + t + ".dat";
+    if (FileExists(file)) {
+        loader.SQLExecute("LOAD DATA LOCAL INFILE '" + SQLEscape(file) + "' INTO TABLE " +
+                          QuotedName(t) +
+                          " CHARACTER SET binary FIELDS TERMINATED BY ','  LINES TERMINATED BY "
+                          "'\\r\\n';");
+        if (!loader.ConnectionStatus()) {
+            const std::string why = loader.LastError().Text();
+            return Result<long long>::Failure(
+                "the table " + t + " cannot be loaded: " + why +
+                (why.find("local") != std::string::npos || why.find("LOCAL") != std::string::npos
+                     ? " (the server must allow local files: local_infile=1)"
+                     : ""));
+        }
+    }
+    loader.CreatDatasArray("SELECT COUNT(*) FROM " + QuotedName(t) + ";");
+    return loader.ConnectionStatus() && loader.DatasArray()->Count(1) > 0
+               ? loader.DatasArrayValue(0, 0).ToInt64()
+               : -1LL;
 }
 
 // Loads every data file byte for byte, two tables at a time, the largest first, each loader on
@@ -419,30 +400,14 @@ LoadTables(const std::string& staging, const ArchiveContents& contents, const Pr
                 if (FileExists(folder + t + ".dat"))
                     say("loading " + t);
             }
-            const std::string file = folder + t + ".dat";
-            if (FileExists(file)) {
-                loader.SQLExecute("LOAD DATA LOCAL INFILE '" + SQLEscape(file) + "' INTO TABLE " +
-                                  Quoted(t) +
-                                  " CHARACTER SET binary FIELDS TERMINATED BY ','  LINES "
-                                  "TERMINATED BY '\\r\\n';");
-                if (!loader.ConnectionStatus()) {
-                    const std::string why = loader.LastError().Text();
-                    std::lock_guard<std::mutex> guard(lock);
-                    if (failure.empty())
-                        failure = "the table " + t + " cannot be loaded: " + why +
-                                  (why.find("local") != std::string::npos ||
-                                           why.find("LOCAL") != std::string::npos
-                                       ? " (the server must allow local files: local_infile=1)"
-                                       : "");
-                    return;
-                }
-            }
-            loader.CreatDatasArray("SELECT COUNT(*) FROM " + Quoted(t) + ";");
-            const long long n = loader.ConnectionStatus() && loader.DatasArray()->Count(1) > 0
-                                    ? loader.DatasArrayValue(0, 0).ToInt64()
-                                    : -1;
+            const auto loaded = LoadTable(loader, folder, t);
             std::lock_guard<std::mutex> guard(lock);
-            rows[t] = n;
+            if (!loaded) {
+                if (failure.empty())
+                    failure = loaded.error();
+                return;
+            }
+            rows[t] = *loaded;
         }
     };
     {
@@ -453,6 +418,27 @@ LoadTables(const std::string& staging, const ArchiveContents& contents, const Pr
     if (!failure.empty())
         return Loaded::Failure(failure);
     return rows;
+}
+
+// The archive's tables made in the staging database and loaded, their indexes built after the
+// rows; the rows of each table.
+Result<std::map<std::string, long long>>
+FillStaging(const std::string& staging, const ArchiveContents& contents, const Progress& say) {
+    using Loaded = Result<std::map<std::string, long long>>;
+    clsDataBase db;
+    if (!Open(db, staging))
+        return Loaded::Failure("cannot connect to the staging database: " + db.LastError().Text());
+    UnloggedSession unloggedStructure(db);
+    say("creating " + std::to_string(contents.tables.size()) + " tables");
+    if (const auto created = CreateTables(db, staging, contents); !created)
+        return Loaded::Failure(created.error());
+    const DeferredIndexes deferred = DeferIndexes(db, contents);
+    const auto loaded = LoadTables(staging, contents, say);
+    if (!loaded)
+        return loaded;
+    if (const auto indexed = BuildDeferredIndexes(db, deferred, say); !indexed)
+        return Loaded::Failure(indexed.error());
+    return loaded;
 }
 
 // What each table was loaded with, and what the archive says it held: its recorded figures,
@@ -495,16 +481,16 @@ Result<Done> MoveIntoPlace(clsDataBase& admin, const std::string& staging,
     }
     std::string moves;
     for (const auto& t : contents.tables)
-        moves += (moves.empty() ? "" : ", ") + Quoted(staging) + "." + Quoted(t) + " TO " +
-                 Quoted(target) + "." + Quoted(t);
-    admin.SQLExecute("CREATE DATABASE " + Quoted(target) + " CHARACTER SET utf8mb4;");
+        moves += (moves.empty() ? "" : ", ") + QuotedName(staging) + "." + QuotedName(t) + " TO " +
+                 QuotedName(target) + "." + QuotedName(t);
+    admin.SQLExecute("CREATE DATABASE " + QuotedName(target) + " CHARACTER SET utf8mb4;");
     if (!admin.ConnectionStatus())
         return Result<Done>::Failure("cannot create the database " + target + ": " +
                                      admin.LastError().Text());
     admin.SQLExecute("RENAME TABLE " + moves + ";");
     if (!admin.ConnectionStatus()) {
         const std::string why = admin.LastError().Text();
-        admin.SQLExecute("DROP DATABASE IF EXISTS " + Quoted(target) + ";");
+        admin.SQLExecute("DROP DATABASE IF EXISTS " + QuotedName(target) + ";");
         return Result<Done>::Failure("the restored tables cannot be moved into " + target + ": " +
                                      why);
     }
@@ -512,48 +498,6 @@ Result<Done> MoveIntoPlace(clsDataBase& admin, const std::string& staging,
 }
 
 } // namespace
-
-Result<std::string> ReplaceLiveDatabase(clsDataBase& admin, const std::string& database,
-                                        const std::vector<std::string>& tables,
-                                        const std::function<void(const std::string&)>& say) {
-    const std::string live = clsDataBase::kDefaultDatabase;
-    const std::string saved = "zentasupermarket_before_restore_" + StampOf("");
-    if (say)
-        say("backing the live database up first");
-    std::string backupFolder = BackupFolder(), label;
-    BackupReport backup;
-    BackupAll(backupFolder, label, &backup);
-    if (!backup.complete)
-        return Result<std::string>::Failure(
-            "the live database could not be backed up first (" +
-            (backup.failure.empty() ? std::string("no archive was made") : backup.failure) +
-            "); nothing restored");
-    std::string moves;
-    auto move = [&](const std::string& from, const std::string& to, const std::string& t) {
-        moves += (moves.empty() ? "" : ", ") + Quoted(from) + "." + Quoted(t) + " TO " +
-                 Quoted(to) + "." + Quoted(t);
-    };
-    for (const auto& t : TablesOf(admin, live))
-        move(live, saved, t);
-    for (const auto& t : tables)
-        move(database, live, t);
-    UnloggedSession unlogged(admin);
-    admin.SQLExecute("CREATE DATABASE " + Quoted(saved) + " CHARACTER SET utf8mb4;");
-    if (!admin.ConnectionStatus())
-        return Result<std::string>::Failure("cannot create the database " + saved + ": " +
-                                            admin.LastError().Text());
-    // The change is not in the server's log: the copied log is told where it happened.
-    NoteLiveDatabaseReplaced(admin);
-    admin.SQLExecute("RENAME TABLE " + moves + ";");
-    if (!admin.ConnectionStatus()) {
-        const std::string why = admin.LastError().Text();
-        admin.SQLExecute("DROP DATABASE IF EXISTS " + Quoted(saved) + ";");
-        return Result<std::string>::Failure("the restored tables cannot be moved into " + live +
-                                            ": " + why);
-    }
-    WriteProgramLog("the live database was replaced; its tables before are in " + saved);
-    return saved;
-}
 
 RestoreReport RestoreArchive(const std::string& archive, const RestoreOptions& options) {
     RestoreReport report;
@@ -601,20 +545,9 @@ RestoreReport RestoreArchive(const std::string& archive, const RestoreOptions& o
     if (const auto made = staging.Create(); !made)
         return fail(RestoreFailure::Server, made.error());
 
-    clsDataBase db;
-    if (!Open(db, staging.name()))
-        return fail(RestoreFailure::Server,
-                    "cannot connect to the staging database: " + db.LastError().Text());
-    UnloggedSession unloggedStructure(db);
-    say("creating " + std::to_string(contents.tables.size()) + " tables");
-    if (const auto created = CreateTables(db, staging.name(), contents); !created)
-        return fail(RestoreFailure::Server, created.error());
-    const DeferredIndexes deferred = DeferIndexes(db, contents);
-    const auto loaded = LoadTables(staging.name(), contents, say);
+    const auto loaded = FillStaging(staging.name(), contents, say);
     if (!loaded)
         return fail(RestoreFailure::Server, loaded.error());
-    if (const auto indexed = BuildDeferredIndexes(db, deferred, say); !indexed)
-        return fail(RestoreFailure::Server, indexed.error());
     Figures(contents, *loaded, report);
     if (const auto moved =
             MoveIntoPlace(admin, staging.name(), into, contents, options, report, say);
@@ -626,81 +559,6 @@ RestoreReport RestoreArchive(const std::string& archive, const RestoreOptions& o
         "restored " + archive + " into the database " + into +
         (report.savedLive.empty() ? "" : " (its tables before: " + report.savedLive + ")"));
     return report;
-}
-
-VerifyReport VerifyArchive(const std::string& archive,
-                           const std::function<void(const std::string&)>& progress,
-                           const std::string& passwordFile) {
-    VerifyReport report;
-    RestoreOptions options;
-    options.database = "zentamarket_verify_" + std::to_string(::getpid());
-    options.progress = progress;
-    options.passwordFile = passwordFile;
-    RestoreReport restored = RestoreArchive(archive, options);
-    if (!restored.ok) {
-        report.failure = restored.failure;
-        report.error = restored.error;
-        return report;
-    }
-    report.recorded = restored.recorded;
-    clsDataBase& db = DataBase();
-    bool all = true;
-    for (size_t i = 0; i < restored.tables.size(); ++i) {
-        const TableFigures& expected = restored.expected[i];
-        TableFigures found = restored.tables[i];
-        if (expected.checksum != -1) {
-            db.CreatDatasArray("CHECKSUM TABLE " + Quoted(restored.database) + "." +
-                               Quoted(found.table) + ";");
-            if (db.ConnectionStatus() && db.DatasArray()->Count(1) > 0)
-                found.checksum = db.DatasArrayValue(0, 1).ToInt64();
-        }
-        if (!expected.Matches(found))
-            all = false;
-        report.tables.push_back({expected, found});
-    }
-    db.SQLExecute("DROP DATABASE IF EXISTS " + Quoted(restored.database) + ";");
-    report.ok = all;
-    if (!all)
-        report.error = "the restored tables differ from what the archive recorded";
-    return report;
-}
-
-void AutoVerifyArchive() {
-    if (!GetSettingBool("Monitor", "VerifyWeekly", "0")) {
-        NoteJob("verification", "not due: the weekly verification is off ([Monitor] "
-                                "VerifyWeekly)");
-        return;
-    }
-    const long long last = StampSeconds(JobOutcome::Read("Verify").time());
-    if (last > 0 && std::time(nullptr) - last < 7 * 24 * 3600) {
-        NoteJob("verification", "not due: the last one is less than a week old");
-        return;
-    }
-    const std::string archive = BackupOutcome::Read().lastGoodArchive;
-    if (archive.empty() || !FileExists(archive)) {
-        NoteJob("verification", "not done: there is no good archive to verify");
-        return;
-    }
-    const VerifyReport report = VerifyArchive(archive);
-    const std::string why = RecordVerification(archive, report);
-    WriteProgramLog("weekly verification of " + archive + ": " +
-                    (report.ok ? "every table restores as it was made" : "FAILED, " + why));
-    NoteJob("verification", (report.ok ? "ran: " : "ran, FAILED: ") + archive +
-                                (report.ok ? " restores as it was made" : ": " + why));
-}
-
-std::string RecordVerification(const std::string& archive, const VerifyReport& report) {
-    std::string differing;
-    for (const auto& [expected, found] : report.tables)
-        if (!expected.Matches(found))
-            differing += (differing.empty() ? "" : ", ") + expected.table;
-    const std::string why =
-        report.ok ? std::string() : report.error + (differing.empty() ? "" : ": " + differing);
-    RecordOutcome("Verify", {{"Time", DateTime::Now().StampText()},
-                             {"Result", report.ok ? "good" : "bad"},
-                             {"Archive", archive},
-                             {"Error", why}});
-    return why;
 }
 
 } // namespace zenta

@@ -48,39 +48,6 @@ struct RestoreReport {
 [[nodiscard]] RestoreReport RestoreArchive(const std::string& archive,
                                            const RestoreOptions& options);
 
-// Replaces the live database with the tables of `database`: the live one is backed up first,
-// then one statement moves its tables aside into "zentasupermarket_before_restore_<stamp>" and
-// those of `database` into it (all or none). The copied binary log is told, since the log
-// cannot be replayed across the change. Where the live tables went, or why nothing was done.
-class clsDataBase;
-Result<std::string> ReplaceLiveDatabase(clsDataBase& admin, const std::string& database,
-                                        const std::vector<std::string>& tables,
-                                        const std::function<void(const std::string&)>& say);
-
-struct VerifyReport {
-    bool ok = false;
-    RestoreFailure failure = RestoreFailure::None; // when the archive could not be restored
-    std::string error;
-    bool recorded = false; // the archive carries its tables' figures
-    std::vector<std::pair<TableFigures, TableFigures>> tables; // expected, found
-};
-
-// Restores the archive into a scratch database, compares every table with the figures the
-// archive recorded (row counts of the data files for archives without them) and drops the
-// scratch database.
-[[nodiscard]] VerifyReport
-VerifyArchive(const std::string& archive,
-              const std::function<void(const std::string&)>& progress = {},
-              const std::string& passwordFile = "");
-
-// Records a verification that ran, the weekly one's or a technician's: the last verification
-// that status, doctor and the metrics show. Why it failed ("" when it is good).
-std::string RecordVerification(const std::string& archive, const VerifyReport& report);
-
-// With [Monitor] VerifyWeekly=1 in zentamarket.ini: verifies the newest good archive when the
-// last verification is a week old or more, and records the outcome. A job of the cycle.
-void AutoVerifyArchive();
-
 // Rows in a data file written by SELECT … INTO OUTFILE with LINES TERMINATED BY '\r\n': line
 // ends that the server did not escape. -1 when the file cannot be read.
 [[nodiscard]] long long CountOutfileRows(const std::string& path);

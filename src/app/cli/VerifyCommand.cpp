@@ -2,6 +2,7 @@
 
 #include "PointInTime.h"
 #include "Restore.h"
+#include "Verification.h"
 #include "Terminal.h"
 
 #include <filesystem>
