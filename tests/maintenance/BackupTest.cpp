@@ -11,6 +11,7 @@
 #include "RemovableDrives.h"
 #include "Restore.h"
 #include "SevenZip.h"
+#include "Verification.h"
 #include "clsSystem.h"
 
 #include <algorithm>

@@ -10,6 +10,7 @@
 #include "RenovarDatos.h"
 #include "Restore.h"
 #include "Settings.h"
+#include "Verification.h"
 
 #include <ctime>
 #include <filesystem>

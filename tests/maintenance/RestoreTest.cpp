@@ -7,6 +7,7 @@
 #include "GlobalDatabase.h"
 #include "Settings.h"
 #include "SevenZip.h"
+#include "Verification.h"
 
 #include <algorithm>
 #include <atomic>
