@@ -288,6 +288,9 @@ bool BinlogChain::WriteRecord(
     const std::string& file, const std::vector<std::pair<std::string, std::string>>& values) const {
     const bool written = IniFile::WriteMany(path() + kRecordsFile, file, values);
     records_.reset();
+    if (!written)
+        WriteProgramLog("binlog copy: the record of " + file + " cannot be written into " + path() +
+                        kRecordsFile);
     return written;
 }
 

@@ -435,7 +435,8 @@ std::string BinlogCopier::FirstNotWhole(const std::vector<ChainFile>& files,
 // .incoming/ holds only what the stream writes: the copies cut short that are left there (the
 // stream writes its files anew, shorter at first) are kept aside, and stay whenever they reach
 // further than a new copy.
-void BinlogCopier::PutCopiesAside() {
+// A copy that cannot be put aside stops the stream from starting: the stream would write over it.
+Result<Done> BinlogCopier::PutCopiesAside() {
     CreateFolderPath(chain_->shortCopies());
     for (const auto& [number, name] : LogFilesIn(chain_->incoming())) {
         const std::string at = chain_->incoming() + name, aside = chain_->shortCopies() + name;
@@ -444,7 +445,11 @@ void BinlogCopier::PutCopiesAside() {
             fs::remove(at, ec);
         else
             fs::rename(at, aside, ec);
+        if (ec)
+            return Result<Done>::Failure("the copy " + at + " cannot be put aside into " +
+                                         chain_->shortCopies() + ": " + ec.message());
     }
+    return Done{};
 }
 
 Result<Done> BinlogCopier::StartStream(const std::string& folder,
@@ -464,7 +469,8 @@ Result<Done> BinlogCopier::StartStream(const std::string& folder,
     const auto files = chain_->Files();
     SayWhatIsLost(files, logs);
     const std::string from = FirstNotWhole(files, logs);
-    PutCopiesAside();
+    if (auto aside = PutCopiesAside(); !aside)
+        return aside;
     // Room for at least the file it begins with.
     const ServerLogFile* theirs = Listed(logs, from);
     const long long free = FreeBytes(chain_->path());

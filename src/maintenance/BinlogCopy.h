@@ -75,7 +75,7 @@ class BinlogCopier {
     void SayWhatIsLost(const std::vector<ChainFile>& files, const std::vector<ServerLogFile>& logs);
     std::string FirstNotWhole(const std::vector<ChainFile>& files,
                               const std::vector<ServerLogFile>& logs);
-    void PutCopiesAside();
+    Result<Done> PutCopiesAside();
     Result<BinlogChain> ChainForServer(const std::string& folder,
                                        const std::vector<ServerLogFile>& logs);
     bool Whole(const ChainFile& copy, const std::vector<ServerLogFile>& logs);

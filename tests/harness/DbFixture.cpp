@@ -50,6 +50,12 @@ void DbTest::SetUp() {
     Sql("DROP DATABASE IF EXISTS zentasupermarketbasic;", "mysql");
 }
 
+void ConnectedDbTest::SetUp() {
+    DbTest::SetUp();
+    ConnectDataBase();
+    ASSERT_TRUE(DataBase().ConnectionStatus()) << DataBase().LastError().Text();
+}
+
 void DbTest::TearDown() {
     ReleaseDataBase();
     app_.reset();

@@ -29,4 +29,10 @@ class DbTest : public ::testing::Test {
     std::unique_ptr<TempDir> app_;
 };
 
+// The same, with the program's own connection made as it starts (ConnectDataBase).
+class ConnectedDbTest : public DbTest {
+  protected:
+    void SetUp() override;
+};
+
 } // namespace zenta::test

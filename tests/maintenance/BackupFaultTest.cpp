@@ -56,12 +56,10 @@ void AddIncompressiblePictures(int rows = 64) {
 
 } // namespace
 
-class BackupFaults : public DbTest {
+class BackupFaults : public ConnectedDbTest {
   protected:
     void SetUp() override {
-        DbTest::SetUp();
-        ConnectDataBase();
-        ASSERT_TRUE(DataBase().ConnectionStatus());
+        ConnectedDbTest::SetUp();
         backup_ = AppPath() + "Backup/";
         work_ = AppPath() + "Temp/Backup/";
         fs::create_directories(backup_);

@@ -52,16 +52,30 @@ class Cashier {
               db.Connect("127.0.0.1", DbPort(), "", kBackOfficeUser, kBackOfficePassword);
               for (long n = 100000; !stop_; ++n) {
                   db.StartTrans();
-                  for (const auto& statement : sale(n))
+                  bool good = db.ConnectionStatus();
+                  for (const auto& statement : sale(n)) {
                       db.SQLExecute(statement);
+                      good = good && db.ConnectionStatus();
+                  }
+                  if (!good) {
+                      db.RollbackTrans();
+                      continue;
+                  }
                   db.CommitTrans();
-                  ++sold_;
+                  if (db.ConnectionStatus())
+                      ++sold_;
               }
           }) {}
     ~Cashier() { Stop(); }
-    void WaitForSales(int count) {
-        while (sold_ < count)
+    // Waits until `count` sales are committed (false after a minute).
+    [[nodiscard]] bool WaitForSales(int count) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        while (sold_ < count) {
+            if (std::chrono::steady_clock::now() > until)
+                return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return true;
     }
     int sold() const { return sold_; }
     void Stop() {
@@ -78,12 +92,10 @@ class Cashier {
 
 } // namespace
 
-class Backup : public DbTest {
+class Backup : public ConnectedDbTest {
   protected:
     void SetUp() override {
-        DbTest::SetUp();
-        ConnectDataBase();
-        ASSERT_TRUE(DataBase().ConnectionStatus());
+        ConnectedDbTest::SetUp();
         fs::create_directories(AppPath() + "Backup");
     }
     void TearDown() override {
@@ -186,7 +198,7 @@ TEST_F(Backup, ExportsShareOneSnapshotWhileTicketsAreSold) {
             "INSERT INTO ticketarticulo (TicketNo, ArticuloID) VALUES (" + no + ", 'X'), (" + no +
                 ", 'Y'), (" + no + ", 'Z');"};
     });
-    cashier.WaitForSales(20);
+    ASSERT_TRUE(cashier.WaitForSales(20)) << "the cashier sells nothing";
     TempDir out;
     const std::string name = BackupAndExtract(out.path());
     cashier.Stop();
@@ -382,11 +394,11 @@ TEST_F(Backup, TheBinaryLogPositionOfTheSnapshotReplaysToTheLiveDatabase) {
                 ", NOW(), '泽川 \\\\ ,\\r\\n');",
             "INSERT INTO ticketarticulo (TicketNo, ArticuloID) VALUES (" + no + ", 'X');"};
     });
-    cashier.WaitForSales(20);
+    ASSERT_TRUE(cashier.WaitForSales(20)) << "the cashier sells nothing";
     std::string folder = AppPath() + "Backup", label;
     BackupReport report;
     BackupAll(folder, label, &report);
-    cashier.WaitForSales(cashier.sold() + 20);
+    ASSERT_TRUE(cashier.WaitForSales(cashier.sold() + 20)) << "the cashier stopped selling";
     cashier.Stop();
     ASSERT_TRUE(report.Good()) << report.failure;
     ASSERT_TRUE(report.snapshot.known()) << "the tests' server keeps a binary log";

@@ -240,8 +240,12 @@ TEST_F(BinlogCopy, RestoreUntilASecondBringsEverySaleCommittedByThenAndNoneAfter
                   "NOW()); INSERT INTO zentasupermarket.ticketarticulo (TicketNo, ArticuloID) "
                   "VALUES (2500, 'A'); SELECT SLEEP(1.5); COMMIT;");
     });
-    ASSERT_EQ(std::time(nullptr), until) << "the machine is too slow for this test's timing";
     spanning.join();
+    // The three sales and the spanning sale's first statement all ran within that second.
+    ASSERT_EQ(ServerSql("SELECT MIN(UNIX_TIMESTAMP(Fecha)), MAX(UNIX_TIMESTAMP(Fecha)) FROM "
+                        "zentasupermarket.ticket WHERE TicketNo BETWEEN 2001 AND 2500;"),
+              std::to_string(until) + "\t" + std::to_string(until) + "\n")
+        << "the machine is too slow for this test's timing";
     Sell(3000, 50);
     ASSERT_TRUE(CaughtUp());
     const std::string live =

@@ -17,14 +17,7 @@
 using namespace zenta;
 using namespace zenta::test;
 
-class Jobs : public DbTest {
-  protected:
-    void SetUp() override {
-        DbTest::SetUp();
-        ConnectDataBase();
-        ASSERT_TRUE(DataBase().ConnectionStatus());
-    }
-};
+using Jobs = ConnectedDbTest;
 
 TEST_F(Jobs, CleanMasterDataRemovesHalfFilledRecordsOnly) {
     Sql("INSERT INTO articulo (ArticuloID, NombreES, CantidadPorUnidad, CantidadPorUnidad2, "

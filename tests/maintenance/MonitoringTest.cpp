@@ -46,12 +46,10 @@ std::map<std::string, double> ParsedMetrics(const std::string& file) {
 
 } // namespace
 
-class Monitoring : public DbTest {
+class Monitoring : public ConnectedDbTest {
   protected:
     void SetUp() override {
-        DbTest::SetUp();
-        ConnectDataBase();
-        ASSERT_TRUE(DataBase().ConnectionStatus());
+        ConnectedDbTest::SetUp();
         Sql("INSERT INTO opcion (ID, IntegerValor) VALUES ('AutoBackupOpcion', 1), "
             "('AutoEliminarTicket', 1), ('AutoEliminarTicketPeriodo', 0);"
             "INSERT INTO ticket (TicketNo, Fecha) VALUES (1001010001, '2010-01-01 10:00:00');"

@@ -29,12 +29,10 @@ std::string Databases() {
 
 } // namespace
 
-class Restoring : public DbTest {
+class Restoring : public ConnectedDbTest {
   protected:
     void SetUp() override {
-        DbTest::SetUp();
-        ConnectDataBase();
-        ASSERT_TRUE(DataBase().ConnectionStatus());
+        ConnectedDbTest::SetUp();
         fs::create_directories(AppPath() + "Backup");
         DropRestored();
         // Text in several character sets, NULLs, "\N" as text, line breaks, separators,
