@@ -105,14 +105,20 @@ frmMain::frmMain()
                      [this] { dispatcher_.AutoRunTick(); });
     QObject::connect(&tmrIPUpdateProc_, &QTimer::timeout, this,
                      [this] { dispatcher_.IPUpdateTick(); });
-    // The copy follows the server on a connection of its own, during the jobs too; only the
-    // finishing of copied files (packing, the drive) waits until no job runs.
+    // The copy follows the server on a connection of its own, during the jobs too; the
+    // finishing of copied files (packing, the drive) waits until no job runs, on a timer of its
+    // own: while it packs, the looks go on (a timer does not fire again inside its own slot).
     tmrBinlog_.setInterval(2000);
     QObject::connect(&tmrBinlog_, &QTimer::timeout, this, [this] {
-        binlog_.Tick(JobInProgress());
+        binlog_.Tick();
         // A copy down for BinlogWarnMinutes warns without waiting for a cycle.
         if (binlog_.StateChanged() || ++binlogLooks_ % 30 == 0)
             UpdateBackupHealth();
+    });
+    tmrBinlogFinish_.setInterval(2000);
+    QObject::connect(&tmrBinlogFinish_, &QTimer::timeout, this, [this] {
+        if (!JobInProgress())
+            binlog_.FinishCopied();
     });
 }
 
@@ -190,6 +196,7 @@ void frmMain::Load(const std::function<bool()>& keepTrying) {
             check->setEnabled(true);
         binlog_.Tick();
         tmrBinlog_.start();
+        tmrBinlogFinish_.start();
     }
 }
 
@@ -200,6 +207,7 @@ void frmMain::Unload() {
     tmrAutoRunProc_.stop();
     tmrIPUpdateProc_.stop();
     tmrBinlog_.stop();
+    tmrBinlogFinish_.stop();
     binlog_.Stop();
     if (HotKeysInstalled())
         UnsetHotKeys();

@@ -77,6 +77,7 @@ class frmMain : public QWidget {
     QTimer tmrIPUpdateProc_;
     // The continuous copy of the server's binary log, watched every few seconds.
     QTimer tmrBinlog_;
+    QTimer tmrBinlogFinish_;
     BinlogCopier binlog_;
     long binlogLooks_ = 0;
     JobDispatcher dispatcher_;

@@ -252,9 +252,18 @@ bool BinlogChain::RecordOpening(const std::string& file, const BinlogOpening& op
                         {"Opening", opening.key}});
 }
 
+// files.ini as it stands on the disk: read again when another writer (the finishing of copied
+// files, the rotation) changed it since.
 const BinlogChain::Records& BinlogChain::AllRecords() const {
-    if (records_)
+    struct stat st {};
+    const std::string stamp = ::stat((path() + kRecordsFile).c_str(), &st) == 0
+                                  ? std::to_string(st.st_ino) + ":" + std::to_string(st.st_size) +
+                                        ":" + std::to_string(st.st_mtim.tv_sec) + "." +
+                                        std::to_string(st.st_mtim.tv_nsec)
+                                  : std::string();
+    if (records_ && stamp == recordsStamp_)
         return *records_;
+    recordsStamp_ = stamp;
     records_ = std::make_shared<Records>();
     std::istringstream in(ReadWholeFile(path() + kRecordsFile).value_or(""));
     std::string section;

@@ -104,10 +104,11 @@ class BinlogChain {
 
   private:
     using Records = std::map<std::string, std::map<std::string, std::string>>;
-    const Records& AllRecords() const; // files.ini, read once per object
+    const Records& AllRecords() const; // files.ini, read again only when it changed
     std::string folder_;               // the copy's folder, ending in "/"
     std::string name_;
     mutable std::shared_ptr<Records> records_;
+    mutable std::string recordsStamp_; // files.ini's inode, size and time when read
 };
 
 // ZentaBackup/Binlog/ of a drive.

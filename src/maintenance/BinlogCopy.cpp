@@ -29,8 +29,9 @@ namespace fs = std::filesystem;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr auto kPause = std::chrono::seconds(2);        // between tries to connect or start
-constexpr long kCurrentSeconds = 10;                    // a copy this close is current
+constexpr auto kPause =
+    std::chrono::seconds(1);         // between tries to connect or start (less than a look)
+constexpr long kCurrentSeconds = 10; // a copy this close is current
 constexpr auto kRecordEvery = std::chrono::seconds(10); // the job record, when nothing changed
 constexpr auto kFinishEvery = std::chrono::seconds(30); // the finishing of copied files
 constexpr auto kStuckAfter = std::chrono::seconds(30);  // a stream that stopped copying
@@ -194,7 +195,7 @@ void BinlogCopier::Off(const std::string& why) {
     why_ = why;
 }
 
-void BinlogCopier::Tick(bool jobRunning) {
+void BinlogCopier::Tick() {
     BusyGuard guard(busy_);
     if (!guard.acquired() || !ServerIsLocal)
         return;
@@ -202,14 +203,20 @@ void BinlogCopier::Tick(bool jobRunning) {
         // The last look of an earlier run: the copy has been down since it was last current.
         currentAt_ = BinlogCopyOutcome::Read().currentAt;
     }
-    if (CopyFolder().empty())
+    if (CopyFolder().empty()) {
         Off("[Monitor] BinlogFolder is off");
-    else if (EnsureConnected())
-        Look(jobRunning);
+    } else if (EnsureConnected()) {
+        Look();
+        // The connection was lost: a server that restarted answers a new one at once.
+        if (!db_ && EnsureConnected())
+            Look();
+    } else {
+        child_.Running(); // a stream that ended with its server is not left a zombie
+    }
     Record(false);
 }
 
-void BinlogCopier::Look(bool jobRunning) {
+void BinlogCopier::Look() {
     ReadShopOptions();
     const std::string folder = CopyFolder();
     auto failed = [&](const std::string& why) {
@@ -236,11 +243,17 @@ void BinlogCopier::Look(bool jobRunning) {
     Measure(*logs, *server);
     if (child_.Running())
         Seal(*server);
-    if (!jobRunning && (moved_ || Clock::now() - lastFinish_ >= kFinishEvery)) {
-        moved_ = false;
-        lastFinish_ = Clock::now();
-        FinishCopiedFiles(folder, label_);
-    }
+}
+
+void BinlogCopier::FinishCopied() {
+    BusyGuard guard(finishing_);
+    if (!guard.acquired() || !ServerIsLocal || state_ == "off" || CopyFolder().empty())
+        return;
+    if (!moved_ && Clock::now() - lastFinish_ < kFinishEvery)
+        return;
+    moved_ = false;
+    lastFinish_ = Clock::now();
+    FinishCopiedFiles(CopyFolder(), label_);
 }
 
 void BinlogCopier::StartAgain(const std::string& folder, const std::vector<ServerLogFile>& logs) {
@@ -256,6 +269,8 @@ void BinlogCopier::StartAgain(const std::string& folder, const std::vector<Serve
     if (const auto started = StartStream(folder, logs); !started) {
         WriteProgramLog("binlog copy: not started: " + started.error());
         Down(started.error());
+    } else {
+        lastRecord_ = {}; // the record says at once that the copy goes on
     }
 }
 
@@ -515,11 +530,19 @@ BinlogCopier::CopyEnd BinlogCopier::WhereTheCopyEnds() const {
     return end;
 }
 
+// How long the copy has lacked something the server had: since the oldest look at which the
+// server stood beyond the copy's end. A server that was down wrote nothing meanwhile: the time
+// it was away is not counted as the copy's lag.
 long long BinlogCopier::SecondsBehind(const CopyEnd& end, Clock::time_point now) const {
-    for (auto it = samples_.rbegin(); it != samples_.rend(); ++it)
+    const Sample* oldestAhead = nullptr;
+    for (auto it = samples_.rbegin(); it != samples_.rend(); ++it) {
         if (end.number > it->file || (end.number == it->file && end.size >= it->position))
-            return std::chrono::duration_cast<std::chrono::seconds>(now - it->at).count();
-    return std::chrono::duration_cast<std::chrono::seconds>(now - samples_.front().at).count();
+            break;
+        oldestAhead = &*it;
+    }
+    return oldestAhead
+               ? std::chrono::duration_cast<std::chrono::seconds>(now - oldestAhead->at).count()
+               : 0;
 }
 
 // How far the copy reaches: the last transaction it holds whole.

@@ -39,12 +39,15 @@ class BinlogCopier {
     BinlogCopier(const BinlogCopier&) = delete;
     BinlogCopier& operator=(const BinlogCopier&) = delete;
 
-    // One look at the copy (every two seconds on the database computer): follows the server
-    // on its own connection, (re)starts the stream where the copy is whole, moves whole files
-    // into their chain, says how far behind the server the copy is, closes the server's current
-    // file every [Monitor] BinlogSealMinutes (5) when it was written to, and, unless a job is
-    // running, finishes the files copied (checked, packed, onto the drive and off-site).
-    void Tick(bool jobRunning = false);
+    // One look at the copy (every two seconds on the database computer, during the jobs too):
+    // follows the server on its own connection, (re)starts the stream where the copy is whole,
+    // moves whole files into their chain, says how far behind the server the copy is, and closes
+    // the server's current file every [Monitor] BinlogSealMinutes (5) when it was written to.
+    void Tick();
+    // Finishes the files copied, when one became whole or every 30 s: checked, packed, onto the
+    // drive and off-site (not while a job runs). That takes its time: the caller runs it apart
+    // from the looks (another timer), so that every wait lets the looks go on meanwhile.
+    void FinishCopied();
     // Ends the stream (the program is ending, or the copy is turned off).
     void Stop();
     // The stream runs and the copy holds what the server had written a few seconds ago.
@@ -67,7 +70,7 @@ class BinlogCopier {
     bool EnsureConnected();
     void Off(const std::string& why);
     // The look itself, connected: the server's log, the stream, the files, the state.
-    void Look(bool jobRunning);
+    void Look();
     void StartAgain(const std::string& folder, const std::vector<ServerLogFile>& logs);
     void Disconnect(const std::string& why);
     void Down(const std::string& why);
@@ -103,7 +106,8 @@ class BinlogCopier {
     ChildProcess child_;
     std::optional<BinlogChain> chain_; // the chain the stream writes into
     std::string streamFrom_;
-    bool busy_ = false;
+    bool busy_ = false;      // a look is under way
+    bool finishing_ = false; // the finishing of copied files is under way
     std::chrono::steady_clock::time_point lastConnect_{}, lastStart_{}, lastRecord_{},
         lastFinish_{}, lastOptions_{};
     std::chrono::steady_clock::time_point lastSeal_ = std::chrono::steady_clock::now();

@@ -87,6 +87,13 @@ class Ending : public DbTest {
         return -1;
     }
     // The geometry "x y" of the visible window titled like the program, or "".
+    // Whether one of the program's menus is on the screen: a window of its own above the others
+    // (Qt types it "override") that is not the tooltip over the icon.
+    bool MenuOpen() {
+        return Shell("for w in $(xdotool search --onlyvisible --class ZentaMarketMonitor "
+                     "2>/dev/null); do xprop -id $w _NET_WM_WINDOW_TYPE; done 2>/dev/null | "
+                     "grep -v _NET_WM_WINDOW_TYPE_TOOLTIP | grep -q _WINDOW_TYPE_OVERRIDE") == 0;
+    }
     std::string VisibleWindow() {
         TempDir out;
         Shell("xdotool search --onlyvisible --name '监控程序' getwindowgeometry --shell %@ > '" +
@@ -152,8 +159,9 @@ TEST_F(Ending, SigtermWithAMessageBoxOpenEndsAndAgreesToNothing) {
 TEST_F(Ending, SigtermWithTheMenuOpenEndsTheProgram) {
     Server(DbPort());
     auto program = Start();
+    ASSERT_FALSE(MenuOpen());
     Shell("xdotool mousemove 16 16 click 3");
-    std::this_thread::sleep_for(700ms);
+    ASSERT_TRUE(WaitFor([&] { return MenuOpen(); }, 5s)) << "no menu";
     program->Signal(SIGTERM);
     ExpectEndsCleanly(*program);
 }

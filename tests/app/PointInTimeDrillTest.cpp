@@ -306,6 +306,27 @@ TEST_F(PointInTimeDrill, TheWholeDisasterCostsNoSaleTheCopyHad) {
 // The copy's own disk fills while the tills sell: the program says so at once (not
 // "streaming"), counts no short file as finished, and once there is room again fetches what
 // the copy lacks from the server: every sale can be restored.
+// Sending a finished file off-site takes minutes on a slow line; the server restarts meanwhile
+// and the copy follows it all the same (the finishing never holds up the looks).
+TEST_F(PointInTimeDrill, TheCopyFollowsARestartedServerWhileAFileIsSentOffSite) {
+    const std::string sending = copyIn_.path() + "sending";
+    Configure(copy_.path(), "PostBinlogCommand=touch '" + sending + "'; sleep 300; true\r\n");
+    StartMonitor();
+    ASSERT_TRUE(WaitFor([&] { return HasArchive(); }, 120s)) << Tail();
+    ASSERT_GE(SecondsUntilCurrent(60s), 0) << Tail();
+    Tills tills(port_, 2);
+    ASSERT_TRUE(tills.WaitForSales(100)) << Tail();
+    Shop("FLUSH BINARY LOGS;");
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(sending); }, 60s)) << "not sent" << Tail();
+    for (int restart = 1; restart <= 2; ++restart) {
+        ASSERT_TRUE(shop_.Start(kDurable));
+        const double seconds = SecondsUntilCurrent(60s);
+        ASSERT_GE(seconds, 0) << "the copy did not follow restart " << restart << Tail();
+        EXPECT_LE(seconds, 20) << "restart " << restart;
+        ASSERT_TRUE(tills.WaitForSales(100)) << Tail();
+    }
+}
+
 TEST_F(PointInTimeDrill, AFullLogDiskIsSaidAndCaughtUpAndNoShortFileCounts) {
     LabelledDrive disk("ZTLOG", "32M");
     if (!disk.mounted())

@@ -338,7 +338,7 @@ TEST_F(BinlogCopy, TheCopyIsKeptBackToTheOldestArchiveAndNoFurther) {
     const std::string chain = CurrentChain(copy_.path());
     ASSERT_TRUE(fs::exists(chain + first) || fs::exists(chain + ".incoming/" + first));
 
-    copier_.Tick(); // the finished files are sealed and copied to the drive
+    copier_.FinishCopied(); // the finished files are sealed and copied to the drive
     const std::string chainName = fs::path(chain.substr(0, chain.size() - 1)).filename();
     const std::string onDrive = drive.path() + "ZentaBackup/Binlog/" + chainName + "/";
     ASSERT_TRUE(fs::exists(onDrive + first + ".7z"));
@@ -435,7 +435,7 @@ TEST_F(BinlogCopy, AFinishedFileIsCheckedPackedWithThePasswordCopiedToTheDriveAn
     ServerSql("FLUSH BINARY LOGS;");
     Sell(100, 10);
     ASSERT_TRUE(CaughtUp());
-    copier_.Tick(); // the finished file is dealt with
+    copier_.FinishCopied(); // the finished file is dealt with
     const std::string chain = CurrentChain(copy_.path());
     const std::string packed = chain + sealed + ".7z";
     ASSERT_TRUE(fs::exists(packed)) << ReadFile(AppPath() + "Log/ZentaMarketMonitor.log");
