@@ -87,12 +87,27 @@ class Ending : public DbTest {
         return -1;
     }
     // The geometry "x y" of the visible window titled like the program, or "".
-    // Whether one of the program's menus is on the screen: a window of its own above the others
-    // (Qt types it "override") that is not the tooltip over the icon.
+    // Whether the program's menu is on the screen: a window of the program above the others
+    // (override-redirect), of a menu's height, that is not a tooltip (the icon's own window and
+    // its balloon are windows of the program too).
     bool MenuOpen() {
-        return Shell("for w in $(xdotool search --onlyvisible --class ZentaMarketMonitor "
-                     "2>/dev/null); do xprop -id $w _NET_WM_WINDOW_TYPE; done 2>/dev/null | "
-                     "grep -v _NET_WM_WINDOW_TYPE_TOOLTIP | grep -q _WINDOW_TYPE_OVERRIDE") == 0;
+        TempDir out;
+        const std::string list = out.path() + "windows";
+        Shell("xdotool search --onlyvisible --class ZentaMarketMonitor > '" + list +
+              "' 2>/dev/null");
+        std::istringstream windows(ReadFile(list));
+        for (std::string id; windows >> id;) {
+            const std::string about = out.path() + id;
+            Shell("(xprop -id " + id + " _NET_WM_WINDOW_TYPE; xwininfo -id " + id + ") > '" +
+                  about + "' 2>/dev/null");
+            const std::string text = ReadFile(about);
+            const size_t height = text.find("Height: ");
+            if (text.find("Override Redirect State: yes") != std::string::npos &&
+                text.find("_NET_WM_WINDOW_TYPE_TOOLTIP") == std::string::npos &&
+                height != std::string::npos && std::atoi(text.c_str() + height + 8) >= 100)
+                return true;
+        }
+        return false;
     }
     std::string VisibleWindow() {
         TempDir out;
