@@ -99,6 +99,10 @@ frmMain::frmMain()
         if (!inTray_)
             HideToTray();
     });
+    ConnectTimers();
+}
+
+void frmMain::ConnectTimers() {
     tmrAutoRunProc_.setInterval(JobDispatcher::kIntervalMs);
     tmrIPUpdateProc_.setInterval(JobDispatcher::kIntervalMs);
     QObject::connect(&tmrAutoRunProc_, &QTimer::timeout, this,

@@ -64,6 +64,8 @@ class frmMain : public QWidget {
 
   private:
     void BuildMenu();
+    // The jobs' timers and the copy's two (its looks, and the finishing of copied files).
+    void ConnectTimers();
     void RefreshStatus();
 
     QSystemTrayIcon tray_;
