@@ -12,8 +12,8 @@
 #include "Recordings.h"
 #include "RenovarDatos.h"
 #include "Restore.h"
-#include "Verification.h"
 #include "SingleInstance.h"
+#include "Verification.h"
 
 namespace zenta {
 

@@ -2,8 +2,8 @@
 
 #include "PointInTime.h"
 #include "Restore.h"
-#include "Verification.h"
 #include "Terminal.h"
+#include "Verification.h"
 
 #include <filesystem>
 #include <iostream>
