@@ -190,6 +190,15 @@ void StartTheShop(frmMain& form) {
     form.IPUpdateEnabled(true);
 }
 
+// The program folder cannot be used: said on the error output and, on a desktop, to its user.
+int RefuseUnusableFolder(const std::string& error, int argc, char** argv) {
+    const std::string text = FolderProblem(Globals::AppPath, error);
+    std::fprintf(stderr, "%s: %s\n", Globals::ExecutableName.c_str(), text.c_str());
+    if (HasDisplay())
+        TellDesktopUser(argc, argv, text);
+    return 2;
+}
+
 } // namespace
 
 int Main(int argc, char** argv) {
@@ -197,13 +206,8 @@ int Main(int argc, char** argv) {
     SetUpProgramGlobals(false);
     // 5: a second copy ends here, silently.
     SingleInstanceLock instance(Globals::AppPath, Globals::ExecutableName);
-    if (instance.unavailable()) {
-        const std::string text = FolderProblem(Globals::AppPath, instance.error());
-        std::fprintf(stderr, "%s: %s\n", Globals::ExecutableName.c_str(), text.c_str());
-        if (HasDisplay())
-            TellDesktopUser(argc, argv, text);
-        return 2;
-    }
+    if (instance.unavailable())
+        return RefuseUnusableFolder(instance.error(), argc, argv);
     if (!instance.acquired())
         return 0;
     // A run that was killed may have left the shop's table exports in the working folder
