@@ -8,6 +8,7 @@
 #include "GlobalDatabase.h"
 #include "Globals.h"
 #include "JobLock.h"
+#include "PairRecord.h"
 #include "Process.h"
 #include "Recordings.h"
 #include "RenovarDatos.h"
@@ -78,7 +79,8 @@ void RunCycle() {
         if (job && !StopRequested())
             job();
     };
-    if (ServerIsLocal) {
+    // On a pair, the database computer's jobs run on the open primary only.
+    if (DatabaseJobsHere()) {
         run(jobs.cleanMasterData);
         run(jobs.renovarStock);
         run(jobs.autoBackup);
@@ -86,7 +88,7 @@ void RunCycle() {
         run(jobs.rotateBackupFiles);
     }
     run(jobs.autoEliminarVideos);
-    if (ServerIsLocal)
+    if (DatabaseJobsHere())
         run(jobs.autoVerifyArchive);
 }
 

@@ -2,7 +2,9 @@
 
 #include "JobOutcomes.h"
 #include "LocalTime.h"
+#include "PairRecord.h"
 #include "Settings.h"
+#include "StandbyWatch.h"
 
 namespace zenta {
 
@@ -71,7 +73,29 @@ void CopyHealth(std::time_t now, const BackupOutcome& backup, BackupHealth& heal
 
 } // namespace
 
+namespace {
+
+// The pair of servers, when there is one: its panel line and warning. Whether the backups are
+// this computer's to watch (not on the standby: they are made on the primary).
+bool PairHealth(BackupHealth& health) {
+    if (!ConfiguredPartner())
+        return true;
+    const PairState pair = PairState::Read();
+    if (pair.checked.empty())
+        return true;
+    Add(health.panel, pair.PanelLine());
+    Add(health.reason, pair.Warning(StandbyWarnSeconds()));
+    return pair.role == "primary" || pair.role == "not paired";
+}
+
+} // namespace
+
 BackupHealth CurrentBackupHealth(std::time_t now) {
+    BackupHealth pairOnly;
+    if (!PairHealth(pairOnly)) {
+        pairOnly.warn = !pairOnly.reason.empty();
+        return pairOnly;
+    }
     BackupHealth health;
     const long days = GetSettingNumber("Monitor", "BackupWarnDays", 2, 1);
     const BackupOutcome backup = BackupOutcome::Read();
@@ -108,6 +132,10 @@ BackupHealth CurrentBackupHealth(std::time_t now) {
         Add(health.panel, drivePanel);
     if (!driveReason.empty())
         Add(health.reason, driveReason);
+    if (!pairOnly.panel.empty())
+        Add(health.panel, pairOnly.panel);
+    if (!pairOnly.reason.empty())
+        Add(health.reason, pairOnly.reason);
     health.warn = !health.reason.empty();
     return health;
 }

@@ -14,10 +14,12 @@
 #include "JobOutcomes.h"
 #include "Metrics.h"
 #include "Opcion.h"
+#include "Pair.h"
 #include "Process.h"
 #include "RemovableDrives.h"
 #include "Settings.h"
 #include "SingleInstance.h"
+#include "StandbyWatch.h"
 #include "Text.h"
 #include "clsDataBase.h"
 
@@ -452,6 +454,50 @@ void Backups(Checks& checks) {
         checks.Good("last verification", verify.time() + ", " + verify["Archive"] + ", good");
 }
 
+// A pair of servers: each server's settings, the accounts, and where this one stands.
+void Pair(Checks& checks, clsDataBase& db) {
+    const auto partner = ConfiguredPartner();
+    if (!partner)
+        return;
+    const std::string fix = "the README's pair settings (60-zentamarket-pair.cnf, server_id "
+                            "different on each computer), then sudo systemctl restart mariadb";
+    const auto own = ReadPairServerSettings(db);
+    if (!own)
+        checks.Fault("pair: this server", own.error(), "");
+    else if (const auto problems = own->Problems(); !problems.empty())
+        checks.Fault("pair: this server", JoinedReasons(problems), fix);
+    else
+        checks.Good("pair: this server",
+                    "set for a pair (server_id " + std::to_string(own->serverId) + ")");
+    for (const auto& p : PairAccountProblems(db))
+        checks.Fault("pair: accounts", p.text,
+                     p.fix.empty() ? "" : "as root on both servers: " + p.fix);
+    clsDataBase other;
+    const std::string where = partner->host + ":" + std::to_string(partner->port);
+    if (!ConnectToServer(other, partner->host, partner->port)) {
+        checks.Warn("pair: the other server",
+                    where + " cannot be reached: " + other.LastError().Text(),
+                    "is the other computer on, its server up, and [Standby] Host/Port right?");
+        return;
+    }
+    const auto theirs = ReadPairServerSettings(other);
+    if (theirs && own && theirs->serverId == own->serverId)
+        checks.Fault("pair: the other server",
+                     where + " has the same server_id " + std::to_string(own->serverId),
+                     "server_id = 2 in the other computer's 60-zentamarket-pair.cnf");
+    else if (theirs && !theirs->Problems().empty())
+        checks.Fault("pair: the other server", where + ": " + JoinedReasons(theirs->Problems()),
+                     "on the other computer: " + fix);
+    else if (theirs)
+        checks.Good("pair: the other server", where + " answers, set for a pair (server_id " +
+                                                  std::to_string(theirs->serverId) + ")");
+    const PairState state = PairState::Read();
+    if (const std::string warning = state.Warning(StandbyWarnSeconds()); !warning.empty())
+        checks.Warn("pair: state", warning, "ZentaMarketMonitor standby status says more");
+    else if (!state.role.empty())
+        checks.Good("pair: state", "this server is the " + state.role);
+}
+
 } // namespace
 
 std::vector<DoctorCheck> RunDoctor() {
@@ -463,6 +509,7 @@ std::vector<DoctorCheck> RunDoctor() {
         clsDataBase& db = DataBase();
         ExportFolder(checks, db);
         ServerSettings(checks, db);
+        Pair(checks, db);
         Clocks(checks, db);
     }
     Space(checks, up ? &DataBase() : nullptr);

@@ -5,6 +5,7 @@
 #include "HelperPrograms.h"
 #include "Printers.h"
 #include "Recordings.h"
+#include "StandbyWatch.h"
 #include "UserInterface.h"
 
 #include <memory>
@@ -82,6 +83,20 @@ void CmdRunningComputer() {
         ShowMessage("正在运行的电脑：" + w.List());
     else
         ShowMessage("没有正在运行的电脑！");
+}
+
+void CmdOpenThisServer() {
+    OpenAnswer answer = OpenThisServer(false);
+    if (answer.needsConfirmation) {
+        if (ShowMessage("另一台电脑的数据库无法连接。如果它已被接替为主数据库，开放本机会造成两台"
+                        "主数据库，两边的销售无法再合并。只有确定另一台没有被接替时才开放。\n\n" +
+                            answer.text + "\n\n开放本机数据库接受销售吗？",
+                        MsgButtons::YesNo, MsgIcon::Question, MsgResult::No) != MsgResult::Yes)
+            return;
+        answer = OpenThisServer(true);
+    }
+    ShowMessage((answer.opened ? "本机数据库已开放：" : "本机数据库未开放：") + answer.text,
+                MsgButtons::OK, MsgIcon::Information);
 }
 
 } // namespace zenta

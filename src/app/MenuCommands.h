@@ -12,6 +12,9 @@ void CmdTodayRecording();
 void CmdRecordingOnTime();
 void CmdDBFormato();
 void CmdRunningComputer();
+// A pair's server kept read-only because the other cannot be reached: opened for sales after a
+// person's yes to the risk (the other computer might have been promoted).
+void CmdOpenThisServer();
 
 // The program-wide running-workstation object, created on first use.
 clsOrdenadorEjecutando& OrdenadorEjecutando();

@@ -5,6 +5,7 @@
 #include "Globals.h"
 #include "IPUpdate.h"
 #include "MenuCommands.h"
+#include "PairRecord.h"
 #include "Process.h"
 #include "SetRunHotKey.h"
 #include "StatusPanel.h"
@@ -119,6 +120,13 @@ void frmMain::ConnectTimers() {
         if (binlog_.StateChanged() || ++binlogLooks_ % 30 == 0)
             UpdateBackupHealth();
     });
+    tmrStandby_.setInterval(2000);
+    QObject::connect(&tmrStandby_, &QTimer::timeout, this, [this] {
+        if (standby_.Publish())
+            UpdateBackupHealth();
+        if (standby_.TakeBecamePrimary())
+            AutoRunProc();
+    });
     tmrBinlogFinish_.setInterval(2000);
     QObject::connect(&tmrBinlogFinish_, &QTimer::timeout, this, [this] {
         if (!JobInProgress())
@@ -148,6 +156,10 @@ void frmMain::BuildMenu() {
             ShowPanel();
     });
     add("数据库格式检查", CmdDBFormato)->setEnabled(false);
+    if (ConfiguredPartner()) {
+        menu_.addSeparator();
+        add("开放本机数据库（双机：另一台无法连接时）…", CmdOpenThisServer);
+    }
     add("登录电脑显示", CmdRunningComputer);
 }
 
@@ -201,6 +213,8 @@ void frmMain::Load(const std::function<bool()>& keepTrying) {
         binlog_.Tick();
         tmrBinlog_.start();
         tmrBinlogFinish_.start();
+        standby_.Start();
+        tmrStandby_.start();
     }
 }
 
@@ -212,6 +226,8 @@ void frmMain::Unload() {
     tmrIPUpdateProc_.stop();
     tmrBinlog_.stop();
     tmrBinlogFinish_.stop();
+    tmrStandby_.stop();
+    standby_.Stop();
     binlog_.Stop();
     if (HotKeysInstalled())
         UnsetHotKeys();

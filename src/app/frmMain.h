@@ -2,6 +2,7 @@
 
 #include "AutoRunProc.h"
 #include "BinlogCopy.h"
+#include "StandbyWatch.h"
 
 #include <QLabel>
 #include <QMenu>
@@ -82,6 +83,10 @@ class frmMain : public QWidget {
     QTimer tmrBinlogFinish_;
     BinlogCopier binlog_;
     long binlogLooks_ = 0;
+    // The pair of servers (when [Standby] names the other): its looks run on a thread of their
+    // own; the timer records what they found and updates the tray.
+    QTimer tmrStandby_;
+    StandbyWatch standby_;
     JobDispatcher dispatcher_;
     bool inTray_ = true;
     bool unloaded_ = false;

@@ -8,6 +8,7 @@
 #include "InternetFunctions.h"
 #include "JobOutcomes.h"
 #include "Opcion.h"
+#include "PairRecord.h"
 #include "Settings.h"
 #include "Text.h"
 #include "clsLianSuoDian.h"
@@ -23,6 +24,8 @@ std::string IPUpdateProc() {
         return "the database cannot be reached";
     if (!ServerIsLocal)
         return "this computer does not hold the database; the report is made there";
+    if (!DatabaseJobsHere())
+        return "this computer's server is the pair's standby; the report is made by the primary";
     clsDataBase& db = DataBase();
     if (!OpcionBool(db, "CadenaFunciona", false))
         return "the shop is not part of a chain (option CadenaFunciona is 0 or missing)";

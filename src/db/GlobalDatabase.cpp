@@ -1,6 +1,7 @@
 #include "GlobalDatabase.h"
 
 #include "ErrorMode.h"
+#include "PairRecord.h"
 #include "Settings.h"
 #include "Text.h"
 #include "TodoSobreMySQLServer.h"
@@ -69,8 +70,11 @@ void ConnectDataBase() {
     else if (db.ConnectionStatus() && away)
         WriteProgramLog("the database at " + where + " can be reached again");
     away = !db.ConnectionStatus();
-    if (db.ConnectionStatus())
-        ServerIsLocal = IsMySQLServerLocal(host);
+    if (db.ConnectionStatus()) {
+        // A pair's two computers each name their own server (the other is [Standby] Host).
+        ServerIsLocal = IsMySQLServerLocal(host) || ConfiguredPartner().has_value();
+        DecideServerIsStandby(db);
+    }
 }
 
 } // namespace zenta

@@ -12,6 +12,7 @@
 #include "JobOutcomes.h"
 #include "LocalTime.h"
 #include "Opcion.h"
+#include "PairRecord.h"
 #include "Settings.h"
 #include "Text.h"
 
@@ -197,7 +198,7 @@ void BinlogCopier::Off(const std::string& why) {
 
 void BinlogCopier::Tick() {
     BusyGuard guard(busy_);
-    if (!guard.acquired() || !ServerIsLocal)
+    if (!guard.acquired() || !DatabaseJobsHere())
         return;
     if (state_.empty()) {
         // The last look of an earlier run: the copy has been down since it was last current.

@@ -55,11 +55,16 @@ std::string ClientHost() {
 }
 
 Result<std::string> WriteClientSettings(const std::string& name) {
+    return WriteClientSettings(name, ClientHost(), ConfiguredMySQLPort());
+}
+
+Result<std::string> WriteClientSettings(const std::string& name, const std::string& host,
+                                        long port) {
     const std::string path = Globals::AppPath + "Temp/" + name;
     CreateFolderPath(Globals::AppPath + "Temp/");
     const std::string text = "[client]\nuser=" + std::string(kBackOfficeUser) +
-                             "\npassword=" + kBackOfficePassword + "\nhost=" + ClientHost() +
-                             "\nport=" + std::to_string(ConfiguredMySQLPort()) + "\n";
+                             "\npassword=" + kBackOfficePassword + "\nhost=" + host +
+                             "\nport=" + std::to_string(port) + "\n";
     if (auto written = ReplaceFileWhole(path, text, 0600); !written)
         return Result<std::string>::Failure(written.error());
     return path;

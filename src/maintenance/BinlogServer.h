@@ -21,6 +21,9 @@ std::string ClientHost();
 // The back-office account's settings for MariaDB's own programs, in Temp/<name> (mode 0600):
 // the password reaches them there, never on a command line. The file's path.
 Result<std::string> WriteClientSettings(const std::string& name);
+// The same for another server (the other of a pair).
+Result<std::string> WriteClientSettings(const std::string& name, const std::string& host,
+                                        long port);
 
 // The program that reads binary logs: [Monitor] BinlogProgram, by default mariadb-binlog.
 std::string BinlogProgram();

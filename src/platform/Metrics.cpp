@@ -129,6 +129,33 @@ void JobMetrics(std::string& out) {
            "1 when the last post-backup command succeeded.", Flag(offsite.result(), "done"));
 }
 
+// The pair of servers as the monitor last saw it (nothing without a pair).
+void StandbyMetrics(std::string& out) {
+    const JobOutcome pair = JobOutcome::Read("Standby");
+    if (pair["Role"].empty())
+        return;
+    const std::string role = pair["Role"];
+    Metric(out, "zentamarket_standby_primary",
+           "1 when this computer's server is the pair's primary, open for sales.",
+           role == "primary" ? "1" : "0");
+    Metric(out, "zentamarket_standby_fenced",
+           "1 when this computer's server is the recorded primary but kept read-only (the other "
+           "server cannot be seen agreeing), or the old primary after a promotion.",
+           role == "fenced" || role == "old primary" ? "1" : "0");
+    Metric(out, "zentamarket_standby_partner_up", "1 when the other server of the pair answers.",
+           pair["PartnerReached"] == "1" ? "1" : "0");
+    Metric(out, "zentamarket_standby_protected",
+           "1 when a sale is acknowledged only once the standby holds it (semi-synchronous on, the "
+           "standby replicating without error).",
+           pair["SemiSync"] == "on" && pair["StandbyProblem"].empty() ? "1" : "0");
+    Metric(out, "zentamarket_standby_behind_transactions",
+           "Transactions of the primary the standby has not applied yet.",
+           pair["Behind"] == "-1" ? std::string() : Number(pair["Behind"]));
+    Metric(out, "zentamarket_standby_behind_seconds",
+           "How long ago the primary committed the oldest transaction the standby has not applied.",
+           pair["BehindSeconds"] == "-1" ? std::string() : Number(pair["BehindSeconds"]));
+}
+
 } // namespace
 
 std::string MetricsText() {
@@ -138,6 +165,7 @@ std::string MetricsText() {
     DriveMetrics(out);
     BinlogMetrics(out, b);
     JobMetrics(out);
+    StandbyMetrics(out);
     return out;
 }
 

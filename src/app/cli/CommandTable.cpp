@@ -41,6 +41,12 @@ const std::vector<Command>& Commands() {
          "restores an archive into a scratch database and compares every\ntable with the "
          "figures recorded when it was made",
          Needs::DatabaseAndJobLock, Verify},
+        {"standby", "ACTION",
+         "a pair of servers ([Standby] Host names the other): status;\nseed (on the standby "
+         "computer: copy the primary, then follow it);\npromote (on the standby computer when "
+         "the primary's computer\nis dead); open (this server for sales when the other cannot "
+         "be\nreached, after a person's yes)",
+         Needs::Nothing, Standby},
     };
     return commands;
 }
@@ -77,8 +83,8 @@ std::string Usage() {
     text += "  --help, --version\n"
             "\n"
             "Exit status: 0 done, 1 done but not good (a backup that does not count, a structure\n"
-            "that differs, an archive that does not restore as it was made), 2 could not run or\n"
-            "bad usage.\n";
+            "that differs, an archive that does not restore as it was made; standby: refused\n"
+            "because unsafe), 2 could not run or bad usage.\n";
     return text;
 }
 

@@ -38,5 +38,6 @@ Outcome RunCycleOnce(const Options& options);
 Outcome ClearPrintQueues(const Options& options);
 Outcome Restore(const Options& options);
 Outcome Verify(const Options& options);
+Outcome Standby(const Options& options);
 
 } // namespace zenta::cli

@@ -11,7 +11,19 @@ namespace zenta::cli {
 
 const std::vector<OptionRule>& OptionTable() {
     static const std::vector<OptionRule> options = {
-        {"--yes", nullptr, "clear-print-queues without asking", {"clear-print-queues"}},
+        {"--yes",
+         nullptr,
+         "clear-print-queues or standby open without asking",
+         {"clear-print-queues", "standby"}},
+        {"--replace",
+         nullptr,
+         "standby seed: replace what this computer's server holds",
+         {"standby"}},
+        {"--force",
+         nullptr,
+         "standby promote: promote although the standby's replication\nstopped on an error "
+         "(the error is printed; sales it lacks stay lacking)",
+         {"standby"}},
         {"--accept-shrink",
          nullptr,
          "backup: take the new backup as good although the database holds\n"
@@ -37,8 +49,9 @@ const std::vector<OptionRule>& OptionTable() {
          {"restore", "verify"}},
         {"--wait",
          "SECONDS",
-         "how long to wait for a job of the running monitor to finish\n(default 1800)",
-         {"backup", "check-structure", "ip-update", "run-cycle", "restore", "verify"}},
+         "how long to wait for a job of the running monitor to finish\n(default 1800); "
+         "standby promote: for what was received to be\napplied (default 120)",
+         {"backup", "check-structure", "ip-update", "run-cycle", "restore", "verify", "standby"}},
     };
     return options;
 }
@@ -50,6 +63,10 @@ std::string Take(const std::string& name, const std::string& value, Options& opt
     options.given.insert(name);
     if (name == "--yes") {
         options.yes = true;
+    } else if (name == "--replace") {
+        options.replace = true;
+    } else if (name == "--force") {
+        options.force = true;
     } else if (name == "--accept-shrink") {
         options.acceptShrink = true;
     } else if (name == "--into-live") {
@@ -77,6 +94,12 @@ std::string Contradiction(const Command& command, const Options& options) {
         if (std::find(rule->commands.begin(), rule->commands.end(), options.command) ==
             rule->commands.end())
             return name + " is not an option of " + options.command;
+    }
+    if (options.command == "standby") {
+        static const std::set<std::string> actions = {"status", "seed", "promote", "open"};
+        if (!actions.count(options.action))
+            return "standby needs one of status, seed, promote, open";
+        return {};
     }
     if (command.operand && options.archive.empty() && options.until.empty())
         return options.command + " needs the archive";
@@ -116,6 +139,8 @@ Result<Options> Parse(int argc, char** argv) {
             if (found == Commands().end())
                 return bad("unknown command \"" + a + "\"");
             command = &*found;
+        } else if (options.command == "standby" && options.action.empty()) {
+            options.action = a;
         } else if (command->operand && options.archive.empty()) {
             options.archive = a;
         } else {

@@ -11,12 +11,15 @@ namespace zenta::cli {
 struct Options {
     std::string command;
     std::string archive;
+    std::string action; // standby: status, seed, promote or open
     std::string database;
     bool intoLive = false;
     std::string passwordFile;
     std::string until; // restore: "yyyy-mm-dd hh:nn:ss" or "latest"
     bool yes = false;
     bool acceptShrink = false;
+    bool replace = false; // standby seed over a server that holds data
+    bool force = false;   // standby promote over a replication error
     long waitSeconds = 1800;
     std::set<std::string> given; // the options named on the command line
 };

@@ -4,6 +4,7 @@
 #include "GlobalDatabase.h"
 #include "JobNotes.h"
 #include "JobOutcomes.h"
+#include "PairRecord.h"
 #include "StopRequest.h"
 
 #include <algorithm>
@@ -27,6 +28,11 @@ Outcome RunCycleOnce(const Options&) {
     if (!ServerIsLocal) {
         std::cout << "This computer does not hold the database: only the recordings' clean-up "
                      "ran.\n";
+        return Outcome::Good;
+    }
+    if (!DatabaseJobsHere()) {
+        std::cout << "This computer's server is the pair's standby (read-only): the database's "
+                     "jobs run on the primary; only the recordings' clean-up ran.\n";
         return Outcome::Good;
     }
     const BackupOutcome backup = BackupOutcome::Read();

@@ -12,11 +12,14 @@
 #include "JobOutcomes.h"
 #include "LocalTime.h"
 #include "Opcion.h"
+#include "PairRecord.h"
 #include "PointInTime.h"
 #include "RemovableDrives.h"
 #include "Session.h"
 #include "SevenZip.h"
 #include "SingleInstance.h"
+#include "StandbyCommands.h"
+#include "StandbyWatch.h"
 #include "StatusPanel.h"
 #include "Terminal.h"
 #include "Text.h"
@@ -216,6 +219,21 @@ void BackupStatus(const BackupOutcome& backup) {
                                        HumanBytes(backup.lastGoodBytes) + ", tested good");
 }
 
+// The pair of servers, when this computer is in one: both servers as they answer now.
+void PairStatus() {
+    if (!ConfiguredPartner())
+        return;
+    std::cout << "Standby pair:\n";
+    DescribePair([](const std::string& line, bool progress) {
+        if (!progress)
+            std::cout << "  " << line << "\n";
+    });
+    const PairState pair = PairState::Read();
+    if (!pair.checked.empty() && !pair.Fresh(std::time(nullptr)))
+        std::cout << "  (the monitor last looked at the pair at " << pair.checked
+                  << ": is it running?)\n";
+}
+
 } // namespace
 
 Outcome Status(const Options&) {
@@ -233,6 +251,7 @@ Outcome Status(const Options&) {
         Line("Job record", "CANNOT BE READ: " + JobOutcomesPath() + " (" + std::strerror(errno) +
                                "); " + OwnerFix(JobOutcomesPath()));
 
+    PairStatus();
     const BackupOutcome backup = BackupOutcome::Read();
     BackupStatus(backup);
     BinaryLogStatus(connected, backup);

@@ -1,0 +1,83 @@
+#include "Commands.h"
+
+#include "StandbyCommands.h"
+#include "StandbyWatch.h"
+#include "Terminal.h"
+
+#include <iostream>
+#include <unistd.h>
+
+namespace zenta::cli {
+
+namespace {
+
+Outcome OutcomeOf(StandbyResult result) {
+    switch (result) {
+    case StandbyResult::Done:
+        return Outcome::Good;
+    case StandbyResult::Refused:
+        return Outcome::NotGood;
+    case StandbyResult::CouldNotRun:
+        break;
+    }
+    return Outcome::CouldNotRun;
+}
+
+// A person's yes to opening this server while the other cannot be reached.
+bool Confirmed(const Options& options, const std::string& why) {
+    if (options.yes)
+        return true;
+    std::cout << why << "\n";
+    if (!::isatty(0)) {
+        std::cout << "Not opened: say --yes to open it without a terminal.\n";
+        return false;
+    }
+    std::cout << "Open this server for sales? Type OPEN to confirm: " << std::flush;
+    std::string answer;
+    std::getline(std::cin, answer);
+    return answer == "OPEN";
+}
+
+Outcome Open(const Options& options) {
+    OpenAnswer answer = OpenThisServer(false);
+    if (answer.needsConfirmation) {
+        if (!Confirmed(options, answer.text))
+            return Outcome::NotGood;
+        answer = OpenThisServer(true);
+    }
+    (answer.opened ? std::cout : std::cerr)
+        << (answer.opened ? "" : "Not opened: ") << answer.text << "\n";
+    if (answer.opened)
+        return Outcome::Good;
+    return answer.unsafe ? Outcome::NotGood : Outcome::CouldNotRun;
+}
+
+} // namespace
+
+Outcome Standby(const Options& options) {
+    if (options.action == "open")
+        return Open(options);
+    ProgressLine progress;
+    const Say say = [&](const std::string& line, bool transient) {
+        if (transient) {
+            progress.Show(line);
+            return;
+        }
+        progress.Clear();
+        std::cout << line << "\n" << std::flush;
+    };
+    StandbyReport report;
+    if (options.action == "seed")
+        report = SeedStandby(options.replace, say);
+    else if (options.action == "promote")
+        report = PromoteStandby(options.force,
+                                options.given.count("--wait") ? options.waitSeconds : 120, say);
+    else
+        report = DescribePair(say);
+    progress.Clear();
+    if (!report.text.empty())
+        (report.result == StandbyResult::Done ? std::cout : std::cerr) << report.text << "\n";
+    return OutcomeOf(report.result);
+}
+
+} // namespace zenta::cli

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "Result.h"
+#include "clsDataBase.h"
+
+#include <atomic>
+#include <optional>
+#include <string>
+
+namespace zenta {
+
+// Each server of a pair keeps its own record of which server is the primary, in the
+// program's own database beside the suite's, written with binary logging off: it is never
+// replicated, so each server's record says what that server was last told. Servers are known
+// by their server_id.
+constexpr const char* kPairRecordDatabase = "zentamarketmonitor";
+
+struct PairRecord {
+    long primaryServerId = 0;
+    std::string promotionGtid; // where the last promotion made the primary (empty: none)
+    std::string promotedAt;    // "yyyy-mm-dd hh:nn:ss", the server's clock
+    std::string changedAt;
+};
+
+// The server's record; nothing when it has none (a server not yet in a pair), a failure when
+// it cannot be read.
+Result<std::optional<PairRecord>> ReadPairRecord(clsDataBase& db);
+// Writes the server's record (binary logging off for the statement).
+Result<Done> WritePairRecord(clsDataBase& db, const PairRecord& record);
+
+// The [Standby] settings: the other server of the pair, as this computer reaches it. The pair
+// is on when Host is set.
+struct PartnerAddress {
+    std::string host;
+    long port = 3306;
+};
+std::optional<PartnerAddress> ConfiguredPartner();
+
+// On a pair: whether this computer's server is not the open primary (read-only, or its record
+// names the other server). The database computer's jobs (the cycle, backups, the copy of the
+// binary log, the IP report) then run on the other computer. Set when the database connects
+// and by the pair's look.
+extern std::atomic<bool> ServerIsStandby;
+// Whether the database computer's jobs run here: the server is this computer's and, on a pair,
+// the open primary.
+bool DatabaseJobsHere();
+// Decides ServerIsStandby from the server's read_only and record (not on a pair: false).
+void DecideServerIsStandby(clsDataBase& db);
+
+} // namespace zenta

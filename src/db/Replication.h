@@ -1,0 +1,98 @@
+#pragma once
+
+#include "BinlogEvents.h"
+#include "Result.h"
+#include "clsDataBase.h"
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zenta {
+
+// MariaDB's own replication as a pair of shop servers uses it: what a server says of itself
+// and of its replication, and the few statements the program runs (read_only, CHANGE MASTER,
+// START/STOP SLAVE, MASTER_GTID_WAIT). Nothing here writes into the suite's databases.
+
+// A GTID position ("0-1-105,1-2-7") as the last sequence number of each replication domain.
+using GtidPosition = std::map<std::uint32_t, std::uint64_t>;
+// Read from a server's text; nothing when it is no position. "" is the empty position.
+std::optional<GtidPosition> ParseGtidPosition(const std::string& text);
+// How many transactions `behind` lacks of `ahead`, domain by domain.
+std::uint64_t TransactionsBehind(const GtidPosition& ahead, const GtidPosition& behind);
+
+// The settings a server of a pair needs, as the server reports them.
+struct PairServerSettings {
+    long serverId = 0;
+    bool logBin = false;
+    std::string binlogFormat;
+    bool logSlaveUpdates = false;
+    bool gtidStrictMode = false;
+    long syncBinlog = 0;
+    long flushAtCommit = 0; // innodb_flush_log_at_trx_commit
+    bool semiSyncMaster = false;
+    bool semiSyncSlave = false;
+    std::string waitPoint; // rpl_semi_sync_master_wait_point
+    long semiSyncTimeoutMs = 0;
+    bool waitNoSlave = true;
+    std::string relayLog;
+    // Each setting that is not as the pair needs it, with the line of the settings block that
+    // puts it right ("gtid_strict_mode is OFF: gtid_strict_mode = ON").
+    std::vector<std::string> Problems() const;
+};
+Result<PairServerSettings> ReadPairServerSettings(clsDataBase& db);
+
+// What a server says of itself and of its replication.
+struct ReplicaState {
+    bool configured = false; // SHOW SLAVE STATUS has a row: it replicates from a master
+    std::string masterHost;
+    long masterPort = 0;
+    bool ioRunning = false;    // Slave_IO_Running = Yes
+    bool ioConnecting = false; // Slave_IO_Running = Connecting
+    bool sqlRunning = false;
+    long ioErrno = 0;
+    std::string ioError;
+    long sqlErrno = 0;
+    std::string sqlError;
+    std::string received; // Gtid_IO_Pos: what the I/O thread holds
+};
+struct ServerSide {
+    long serverId = 0;
+    bool readOnly = true;
+    std::string binlogPos;         // @@gtid_binlog_pos: what its own binary log holds
+    std::string slavePos;          // @@gtid_slave_pos: what it applied as a replica
+    std::string currentPos;        // @@gtid_current_pos
+    bool semiSyncMasterOn = false; // Rpl_semi_sync_master_status
+    long semiSyncClients = 0;      // replicas that acknowledge
+    bool semiSyncSlaveOn = false;  // Rpl_semi_sync_slave_status
+    ReplicaState replica;
+};
+Result<ServerSide> ReadServerSide(clsDataBase& db);
+
+// SET GLOBAL read_only; whether the server took it (why not in the database's last error).
+bool SetReadOnly(clsDataBase& db, bool on);
+// CHANGE MASTER TO the given server with the back-office account, from gtid_slave_pos.
+Result<Done> PointReplicaAt(clsDataBase& db, const std::string& host, long port);
+bool StartReplica(clsDataBase& db);
+bool StopReplicaReceiving(clsDataBase& db); // STOP SLAVE IO_THREAD
+// STOP SLAVE; RESET SLAVE ALL: the server replicates from nothing any more.
+Result<Done> ForgetMaster(clsDataBase& db);
+// MASTER_GTID_WAIT: whether the server applied `position` within `seconds`.
+Result<bool> WaitForApplied(clsDataBase& db, const std::string& position, long seconds);
+
+// Privileges of an account on *.* that matter on a pair, read from SHOW GRANTS.
+struct AccountPrivileges {
+    bool exists = false;
+    bool all = false;           // ALL PRIVILEGES ON *.*
+    bool readOnlyAdmin = false; // READ ONLY ADMIN (also in ALL)
+    bool super = false;
+    bool replication = false; // REPLICATION SLAVE, REPLICATION SLAVE ADMIN (or ALL)
+};
+// The privileges of user@host; exists is false when there is no such account.
+Result<AccountPrivileges> ReadAccountPrivileges(clsDataBase& db, const std::string& user,
+                                                const std::string& host);
+// Read from one line of SHOW GRANTS (for the tests of the rule).
+void AddGrantLine(const std::string& line, AccountPrivileges& privileges);
+
+} // namespace zenta

@@ -1,0 +1,463 @@
+#include "StandbyCommands.h"
+
+#include "BinlogServer.h"
+#include "Common.h"
+#include "DatabaseTools.h"
+#include "ErrorMode.h"
+#include "GlobalDatabase.h"
+#include "Globals.h"
+#include "LocalTime.h"
+#include "Pair.h"
+#include "Process.h"
+#include "StandbyWatch.h"
+#include "Text.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace zenta {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+StandbyReport Report(StandbyResult result, const std::string& text) {
+    return {result, text};
+}
+
+std::string Address(const std::string& host, long port) {
+    return host + ":" + std::to_string(port);
+}
+
+// Both servers of the pair, each on a connection of its own.
+struct PairConnections {
+    PartnerAddress partner;
+    clsDataBase self, other;
+    PairView view;
+    // Reads both; false when the settings name no pair.
+    bool Look(long readSeconds = 15) {
+        const auto configured = ConfiguredPartner();
+        if (!configured)
+            return false;
+        partner = *configured;
+        view.self = LookAtServer(self, Address(ConfiguredMySQLHost(), ConfiguredMySQLPort()),
+                                 ConnectToOwnServer(self, readSeconds));
+        view.partner = LookAtServer(other, Address(partner.host, partner.port),
+                                    ConnectToServer(other, partner.host, partner.port));
+        return true;
+    }
+};
+
+const char* kNoPair = "This computer is not in a pair: set [Standby] Host (and Port) in "
+                      "zentamarket.ini to the other computer's server.";
+
+// Waits for a program of a pipeline, telling `tick` every half second.
+int WaitShowing(int pid, const std::function<void()>& tick) {
+    for (;;) {
+        int status = 0;
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (done < 0 && errno != EINTR)
+            return -1;
+        tick();
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+}
+
+std::string Tail(const std::string& path, size_t bytes) {
+    const std::string text = ReadWholeFile(path).value_or("");
+    return text.size() > bytes ? text.substr(text.size() - bytes) : text;
+}
+
+// The databases a standby holds for the shop: all but the server's own and the program's record.
+Result<std::vector<std::string>> ShopDatabases(clsDataBase& db) {
+    db.CreatDatasArray("SELECT SCHEMA_NAME FROM information_schema.SCHEMATA WHERE SCHEMA_NAME NOT "
+                       "IN ('mysql', 'information_schema', 'performance_schema', 'sys', '" +
+                       std::string(kPairRecordDatabase) + "') ORDER BY SCHEMA_NAME;");
+    if (!db.ConnectionStatus())
+        return Result<std::vector<std::string>>::Failure("the databases cannot be listed: " +
+                                                         db.LastError().Text());
+    std::vector<std::string> names;
+    for (long r = 0; r < db.DatasArray()->Count(1); ++r)
+        names.push_back(db.DatasArrayValue(r, 0, true).ToString());
+    return names;
+}
+
+// The first table of the shop's databases that holds a row ("" when none does).
+std::string FirstTableWithRows(clsDataBase& db) {
+    db.CreatDatasArray("SELECT TABLE_SCHEMA, TABLE_NAME FROM information_schema.TABLES WHERE "
+                       "TABLE_TYPE = 'BASE TABLE' AND TABLE_SCHEMA NOT IN ('mysql', "
+                       "'information_schema', 'performance_schema', 'sys', '" +
+                       std::string(kPairRecordDatabase) + "');");
+    if (!db.ConnectionStatus())
+        return "(the tables cannot be listed: " + db.LastError().Text() + ")";
+    std::vector<std::string> tables;
+    for (long r = 0; r < db.DatasArray()->Count(1); ++r)
+        tables.push_back(QuotedName(db.DatasArrayValue(r, 0, true).ToString()) + "." +
+                         QuotedName(db.DatasArrayValue(r, 1, true).ToString()));
+    for (const auto& t : tables) {
+        db.CreatDatasArray("SELECT 1 FROM " + t + " LIMIT 1;");
+        if (db.ConnectionStatus() && db.DatasArray()->Count(1) > 0)
+            return t;
+    }
+    return {};
+}
+
+// Why a seed must not run here ("" when it may).
+std::string SeedRefusal(const PairView& view, bool replace, clsDataBase& self) {
+    if (view.self.OpenPrimary())
+        return "this server is the shop's primary, open for sales; standby seed runs on the "
+               "standby computer";
+    if (view.Role() == "fenced" && !replace)
+        return "this server's record names it the primary; seeding it from the other server "
+               "would replace it (give --replace when that is meant)";
+    if (!view.partner.OpenPrimary() && !(!view.partner.record && !view.partner.side.readOnly))
+        return "the other server (" + view.partner.address + ") is not the open primary: " +
+               (view.partner.side.readOnly ? "it is read-only" : "its record names another");
+    const auto settings = ReadPairServerSettings(self);
+    if (!settings)
+        return settings.error();
+    if (const auto problems = settings->Problems(); !problems.empty())
+        return "this server is not set for a pair: " + JoinedReasons(problems);
+    if (!replace)
+        if (const std::string table = FirstTableWithRows(self); !table.empty())
+            return "this server holds data (" + table +
+                   " has rows); give --replace to replace everything on it with the primary's";
+    return {};
+}
+
+// This server emptied of the shop's databases, replication and its own binary log.
+Result<Done> ClearStandby(clsDataBase& self) {
+    ReplicaState unused;
+    self.SQLExecute("STOP SLAVE;");
+    self.SQLExecute("RESET SLAVE ALL;");
+    const auto names = ShopDatabases(self);
+    if (!names)
+        return Result<Done>::Failure(names.error());
+    {
+        UnloggedSession unlogged(self);
+        for (const auto& name : *names) {
+            self.SQLExecute("DROP DATABASE " + QuotedName(name) + ";");
+            if (!self.ConnectionStatus())
+                return Result<Done>::Failure("the database " + name +
+                                             " cannot be dropped: " + self.LastError().Text());
+        }
+    }
+    // Its own log's history is not the pair's: the primary's transactions follow.
+    self.SQLExecute("RESET MASTER;");
+    if (!self.ConnectionStatus())
+        return Result<Done>::Failure("RESET MASTER failed: " + self.LastError().Text());
+    return Done{};
+}
+
+struct SeedFiles {
+    std::string dump, errors, own, other;
+    ~SeedFiles() {
+        for (const auto* f : {&dump, &own, &other})
+            if (!f->empty())
+                std::remove(f->c_str());
+    }
+};
+
+// The primary's databases into files.dump; the GTID position of its snapshot.
+Result<std::string> DumpPrimary(PairConnections& pair, SeedFiles& files, const Say& say) {
+    using Position = Result<std::string>;
+    const auto names = ShopDatabases(pair.other);
+    if (!names)
+        return Position::Failure(names.error());
+    std::vector<std::string> argv = {"mariadb-dump",
+                                     "--defaults-extra-file=" + files.other,
+                                     "--single-transaction",
+                                     "--gtid",
+                                     "--master-data=2",
+                                     "--routines",
+                                     "--events",
+                                     "--triggers",
+                                     "--hex-blob",
+                                     "--add-drop-database",
+                                     "--max-allowed-packet=1G",
+                                     "--databases"};
+    argv.insert(argv.end(), names->begin(), names->end());
+    const int out = ::open(files.dump.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (out < 0)
+        return Position::Failure("cannot write " + files.dump + ": " + std::strerror(errno));
+    const int pid = StartInPipeline(argv, -1, out, files.errors);
+    ::close(out);
+    if (pid < 0)
+        return Position::Failure("mariadb-dump could not be started: " + ProgramStartError());
+    const int status = WaitShowing(pid, [&] {
+        say("copying the primary's databases: " + Megabytes(FileLength(files.dump)), true);
+    });
+    if (status != 0)
+        return Position::Failure("mariadb-dump failed (exit status " + std::to_string(status) +
+                                 "): " + TrimWhitespace(Tail(files.errors, 600)));
+    // The snapshot's position is given near the end, commented out.
+    const std::string tail = Tail(files.dump, 1 << 16);
+    const std::string key = "SET GLOBAL gtid_slave_pos='";
+    const size_t at = tail.rfind(key);
+    const size_t end = at == std::string::npos ? at : tail.find('\'', at + key.size());
+    if (end == std::string::npos)
+        return Position::Failure("the copy names no GTID position (was the primary's binary log "
+                                 "on?)");
+    return tail.substr(at + key.size(), end - at - key.size());
+}
+
+Result<Done> LoadCopy(SeedFiles& files, const Say& say) {
+    const int in = ::open(files.dump.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return Result<Done>::Failure("cannot read " + files.dump + ": " + std::strerror(errno));
+    const long long total = FileLength(files.dump);
+    const int pid = StartInPipeline({"mariadb", "--defaults-extra-file=" + files.own,
+                                     "--init-command=SET SESSION sql_log_bin = 0",
+                                     "--skip-reconnect", "--max-allowed-packet=1G"},
+                                    in, -1, files.errors);
+    ::close(in);
+    if (pid < 0)
+        return Result<Done>::Failure("mariadb could not be started: " + ProgramStartError());
+    const int status = WaitShowing(pid, [&] {
+        say("loading the copy here: " + Megabytes(BytesReadBy(pid)) + " of " + Megabytes(total),
+            true);
+    });
+    if (status != 0)
+        return Result<Done>::Failure("loading the copy failed (exit status " +
+                                     std::to_string(status) +
+                                     "): " + TrimWhitespace(Tail(files.errors, 600)));
+    return Done{};
+}
+
+// Replication from `position` on, and both records naming the primary.
+Result<Done> JoinPair(PairConnections& pair, const std::string& position) {
+    clsDataBase& self = pair.self;
+    self.SQLExecute("SET GLOBAL gtid_slave_pos = '" + SQLEscape(position) + "';");
+    if (!self.ConnectionStatus())
+        return Result<Done>::Failure("gtid_slave_pos cannot be set: " + self.LastError().Text());
+    if (auto pointed = PointReplicaAt(self, pair.partner.host, pair.partner.port); !pointed)
+        return pointed;
+    if (!StartReplica(self))
+        return Result<Done>::Failure("START SLAVE failed: " + self.LastError().Text());
+    PairRecord record;
+    record.primaryServerId = pair.view.partner.side.serverId;
+    if (pair.view.partner.record)
+        record = *pair.view.partner.record;
+    record.primaryServerId = pair.view.partner.side.serverId;
+    if (auto written = WritePairRecord(pair.other, record); !written)
+        return written;
+    return WritePairRecord(self, record);
+}
+
+// Waits until the standby applied what the primary held when replication began.
+StandbyReport WaitCaughtUp(PairConnections& pair, const Say& say) {
+    const auto target = ReadServerSide(pair.other);
+    if (!target)
+        return Report(StandbyResult::CouldNotRun, target.error());
+    const std::string goal = target->binlogPos;
+    for (;;) {
+        const auto applied = WaitForApplied(pair.self, goal, 2);
+        if (!applied)
+            return Report(StandbyResult::CouldNotRun, applied.error());
+        const auto side = ReadServerSide(pair.self);
+        if (!side)
+            return Report(StandbyResult::CouldNotRun, side.error());
+        if (*applied)
+            break;
+        if (const std::string error = ReplicationError(side->replica);
+            !error.empty() && !side->replica.sqlRunning)
+            return Report(StandbyResult::CouldNotRun, "the replication stopped: " + error);
+        const auto ahead = ParseGtidPosition(goal);
+        const auto held = ParseGtidPosition(side->slavePos);
+        if (ahead && held)
+            say("catching up: " + std::to_string(TransactionsBehind(*ahead, *held)) +
+                    " transactions to apply",
+                true);
+    }
+    return Report(StandbyResult::Done, goal);
+}
+
+} // namespace
+
+StandbyReport SeedStandby(bool replace, const Say& say) {
+    PairConnections pair;
+    if (!pair.Look())
+        return Report(StandbyResult::CouldNotRun, kNoPair);
+    if (!pair.view.self.reached)
+        return Report(StandbyResult::CouldNotRun, "This computer's server (" +
+                                                      pair.view.self.address + ") " +
+                                                      pair.view.self.why);
+    if (!pair.view.partner.reached)
+        return Report(StandbyResult::CouldNotRun,
+                      "The primary (" + pair.view.partner.address + ") " + pair.view.partner.why);
+    if (const std::string why = SeedRefusal(pair.view, replace, pair.self); !why.empty())
+        return Report(StandbyResult::Refused, "Not seeded: " + why + ".");
+    SeedFiles files;
+    const std::string temp = Globals::AppPath + "Temp/";
+    files.dump = temp + "standby-seed.sql";
+    files.errors = temp + "standby-seed-errors.txt";
+    std::remove(files.errors.c_str());
+    const auto own = WriteClientSettings("standby-own.cnf");
+    const auto other =
+        WriteClientSettings("standby-primary.cnf", pair.partner.host, pair.partner.port);
+    if (!own || !other)
+        return Report(StandbyResult::CouldNotRun, !own ? own.error() : other.error());
+    files.own = *own;
+    files.other = *other;
+    const auto started = Clock::now();
+    if (auto cleared = ClearStandby(pair.self); !cleared)
+        return Report(StandbyResult::CouldNotRun, "Not seeded: " + cleared.error());
+    const auto position = DumpPrimary(pair, files, say);
+    if (!position)
+        return Report(StandbyResult::CouldNotRun, "Not seeded: " + position.error());
+    say("copied the primary's databases (" + Megabytes(FileLength(files.dump)) +
+            ") at its position " + *position,
+        false);
+    if (auto loaded = LoadCopy(files, say); !loaded)
+        return Report(StandbyResult::CouldNotRun, "Not seeded: " + loaded.error());
+    say("loaded the copy here; replication starts from " + *position, false);
+    if (auto joined = JoinPair(pair, *position); !joined)
+        return Report(StandbyResult::CouldNotRun, "Not seeded: " + joined.error());
+    const StandbyReport caught = WaitCaughtUp(pair, say);
+    if (caught.result != StandbyResult::Done)
+        return Report(caught.result, "Seeded, but not in step: " + caught.text);
+    const auto seconds =
+        std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - started).count();
+    WriteProgramLog("standby: seeded from " + pair.view.partner.address + " at " + *position +
+                    ", in step at " + caught.text);
+    return Report(StandbyResult::Done,
+                  "The standby is in step with the primary (" + pair.view.partner.address +
+                      "): it holds everything the primary had when replication began (" +
+                      caught.text + "), and follows it. Took " + std::to_string(seconds) + " s.");
+}
+
+StandbyReport PromoteStandby(bool force, long waitSeconds, const Say& say) {
+    const auto started = Clock::now();
+    PairConnections pair;
+    if (!pair.Look(waitSeconds + 60))
+        return Report(StandbyResult::CouldNotRun, kNoPair);
+    const ServerView& self = pair.view.self;
+    if (!self.reached)
+        return Report(StandbyResult::CouldNotRun,
+                      "This computer's server (" + self.address + ") " + self.why);
+    if (self.OpenPrimary())
+        return Report(StandbyResult::Done, "This server is already the primary.");
+    const ReplicaState& replica = self.side.replica;
+    if (!replica.configured)
+        return Report(StandbyResult::Refused,
+                      "Not promoted: this server is not a standby (it replicates from nothing).");
+    if (pair.view.partner.reached)
+        return Report(StandbyResult::Refused,
+                      "Not promoted: the primary (" + pair.view.partner.address +
+                          ") still answers. Promoting now would make two primaries; a planned "
+                          "move of the primary is a switchover.");
+    const std::string error = ReplicationError(replica);
+    if (replica.sqlErrno != 0 && !force)
+        return Report(StandbyResult::Refused,
+                      "Not promoted: the standby's replication stopped on an error, so it may "
+                      "lack sales: " +
+                          error + "\nGive --force to promote it as it is.");
+    const auto before = ParseGtidPosition(self.side.slavePos);
+    if (!StopReplicaReceiving(pair.self))
+        return Report(StandbyResult::CouldNotRun,
+                      "STOP SLAVE IO_THREAD failed: " + pair.self.LastError().Text());
+    const auto stopped = ReadServerSide(pair.self);
+    if (!stopped)
+        return Report(StandbyResult::CouldNotRun, stopped.error());
+    const std::string received = stopped->replica.received;
+    say("applying what was received from the primary (" + received + ")", false);
+    if (stopped->replica.sqlRunning || !force) {
+        const auto applied = WaitForApplied(pair.self, received, waitSeconds);
+        if (!applied || !*applied) {
+            StartReplica(pair.self); // back as it was: a standby
+            return Report(applied ? StandbyResult::Refused : StandbyResult::CouldNotRun,
+                          applied ? "Not promoted: not everything received was applied within " +
+                                        std::to_string(waitSeconds) + " s; give a longer --wait."
+                                  : applied.error());
+        }
+    }
+    if (auto forgot = ForgetMaster(pair.self); !forgot)
+        return Report(StandbyResult::CouldNotRun, forgot.error());
+    if (!SetReadOnly(pair.self, false))
+        return Report(StandbyResult::CouldNotRun,
+                      "read_only could not be turned off: " + pair.self.LastError().Text());
+    const auto now = ReadServerSide(pair.self);
+    PairRecord record;
+    record.primaryServerId = self.side.serverId;
+    record.promotionGtid = now ? now->currentPos : received;
+    record.promotedAt = LocalStampText(std::time(nullptr));
+    if (auto written = WritePairRecord(pair.self, record); !written)
+        say("Warning: " + written.error(), false);
+    const auto after = now ? ParseGtidPosition(now->slavePos) : std::nullopt;
+    const long long appliedCount =
+        before && after ? static_cast<long long>(TransactionsBehind(*after, *before)) : -1;
+    const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    WriteProgramLog("standby: promoted to primary at " + record.promotionGtid +
+                    (error.empty() ? std::string() : " (forced over: " + error + ")"));
+    char took[32];
+    std::snprintf(took, sizeof took, "%.1f", seconds);
+    return Report(StandbyResult::Done,
+                  "Promoted in " + std::string(took) + " s: this server (" + self.address +
+                      ", server_id " + std::to_string(self.side.serverId) +
+                      ") is the primary, open for sales, at " + record.promotionGtid + "; " +
+                      (appliedCount >= 0 ? std::to_string(appliedCount) : std::string("?")) +
+                      " transactions were applied while promoting. The tills must now reach "
+                      "this computer's server.");
+}
+
+StandbyReport DescribePair(const Say& say) {
+    PairConnections pair;
+    if (!pair.Look())
+        return Report(StandbyResult::CouldNotRun, kNoPair);
+    const PairView& v = pair.view;
+    auto server = [&](const char* label, const ServerView& s) {
+        if (!s.reached) {
+            say(std::string(label) + s.address + ", " + s.why, false);
+            return;
+        }
+        std::string line = std::string(label) + s.address + ", server_id " +
+                           std::to_string(s.side.serverId) + ", " +
+                           (s.side.readOnly ? "read-only" : "open for sales") + ", position " +
+                           (s.side.currentPos.empty() ? "(empty)" : s.side.currentPos);
+        say(line, false);
+        const ReplicaState& r = s.side.replica;
+        if (r.configured)
+            say(std::string("  replicates from ") + r.masterHost + ":" +
+                    std::to_string(r.masterPort) + ": receiving " +
+                    (r.ioRunning      ? "yes"
+                     : r.ioConnecting ? "connecting"
+                                      : "NO") +
+                    ", applying " + (r.sqlRunning ? "yes" : "NO") + ", applied " + s.side.slavePos +
+                    (ReplicationError(r).empty() ? std::string()
+                                                 : "; last error: " + ReplicationError(r)),
+                false);
+    };
+    server("This server:  ", v.self);
+    server("Other server: ", v.partner);
+    say("Role here:    " + v.Role() +
+            (v.FencedWhy().empty() ? std::string() : " (read-only: " + v.FencedWhy() + ")"),
+        false);
+    if (const auto behind = v.TransactionsBehind()) {
+        const PairState measured = PairState::Read();
+        say("Standby lag:  " + std::to_string(*behind) + " transactions" +
+                (measured.Fresh(std::time(nullptr)) && measured.behindSeconds >= 0
+                     ? ", " + std::to_string(measured.behindSeconds) + " s as the monitor measured"
+                     : std::string()),
+            false);
+    }
+    const std::string problem = v.StandbyProblem();
+    say(std::string("Sales protected: ") +
+            (v.SemiSyncOn() && problem.empty()
+                 ? "yes (semi-synchronous: a sale is acknowledged once the standby holds it)"
+                 : "NO: " + (problem.empty() ? std::string("semi-synchronous replication is off "
+                                                           "(no standby acknowledges)")
+                                             : problem)),
+        false);
+    if (!v.self.reached)
+        return Report(StandbyResult::CouldNotRun, "");
+    return Report(StandbyResult::Done, "");
+}
+
+} // namespace zenta

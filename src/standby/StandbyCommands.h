@@ -1,0 +1,36 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace zenta {
+
+// What a person's command on the pair came to: done, refused because it would be unsafe (with
+// why), or could not run.
+enum class StandbyResult { Done, Refused, CouldNotRun };
+
+struct StandbyReport {
+    StandbyResult result = StandbyResult::CouldNotRun;
+    std::string text; // the last words: what was done, or why not
+};
+
+// Lines for the person as the command goes on; a progress line (rewritten in place on a
+// terminal) when `progress` is true.
+using Say = std::function<void(const std::string& line, bool progress)>;
+
+// On the standby computer: a fresh consistent copy of the primary's databases, loaded without
+// writing this server's binary log, then replication from the copy's position on, until the
+// standby holds what the primary had when replication began. Refused over a server that holds
+// data unless `replace`, and on the open primary.
+StandbyReport SeedStandby(bool replace, const Say& say);
+
+// On the standby computer when the primary's computer is dead: refused while the primary still
+// answers, or while the standby's replication stopped on an error unless `force`; everything
+// received is applied (waiting at most `waitSeconds`), then this server forgets its primary,
+// opens for sales and records the promotion.
+StandbyReport PromoteStandby(bool force, long waitSeconds, const Say& say);
+
+// `standby status`: both servers as they stand, printed.
+StandbyReport DescribePair(const Say& say);
+
+} // namespace zenta
