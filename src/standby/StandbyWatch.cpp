@@ -135,7 +135,8 @@ void StandbyWatch::Look() {
     }
     if (!partner_ || !partner_->ConnectionStatus()) {
         partner_ = std::make_unique<clsDataBase>();
-        ConnectToServer(*partner_, partner->host, partner->port);
+        // A frozen computer answers nothing: the look waits for it briefly.
+        ConnectToServer(*partner_, partner->host, partner->port, 3);
     }
     PairView view;
     view.self = LookAtServer(*self_, OwnAddress(), self_->ConnectionStatus());

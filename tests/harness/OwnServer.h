@@ -10,7 +10,9 @@ namespace zenta::test {
 // `environment` is put before scripts/local-mariadb (another user, secure_file_priv).
 class OwnServer {
   public:
-    OwnServer(const std::string& name, int port) : port_(port) {
+    // `bind`: the addresses it listens on ("127.0.0.2": a server of "another computer").
+    OwnServer(const std::string& name, int port, const std::string& bind = "127.0.0.1")
+        : bind_(bind), port_(port) {
         dir_ = BinaryDir() + "/testenv/" + name;
         script_ = SourceDir() + "/scripts/local-mariadb";
     }
@@ -21,7 +23,7 @@ class OwnServer {
     bool Start(const std::string& environment = "") {
         Shell(script_ + " stop '" + dir_ + "' >/dev/null 2>&1");
         return Shell(environment + " " + script_ + " start '" + dir_ + "' " +
-                     std::to_string(port_) + " >/dev/null") == 0;
+                     std::to_string(port_) + " " + bind_ + " >/dev/null") == 0;
     }
     // Starts it with nothing of an earlier run (data, binary logs).
     bool StartFresh(const std::string& environment = "") {
@@ -48,7 +50,7 @@ class OwnServer {
     const std::string& dir() const { return dir_; }
 
   private:
-    std::string dir_, script_;
+    std::string dir_, script_, bind_;
     int port_;
 };
 

@@ -43,17 +43,43 @@ bool SellOne(clsDataBase& db, long n, int till) {
     return ok;
 }
 
-std::unique_ptr<clsDataBase> Connected(int port) {
+std::unique_ptr<clsDataBase> Connected(const TillTarget& target) {
     auto db = std::make_unique<clsDataBase>();
-    db->Connect("127.0.0.1", port, "zentasupermarket", kBackOfficeUser, kBackOfficePassword);
+    if (target.suiteAccount)
+        db->Connect(target.host, target.port, "zentasupermarket", clsDataBase::kDefaultUser,
+                    clsDataBase::kDefaultPassword);
+    else
+        db->Connect(target.host, target.port, "zentasupermarket", kBackOfficeUser,
+                    kBackOfficePassword);
     return db;
+}
+
+std::unique_ptr<clsDataBase> Connected(int port) {
+    TillTarget target;
+    target.port = port;
+    return Connected(target);
 }
 
 } // namespace
 
-Tills::Tills(int port, int tills, long firstNumber) : port_(port), next_(firstNumber) {
+Tills::Tills(int port, int tills, long firstNumber)
+    : Tills(TillTarget{"127.0.0.1", port, false}, tills, firstNumber) {}
+
+Tills::Tills(const TillTarget& target, int tills, long firstNumber)
+    : target_(target), next_(firstNumber) {
     for (int t = 1; t <= tills; ++t)
         threads_.emplace_back([this, t] { Sell(t); });
+}
+
+void Tills::Redirect(const std::string& host, int port) {
+    std::lock_guard<std::mutex> guard(lock_);
+    target_.host = host;
+    target_.port = port;
+}
+
+TillTarget Tills::Target() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return target_;
 }
 
 Tills::~Tills() {
@@ -71,7 +97,7 @@ void Tills::Sell(int till) {
     std::unique_ptr<clsDataBase> db;
     while (!stop_) {
         if (!db || !db->ConnectionStatus()) {
-            db = Connected(port_);
+            db = Connected(Target());
             if (!db->ConnectionStatus()) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
                 continue;
@@ -85,9 +111,14 @@ void Tills::Sell(int till) {
             ++acknowledged_;
         } else {
             db.reset(); // the server went away, or the sale failed: connect again
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        std::lock_guard<std::mutex> guard(lock_);
-        sales_.push_back(sale);
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            sales_.push_back(sale);
+        }
+        if (const int pause = Target().pauseMs; pause > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(pause));
     }
 }
 

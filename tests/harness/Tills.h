@@ -23,10 +23,23 @@ struct Sale {
 // through a server that is restarted, killed or replaced (connecting again), and remember every
 // sale tried, to judge a restore sale by sale. `at`, when given, sells "at" that second and on
 // (the session's timestamp), one second a sale.
+// Where tills sell: a server, and the account (the program's back-office account by default;
+// the suite's own, which a read-only server refuses, for a pair of servers).
+struct TillTarget {
+    std::string host = "127.0.0.1";
+    int port = 0;
+    bool suiteAccount = false;
+    // A pause after each sale: a shop's pace, not a load test's (0: none).
+    int pauseMs = 0;
+};
+
 class Tills {
   public:
     static constexpr int kLines = 3;
     Tills(int port, int tills, long firstNumber = 1);
+    Tills(const TillTarget& target, int tills, long firstNumber = 1);
+    // From the next connection on, the tills sell on another server (the tills' address moved).
+    void Redirect(const std::string& host, int port);
     ~Tills();
     Tills(const Tills&) = delete;
     Tills& operator=(const Tills&) = delete;
@@ -38,7 +51,8 @@ class Tills {
 
   private:
     void Sell(int till);
-    int port_;
+    TillTarget Target() const;
+    TillTarget target_;
     std::atomic<bool> stop_{false};
     std::atomic<long> next_;
     std::atomic<long> acknowledged_{0};
