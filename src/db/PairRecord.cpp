@@ -63,6 +63,15 @@ Result<Done> WritePairRecord(clsDataBase& db, const PairRecord& record) {
     return Done{};
 }
 
+Result<Done> ForgetPairRecord(clsDataBase& db) {
+    UnloggedSession unlogged(db);
+    db.SQLExecute("DROP TABLE IF EXISTS " + kTable + ";");
+    if (!db.ConnectionStatus())
+        return Result<Done>::Failure("the pair's record cannot be removed: " +
+                                     db.LastError().Text());
+    return Done{};
+}
+
 std::optional<PartnerAddress> ConfiguredPartner() {
     const std::string host = TrimBlanks(GetSetting("Standby", "Host", ""));
     if (host.empty())

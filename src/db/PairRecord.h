@@ -27,6 +27,8 @@ struct PairRecord {
 Result<std::optional<PairRecord>> ReadPairRecord(clsDataBase& db);
 // Writes the server's record (binary logging off for the statement).
 Result<Done> WritePairRecord(clsDataBase& db, const PairRecord& record);
+// The server is in no pair any more (while it is seeded anew): its record goes.
+Result<Done> ForgetPairRecord(clsDataBase& db);
 
 // The [Standby] settings: the other server of the pair, as this computer reaches it. The pair
 // is on when Host is set.

@@ -126,13 +126,16 @@ std::string PairView::StandbyProblem() const {
                "--replace here makes it the standby again)";
     if (!r.configured)
         return "the standby does not replicate (run standby seed on the standby computer)";
-    if (const std::string error = ReplicationError(r); !error.empty() && !r.ioRunning)
-        return "the standby's replication: " + error;
+    // An error of the applying stops it; one of the receiving counts while it does not receive
+    // (it stays said after a reconnection).
+    if (r.sqlErrno != 0)
+        return "the standby's replication " + ReplicationError(r);
     if (!r.sqlRunning)
         return "the standby's replication does not apply (its SQL thread is stopped)";
     if (!r.ioRunning)
-        return r.ioConnecting ? "the standby cannot reach the primary (connecting)"
-                              : "the standby's replication does not receive (stopped)";
+        return std::string(r.ioConnecting ? "the standby cannot reach the primary (connecting)"
+                                          : "the standby's replication does not receive (stopped)") +
+               (r.ioErrno != 0 ? ": " + r.ioError : std::string());
     return {};
 }
 

@@ -134,7 +134,10 @@ std::string SeedRefusal(const PairView& view, bool replace, clsDataBase& self) {
 
 // This server emptied of the shop's databases, replication and its own binary log.
 Result<Done> ClearStandby(clsDataBase& self) {
-    ReplicaState unused;
+    // Without its record the monitor here leaves the server's replication alone until the seed
+    // is done and writes it again.
+    if (auto forgot = ForgetPairRecord(self); !forgot)
+        return forgot;
     self.SQLExecute("STOP SLAVE;");
     self.SQLExecute("RESET SLAVE ALL;");
     const auto names = ShopDatabases(self);
@@ -239,8 +242,12 @@ Result<Done> JoinPair(PairConnections& pair, const std::string& position) {
         return Result<Done>::Failure("gtid_slave_pos cannot be set: " + self.LastError().Text());
     if (auto pointed = PointReplicaAt(self, pair.partner.host, pair.partner.port); !pointed)
         return pointed;
-    if (!StartReplica(self))
-        return Result<Done>::Failure("START SLAVE failed: " + self.LastError().Text());
+    if (!StartReplica(self)) {
+        const std::string why = self.LastError().Text();
+        const auto side = ReadServerSide(self);
+        if (!side || !(side->replica.ioRunning || side->replica.ioConnecting))
+            return Result<Done>::Failure("START SLAVE failed: " + why);
+    }
     PairRecord record;
     record.primaryServerId = pair.view.partner.side.serverId;
     if (pair.view.partner.record)
@@ -391,6 +398,14 @@ StandbyReport PromoteStandby(bool force, long waitSeconds, const Say& say) {
     if (auto written = WritePairRecord(pair.self, record); !written)
         say("Warning: " + written.error(), false);
     const auto after = now ? ParseGtidPosition(now->slavePos) : std::nullopt;
+    const auto got = ParseGtidPosition(received);
+    if (got && after)
+        if (const auto dropped = TransactionsBehind(*got, *after); dropped > 0)
+            say("Warning: " + std::to_string(dropped) +
+                    " transactions received from the primary were not applied (promoted by "
+                    "--force over: " +
+                    error + ")",
+                false);
     const long long appliedCount =
         before && after ? static_cast<long long>(TransactionsBehind(*after, *before)) : -1;
     const double seconds = std::chrono::duration<double>(Clock::now() - started).count();

@@ -180,8 +180,21 @@ void StandbyWatch::Act(PairView& view) {
         }
         return;
     }
+    const std::string role = view.Role();
+    if ((role == "standby" || role == "old primary") && !view.self.side.readOnly) {
+        // A sale taken here would be on no primary: the server is closed again.
+        if (SetReadOnly(*self_, true)) {
+            view.self.side.readOnly = true;
+            note("standby: this server is the " + role +
+                 " but was open for sales (read_only OFF): made read-only");
+        } else {
+            note("standby: this server is the " + role +
+                 " and open for sales, and could not be made read-only: " +
+                 self_->LastError().Text());
+        }
+    }
     const ReplicaState& r = view.self.side.replica;
-    if (view.Role() == "standby" && r.configured && !r.ioRunning && !r.ioConnecting &&
+    if (role == "standby" && r.configured && !r.ioRunning && !r.ioConnecting &&
         !r.sqlRunning && ReplicationError(r).empty()) {
         // A standby's server starts without replicating (skip_slave_start): started here.
         if (StartReplica(*self_))

@@ -4,6 +4,7 @@
 #include "Globals.h"
 #include "JobOutcomes.h"
 #include "Settings.h"
+#include "StandbyWatch.h"
 #include "TestSupport.h"
 
 #include <ctime>
@@ -147,4 +148,37 @@ TEST_F(BackupHealthRule, AGapIsCoveredOnlyByABackupWhoseSnapshotCameAfterIt) {
     RecordOutcome("Backup", {{"LastGoodSequence", std::to_string(after)}});
     EXPECT_FALSE(BinlogCopyOutcome::Read().GapUncovered(BackupOutcome::Read()));
     EXPECT_FALSE(Has(CurrentBackupHealth(now_).reason, "复制的二进制日志有缺口"));
+}
+
+// On a pair the standby's computer watches the pair, not backups made on the other computer;
+// the primary's computer watches both.
+TEST_F(BackupHealthRule, OnAPairTheStandbyWarnsOfThePairNotOfTheBackups) {
+    WriteFile(folder_.path() + "zentamarket.ini", "[Standby]\r\nHost=127.0.0.2\r\n");
+    PairState standby;
+    standby.checked = Stamp(now_);
+    standby.role = "standby";
+    standby.partnerReached = true;
+    standby.semiSyncOn = true;
+    standby.behind = 0;
+    standby.behindSeconds = 0;
+    RecordOutcome("Standby", standby.Values());
+    BackupHealth h = CurrentBackupHealth(now_);
+    EXPECT_FALSE(h.warn) << "no backup here is no warning on the standby: " << h.reason;
+    EXPECT_TRUE(Has(h.panel, "双机：本机 standby")) << h.panel;
+    EXPECT_FALSE(Has(h.panel, "备份")) << h.panel;
+
+    standby.standbyProblem = "the standby's replication does not apply";
+    RecordOutcome("Standby", standby.Values());
+    h = CurrentBackupHealth(now_);
+    EXPECT_TRUE(h.warn);
+    EXPECT_TRUE(Has(h.reason, "does not apply")) << h.reason;
+
+    PairState primary = standby;
+    primary.role = "primary";
+    primary.standbyProblem.clear();
+    primary.semiSyncOn = false;
+    RecordOutcome("Standby", primary.Values());
+    h = CurrentBackupHealth(now_);
+    EXPECT_TRUE(Has(h.reason, "还没有成功的备份")) << h.reason;
+    EXPECT_TRUE(Has(h.reason, "半同步")) << h.reason;
 }

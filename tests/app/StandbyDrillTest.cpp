@@ -10,6 +10,7 @@
 #include "FolderListing.h"
 #include "OneShot.h"
 #include "OwnServer.h"
+#include "Pair.h"
 #include "Tills.h"
 
 #include <algorithm>
@@ -395,6 +396,24 @@ TEST_F(StandbyDrillOnALan, AFrozenStandbyCostsEachTillTheTimeoutOnce) {
 // person opens it, and without a yes nothing opens.
 TEST_F(StandbyDrill, APrimaryRestartedWithoutItsPartnerStaysReadOnlyUntilAPersonOpensIt) {
     MakePair(false);
+    // doctor: both servers set for a pair, the accounts as a pair needs them; then the tills'
+    // account given ALL PRIVILEGES (READ ONLY ADMIN: read_only would not stop it) is named with
+    // its fix.
+    const Result fine = RunIn(AppPath(), {"doctor"});
+    EXPECT_TRUE(Has(fine.out, "good    pair: this server")) << fine.out;
+    EXPECT_TRUE(Has(fine.out, "good    pair: the other server")) << fine.out;
+    EXPECT_FALSE(Has(fine.out, "pair: accounts")) << fine.out;
+    Query(a_, "SET SESSION sql_log_bin = 0; GRANT ALL PRIVILEGES ON *.* TO "
+              "'zentasupermarket'@'%'");
+    const Result wrong = RunIn(AppPath(), {"doctor"});
+    EXPECT_TRUE(Has(wrong.out, "FAULT   pair: accounts: 'zentasupermarket'@'%' holds ALL "
+                               "PRIVILEGES"))
+        << wrong.out;
+    EXPECT_TRUE(Has(wrong.out, "REVOKE ALL PRIVILEGES, GRANT OPTION FROM 'zentasupermarket'@'%'"))
+        << wrong.out;
+    Query(a_, "SET SESSION sql_log_bin = 0; REVOKE ALL PRIVILEGES, GRANT OPTION FROM "
+              "'zentasupermarket'@'%'; GRANT " +
+                  std::string(kSuiteAccountPrivileges) + " ON *.* TO 'zentasupermarket'@'%'");
     monitorA_ = StartMonitor(AppPath());
     ASSERT_TRUE(a_.Start(PairServer(1)));
     EXPECT_TRUE(WaitFor([&] { return Query(a_, "SELECT @@read_only") == "0"; }, 20s))

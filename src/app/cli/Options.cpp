@@ -141,7 +141,7 @@ Result<Options> Parse(int argc, char** argv) {
             command = &*found;
         } else if (options.command == "standby" && options.action.empty()) {
             options.action = a;
-        } else if (command->operand && options.archive.empty()) {
+        } else if (command->operand && options.archive.empty() && options.command != "standby") {
             options.archive = a;
         } else {
             return bad("unknown argument \"" + a + "\"");
