@@ -1,0 +1,293 @@
+#pragma once
+
+// Two shop computers for the pair's drills and benchmarks: two real servers (127.0.0.1 and
+// 127.0.0.2), a program folder for each with the real program, a link between them that delays
+// every byte, tills on the suite's own account.
+#include "ArchiveNames.h"
+#include "FolderListing.h"
+#include "OneShot.h"
+#include "OwnServer.h"
+#include "Pair.h"
+#include "Tills.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <csignal>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+
+namespace zenta::test {
+
+using namespace std::chrono_literals;
+
+// The settings block the README gives for a pair, with the server's own id.
+inline std::string PairServer(int id) {
+    return "LOCAL_MARIADB_PAIR=1 LOCAL_MARIADB_OPTIONS='--log-slave-updates=ON "
+           "--gtid-strict-mode=ON --sync-binlog=1 --innodb-flush-log-at-trx-commit=1 "
+           "--read-only=ON --skip-slave-start --rpl-semi-sync-master-enabled=ON "
+           "--rpl-semi-sync-slave-enabled=ON --rpl-semi-sync-master-wait-point=AFTER_SYNC "
+           "--rpl-semi-sync-master-timeout=1000 --rpl-semi-sync-master-wait-no-slave=OFF "
+           "--relay-log=shop-relay-bin --server-id=" +
+           std::to_string(id) + "'";
+}
+
+inline const std::string kShop =
+    "INSERT INTO opcion (ID, IntegerValor) VALUES ('AutoBackupOpcion', 1), ('MaxBackupFile', 3);"
+    "INSERT INTO articulo (ArticuloID, NombreES, NombreCN, Precio) SELECT CONCAT('A', seq), "
+    "CONCAT('Articulo ', seq), '商品', 1.50 FROM seq_0_to_499;"
+    "INSERT INTO ticket (TicketNo, Fecha, Cajero, Total) SELECT 1000000 + seq, NOW(), 'caja0', "
+    "3 FROM seq_1_to_300;"
+    "INSERT INTO ticketarticulo (TicketNo, ArticuloID, Cantidad, Precio) SELECT 1000000 + a.seq, "
+    "CONCAT('A', b.seq), 1, 1 FROM seq_1_to_300 a, seq_1_to_3 b;";
+
+inline double WallNow() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// The network between the two computers: every byte delayed by `delay` each way. Cut() is the
+// computer's power going: the link's connections end and what was in flight never arrives.
+class DelayRelay {
+  public:
+    DelayRelay(int listenPort, std::string host, int port, std::chrono::milliseconds delay)
+        : listenPort_(listenPort), host_(std::move(host)), port_(port), delay_(delay) {
+        Start();
+    }
+    ~DelayRelay() { Cut(); }
+    void Start() {
+        cut_ = false;
+        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int yes = 1;
+        ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(listenPort_));
+        ::inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+        if (::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+            ::listen(listen_, 16) != 0)
+            ADD_FAILURE() << "the relay cannot listen on " << listenPort_;
+        threads_.emplace_back([this] { Accept(); });
+    }
+    void Cut() {
+        cut_ = true;
+        for (auto& t : threads_)
+            if (t.joinable())
+                t.join();
+        threads_.clear();
+        std::lock_guard<std::mutex> hold(lock_);
+        for (const int fd : sockets_)
+            ::close(fd);
+        sockets_.clear();
+        if (listen_ >= 0)
+            ::close(listen_);
+        listen_ = -1;
+    }
+
+  private:
+    void Accept() {
+        while (!cut_) {
+            pollfd p{listen_, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0)
+                continue;
+            const int in = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (in < 0)
+                continue;
+            const int out = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_port = htons(static_cast<uint16_t>(port_));
+            ::inet_pton(AF_INET, host_.c_str(), &a.sin_addr);
+            if (::connect(out, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+                ::close(in);
+                ::close(out);
+                continue;
+            }
+            std::lock_guard<std::mutex> hold(lock_);
+            sockets_.push_back(in);
+            sockets_.push_back(out);
+            pumps_.emplace_back([this, in, out] { Pump(in, out); });
+            pumps_.emplace_back([this, in, out] { Pump(out, in); });
+        }
+        std::lock_guard<std::mutex> hold(lock_);
+        for (const int fd : sockets_)
+            ::shutdown(fd, SHUT_RDWR);
+        for (auto& t : pumps_)
+            t.join();
+        pumps_.clear();
+    }
+    void Pump(int from, int to) {
+        using Clock = std::chrono::steady_clock;
+        std::deque<std::pair<Clock::time_point, std::string>> queue;
+        char buffer[65536];
+        bool ended = false;
+        while (!cut_) {
+            int wait = 20;
+            if (!queue.empty())
+                wait = static_cast<int>(
+                    std::clamp<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              queue.front().first - Clock::now())
+                                              .count(),
+                                          0, 20));
+            pollfd p{from, POLLIN, 0};
+            if (!ended && ::poll(&p, 1, wait) > 0) {
+                const ssize_t n = ::read(from, buffer, sizeof buffer);
+                if (n <= 0)
+                    ended = true;
+                else
+                    queue.emplace_back(Clock::now() + delay_, std::string(buffer, n));
+            } else if (ended) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(wait));
+            }
+            while (!queue.empty() && queue.front().first <= Clock::now()) {
+                const std::string& bytes = queue.front().second;
+                for (size_t done = 0; done < bytes.size();) {
+                    const ssize_t n =
+                        ::send(to, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+                    if (n <= 0)
+                        return;
+                    done += static_cast<size_t>(n);
+                }
+                queue.pop_front();
+            }
+            if (ended && queue.empty()) {
+                ::shutdown(to, SHUT_WR);
+                return;
+            }
+        }
+    }
+
+    int listenPort_;
+    std::string host_;
+    int port_;
+    std::chrono::milliseconds delay_;
+    std::atomic<bool> cut_{false};
+    int listen_ = -1;
+    std::mutex lock_;
+    std::vector<int> sockets_;
+    std::vector<std::thread> threads_, pumps_;
+};
+
+class StandbyDrill : public OneShotTest {
+  protected:
+    // Computer A: the program folder of the fixture and the server on 127.0.0.1; computer B:
+    // a folder of its own and the server on 127.0.0.2. Each reaches the other through a relay.
+    void SetUp() override {
+        OneShotTest::SetUp();
+        std::filesystem::copy_file(AppPath() + "ZentaMarketMonitor",
+                                   folderB_.path() + "ZentaMarketMonitor");
+        std::filesystem::create_directories(folderB_.path() + "Database");
+        std::filesystem::copy_file(AppPath() + "Database/MySQLSetup.dat",
+                                   folderB_.path() + "Database/MySQLSetup.dat");
+        ASSERT_TRUE(a_.StartFresh(PairServer(1)));
+        ASSERT_TRUE(b_.StartFresh(PairServer(2)));
+        ASSERT_TRUE(a_.Load(kShop));
+        Settings(AppPath(), "127.0.0.1", portA_, relayToB_);
+        Settings(folderB_.path(), "127.0.0.2", portB_, relayToA_);
+        toA_ = std::make_unique<DelayRelay>(relayToA_, "127.0.0.1", portA_, linkDelay_);
+        toB_ = std::make_unique<DelayRelay>(relayToB_, "127.0.0.2", portB_, linkDelay_);
+    }
+    void TearDown() override {
+        if (tills_)
+            tills_->Stop();
+        for (auto* m : {&monitorA_, &monitorB_})
+            if (*m) {
+                (*m)->Signal(SIGTERM);
+                (*m)->WaitExit(30s);
+                m->reset();
+            }
+        toA_.reset();
+        toB_.reset();
+        OneShotTest::TearDown();
+    }
+    void Settings(const std::string& folder, const std::string& host, int port, int partnerPort) {
+        WriteFile(folder + "zentamarket.ini",
+                  "[MySQL]\r\nMySQLHost=" + host + "\r\nMySQLPort=" + std::to_string(port) +
+                      "\r\n[Standby]\r\nHost=127.0.0.1\r\nPort=" + std::to_string(partnerPort) +
+                      "\r\n[Monitor]\r\nBinlogFolder=" + folder +
+                      "Binlog\r\nMetricsFolder=" + folder + "\r\n");
+        std::filesystem::create_directories(folder + "Backup");
+    }
+    Result RunIn(const std::string& folder, const std::vector<std::string>& args) {
+        Program program(folder, {}, false, args);
+        Result r;
+        r.status = program.WaitExit(300s);
+        r.out = ReadFile(folder + "stdout.txt");
+        r.err = ReadFile(folder + "stderr.txt");
+        return r;
+    }
+    std::unique_ptr<Program> StartMonitor(const std::string& folder) {
+        return std::make_unique<Program>(folder,
+                                         std::vector<std::string>{"QT_QPA_PLATFORM=offscreen"});
+    }
+    std::string Query(const OwnServer& server, const std::string& sql) {
+        const std::string out = folderB_.path() + "query.txt";
+        Shell("mariadb --no-defaults -uroot -N --socket='" + server.dir() + "/mysqld.sock' -e \"" +
+              sql + "\" > '" + out + "' 2>&1");
+        std::string text = ReadFile(out);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+            text.pop_back();
+        return text;
+    }
+    // What a computer's monitor last recorded of the pair.
+    static std::string Recorded(const std::string& folder, const std::string& key) {
+        const std::string text = ReadFile(folder + "Log/JobOutcomes.ini");
+        const size_t section = text.find("[Standby]");
+        if (section == std::string::npos)
+            return {};
+        const size_t at = text.find("\n" + key + "=", section);
+        if (at == std::string::npos)
+            return {};
+        const size_t from = at + key.size() + 2;
+        return text.substr(from, text.find_first_of("\r\n", from) - from);
+    }
+    bool WaitRecorded(const std::string& folder, const std::string& key, const std::string& value,
+                      std::chrono::seconds limit) {
+        return WaitFor([&] { return Recorded(folder, key) == value; }, limit);
+    }
+    // The pair made as a technician makes it: the primary opened by a person, the standby seeded
+    // on the other computer.
+    void MakePair(bool underTills) {
+        const Result open = RunIn(AppPath(), {"standby", "open"});
+        ASSERT_EQ(open.status, 0) << open.out << open.err;
+        if (underTills) {
+            tills_ = std::make_unique<Tills>(TillTarget{"127.0.0.1", portA_, true, 20}, 4, 1);
+            ASSERT_TRUE(tills_->WaitForSales(200));
+        }
+        const Result seed = RunIn(folderB_.path(), {"standby", "seed"});
+        ASSERT_EQ(seed.status, 0) << seed.out << seed.err;
+        ASSERT_TRUE(Has(seed.out, "in step")) << seed.out;
+    }
+    // Judges a server against what the tills were told: every acknowledged sale there, whole.
+    // (The tills may go on selling there while it is read: what they sell meanwhile is judged
+    // the next time.)
+    std::string Judge(const OwnServer& server) {
+        const double readAt = WallNow();
+        return JudgeRestore(tills_->Sales(),
+                            ReadRestored(server.dir() + "/mysqld.sock", "zentasupermarket"),
+                            std::nullopt, readAt);
+    }
+    void PowerCut(OwnServer& server, DelayRelay& link) {
+        Shell(server.KillCommand());
+        link.Cut();
+    }
+
+    // Each way: a slow link, where an asynchronous copy loses the last sales at a power cut.
+    std::chrono::milliseconds linkDelay_ = 25ms;
+    int portA_ = DbPort() + 20, portB_ = DbPort() + 21;
+    int relayToA_ = DbPort() + 22, relayToB_ = DbPort() + 23;
+    OwnServer a_{"pair-a", DbPort() + 20, "127.0.0.1"};
+    OwnServer b_{"pair-b", DbPort() + 21, "127.0.0.2"};
+    TempDir folderB_{"computer-b"};
+    std::unique_ptr<DelayRelay> toA_, toB_;
+    std::unique_ptr<Program> monitorA_, monitorB_;
+    std::unique_ptr<Tills> tills_;
+};
+
+} // namespace zenta::test
