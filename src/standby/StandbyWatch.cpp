@@ -131,7 +131,7 @@ void StandbyWatch::Look() {
         return;
     if (!self_ || !self_->ConnectionStatus()) {
         self_ = std::make_unique<clsDataBase>();
-        ConnectToOwnServer(*self_);
+        ConnectToOwnServer(*self_, 5);
     }
     if (!partner_ || !partner_->ConnectionStatus()) {
         partner_ = std::make_unique<clsDataBase>();
