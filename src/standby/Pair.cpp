@@ -133,8 +133,9 @@ std::string PairView::StandbyProblem() const {
     if (!r.sqlRunning)
         return "the standby's replication does not apply (its SQL thread is stopped)";
     if (!r.ioRunning)
-        return std::string(r.ioConnecting ? "the standby cannot reach the primary (connecting)"
-                                          : "the standby's replication does not receive (stopped)") +
+        return std::string(r.ioConnecting
+                               ? "the standby cannot reach the primary (connecting)"
+                               : "the standby's replication does not receive (stopped)") +
                (r.ioErrno != 0 ? ": " + r.ioError : std::string());
     return {};
 }

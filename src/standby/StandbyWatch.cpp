@@ -194,8 +194,8 @@ void StandbyWatch::Act(PairView& view) {
         }
     }
     const ReplicaState& r = view.self.side.replica;
-    if (role == "standby" && r.configured && !r.ioRunning && !r.ioConnecting &&
-        !r.sqlRunning && ReplicationError(r).empty()) {
+    if (role == "standby" && r.configured && !r.ioRunning && !r.ioConnecting && !r.sqlRunning &&
+        ReplicationError(r).empty()) {
         // A standby's server starts without replicating (skip_slave_start): started here.
         if (StartReplica(*self_))
             note("standby: this server's replication from " + r.masterHost + ":" +
