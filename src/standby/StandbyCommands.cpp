@@ -1,5 +1,6 @@
 #include "StandbyCommands.h"
 
+#include "BinaryLog.h"
 #include "BinlogServer.h"
 #include "Common.h"
 #include "DatabaseTools.h"
@@ -12,6 +13,7 @@
 #include "StandbyWatch.h"
 #include "Text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -387,10 +389,11 @@ StandbyReport PromoteStandby(bool force, long waitSeconds, const Say& say) {
     }
     if (auto forgot = ForgetMaster(pair.self); !forgot)
         return Report(StandbyResult::CouldNotRun, forgot.error());
+    // The promotion point: everything this server holds before it takes its first sale.
+    const auto now = ReadServerSide(pair.self);
     if (!SetReadOnly(pair.self, false))
         return Report(StandbyResult::CouldNotRun,
                       "read_only could not be turned off: " + pair.self.LastError().Text());
-    const auto now = ReadServerSide(pair.self);
     PairRecord record;
     record.primaryServerId = self.side.serverId;
     record.promotionGtid = now ? now->currentPos : received;
@@ -420,6 +423,204 @@ StandbyReport PromoteStandby(bool force, long waitSeconds, const Say& say) {
                       (appliedCount >= 0 ? std::to_string(appliedCount) : std::string("?")) +
                       " transactions were applied while promoting. The tills must now reach "
                       "this computer's server.");
+}
+
+namespace {
+
+// What the old primary holds that the new one lacks, in the words of mariadb-binlog, into a file
+// of Log/ for a person: the path, or why it could not be written.
+Result<std::string> WriteTransactionsAfter(PairConnections& pair, const std::string& point) {
+    using Path = Result<std::string>;
+    const auto files = ServerLogFiles(pair.self);
+    if (!files)
+        return Path::Failure(files.error());
+    const auto own = WriteClientSettings("standby-own.cnf");
+    if (!own)
+        return Path::Failure(own.error());
+    const std::string path =
+        Globals::AppPath + "Log/standby-not-on-the-primary-" +
+        ReplaceAll(ReplaceAll(LocalStampText(std::time(nullptr)), " ", "-"), ":", "") + ".sql";
+    std::vector<std::string> argv = {"mariadb-binlog",
+                                     "--defaults-extra-file=" + *own,
+                                     "--read-from-remote-server",
+                                     "--start-position=" + point,
+                                     "--base64-output=DECODE-ROWS",
+                                     "--verbose"};
+    for (const auto& f : *files)
+        argv.push_back(f.name);
+    const int out = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640);
+    if (out < 0)
+        return Path::Failure("cannot write " + path + ": " + std::strerror(errno));
+    const std::string errors = Globals::AppPath + "Temp/standby-rejoin-errors.txt";
+    std::remove(errors.c_str());
+    const int pid = StartInPipeline(argv, -1, out, errors);
+    ::close(out);
+    const int status = pid < 0 ? -1 : WaitForExit(pid);
+    std::remove(own->c_str());
+    if (pid < 0)
+        return Path::Failure("mariadb-binlog could not be started: " + ProgramStartError());
+    if (status != 0)
+        return Path::Failure("mariadb-binlog failed (exit status " + std::to_string(status) +
+                             "): " + TrimWhitespace(Tail(errors, 600)));
+    return path;
+}
+
+// How many transactions a server whose log ends at `mine` holds that the history up to `point`
+// does not: by domain, those numbered after the point, and the last one itself when it has the
+// point's number but another server's (two histories that went apart at the same number).
+Result<std::uint64_t> TransactionsAfterPoint(const std::string& mine, const std::string& point) {
+    auto compact = [](std::string text) {
+        text.erase(std::remove_if(text.begin(), text.end(),
+                                  [](char c) { return c == ' ' || c == '\n' || c == '\r'; }),
+                   text.end());
+        return text;
+    };
+    const auto held = ParseGtidState(compact(mine));
+    const auto at = ParseGtidState(compact(point));
+    if (!held || !at)
+        return Result<std::uint64_t>::Failure("The positions cannot be read (" + mine + ", " +
+                                              point + ").");
+    std::uint64_t extra = 0;
+    for (const auto& [key, sequence] : *held) {
+        std::uint64_t pointSequence = 0;
+        std::uint32_t pointServer = 0;
+        for (const auto& [p, s] : *at)
+            if (p.first == key.first && s >= pointSequence) {
+                pointSequence = s;
+                pointServer = p.second;
+            }
+        if (sequence > pointSequence)
+            extra += sequence - pointSequence;
+        else if (sequence == pointSequence && key.second != pointServer)
+            extra += 1;
+    }
+    return extra;
+}
+
+// Replication from the new primary where this server's own log ends; a server whose history
+// went another way is told by the new primary at once (1236): then it replicates from nothing.
+Result<Done> FollowNewPrimary(PairConnections& pair) {
+    clsDataBase& self = pair.self;
+    self.SQLExecute("CHANGE MASTER TO MASTER_HOST = '" + SQLEscape(pair.partner.host) +
+                    "', MASTER_PORT = " + std::to_string(pair.partner.port) + ", MASTER_USER = '" +
+                    kBackOfficeUser + "', MASTER_PASSWORD = '" + kBackOfficePassword +
+                    "', MASTER_CONNECT_RETRY = 1, MASTER_USE_GTID = "
+                    "current_pos;");
+    if (!self.ConnectionStatus())
+        return Result<Done>::Failure("CHANGE MASTER failed: " + self.LastError().Text());
+    if (!StartReplica(self))
+        return Result<Done>::Failure("START SLAVE failed: " + self.LastError().Text());
+    for (int i = 0; i < 50; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        const auto side = ReadServerSide(self);
+        if (!side)
+            return Result<Done>::Failure(side.error());
+        if (side->replica.ioErrno != 0 || side->replica.sqlErrno != 0) {
+            const std::string why = ReplicationError(side->replica);
+            const auto forgot = ForgetMaster(self);
+            return Result<Done>::Failure("the new primary refused this server's history: " + why +
+                                         (forgot ? std::string() : "; " + forgot.error()));
+        }
+        if (side->replica.ioRunning && side->replica.sqlRunning && i >= 5)
+            return Done{};
+    }
+    return Done{};
+}
+
+} // namespace
+
+StandbyReport RejoinOldPrimary(const Say& say) {
+    PairConnections pair;
+    if (!pair.Look())
+        return Report(StandbyResult::CouldNotRun, kNoPair);
+    const ServerView& self = pair.view.self;
+    const ServerView& other = pair.view.partner;
+    if (!self.reached)
+        return Report(StandbyResult::CouldNotRun,
+                      "This computer's server (" + self.address + ") " + self.why);
+    if (!other.reached)
+        return Report(StandbyResult::CouldNotRun,
+                      "The new primary (" + other.address + ") " + other.why);
+    if (pair.view.Role() == "standby")
+        return Report(StandbyResult::Done, "This server is the standby already.");
+    if (!other.OpenPrimary() || other.record->promotionGtid.empty())
+        return Report(StandbyResult::Refused,
+                      "Not rejoined: the other server (" + other.address +
+                          ") is not a primary made by a promotion (its record names no "
+                          "promotion point); standby seed --replace makes this one its standby.");
+    if (!self.side.readOnly)
+        return Report(StandbyResult::Refused,
+                      "Not rejoined: this server is open for sales (read_only is OFF).");
+    const std::string point = other.record->promotionGtid;
+    const auto extraOrFailure = TransactionsAfterPoint(self.side.binlogPos, point);
+    if (!extraOrFailure)
+        return Report(StandbyResult::CouldNotRun, extraOrFailure.error());
+    if (const auto extra = *extraOrFailure; extra > 0) {
+        const auto listed = WriteTransactionsAfter(pair, point);
+        return Report(StandbyResult::Refused,
+                      "Not rejoined: this server holds " + std::to_string(extra) +
+                          " transactions written after the promotion point " + point +
+                          " (its log ends at " + self.side.binlogPos +
+                          "): nobody was told of them, or they were taken while it was not "
+                          "fenced. " +
+                          (listed ? "They are listed in " + *listed + " for a person to look at. "
+                                  : "They could not be listed: " + listed.error() + ". ") +
+                          "After a power cut these are usually what it wrote but never sent (no "
+                          "till was told of them): start its server once with "
+                          "--init-rpl-role=SLAVE, which removes them, then rejoin. Else standby "
+                          "seed --replace here makes it the standby with the new primary's data "
+                          "(those transactions are then gone from it).");
+    }
+    // Written since it came back (its server begins a new file at every start): nobody else
+    // holds those, whatever their numbers (after a crash the server drops what it never sent,
+    // and a new transaction may then take a number the new primary gave another).
+    const auto files = ServerLogFiles(pair.self);
+    const auto begins =
+        files && !files->empty() ? ServerFileBegins(pair.self, files->back().name) : std::nullopt;
+    if (!begins)
+        return Report(StandbyResult::CouldNotRun,
+                      "This server's binary log cannot be read to see what it wrote since its "
+                      "start.");
+    // One transaction for each domain, the last (as a start position takes it).
+    GtidState last;
+    for (const auto& [key, sequence] : *begins) {
+        auto same = std::find_if(last.begin(), last.end(),
+                                 [&](const auto& e) { return e.first.first == key.first; });
+        if (same == last.end() || same->second < sequence) {
+            if (same != last.end())
+                last.erase(same);
+            last[key] = sequence;
+        }
+    }
+    const std::string since = GtidStateText(last);
+    if (const auto written = TransactionsAfterPoint(self.side.binlogPos, since);
+        !written || *written > 0) {
+        const auto listed = WriteTransactionsAfter(pair, since);
+        return Report(StandbyResult::Refused,
+                      "Not rejoined: this server took " +
+                          (written ? std::to_string(*written) : std::string("some")) +
+                          " transactions since it came back (its log went on from " + since +
+                          " to " + self.side.binlogPos +
+                          "), which the new primary does not hold. " +
+                          (listed ? "They are listed in " + *listed + " for a person to look at. "
+                                  : "They could not be listed: " + listed.error() + ". ") +
+                          "standby seed --replace here makes it the standby with the new "
+                          "primary's data.");
+    }
+    say("following the new primary (" + other.address + ") from " +
+            (self.side.binlogPos.empty() ? std::string("the start") : self.side.binlogPos),
+        false);
+    if (auto followed = FollowNewPrimary(pair); !followed)
+        return Report(StandbyResult::Refused, "Not rejoined: " + followed.error());
+    if (auto written = WritePairRecord(pair.self, *other.record); !written)
+        return Report(StandbyResult::CouldNotRun, written.error());
+    const StandbyReport caught = WaitCaughtUp(pair, say);
+    if (caught.result != StandbyResult::Done)
+        return Report(caught.result, "Rejoined, but not in step: " + caught.text);
+    WriteProgramLog("standby: the old primary rejoined as the standby of " + other.address);
+    return Report(StandbyResult::Done, "This server is the standby of the new primary (" +
+                                           other.address + ") and in step with it (" + caught.text +
+                                           ").");
 }
 
 StandbyReport DescribePair(const Say& say) {

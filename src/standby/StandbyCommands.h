@@ -30,6 +30,11 @@ StandbyReport SeedStandby(bool replace, const Say& say);
 // opens for sales and records the promotion.
 StandbyReport PromoteStandby(bool force, long waitSeconds, const Say& say);
 
+// On the old primary after a promotion: it follows the new primary when its own log ends at
+// the promotion point or before; a server holding transactions written after it is refused, and
+// they are listed in a file of Log/ for a person.
+StandbyReport RejoinOldPrimary(const Say& say);
+
 // `standby status`: both servers as they stand, printed.
 StandbyReport DescribePair(const Say& say);
 

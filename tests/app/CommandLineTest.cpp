@@ -231,3 +231,16 @@ TEST_F(CommandLine, RestoreAndVerifyAnArchiveFromTheCommandLine) {
     r = Run({"restore", locked, "--password-file"});
     EXPECT_EQ(r.status, 2);
 }
+
+// On a pair of servers a restore into the live database would reach neither binary log: the
+// standby would silently keep the old data. Refused, nothing restored, the way out said.
+TEST_F(CommandLine, ARestoreIntoTheLiveDatabaseOfAPairIsRefused) {
+    const std::string ini = ReadFile(AppPath() + "zentamarket.ini");
+    WriteFile(AppPath() + "zentamarket.ini", ini + "[Standby]\r\nHost=127.0.0.2\r\n");
+    Sql("INSERT INTO articulo (ArticuloID, NombreES) VALUES ('KEEP', 'stays')");
+    const auto r = Run({"restore", AppPath() + "any.ZTB", "--into-live"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(Has(r.err, "the standby would silently keep the data as it was")) << r.err;
+    EXPECT_TRUE(Has(r.err, "standby seed --replace")) << r.err;
+    EXPECT_EQ(Sql("SELECT NombreES FROM articulo WHERE ArticuloID = 'KEEP'"), "stays\n");
+}

@@ -154,3 +154,56 @@ TEST_F(StandbyDrill, APrimaryRestartedWithoutItsPartnerStaysReadOnlyUntilAPerson
     EXPECT_EQ(opened.status, 0) << opened.out << opened.err;
     EXPECT_TRUE(tills_->WaitForSales(50, 20)) << "the tills cannot sell after the person opened it";
 }
+
+// After a promotion the old primary comes back: when its log ends at the promotion point it
+// follows the new primary and holds every sale again; when it took a transaction after that
+// point (written while it was not fenced), it is refused and the transaction is listed for a
+// person; seeded again, it is the standby.
+TEST_F(StandbyDrill, TheOldPrimaryRejoinsWhenCleanAndIsRefusedWithAListWhenItTookASale) {
+    monitorA_ = StartMonitor(AppPath());
+    monitorB_ = StartMonitor(folderB_.path());
+    MakePair(true);
+    ASSERT_TRUE(tills_->WaitForSales(200));
+    PowerCut(a_, *toA_);
+    const Result promote = RunIn(folderB_.path(), {"standby", "promote"});
+    ASSERT_EQ(promote.status, 0) << promote.out << promote.err;
+    tills_->Redirect("127.0.0.2", portB_);
+    ASSERT_TRUE(tills_->WaitForSales(100));
+
+    // Its first start after the power cut drops what it wrote but never sent (no till was told).
+    ASSERT_TRUE(a_.Start(PairServer(1, "--init-rpl-role=SLAVE")));
+    toA_->Start();
+    const Result rejoin = RunIn(AppPath(), {"standby", "rejoin"});
+    ASSERT_EQ(rejoin.status, 0) << rejoin.out << rejoin.err;
+    EXPECT_TRUE(Has(rejoin.out, "in step")) << rejoin.out;
+    EXPECT_TRUE(WaitRecorded(AppPath(), "Role", "standby", 20s));
+    ASSERT_TRUE(tills_->WaitForSales(200));
+    tills_->Stop();
+    const std::string last = Query(b_, "SELECT @@gtid_binlog_pos");
+    ASSERT_TRUE(WaitFor([&] { return Query(a_, "SELECT @@gtid_current_pos") == last; }, 30s));
+    EXPECT_EQ(Judge(a_), "") << "the rejoined old primary lacks sales";
+    EXPECT_EQ(Query(a_, "SELECT @@read_only"), "1");
+
+    // The other way round; the old primary (B) then takes a sale while not fenced.
+    PowerCut(b_, *toB_);
+    const Result back = RunIn(AppPath(), {"standby", "promote"});
+    ASSERT_EQ(back.status, 0) << back.out << back.err;
+    ASSERT_TRUE(b_.Start(PairServer(2, "--init-rpl-role=SLAVE")));
+    Query(b_, "INSERT INTO zentasupermarket.ticket (TicketNo, Fecha, Cajero, Total) VALUES "
+              "(9999999, NOW(), 'caja9', 1)");
+    const Result refused = RunIn(folderB_.path(), {"standby", "rejoin"});
+    EXPECT_EQ(refused.status, 1) << refused.out << refused.err;
+    // Told by its number (after the promotion point) or, when the crash left it behind the
+    // point, by when it was written (since the server came back).
+    EXPECT_TRUE(Has(refused.err, "holds 1 transactions written after the promotion point") ||
+                Has(refused.err, "took 1 transactions since it came back"))
+        << refused.err;
+    const size_t at = refused.err.find(folderB_.path() + "Log/standby-not-on-the-primary-");
+    ASSERT_NE(at, std::string::npos) << refused.err;
+    const std::string list = refused.err.substr(at, refused.err.find(".sql", at) + 4 - at);
+    EXPECT_TRUE(Has(ReadFile(list), "9999999")) << list;
+    EXPECT_EQ(Query(b_, "SHOW SLAVE STATUS"), "") << "a refused server must not replicate";
+    const Result seed = RunIn(folderB_.path(), {"standby", "seed", "--replace"});
+    EXPECT_EQ(seed.status, 0) << seed.out << seed.err;
+    EXPECT_TRUE(WaitRecorded(folderB_.path(), "Role", "standby", 20s));
+}

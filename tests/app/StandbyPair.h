@@ -28,14 +28,14 @@ namespace zenta::test {
 using namespace std::chrono_literals;
 
 // The settings block the README gives for a pair, with the server's own id.
-inline std::string PairServer(int id) {
+inline std::string PairServer(int id, const std::string& more = "") {
     return "LOCAL_MARIADB_PAIR=1 LOCAL_MARIADB_OPTIONS='--log-slave-updates=ON "
            "--gtid-strict-mode=ON --sync-binlog=1 --innodb-flush-log-at-trx-commit=1 "
            "--read-only=ON --skip-slave-start --rpl-semi-sync-master-enabled=ON "
            "--rpl-semi-sync-slave-enabled=ON --rpl-semi-sync-master-wait-point=AFTER_SYNC "
            "--rpl-semi-sync-master-timeout=1000 --rpl-semi-sync-master-wait-no-slave=OFF "
            "--relay-log=shop-relay-bin --server-id=" +
-           std::to_string(id) + "'";
+           std::to_string(id) + " " + more + "'";
 }
 
 inline const std::string kShop =

@@ -45,7 +45,8 @@ const std::vector<Command>& Commands() {
          "a pair of servers ([Standby] Host names the other): status;\nseed (on the standby "
          "computer: copy the primary, then follow it);\npromote (on the standby computer when "
          "the primary's computer\nis dead); open (this server for sales when the other cannot "
-         "be\nreached, after a person's yes)",
+         "be\nreached, after a person's yes); rejoin (the old primary after a\npromotion, as the "
+         "new primary's standby)",
          Needs::Nothing, Standby},
     };
     return commands;

@@ -96,9 +96,10 @@ std::string Contradiction(const Command& command, const Options& options) {
             return name + " is not an option of " + options.command;
     }
     if (options.command == "standby") {
-        static const std::set<std::string> actions = {"status", "seed", "promote", "open"};
+        static const std::set<std::string> actions = {"status", "seed", "promote", "open",
+                                                      "rejoin"};
         if (!actions.count(options.action))
-            return "standby needs one of status, seed, promote, open";
+            return "standby needs one of status, seed, promote, open, rejoin";
         return {};
     }
     if (command.operand && options.archive.empty() && options.until.empty())

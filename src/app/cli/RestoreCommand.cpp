@@ -1,6 +1,7 @@
 #include "Commands.h"
 
 #include "LocalTime.h"
+#include "PairRecord.h"
 #include "PointInTime.h"
 #include "Restore.h"
 #include "Terminal.h"
@@ -10,6 +11,17 @@
 namespace zenta::cli {
 
 Outcome Restore(const Options& options) {
+    if (options.intoLive && ConfiguredPartner()) {
+        // The restore's statements stay out of the binary log (a restore to a second must not
+        // replay them), so the standby would go on with the data as it was, silently.
+        std::cerr << "Not restored: this computer is in a pair of servers ([Standby] Host), and a "
+                     "restore into the live database reaches neither server's binary log: the "
+                     "standby would silently keep the data as it was. Restore into a new "
+                     "database instead (without --into-live), or take the server out of the pair "
+                     "for the restore (remove [Standby] Host here), then run standby seed "
+                     "--replace on the standby computer.\n";
+        return Outcome::CouldNotRun;
+    }
     RestoreOptions restore;
     restore.database = options.database;
     restore.intoLive = options.intoLive;

@@ -69,6 +69,8 @@ Outcome Standby(const Options& options) {
     StandbyReport report;
     if (options.action == "seed")
         report = SeedStandby(options.replace, say);
+    else if (options.action == "rejoin")
+        report = RejoinOldPrimary(say);
     else if (options.action == "promote")
         report = PromoteStandby(options.force,
                                 options.given.count("--wait") ? options.waitSeconds : 120, say);
