@@ -6,6 +6,7 @@
 #include "ArchiveNames.h"
 #include "BinlogChain.h"
 #include "Common.h"
+#include "DrillShop.h"
 #include "FolderListing.h"
 #include "JobOutcomes.h"
 #include "LocalTime.h"
@@ -32,20 +33,6 @@ namespace {
 // A shop's server as the README asks for it.
 const std::string kDurable = "LOCAL_MARIADB_OPTIONS='--sync-binlog=1 "
                              "--innodb-flush-log-at-trx-commit=1'";
-// A shop with its master data and a day of history, backed up daily.
-const std::string kShop =
-    "INSERT INTO opcion (ID, IntegerValor) VALUES ('AutoBackupOpcion', 1), ('MaxBackupFile', 3);"
-    "INSERT INTO articulo (ArticuloID, NombreES, NombreCN, Precio) SELECT CONCAT('A', seq), "
-    "CONCAT('Articulo ', seq), '商品', 1.50 FROM seq_0_to_499;"
-    "INSERT INTO ticket (TicketNo, Fecha, Cajero, Total) SELECT 1000000 + seq, NOW(), 'caja0', "
-    "3 FROM seq_1_to_300;"
-    "INSERT INTO ticketarticulo (TicketNo, ArticuloID, Cantidad, Precio) SELECT 1000000 + a.seq, "
-    "CONCAT('A', b.seq), 1, 1 FROM seq_1_to_300 a, seq_1_to_3 b;";
-
-double WallNow() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 struct Position {
     std::string file;

@@ -4,6 +4,7 @@
 // 127.0.0.2), a program folder for each with the real program, a link between them that delays
 // every byte, tills on the suite's own account.
 #include "ArchiveNames.h"
+#include "DrillShop.h"
 #include "FolderListing.h"
 #include "OneShot.h"
 #include "OwnServer.h"
@@ -36,20 +37,6 @@ inline std::string PairServer(int id, const std::string& more = "") {
            "--rpl-semi-sync-master-timeout=1000 --rpl-semi-sync-master-wait-no-slave=OFF "
            "--relay-log=shop-relay-bin --server-id=" +
            std::to_string(id) + " " + more + "'";
-}
-
-inline const std::string kShop =
-    "INSERT INTO opcion (ID, IntegerValor) VALUES ('AutoBackupOpcion', 1), ('MaxBackupFile', 3);"
-    "INSERT INTO articulo (ArticuloID, NombreES, NombreCN, Precio) SELECT CONCAT('A', seq), "
-    "CONCAT('Articulo ', seq), '商品', 1.50 FROM seq_0_to_499;"
-    "INSERT INTO ticket (TicketNo, Fecha, Cajero, Total) SELECT 1000000 + seq, NOW(), 'caja0', "
-    "3 FROM seq_1_to_300;"
-    "INSERT INTO ticketarticulo (TicketNo, ArticuloID, Cantidad, Precio) SELECT 1000000 + a.seq, "
-    "CONCAT('A', b.seq), 1, 1 FROM seq_1_to_300 a, seq_1_to_3 b;";
-
-inline double WallNow() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
 }
 
 // The network between the two computers: every byte delayed by `delay` each way. Cut() is the
