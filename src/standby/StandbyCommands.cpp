@@ -342,6 +342,71 @@ StandbyReport SeedStandby(bool replace, const Say& say) {
                       caught.text + "), and follows it. Took " + std::to_string(seconds) + " s.");
 }
 
+namespace {
+
+// What the standby received from the primary, applied; or the report that ends the promotion
+// (not applied in time: refused, the standby as it was).
+struct ReceivedAndApplied {
+    std::string position;
+    std::optional<StandbyReport> end;
+};
+ReceivedAndApplied ApplyReceived(PairConnections& pair, bool force, long waitSeconds,
+                                 const Say& say) {
+    ReceivedAndApplied r;
+    if (!StopReplicaReceiving(pair.self)) {
+        r.end = Report(StandbyResult::CouldNotRun,
+                       "STOP SLAVE IO_THREAD failed: " + pair.self.LastError().Text());
+        return r;
+    }
+    const auto stopped = ReadServerSide(pair.self);
+    if (!stopped) {
+        r.end = Report(StandbyResult::CouldNotRun, stopped.error());
+        return r;
+    }
+    r.position = stopped->replica.received;
+    say("applying what was received from the primary (" + r.position + ")", false);
+    // With --force over a stopped applying nothing more will be applied: not waited for.
+    if (!stopped->replica.sqlRunning && force)
+        return r;
+    const auto applied = WaitForApplied(pair.self, r.position, waitSeconds);
+    if (!applied || !*applied) {
+        StartReplica(pair.self); // back as it was: a standby
+        r.end = Report(applied ? StandbyResult::Refused : StandbyResult::CouldNotRun,
+                       applied ? "Not promoted: not everything received was applied within " +
+                                     std::to_string(waitSeconds) + " s; give a longer --wait."
+                               : applied.error());
+    }
+    return r;
+}
+
+// The standby made the primary: it forgets its primary, the promotion point is read before it
+// takes its first sale, it opens, and its record says so.
+struct Promoted {
+    PairRecord record;
+    std::string applied;  // its gtid_slave_pos at the promotion point
+    std::string recorded; // why the record could not be written ("" when it was)
+};
+Result<Promoted> OpenPromoted(PairConnections& pair) {
+    if (auto forgot = ForgetMaster(pair.self); !forgot)
+        return Result<Promoted>::Failure(forgot.error());
+    const auto point = ReadServerSide(pair.self);
+    if (!point)
+        return Result<Promoted>::Failure(point.error());
+    if (!SetReadOnly(pair.self, false))
+        return Result<Promoted>::Failure("read_only could not be turned off: " +
+                                         pair.self.LastError().Text());
+    Promoted p;
+    p.record.primaryServerId = point->serverId;
+    p.record.promotionGtid = point->currentPos;
+    p.record.promotedAt = LocalStampText(std::time(nullptr));
+    p.applied = point->slavePos;
+    if (auto written = WritePairRecord(pair.self, p.record); !written)
+        p.recorded = written.error();
+    return p;
+}
+
+} // namespace
+
 StandbyReport PromoteStandby(bool force, long waitSeconds, const Say& say) {
     const auto started = Clock::now();
     PairConnections pair;
@@ -369,39 +434,17 @@ StandbyReport PromoteStandby(bool force, long waitSeconds, const Say& say) {
                       "lack sales: " +
                           error + "\nGive --force to promote it as it is.");
     const auto before = ParseGtidPosition(self.side.slavePos);
-    if (!StopReplicaReceiving(pair.self))
-        return Report(StandbyResult::CouldNotRun,
-                      "STOP SLAVE IO_THREAD failed: " + pair.self.LastError().Text());
-    const auto stopped = ReadServerSide(pair.self);
-    if (!stopped)
-        return Report(StandbyResult::CouldNotRun, stopped.error());
-    const std::string received = stopped->replica.received;
-    say("applying what was received from the primary (" + received + ")", false);
-    if (stopped->replica.sqlRunning || !force) {
-        const auto applied = WaitForApplied(pair.self, received, waitSeconds);
-        if (!applied || !*applied) {
-            StartReplica(pair.self); // back as it was: a standby
-            return Report(applied ? StandbyResult::Refused : StandbyResult::CouldNotRun,
-                          applied ? "Not promoted: not everything received was applied within " +
-                                        std::to_string(waitSeconds) + " s; give a longer --wait."
-                                  : applied.error());
-        }
-    }
-    if (auto forgot = ForgetMaster(pair.self); !forgot)
-        return Report(StandbyResult::CouldNotRun, forgot.error());
-    // The promotion point: everything this server holds before it takes its first sale.
-    const auto now = ReadServerSide(pair.self);
-    if (!SetReadOnly(pair.self, false))
-        return Report(StandbyResult::CouldNotRun,
-                      "read_only could not be turned off: " + pair.self.LastError().Text());
-    PairRecord record;
-    record.primaryServerId = self.side.serverId;
-    record.promotionGtid = now ? now->currentPos : received;
-    record.promotedAt = LocalStampText(std::time(nullptr));
-    if (auto written = WritePairRecord(pair.self, record); !written)
-        say("Warning: " + written.error(), false);
-    const auto after = now ? ParseGtidPosition(now->slavePos) : std::nullopt;
-    const auto got = ParseGtidPosition(received);
+    const ReceivedAndApplied received = ApplyReceived(pair, force, waitSeconds, say);
+    if (received.end)
+        return *received.end;
+    const auto opened = OpenPromoted(pair);
+    if (!opened)
+        return Report(StandbyResult::CouldNotRun, opened.error());
+    const PairRecord& record = opened->record;
+    if (!opened->recorded.empty())
+        say("Warning: " + opened->recorded, false);
+    const auto after = ParseGtidPosition(opened->applied);
+    const auto got = ParseGtidPosition(received.position);
     if (got && after)
         if (const auto dropped = TransactionsBehind(*got, *after); dropped > 0)
             say("Warning: " + std::to_string(dropped) +
@@ -529,29 +572,13 @@ Result<Done> FollowNewPrimary(PairConnections& pair) {
 
 } // namespace
 
-StandbyReport RejoinOldPrimary(const Say& say) {
-    PairConnections pair;
-    if (!pair.Look())
-        return Report(StandbyResult::CouldNotRun, kNoPair);
+namespace {
+
+// Why the old primary must not follow the new one (nothing when it may): it holds transactions
+// after the promotion point `point`, or wrote some since it came back; either way they are
+// listed for a person.
+std::optional<StandbyReport> RejoinRefusal(PairConnections& pair, const std::string& point) {
     const ServerView& self = pair.view.self;
-    const ServerView& other = pair.view.partner;
-    if (!self.reached)
-        return Report(StandbyResult::CouldNotRun,
-                      "This computer's server (" + self.address + ") " + self.why);
-    if (!other.reached)
-        return Report(StandbyResult::CouldNotRun,
-                      "The new primary (" + other.address + ") " + other.why);
-    if (pair.view.Role() == "standby")
-        return Report(StandbyResult::Done, "This server is the standby already.");
-    if (!other.OpenPrimary() || other.record->promotionGtid.empty())
-        return Report(StandbyResult::Refused,
-                      "Not rejoined: the other server (" + other.address +
-                          ") is not a primary made by a promotion (its record names no "
-                          "promotion point); standby seed --replace makes this one its standby.");
-    if (!self.side.readOnly)
-        return Report(StandbyResult::Refused,
-                      "Not rejoined: this server is open for sales (read_only is OFF).");
-    const std::string point = other.record->promotionGtid;
     const auto extraOrFailure = TransactionsAfterPoint(self.side.binlogPos, point);
     if (!extraOrFailure)
         return Report(StandbyResult::CouldNotRun, extraOrFailure.error());
@@ -607,6 +634,35 @@ StandbyReport RejoinOldPrimary(const Say& say) {
                           "standby seed --replace here makes it the standby with the new "
                           "primary's data.");
     }
+    return std::nullopt;
+}
+
+} // namespace
+
+StandbyReport RejoinOldPrimary(const Say& say) {
+    PairConnections pair;
+    if (!pair.Look())
+        return Report(StandbyResult::CouldNotRun, kNoPair);
+    const ServerView& self = pair.view.self;
+    const ServerView& other = pair.view.partner;
+    if (!self.reached)
+        return Report(StandbyResult::CouldNotRun,
+                      "This computer's server (" + self.address + ") " + self.why);
+    if (!other.reached)
+        return Report(StandbyResult::CouldNotRun,
+                      "The new primary (" + other.address + ") " + other.why);
+    if (pair.view.Role() == "standby")
+        return Report(StandbyResult::Done, "This server is the standby already.");
+    if (!other.OpenPrimary() || other.record->promotionGtid.empty())
+        return Report(StandbyResult::Refused,
+                      "Not rejoined: the other server (" + other.address +
+                          ") is not a primary made by a promotion (its record names no "
+                          "promotion point); standby seed --replace makes this one its standby.");
+    if (!self.side.readOnly)
+        return Report(StandbyResult::Refused,
+                      "Not rejoined: this server is open for sales (read_only is OFF).");
+    if (auto refused = RejoinRefusal(pair, other.record->promotionGtid))
+        return *refused;
     say("following the new primary (" + other.address + ") from " +
             (self.side.binlogPos.empty() ? std::string("the start") : self.side.binlogPos),
         false);

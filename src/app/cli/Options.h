@@ -11,7 +11,7 @@ namespace zenta::cli {
 struct Options {
     std::string command;
     std::string archive;
-    std::string action; // standby: status, seed, promote or open
+    std::string action; // standby: status, seed, promote, open or rejoin
     std::string database;
     bool intoLive = false;
     std::string passwordFile;
