@@ -13,6 +13,7 @@ std::atomic<bool> ServerIsStandby{false};
 namespace {
 
 const std::string kTable = std::string(kPairRecordDatabase) + ".pair_record";
+const char* const kCommandLock = "'zentamarket.pair_command'";
 
 } // namespace
 
@@ -70,6 +71,18 @@ Result<Done> ForgetPairRecord(clsDataBase& db) {
         return Result<Done>::Failure("the pair's record cannot be removed: " +
                                      db.LastError().Text());
     return Done{};
+}
+
+void HoldPairCommandLock(clsDataBase& db) {
+    // Not waited for: two commands at once are each told by the servers' own refusals.
+    db.CreatDatasArray(std::string("SELECT GET_LOCK(") + kCommandLock + ", 0);");
+}
+
+bool PairCommandRunning(clsDataBase& db) {
+    db.CreatDatasArray(std::string("SELECT IS_USED_LOCK(") + kCommandLock +
+                       ") IS NOT NULL AND IS_USED_LOCK(" + kCommandLock + ") <> CONNECTION_ID();");
+    return db.ConnectionStatus() && db.DatasArray()->Count(1) > 0 &&
+           db.DatasArrayValue(0, 0).ToInt64() == 1;
 }
 
 std::optional<PartnerAddress> ConfiguredPartner() {

@@ -30,6 +30,13 @@ Result<Done> WritePairRecord(clsDataBase& db, const PairRecord& record);
 // The server is in no pair any more (while it is seeded anew): its record goes.
 Result<Done> ForgetPairRecord(clsDataBase& db);
 
+// A person's command on the pair (seed, promote, switchover...) holds a named lock on each
+// server it changes; meanwhile the monitors leave those servers' read_only and replication
+// alone (a monitor that started a replication the command had just stopped would undo its
+// step). The lock goes with the command's connection, also when the command dies.
+void HoldPairCommandLock(clsDataBase& db);
+bool PairCommandRunning(clsDataBase& db);
+
 // The [Standby] settings: the other server of the pair, as this computer reaches it. The pair
 // is on when Host is set.
 struct PartnerAddress {

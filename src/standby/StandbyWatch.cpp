@@ -142,7 +142,9 @@ void StandbyWatch::Look() {
     view.self = LookAtServer(*self_, OwnAddress(), self_->ConnectionStatus());
     view.partner = LookAtServer(*partner_, Address(partner->host, partner->port),
                                 partner_->ConnectionStatus());
-    Act(view);
+    // While a person's command changes the pair, its steps are not undone here.
+    if (view.self.reached && !PairCommandRunning(*self_))
+        Act(view);
     PairState state;
     state.checked = LocalStampText(std::time(nullptr));
     state.role = view.Role();
