@@ -198,6 +198,26 @@ Result<Done> ForgetMaster(clsDataBase& db) {
     return Done{};
 }
 
+Result<int> EndOtherSessions(clsDataBase& db) {
+    db.CreatDatasArray("SELECT ID FROM information_schema.PROCESSLIST WHERE ID <> CONNECTION_ID() "
+                       "AND COMMAND NOT IN ('Binlog Dump', 'Daemon', 'Slave_IO', 'Slave_SQL', "
+                       "'Slave_worker') AND USER NOT IN ('system user', 'event_scheduler');");
+    if (!db.ConnectionStatus())
+        return Result<int>::Failure("the server's sessions cannot be listed: " +
+                                    db.LastError().Text());
+    std::vector<std::string> ids;
+    for (long r = 0; r < db.DatasArray()->Count(1); ++r)
+        if (const std::string id = db.DatasArrayValue(r, 0, true).ToString();
+            !id.empty() && id.find_first_not_of("0123456789") == std::string::npos)
+            ids.push_back(id);
+    int ended = 0;
+    for (const auto& id : ids) {
+        db.SQLExecute("KILL CONNECTION " + id + ";");
+        ended += db.ConnectionStatus() ? 1 : 0; // one that ended meanwhile is not an error
+    }
+    return ended;
+}
+
 Result<bool> WaitForApplied(clsDataBase& db, const std::string& position, long seconds) {
     db.CreatDatasArray("SELECT MASTER_GTID_WAIT('" + SQLEscape(position) + "', " +
                        std::to_string(seconds) + ");");

@@ -78,6 +78,10 @@ bool StartReplica(clsDataBase& db);
 bool StopReplicaReceiving(clsDataBase& db); // STOP SLAVE IO_THREAD
 // STOP SLAVE; RESET SLAVE ALL: the server replicates from nothing any more.
 Result<Done> ForgetMaster(clsDataBase& db);
+// Ends every session on the server but this connection's and replication's own (a standby
+// receiving, the server's threads): their programs connect again and find the primary. How many
+// were ended.
+Result<int> EndOtherSessions(clsDataBase& db);
 // MASTER_GTID_WAIT: whether the server applied `position` within `seconds`.
 Result<bool> WaitForApplied(clsDataBase& db, const std::string& position, long seconds);
 

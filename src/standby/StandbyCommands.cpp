@@ -1,8 +1,10 @@
 #include "StandbyCommands.h"
+#include "StandbySteps.h"
 
 #include "BinaryLog.h"
 #include "BinlogServer.h"
 #include "Common.h"
+#include "ComputerIdentity.h"
 #include "DatabaseTools.h"
 #include "ErrorMode.h"
 #include "GlobalDatabase.h"
@@ -10,8 +12,10 @@
 #include "LocalTime.h"
 #include "Pair.h"
 #include "Process.h"
+#include "Settings.h"
 #include "StandbyWatch.h"
 #include "Text.h"
+#include "TodoSobreMySQLServer.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -24,10 +28,6 @@
 
 namespace zenta {
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
 StandbyReport Report(StandbyResult result, const std::string& text) {
     return {result, text};
 }
@@ -36,29 +36,43 @@ std::string Address(const std::string& host, long port) {
     return host + ":" + std::to_string(port);
 }
 
-// Both servers of the pair, each on a connection of its own.
-struct PairConnections {
-    PartnerAddress partner;
-    clsDataBase self, other;
-    PairView view;
-    // Reads both; false when the settings name no pair.
-    bool Look(long readSeconds = 15) {
-        const auto configured = ConfiguredPartner();
-        if (!configured)
-            return false;
-        partner = *configured;
-        view.self = LookAtServer(self, Address(ConfiguredMySQLHost(), ConfiguredMySQLPort()),
-                                 ConnectToOwnServer(self, readSeconds));
-        view.partner = LookAtServer(other, Address(partner.host, partner.port),
-                                    ConnectToServer(other, partner.host, partner.port));
-        return true;
-    }
-};
+bool PairConnections::Look(long readSeconds) {
+    const auto configured = ConfiguredPartner();
+    if (!configured)
+        return false;
+    partner = *configured;
+    view.self = LookAtServer(self, Address(ConfiguredMySQLHost(), ConfiguredMySQLPort()),
+                             ConnectToOwnServer(self, readSeconds));
+    view.partner = LookAtServer(other, Address(partner.host, partner.port),
+                                ConnectToServer(other, partner.host, partner.port));
+    for (clsDataBase* db : {&self, &other})
+        if (db->ConnectionStatus())
+            HoldPairCommandLock(*db);
+    return true;
+}
 
-const char* kNoPair = "This computer is not in a pair: set [Standby] Host (and Port) in "
-                      "zentamarket.ini to the other computer's server.";
+const char* const kNoPair = "This computer is not in a pair: set [Standby] Host (and Port) in "
+                            "zentamarket.ini to the other computer's server.";
+
+std::string TillsReach(const std::string& host, long port) {
+    const std::string floating = TrimBlanks(GetSetting("Standby", "FloatingAddress", ""));
+    if (!floating.empty())
+        return "The tills reach it by the shop's floating address " + floating +
+               ": keepalived moves it to that computer once its check (ZentaMarketMonitor "
+               "standby check) says healthy.";
+    return "No floating address is set ([Standby] FloatingAddress), so the tills do not follow "
+           "by themselves: on every computer of the shop but the pair's two, set in "
+           "zentamarket.ini [MySQL] MySQLHost=" +
+           host + " and MySQLPort=" + std::to_string(port) +
+           ", then start the suite's programs again.";
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
 
 // Waits for a program of a pipeline, telling `tick` every half second.
+
 int WaitShowing(int pid, const std::function<void()>& tick) {
     for (;;) {
         int status = 0;
@@ -260,6 +274,8 @@ Result<Done> JoinPair(PairConnections& pair, const std::string& position) {
     return WritePairRecord(self, record);
 }
 
+} // namespace
+
 // Waits until the standby applied what the primary held when replication began.
 StandbyReport WaitCaughtUp(PairConnections& pair, const Say& say) {
     const auto target = ReadServerSide(pair.other);
@@ -287,8 +303,6 @@ StandbyReport WaitCaughtUp(PairConnections& pair, const Say& say) {
     }
     return Report(StandbyResult::Done, goal);
 }
-
-} // namespace
 
 StandbyReport SeedStandby(bool replace, const Say& say) {
     PairConnections pair;
@@ -379,33 +393,29 @@ ReceivedAndApplied ApplyReceived(PairConnections& pair, bool force, long waitSec
     return r;
 }
 
-// The standby made the primary: it forgets its primary, the promotion point is read before it
-// takes its first sale, it opens, and its record says so.
-struct Promoted {
-    PairRecord record;
-    std::string applied;  // its gtid_slave_pos at the promotion point
-    std::string recorded; // why the record could not be written ("" when it was)
-};
-Result<Promoted> OpenPromoted(PairConnections& pair) {
-    if (auto forgot = ForgetMaster(pair.self); !forgot)
+} // namespace
+
+Result<Promoted> OpenPromoted(clsDataBase& db) {
+    if (auto forgot = ForgetMaster(db); !forgot)
         return Result<Promoted>::Failure(forgot.error());
-    const auto point = ReadServerSide(pair.self);
+    const auto point = ReadServerSide(db);
     if (!point)
         return Result<Promoted>::Failure(point.error());
-    if (!SetReadOnly(pair.self, false))
-        return Result<Promoted>::Failure("read_only could not be turned off: " +
-                                         pair.self.LastError().Text());
     Promoted p;
     p.record.primaryServerId = point->serverId;
     p.record.promotionGtid = point->currentPos;
     p.record.promotedAt = LocalStampText(std::time(nullptr));
     p.applied = point->slavePos;
-    if (auto written = WritePairRecord(pair.self, p.record); !written)
-        p.recorded = written.error();
+    // Recorded first: an open server whose record names another is closed again by its monitor.
+    if (auto written = WritePairRecord(db, p.record); !written)
+        return Result<Promoted>::Failure("the promotion cannot be recorded, so the server was "
+                                         "not opened: " +
+                                         written.error());
+    if (!SetReadOnly(db, false))
+        return Result<Promoted>::Failure("read_only could not be turned off: " +
+                                         db.LastError().Text());
     return p;
 }
-
-} // namespace
 
 StandbyReport PromoteStandby(bool force, long waitSeconds, const Say& say) {
     const auto started = Clock::now();
@@ -437,12 +447,13 @@ StandbyReport PromoteStandby(bool force, long waitSeconds, const Say& say) {
     const ReceivedAndApplied received = ApplyReceived(pair, force, waitSeconds, say);
     if (received.end)
         return *received.end;
-    const auto opened = OpenPromoted(pair);
+    const auto opened = OpenPromoted(pair.self);
     if (!opened)
-        return Report(StandbyResult::CouldNotRun, opened.error());
+        return Report(StandbyResult::CouldNotRun,
+                      "The promotion stopped half-way (this server no longer replicates and is "
+                      "still read-only): " +
+                          opened.error());
     const PairRecord& record = opened->record;
-    if (!opened->recorded.empty())
-        say("Warning: " + opened->recorded, false);
     const auto after = ParseGtidPosition(opened->applied);
     const auto got = ParseGtidPosition(received.position);
     if (got && after)
@@ -464,8 +475,10 @@ StandbyReport PromoteStandby(bool force, long waitSeconds, const Say& say) {
                       ", server_id " + std::to_string(self.side.serverId) +
                       ") is the primary, open for sales, at " + record.promotionGtid + "; " +
                       (appliedCount >= 0 ? std::to_string(appliedCount) : std::string("?")) +
-                      " transactions were applied while promoting. The tills must now reach "
-                      "this computer's server.");
+                      " transactions were applied while promoting. " +
+                      TillsReach(IsMySQLServerLocal(ConfiguredMySQLHost()) ? GetLocalIP()
+                                                                           : ConfiguredMySQLHost(),
+                                 ConfiguredMySQLPort()));
 }
 
 namespace {
@@ -507,6 +520,8 @@ Result<std::string> WriteTransactionsAfter(PairConnections& pair, const std::str
                              "): " + TrimWhitespace(Tail(errors, 600)));
     return path;
 }
+
+} // namespace
 
 // How many transactions a server whose log ends at `mine` holds that the history up to `point`
 // does not: by domain, those numbered after the point, and the last one itself when it has the
@@ -569,8 +584,6 @@ Result<Done> FollowNewPrimary(PairConnections& pair) {
     }
     return Done{};
 }
-
-} // namespace
 
 namespace {
 
@@ -651,7 +664,7 @@ StandbyReport RejoinOldPrimary(const Say& say) {
     if (!other.reached)
         return Report(StandbyResult::CouldNotRun,
                       "The new primary (" + other.address + ") " + other.why);
-    if (pair.view.Role() == "standby")
+    if (pair.view.Role() == "standby" && self.side.replica.configured)
         return Report(StandbyResult::Done, "This server is the standby already.");
     if (!other.OpenPrimary() || other.record->promotionGtid.empty())
         return Report(StandbyResult::Refused,

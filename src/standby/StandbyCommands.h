@@ -35,6 +35,16 @@ StandbyReport PromoteStandby(bool force, long waitSeconds, const Say& say);
 // they are listed in a file of Log/ for a person.
 StandbyReport RejoinOldPrimary(const Say& say);
 
+// On the primary's computer, both servers alive (a planned move): this server closed to every
+// writer and its sessions ended, the standby waited for until it holds everything, promoted,
+// and this server made its standby. Run again, it goes on where an earlier one stopped. The
+// standby is waited for `waitSeconds` at most; then this server opens again.
+StandbyReport SwitchOver(long waitSeconds, const Say& say);
+
+// For keepalived's check: Done only when this computer's server is the recorded primary and
+// open for sales (the one that may hold the shop's floating address).
+StandbyReport CheckHealthy();
+
 // `standby status`: both servers as they stand, printed.
 StandbyReport DescribePair(const Say& say);
 

@@ -207,3 +207,70 @@ TEST_F(StandbyDrill, TheOldPrimaryRejoinsWhenCleanAndIsRefusedWithAListWhenItToo
     EXPECT_EQ(seed.status, 0) << seed.out << seed.err;
     EXPECT_TRUE(WaitRecorded(folderB_.path(), "Role", "standby", 20s));
 }
+
+// A planned switchover each way while the tills sell through the shop's floating address (held
+// where the program's check says healthy, as keepalived holds it): no sale is lost on either
+// server, the tills pause for seconds, the old primary follows the new one at once, and the
+// check answers for the primary, the standby and a server that is away.
+TEST_F(StandbyDrill, ASwitchoverEachWayUnderSellingTillsLosesNoSale) {
+    monitorA_ = StartMonitor(AppPath());
+    monitorB_ = StartMonitor(folderB_.path());
+    tillPort_ = DbPort() + 24;
+    FloatingAddress floating(
+        tillPort_, {{AppPath(), "127.0.0.1", portA_}, {folderB_.path(), "127.0.0.2", portB_}});
+    MakePair(true);
+    EXPECT_EQ(FloatingAddress::Check(AppPath()), 0) << "the open primary is not healthy";
+    EXPECT_EQ(FloatingAddress::Check(folderB_.path()), 1) << "the standby is healthy";
+    ASSERT_TRUE(tills_->WaitForSales(300));
+
+    auto switchOver = [&](const std::string& folder, int to) {
+        const double began = WallNow();
+        const Result moved = RunIn(folder, {"standby", "switchover"});
+        EXPECT_EQ(moved.status, 0) << moved.out << moved.err;
+        EXPECT_TRUE(Has(moved.out, "Switched over")) << moved.out;
+        EXPECT_TRUE(WaitFor([&] { return floating.holder() == to; }, 10s))
+            << "the floating address did not move";
+        EXPECT_TRUE(tills_->WaitForSales(200, 30)) << "the tills do not sell after the switchover";
+        // The longest the tills waited: the widest gap between two acknowledged sales.
+        std::vector<double> acknowledged;
+        for (const auto& s : tills_->Sales())
+            if (s.acknowledged >= began)
+                acknowledged.push_back(s.acknowledged);
+        std::sort(acknowledged.begin(), acknowledged.end());
+        double widest = acknowledged.empty() ? 0 : acknowledged.front() - began;
+        for (size_t i = 1; i < acknowledged.size(); ++i)
+            widest = std::max(widest, acknowledged[i] - acknowledged[i - 1]);
+        EXPECT_LT(widest, 10.0) << "the tills were held too long";
+        std::cout << "tills held at most " << widest << " s" << std::endl;
+    };
+
+    // 1. A to B: B the primary, A its standby at once, every sale on both.
+    switchOver(AppPath(), 1);
+    EXPECT_EQ(Query(b_, "SELECT @@read_only"), "0");
+    EXPECT_EQ(Query(a_, "SELECT @@read_only"), "1");
+    EXPECT_TRUE(WaitRecorded(AppPath(), "Role", "standby", 20s));
+    EXPECT_TRUE(WaitRecorded(folderB_.path(), "Role", "primary", 20s));
+    EXPECT_EQ(FloatingAddress::Check(AppPath()), 1);
+    EXPECT_EQ(FloatingAddress::Check(folderB_.path()), 0);
+    EXPECT_EQ(Judge(b_), "") << "after the switchover to B";
+    const Result wrongSide = RunIn(AppPath(), {"standby", "switchover"});
+    EXPECT_EQ(wrongSide.status, 1) << wrongSide.out << wrongSide.err;
+    EXPECT_TRUE(Has(wrongSide.err, "runs on the primary's computer")) << wrongSide.err;
+
+    // 2. Back to A.
+    switchOver(folderB_.path(), 0);
+    EXPECT_EQ(Judge(a_), "") << "after the switchover back to A";
+    tills_->Stop();
+    const std::string last = Query(a_, "SELECT @@gtid_binlog_pos");
+    ASSERT_TRUE(WaitFor([&] { return Query(b_, "SELECT @@gtid_current_pos") == last; }, 30s))
+        << "B does not follow A: " << Query(b_, "SHOW SLAVE STATUS\\G");
+    EXPECT_EQ(Judge(a_), "");
+    EXPECT_EQ(Judge(b_), "") << "the standby lacks sales";
+    EXPECT_EQ(floating.moves(), 2);
+
+    // 3. The primary's server away: its check says so, and nothing holds the address.
+    Shell("'" + SourceDir() + "/scripts/local-mariadb' stop '" + a_.dir() + "' >/dev/null");
+    EXPECT_EQ(FloatingAddress::Check(AppPath()), 2);
+    EXPECT_EQ(FloatingAddress::Check(folderB_.path()), 1);
+    EXPECT_TRUE(WaitFor([&] { return floating.holder() == -1; }, 5s));
+}

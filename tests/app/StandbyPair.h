@@ -77,7 +77,19 @@ class DelayRelay {
         listen_ = -1;
     }
 
+    // New connections go to another server from now on (port 0: refused), as an address that
+    // moved to another computer; those made before stay where they are.
+    void Point(const std::string& host, int port) {
+        std::lock_guard<std::mutex> hold(lock_);
+        host_ = host;
+        port_ = port;
+    }
+
   private:
+    std::pair<std::string, int> Target() {
+        std::lock_guard<std::mutex> hold(lock_);
+        return {host_, port_};
+    }
     void Accept() {
         while (!cut_) {
             pollfd p{listen_, POLLIN, 0};
@@ -86,12 +98,13 @@ class DelayRelay {
             const int in = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
             if (in < 0)
                 continue;
+            const auto [host, port] = Target();
             const int out = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
             sockaddr_in a{};
             a.sin_family = AF_INET;
-            a.sin_port = htons(static_cast<uint16_t>(port_));
-            ::inet_pton(AF_INET, host_.c_str(), &a.sin_addr);
-            if (::connect(out, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+            a.sin_port = htons(static_cast<uint16_t>(port));
+            ::inet_pton(AF_INET, host.c_str(), &a.sin_addr);
+            if (port == 0 || ::connect(out, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
                 ::close(in);
                 ::close(out);
                 continue;
@@ -159,6 +172,58 @@ class DelayRelay {
     std::mutex lock_;
     std::vector<int> sockets_;
     std::vector<std::thread> threads_, pumps_;
+};
+
+// The shop's floating address as keepalived holds it: each computer's check (the program's own,
+// run there) is asked every half second, and the address is on the computer whose check says
+// healthy, or on none. The tills reach the server through it.
+class FloatingAddress {
+  public:
+    struct Computer {
+        std::string folder, host;
+        int port;
+    };
+    FloatingAddress(int port, std::vector<Computer> computers)
+        : computers_(std::move(computers)), relay_(port, "127.0.0.1", 0, 0ms) {
+        thread_ = std::thread([this] { Keep(); });
+    }
+    ~FloatingAddress() {
+        stop_ = true;
+        thread_.join();
+    }
+    // The computer holding the address (-1: none), and how many times it went to the other.
+    int holder() const { return holder_; }
+    int moves() const { return moves_; }
+    // The check's exit status on a computer.
+    static int Check(const std::string& folder) {
+        return Shell("'" + folder + "ZentaMarketMonitor' standby check >/dev/null 2>&1");
+    }
+
+  private:
+    void Keep() {
+        while (!stop_) {
+            int healthy = -1;
+            for (size_t i = 0; i < computers_.size() && healthy < 0; ++i)
+                if (Check(computers_[i].folder) == 0)
+                    healthy = static_cast<int>(i);
+            if (healthy != holder_) {
+                relay_.Point(healthy < 0 ? "" : computers_[healthy].host,
+                             healthy < 0 ? 0 : computers_[healthy].port);
+                if (healthy >= 0 && last_ >= 0 && healthy != last_)
+                    ++moves_;
+                if (healthy >= 0)
+                    last_ = healthy;
+                holder_ = healthy;
+            }
+            std::this_thread::sleep_for(500ms);
+        }
+    }
+    std::vector<Computer> computers_;
+    DelayRelay relay_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> holder_{-1}, moves_{0};
+    int last_ = -1; // the last computer that held it
+    std::thread thread_;
 };
 
 class StandbyDrill : public OneShotTest {
@@ -244,7 +309,7 @@ class StandbyDrill : public OneShotTest {
         const Result open = RunIn(AppPath(), {"standby", "open"});
         ASSERT_EQ(open.status, 0) << open.out << open.err;
         if (underTills) {
-            tills_ = std::make_unique<Tills>(TillTarget{"127.0.0.1", portA_, true, 20}, 4, 1);
+            tills_ = std::make_unique<Tills>(TillTarget{"127.0.0.1", tillPort_, true, 20}, 4, 1);
             ASSERT_TRUE(tills_->WaitForSales(200));
         }
         const Result seed = RunIn(folderB_.path(), {"standby", "seed"});
@@ -269,6 +334,8 @@ class StandbyDrill : public OneShotTest {
     std::chrono::milliseconds linkDelay_ = 25ms;
     int portA_ = DbPort() + 20, portB_ = DbPort() + 21;
     int relayToA_ = DbPort() + 22, relayToB_ = DbPort() + 23;
+    // Where the tills reach the primary (the floating address, when a drill has one).
+    int tillPort_ = DbPort() + 20;
     OwnServer a_{"pair-a", DbPort() + 20, "127.0.0.1"};
     OwnServer b_{"pair-b", DbPort() + 21, "127.0.0.2"};
     TempDir folderB_{"computer-b"};

@@ -4,6 +4,7 @@
 #include "Options.h"
 #include "Pair.h"
 #include "StandbyWatch.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -198,9 +199,38 @@ TEST(StandbyRules, TheCommandLineOfStandby) {
     EXPECT_TRUE(promote->archive.empty()) << "the action is no archive";
     EXPECT_FALSE(ParseLine({"standby"}));
     EXPECT_FALSE(ParseLine({"standby", "switch"}));
+    const auto switchover = ParseLine({"standby", "switchover", "--wait", "5"});
+    ASSERT_TRUE(switchover) << switchover.error();
+    EXPECT_EQ(switchover->action, "switchover");
     EXPECT_FALSE(ParseLine({"backup", "--replace"}));
     EXPECT_FALSE(ParseLine({"standby", "seed", "extra"}));
     const auto seed = ParseLine({"standby", "seed", "--replace"});
     ASSERT_TRUE(seed) << seed.error();
     EXPECT_TRUE(seed->replace);
+}
+
+// The keepalived settings the README gives for both computers are ones keepalived takes: read by
+// keepalived's own configuration test (it names every line it does not take).
+TEST(StandbyRules, TheReadmesKeepalivedSettingsAreKeepalivedsOwn) {
+    const std::string readme = test::ReadFile(test::SourceDir() + "/README.md");
+    const size_t at = readme.find("# /etc/keepalived/keepalived.conf");
+    ASSERT_NE(at, std::string::npos);
+    const std::string settings = readme.substr(at, readme.find("```", at) - at);
+    EXPECT_NE(settings.find("ZentaMarketMonitor standby check"), std::string::npos);
+    test::TempDir dir("keepalived");
+    test::WriteFile(dir.path() + "keepalived.conf", settings);
+    ASSERT_EQ(test::Shell("command -v keepalived >/dev/null"), 0)
+        << "keepalived is not installed (scripts/setup installs it)";
+    // The test ends by a signal of its own: its words are the answer.
+    test::Shell("keepalived --config-test -l -D -f '" + dir.path() + "keepalived.conf' > '" +
+                dir.path() + "said.txt' 2>&1");
+    const std::string said = test::ReadFile(dir.path() + "said.txt");
+    EXPECT_EQ(said.find("Line"), std::string::npos) << said;
+    // And it does tell: a misspelt keyword is named.
+    test::WriteFile(dir.path() + "wrong.conf", settings.substr(0, settings.find("interval")) +
+                                                   "intervall" +
+                                                   settings.substr(settings.find("interval") + 8));
+    test::Shell("keepalived --config-test -l -D -f '" + dir.path() + "wrong.conf' > '" +
+                dir.path() + "said.txt' 2>&1");
+    EXPECT_NE(test::ReadFile(dir.path() + "said.txt").find("Unknown keyword"), std::string::npos);
 }

@@ -46,7 +46,9 @@ const std::vector<Command>& Commands() {
          "computer: copy the primary, then follow it);\npromote (on the standby computer when "
          "the primary's computer\nis dead); open (this server for sales when the other cannot "
          "be\nreached, after a person's yes); rejoin (the old primary after a\npromotion, as the "
-         "new primary's standby)",
+         "new primary's standby); switchover (on the\nprimary's computer: the standby made the "
+         "primary, this one its\nstandby, no sale lost); check (exit 0 only on the open "
+         "primary,\nfor keepalived)",
          Needs::Nothing, Standby},
     };
     return commands;

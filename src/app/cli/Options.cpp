@@ -50,7 +50,8 @@ const std::vector<OptionRule>& OptionTable() {
         {"--wait",
          "SECONDS",
          "how long to wait for a job of the running monitor to finish\n(default 1800); "
-         "standby promote: for what was received to be\napplied (default 120)",
+         "standby promote: for what was received to be\napplied (default 120); standby switchover: "
+         "for the standby\nto hold everything (default 60)",
          {"backup", "check-structure", "ip-update", "run-cycle", "restore", "verify", "standby"}},
     };
     return options;
@@ -96,10 +97,10 @@ std::string Contradiction(const Command& command, const Options& options) {
             return name + " is not an option of " + options.command;
     }
     if (options.command == "standby") {
-        static const std::set<std::string> actions = {"status", "seed", "promote", "open",
-                                                      "rejoin"};
+        static const std::set<std::string> actions = {"status", "seed",       "promote", "open",
+                                                      "rejoin", "switchover", "check"};
         if (!actions.count(options.action))
-            return "standby needs one of status, seed, promote, open, rejoin";
+            return "standby needs one of status, seed, promote, open, rejoin, switchover, check";
         return {};
     }
     if (command.operand && options.archive.empty() && options.until.empty())

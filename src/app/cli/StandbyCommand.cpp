@@ -57,6 +57,12 @@ Outcome Open(const Options& options) {
 Outcome Standby(const Options& options) {
     if (options.action == "open")
         return Open(options);
+    if (options.action == "check") {
+        // keepalived reads only the exit status; the line is for a person trying it.
+        const StandbyReport report = CheckHealthy();
+        std::cout << report.text << "\n";
+        return OutcomeOf(report.result);
+    }
     ProgressLine progress;
     const Say say = [&](const std::string& line, bool transient) {
         if (transient) {
@@ -74,6 +80,8 @@ Outcome Standby(const Options& options) {
     else if (options.action == "promote")
         report = PromoteStandby(options.force,
                                 options.given.count("--wait") ? options.waitSeconds : 120, say);
+    else if (options.action == "switchover")
+        report = SwitchOver(options.given.count("--wait") ? options.waitSeconds : 60, say);
     else
         report = DescribePair(say);
     progress.Clear();
