@@ -29,6 +29,8 @@ TEST_F(StandbyDrill, APowerCutOfThePrimaryLosesNoAcknowledgedSaleEitherWay) {
     const Result promote = RunIn(folderB_.path(), {"standby", "promote"});
     ASSERT_EQ(promote.status, 0) << promote.out << promote.err;
     EXPECT_TRUE(Has(promote.out, "Promoted in")) << promote.out;
+    // No floating address: the settings the other computers must change are named.
+    EXPECT_TRUE(Has(promote.out, "MySQLPort=" + std::to_string(portB_))) << promote.out;
     const std::string lost = Judge(b_);
     EXPECT_EQ(lost, "") << "after the first cut";
     EXPECT_EQ(Query(b_, "SELECT @@read_only"), "0");
@@ -273,4 +275,50 @@ TEST_F(StandbyDrill, ASwitchoverEachWayUnderSellingTillsLosesNoSale) {
     EXPECT_EQ(FloatingAddress::Check(AppPath()), 2);
     EXPECT_EQ(FloatingAddress::Check(folderB_.path()), 1);
     EXPECT_TRUE(WaitFor([&] { return floating.holder() == -1; }, 5s));
+}
+
+// A switchover that stopped half-way (its program killed once the primary was closed: the
+// primary's record names the standby and it is read-only, the tills cannot sell) is undone
+// when the standby cannot get there in time (the primary opens again, the tills sell on it), and
+// finished when run again with the standby in step.
+TEST_F(StandbyDrill, ASwitchoverStoppedHalfWayIsUndoneOrFinishedWhenRunAgain) {
+    monitorA_ = StartMonitor(AppPath());
+    monitorB_ = StartMonitor(folderB_.path());
+    tillPort_ = DbPort() + 24;
+    FloatingAddress floating(
+        tillPort_, {{AppPath(), "127.0.0.1", portA_}, {folderB_.path(), "127.0.0.2", portB_}});
+    MakePair(true);
+    ASSERT_TRUE(tills_->WaitForSales(200));
+    auto stopHalfWay = [&] {
+        Query(a_, "SET SESSION sql_log_bin = 0; UPDATE zentamarketmonitor.pair_record SET "
+                  "primary_server_id = 2");
+        ASSERT_TRUE(WaitFor([&] { return Query(a_, "SELECT @@read_only") == "1"; }, 10s))
+            << "the monitor did not close a primary whose record names the other";
+        EXPECT_FALSE(tills_->WaitForSales(1, 3)) << "a closed primary took a sale";
+    };
+
+    // The standby stopped applying: not in time, the primary opens again.
+    Query(b_, "STOP SLAVE SQL_THREAD");
+    ASSERT_TRUE(tills_->WaitForSales(50));
+    stopHalfWay();
+    const Result undone = RunIn(AppPath(), {"standby", "switchover", "--wait", "3"});
+    EXPECT_EQ(undone.status, 1) << undone.out << undone.err;
+    EXPECT_TRUE(Has(undone.err, "it is open for sales again")) << undone.err;
+    EXPECT_EQ(Query(a_, "SELECT @@read_only"), "0");
+    EXPECT_TRUE(tills_->WaitForSales(100, 20)) << "the tills do not sell on the reopened primary";
+    EXPECT_TRUE(WaitRecorded(AppPath(), "Role", "primary", 20s));
+
+    // In step again, the same state finished by a second run.
+    Query(b_, "START SLAVE SQL_THREAD");
+    stopHalfWay();
+    const Result finished = RunIn(AppPath(), {"standby", "switchover"});
+    EXPECT_EQ(finished.status, 0) << finished.out << finished.err;
+    EXPECT_TRUE(WaitFor([&] { return floating.holder() == 1; }, 10s));
+    EXPECT_TRUE(tills_->WaitForSales(100, 30)) << "the tills do not sell on the new primary";
+    tills_->Stop();
+    const std::string last = Query(b_, "SELECT @@gtid_binlog_pos");
+    ASSERT_TRUE(WaitFor([&] { return Query(a_, "SELECT @@gtid_current_pos") == last; }, 30s))
+        << "A does not follow B: " << Query(a_, "SHOW SLAVE STATUS\\G");
+    EXPECT_EQ(Judge(b_), "");
+    EXPECT_EQ(Judge(a_), "");
 }
