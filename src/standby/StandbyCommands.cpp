@@ -175,23 +175,34 @@ Result<Done> ClearStandby(clsDataBase& self) {
     return Done{};
 }
 
+// Who a seed copies from and into: the standby is emptied, loaded with a copy of the primary's
+// databases and then follows the primary. Run on either computer.
+struct SeedRoute {
+    clsDataBase& standby;
+    clsDataBase& primary;
+    const ServerView& primaryView;
+    // How this computer's programs reach each (no host: this computer's own server).
+    PartnerAddress standbyClient, primaryClient;
+    PartnerAddress primaryForStandby; // the primary as the standby reaches it
+};
+
 struct SeedFiles {
-    std::string dump, errors, own, other;
+    std::string dump, errors, standby, primary;
     ~SeedFiles() {
-        for (const auto* f : {&dump, &own, &other})
+        for (const auto* f : {&dump, &standby, &primary})
             if (!f->empty())
                 std::remove(f->c_str());
     }
 };
 
 // The primary's databases into files.dump; the GTID position of its snapshot.
-Result<std::string> DumpPrimary(PairConnections& pair, SeedFiles& files, const Say& say) {
+Result<std::string> DumpPrimary(clsDataBase& primary, SeedFiles& files, const Say& say) {
     using Position = Result<std::string>;
-    const auto names = ShopDatabases(pair.other);
+    const auto names = ShopDatabases(primary);
     if (!names)
         return Position::Failure(names.error());
     std::vector<std::string> argv = {"mariadb-dump",
-                                     "--defaults-extra-file=" + files.other,
+                                     "--defaults-extra-file=" + files.primary,
                                      "--single-transaction",
                                      "--gtid",
                                      "--master-data=2",
@@ -232,7 +243,7 @@ Result<Done> LoadCopy(SeedFiles& files, const Say& say) {
     if (in < 0)
         return Result<Done>::Failure("cannot read " + files.dump + ": " + std::strerror(errno));
     const long long total = FileLength(files.dump);
-    const int pid = StartInPipeline({"mariadb", "--defaults-extra-file=" + files.own,
+    const int pid = StartInPipeline({"mariadb", "--defaults-extra-file=" + files.standby,
                                      "--init-command=SET SESSION sql_log_bin = 0",
                                      "--skip-reconnect", "--max-allowed-packet=1G"},
                                     in, -1, files.errors);
@@ -240,7 +251,8 @@ Result<Done> LoadCopy(SeedFiles& files, const Say& say) {
     if (pid < 0)
         return Result<Done>::Failure("mariadb could not be started: " + ProgramStartError());
     const int status = WaitShowing(pid, [&] {
-        say("loading the copy here: " + Megabytes(BytesReadBy(pid)) + " of " + Megabytes(total),
+        say("loading the copy into the standby: " + Megabytes(BytesReadBy(pid)) + " of " +
+                Megabytes(total),
             true);
     });
     if (status != 0)
@@ -251,42 +263,41 @@ Result<Done> LoadCopy(SeedFiles& files, const Say& say) {
 }
 
 // Replication from `position` on, and both records naming the primary.
-Result<Done> JoinPair(PairConnections& pair, const std::string& position) {
-    clsDataBase& self = pair.self;
-    self.SQLExecute("SET GLOBAL gtid_slave_pos = '" + SQLEscape(position) + "';");
-    if (!self.ConnectionStatus())
-        return Result<Done>::Failure("gtid_slave_pos cannot be set: " + self.LastError().Text());
-    if (auto pointed = PointReplicaAt(self, pair.partner.host, pair.partner.port); !pointed)
+Result<Done> JoinPair(SeedRoute& route, const std::string& position) {
+    clsDataBase& standby = route.standby;
+    standby.SQLExecute("SET GLOBAL gtid_slave_pos = '" + SQLEscape(position) + "';");
+    if (!standby.ConnectionStatus())
+        return Result<Done>::Failure("gtid_slave_pos cannot be set: " + standby.LastError().Text());
+    if (auto pointed =
+            PointReplicaAt(standby, route.primaryForStandby.host, route.primaryForStandby.port);
+        !pointed)
         return pointed;
-    if (!StartReplica(self)) {
-        const std::string why = self.LastError().Text();
-        const auto side = ReadServerSide(self);
+    if (!StartReplica(standby)) {
+        const std::string why = standby.LastError().Text();
+        const auto side = ReadServerSide(standby);
         if (!side || !(side->replica.ioRunning || side->replica.ioConnecting))
             return Result<Done>::Failure("START SLAVE failed: " + why);
     }
     PairRecord record;
-    record.primaryServerId = pair.view.partner.side.serverId;
-    if (pair.view.partner.record)
-        record = *pair.view.partner.record;
-    record.primaryServerId = pair.view.partner.side.serverId;
-    if (auto written = WritePairRecord(pair.other, record); !written)
+    if (route.primaryView.record)
+        record = *route.primaryView.record;
+    record.primaryServerId = route.primaryView.side.serverId;
+    if (auto written = WritePairRecord(route.primary, record); !written)
         return written;
-    return WritePairRecord(self, record);
+    return WritePairRecord(standby, record);
 }
 
-} // namespace
-
-// Waits until the standby applied what the primary held when replication began.
-StandbyReport WaitCaughtUp(PairConnections& pair, const Say& say) {
-    const auto target = ReadServerSide(pair.other);
+// Waits until `standby` applied what `primary` holds now; the report's text is that position.
+StandbyReport WaitCaughtUp(clsDataBase& standby, clsDataBase& primary, const Say& say) {
+    const auto target = ReadServerSide(primary);
     if (!target)
         return Report(StandbyResult::CouldNotRun, target.error());
     const std::string goal = target->binlogPos;
     for (;;) {
-        const auto applied = WaitForApplied(pair.self, goal, 2);
+        const auto applied = WaitForApplied(standby, goal, 2);
         if (!applied)
             return Report(StandbyResult::CouldNotRun, applied.error());
-        const auto side = ReadServerSide(pair.self);
+        const auto side = ReadServerSide(standby);
         if (!side)
             return Report(StandbyResult::CouldNotRun, side.error());
         if (*applied)
@@ -304,6 +315,49 @@ StandbyReport WaitCaughtUp(PairConnections& pair, const Say& say) {
     return Report(StandbyResult::Done, goal);
 }
 
+// The seed itself: the standby emptied, loaded and following, then waited for until in step.
+// Done with the position it is in step at; else why not, the seed's words first.
+StandbyReport Seed(SeedRoute& route, const Say& say) {
+    SeedFiles files;
+    const std::string temp = Globals::AppPath + "Temp/";
+    files.dump = temp + "standby-seed.sql";
+    files.errors = temp + "standby-seed-errors.txt";
+    std::remove(files.errors.c_str());
+    auto settings = [](const char* name, const PartnerAddress& server) {
+        return server.host.empty() ? WriteClientSettings(name)
+                                   : WriteClientSettings(name, server.host, server.port);
+    };
+    const auto standby = settings("standby-standby.cnf", route.standbyClient);
+    const auto primary = settings("standby-primary.cnf", route.primaryClient);
+    if (!standby || !primary)
+        return Report(StandbyResult::CouldNotRun, !standby ? standby.error() : primary.error());
+    files.standby = *standby;
+    files.primary = *primary;
+    if (auto cleared = ClearStandby(route.standby); !cleared)
+        return Report(StandbyResult::CouldNotRun, "Not seeded: " + cleared.error());
+    const auto position = DumpPrimary(route.primary, files, say);
+    if (!position)
+        return Report(StandbyResult::CouldNotRun, "Not seeded: " + position.error());
+    say("copied the primary's databases (" + Megabytes(FileLength(files.dump)) +
+            ") at its position " + *position,
+        false);
+    if (auto loaded = LoadCopy(files, say); !loaded)
+        return Report(StandbyResult::CouldNotRun, "Not seeded: " + loaded.error());
+    say("loaded the copy into the standby; replication starts from " + *position, false);
+    if (auto joined = JoinPair(route, *position); !joined)
+        return Report(StandbyResult::CouldNotRun, "Not seeded: " + joined.error());
+    const StandbyReport caught = WaitCaughtUp(route.standby, route.primary, say);
+    if (caught.result != StandbyResult::Done)
+        return Report(caught.result, "Seeded, but not in step: " + caught.text);
+    return caught;
+}
+
+} // namespace
+
+StandbyReport WaitCaughtUp(PairConnections& pair, const Say& say) {
+    return WaitCaughtUp(pair.self, pair.other, say);
+}
+
 StandbyReport SeedStandby(bool replace, const Say& say) {
     PairConnections pair;
     if (!pair.Look())
@@ -317,43 +371,71 @@ StandbyReport SeedStandby(bool replace, const Say& say) {
                       "The primary (" + pair.view.partner.address + ") " + pair.view.partner.why);
     if (const std::string why = SeedRefusal(pair.view, replace, pair.self); !why.empty())
         return Report(StandbyResult::Refused, "Not seeded: " + why + ".");
-    SeedFiles files;
-    const std::string temp = Globals::AppPath + "Temp/";
-    files.dump = temp + "standby-seed.sql";
-    files.errors = temp + "standby-seed-errors.txt";
-    std::remove(files.errors.c_str());
-    const auto own = WriteClientSettings("standby-own.cnf");
-    const auto other =
-        WriteClientSettings("standby-primary.cnf", pair.partner.host, pair.partner.port);
-    if (!own || !other)
-        return Report(StandbyResult::CouldNotRun, !own ? own.error() : other.error());
-    files.own = *own;
-    files.other = *other;
     const auto started = Clock::now();
-    if (auto cleared = ClearStandby(pair.self); !cleared)
-        return Report(StandbyResult::CouldNotRun, "Not seeded: " + cleared.error());
-    const auto position = DumpPrimary(pair, files, say);
-    if (!position)
-        return Report(StandbyResult::CouldNotRun, "Not seeded: " + position.error());
-    say("copied the primary's databases (" + Megabytes(FileLength(files.dump)) +
-            ") at its position " + *position,
-        false);
-    if (auto loaded = LoadCopy(files, say); !loaded)
-        return Report(StandbyResult::CouldNotRun, "Not seeded: " + loaded.error());
-    say("loaded the copy here; replication starts from " + *position, false);
-    if (auto joined = JoinPair(pair, *position); !joined)
-        return Report(StandbyResult::CouldNotRun, "Not seeded: " + joined.error());
-    const StandbyReport caught = WaitCaughtUp(pair, say);
+    SeedRoute route{pair.self, pair.other, pair.view.partner, {"", 0}, pair.partner, pair.partner};
+    const StandbyReport caught = Seed(route, say);
     if (caught.result != StandbyResult::Done)
-        return Report(caught.result, "Seeded, but not in step: " + caught.text);
+        return caught;
     const auto seconds =
         std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - started).count();
-    WriteProgramLog("standby: seeded from " + pair.view.partner.address + " at " + *position +
-                    ", in step at " + caught.text);
+    WriteProgramLog("standby: seeded from " + pair.view.partner.address + ", in step at " +
+                    caught.text);
     return Report(StandbyResult::Done,
                   "The standby is in step with the primary (" + pair.view.partner.address +
                       "): it holds everything the primary had when replication began (" +
                       caught.text + "), and follows it. Took " + std::to_string(seconds) + " s.");
+}
+
+namespace {
+
+// Why the standby cannot be seeded again from this computer ("" when it can); `pair` looked.
+std::string ReseedRefusal(PairConnections& pair) {
+    const ServerView& self = pair.view.self;
+    const ServerView& other = pair.view.partner;
+    if (!self.reached)
+        return "this computer's server (" + self.address + ") " + self.why;
+    if (!self.OpenPrimary())
+        return "this server is not the open primary (it is " + pair.view.Role() + ")";
+    if (!other.reached)
+        return "the standby (" + other.address + ") " + other.why;
+    if (!other.record || other.record->primaryServerId != self.side.serverId ||
+        !other.side.replica.configured)
+        return "the other server (" + other.address +
+               ") is not this one's standby, replicating (standby seed on it first)";
+    return {};
+}
+
+} // namespace
+
+std::string StandbyReseedRefusal() {
+    PairConnections pair;
+    if (!pair.Look())
+        return kNoPair;
+    return ReseedRefusal(pair);
+}
+
+StandbyReport ReseedStandbyFromHere(const Say& say) {
+    PairConnections pair;
+    if (!pair.Look())
+        return Report(StandbyResult::CouldNotRun, kNoPair);
+    if (const std::string why = ReseedRefusal(pair); !why.empty())
+        return Report(StandbyResult::Refused, "The standby was not seeded again: " + why + ".");
+    // The standby reaches this server as its replication does now.
+    const ReplicaState& replica = pair.view.partner.side.replica;
+    SeedRoute route{pair.other,   pair.self, pair.view.self,
+                    pair.partner, {"", 0},   {replica.masterHost, replica.masterPort}};
+    say("seeding the standby (" + pair.view.partner.address +
+            ") again from this server; sales are not protected until it is in step",
+        false);
+    const StandbyReport caught = Seed(route, say);
+    if (caught.result != StandbyResult::Done)
+        return caught;
+    WriteProgramLog("standby: " + pair.view.partner.address +
+                    " seeded again from this server, in step at " + caught.text);
+    return Report(StandbyResult::Done, "The standby (" + pair.view.partner.address +
+                                           ") was seeded again from this server and is in step "
+                                           "with it (" +
+                                           caught.text + ").");
 }
 
 namespace {

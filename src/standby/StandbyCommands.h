@@ -24,6 +24,13 @@ using Say = std::function<void(const std::string& line, bool progress)>;
 // data unless `replace`, and on the open primary.
 StandbyReport SeedStandby(bool replace, const Say& say);
 
+// On the primary's computer, after its live database was replaced (a restore into it reaches no
+// binary log, so the standby would silently keep the old data): the standby emptied and seeded
+// again from this server, then waited for until in step. The refusal, "" when it can be done,
+// is asked before the restore.
+std::string StandbyReseedRefusal();
+StandbyReport ReseedStandbyFromHere(const Say& say);
+
 // On the standby computer when the primary's computer is dead: refused while the primary still
 // answers, or while the standby's replication stopped on an error unless `force`; everything
 // received is applied (waiting at most `waitSeconds`), then this server forgets its primary,

@@ -233,7 +233,8 @@ TEST_F(CommandLine, RestoreAndVerifyAnArchiveFromTheCommandLine) {
 }
 
 // On a pair of servers a restore into the live database would reach neither binary log: the
-// standby would silently keep the old data. Refused, nothing restored, the way out said.
+// standby would silently keep the old data. Refused without the standby seeded again after it,
+// and when the standby cannot be: nothing restored, the way out said.
 TEST_F(CommandLine, ARestoreIntoTheLiveDatabaseOfAPairIsRefused) {
     const std::string ini = ReadFile(AppPath() + "zentamarket.ini");
     WriteFile(AppPath() + "zentamarket.ini", ini + "[Standby]\r\nHost=127.0.0.2\r\n");
@@ -241,6 +242,14 @@ TEST_F(CommandLine, ARestoreIntoTheLiveDatabaseOfAPairIsRefused) {
     const auto r = Run({"restore", AppPath() + "any.ZTB", "--into-live"});
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(Has(r.err, "the standby would silently keep the data as it was")) << r.err;
-    EXPECT_TRUE(Has(r.err, "standby seed --replace")) << r.err;
+    EXPECT_TRUE(Has(r.err, "--reseed-standby")) << r.err;
+    // With it, a standby that cannot be seeded again from here refuses before anything is done.
+    const auto unpaired =
+        Run({"restore", AppPath() + "any.ZTB", "--into-live", "--reseed-standby"});
+    EXPECT_EQ(unpaired.status, 2);
+    EXPECT_TRUE(Has(unpaired.err, "the standby could not be seeded again after it"))
+        << unpaired.err;
     EXPECT_EQ(Sql("SELECT NombreES FROM articulo WHERE ArticuloID = 'KEEP'"), "stays\n");
+    EXPECT_EQ(Run({"restore", AppPath() + "any.ZTB", "--reseed-standby"}).status, 2)
+        << "--reseed-standby without --into-live";
 }

@@ -322,3 +322,38 @@ TEST_F(StandbyDrill, ASwitchoverStoppedHalfWayIsUndoneOrFinishedWhenRunAgain) {
     EXPECT_EQ(Judge(b_), "");
     EXPECT_EQ(Judge(a_), "");
 }
+
+// A restore into the live database of the primary reaches no binary log: with --reseed-standby
+// the standby is seeded again from it right after, holds exactly the restored data, and follows
+// the primary's next sales (without it, it would keep the sales the restore took away).
+TEST_F(StandbyDrill, ARestoreIntoTheLivePrimaryReseedsTheStandby) {
+    MakePair(true);
+    tills_->Stop();
+    const Result backup = RunIn(AppPath(), {"backup"});
+    ASSERT_EQ(backup.status, 0) << backup.out << backup.err;
+    const auto archives = DirNames(AppPath() + "Backup/" + kArchivePattern);
+    ASSERT_FALSE(archives.empty());
+    const std::string archive = AppPath() + "Backup/" + archives.back();
+    const std::string before = Query(a_, "SELECT COUNT(*) FROM zentasupermarket.ticket");
+    Tills more(TillTarget{"127.0.0.1", portA_, true, 0}, 2, 5000000);
+    ASSERT_TRUE(more.WaitForSales(100));
+    more.Stop();
+
+    const Result restored =
+        RunIn(AppPath(), {"restore", archive, "--into-live", "--reseed-standby"});
+    ASSERT_EQ(restored.status, 0) << restored.out << restored.err;
+    EXPECT_TRUE(Has(restored.out, "seeded again from this server")) << restored.out;
+    EXPECT_EQ(Query(a_, "SELECT COUNT(*) FROM zentasupermarket.ticket"), before);
+    const std::string sums =
+        "CHECKSUM TABLE zentasupermarket.ticket, zentasupermarket.ticketarticulo";
+    EXPECT_EQ(Query(b_, sums), Query(a_, sums)) << "the standby differs from the restored primary";
+    EXPECT_EQ(Query(b_, "SELECT @@read_only"), "1");
+
+    Tills after(TillTarget{"127.0.0.1", portA_, true, 0}, 2, 6000000);
+    ASSERT_TRUE(after.WaitForSales(50));
+    after.Stop();
+    const std::string last = Query(a_, "SELECT @@gtid_binlog_pos");
+    ASSERT_TRUE(WaitFor([&] { return Query(b_, "SELECT @@gtid_current_pos") == last; }, 30s))
+        << Query(b_, "SHOW SLAVE STATUS\\G");
+    EXPECT_EQ(Query(b_, sums), Query(a_, sums)) << "the standby does not follow the primary";
+}

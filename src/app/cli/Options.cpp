@@ -34,6 +34,11 @@ const std::vector<OptionRule>& OptionTable() {
          nullptr,
          "restore into zentasupermarket itself (backed up first)",
          {"restore"}},
+        {"--reseed-standby",
+         nullptr,
+         "restore --into-live on a pair of servers: seed the standby again\nfrom this server "
+         "right after (the restore reaches no binary log)",
+         {"restore"}},
         {"--until",
          "TIME",
          "restore: bring the archive forward with the copied binary log to the\nlast "
@@ -72,6 +77,8 @@ std::string Take(const std::string& name, const std::string& value, Options& opt
         options.acceptShrink = true;
     } else if (name == "--into-live") {
         options.intoLive = true;
+    } else if (name == "--reseed-standby") {
+        options.reseedStandby = true;
     } else if (name == "--database") {
         options.database = value;
     } else if (name == "--password-file") {
@@ -109,6 +116,9 @@ std::string Contradiction(const Command& command, const Options& options) {
         return "--into-live and --database contradict each other: --into-live restores into the "
                "live database zentasupermarket, --database NAME into another one; give one of "
                "them";
+    if (options.reseedStandby && !options.intoLive)
+        return "--reseed-standby goes with --into-live: a restore into another database leaves "
+               "the standby as it is";
     if (options.database.size() > 64)
         return "the database name \"" + options.database + "\" is too long: at most 64 characters";
     return {};

@@ -11,9 +11,10 @@ namespace zenta::cli {
 struct Options {
     std::string command;
     std::string archive;
-    std::string action; // standby: status, seed, promote, open or rejoin
+    std::string action; // standby: status, seed, promote, open, rejoin, switchover, check
     std::string database;
     bool intoLive = false;
+    bool reseedStandby = false; // restore --into-live on a pair: the standby seeded again after
     std::string passwordFile;
     std::string until; // restore: "yyyy-mm-dd hh:nn:ss" or "latest"
     bool yes = false;

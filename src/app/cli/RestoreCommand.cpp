@@ -4,24 +4,45 @@
 #include "PairRecord.h"
 #include "PointInTime.h"
 #include "Restore.h"
+#include "StandbyCommands.h"
 #include "Terminal.h"
 
 #include <iostream>
 
 namespace zenta::cli {
 
-Outcome Restore(const Options& options) {
-    if (options.intoLive && ConfiguredPartner()) {
-        // The restore's statements stay out of the binary log (a restore to a second must not
-        // replay them), so the standby would go on with the data as it was, silently.
-        std::cerr << "Not restored: this computer is in a pair of servers ([Standby] Host), and a "
-                     "restore into the live database reaches neither server's binary log: the "
-                     "standby would silently keep the data as it was. Restore into a new "
-                     "database instead (without --into-live), or take the server out of the pair "
-                     "for the restore (remove [Standby] Host here), then run standby seed "
-                     "--replace on the standby computer.\n";
-        return Outcome::CouldNotRun;
-    }
+namespace {
+
+// On a pair the live database is restored only with the standby seeded again right after: the
+// restore's statements stay out of the binary log (a restore to a second must not replay
+// them), so the standby would go on with the data as it was, silently. Why not, "" when it may.
+std::string PairRefusal(const Options& options) {
+    if (!options.intoLive || !ConfiguredPartner())
+        return {};
+    if (!options.reseedStandby)
+        return "this computer is in a pair of servers ([Standby] Host), and a restore into the "
+               "live database reaches neither server's binary log: the standby would silently "
+               "keep the data as it was. Give --reseed-standby to seed the standby again from "
+               "this server right after the restore (sales are not protected until it is in "
+               "step), or restore into a new database (without --into-live)";
+    if (const std::string why = StandbyReseedRefusal(); !why.empty())
+        return "the standby could not be seeded again after it: " + why;
+    return {};
+}
+
+Outcome ReseedStandby() {
+    ProgressLine progress;
+    const StandbyReport report = ReseedStandbyFromHere(SayOn(progress));
+    progress.Clear();
+    (report.result == StandbyResult::Done ? std::cout : std::cerr) << report.text << "\n";
+    if (report.result == StandbyResult::Done)
+        return Outcome::Good;
+    std::cerr << "The restore is done, but the standby is not in step: sales are not protected "
+                 "until standby seed --replace runs on the standby computer.\n";
+    return Outcome::NotGood;
+}
+
+Outcome RestoreHere(const Options& options) {
     RestoreOptions restore;
     restore.database = options.database;
     restore.intoLive = options.intoLive;
@@ -64,6 +85,19 @@ Outcome Restore(const Options& options) {
         std::cout << "The live database's tables before the restore are in " << report.savedLive
                   << ".\n";
     return Outcome::Good;
+}
+
+} // namespace
+
+Outcome Restore(const Options& options) {
+    if (const std::string why = PairRefusal(options); !why.empty()) {
+        std::cerr << "Not restored: " << why << ".\n";
+        return Outcome::CouldNotRun;
+    }
+    const Outcome restored = RestoreHere(options);
+    if (restored != Outcome::Good || !options.intoLive || !ConfiguredPartner())
+        return restored;
+    return ReseedStandby();
 }
 
 } // namespace zenta::cli

@@ -64,14 +64,7 @@ Outcome Standby(const Options& options) {
         return OutcomeOf(report.result);
     }
     ProgressLine progress;
-    const Say say = [&](const std::string& line, bool transient) {
-        if (transient) {
-            progress.Show(line);
-            return;
-        }
-        progress.Clear();
-        std::cout << line << "\n" << std::flush;
-    };
+    const Say say = SayOn(progress);
     StandbyReport report;
     if (options.action == "seed")
         report = SeedStandby(options.replace, say);

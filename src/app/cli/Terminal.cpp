@@ -30,6 +30,17 @@ void ProgressLine::Clear() {
     shown_ = 0;
 }
 
+std::function<void(const std::string&, bool)> SayOn(ProgressLine& progress) {
+    return [&progress](const std::string& line, bool transient) {
+        if (transient) {
+            progress.Show(line);
+            return;
+        }
+        progress.Clear();
+        std::cout << line << "\n" << std::flush;
+    };
+}
+
 void Line(const std::string& label, const std::string& value) {
     std::string padded = label + ":";
     padded.resize(std::max<size_t>(padded.size() + 1, 20), ' ');

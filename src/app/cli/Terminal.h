@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 namespace zenta::cli {
@@ -21,6 +22,9 @@ class ProgressLine {
     bool tty_;
     size_t shown_ = 0;
 };
+
+// A long job's words for the person: a progress line (replaced in place) or a line kept.
+std::function<void(const std::string& line, bool progress)> SayOn(ProgressLine& progress);
 
 // "Label:             value", the labels in one column.
 void Line(const std::string& label, const std::string& value);
