@@ -14,6 +14,11 @@ struct PrintQueuesCleared {
     bool Done() const { return error.empty() && failures.empty(); }
 };
 
+// Why the print server could not be asked, in words a technician acts on: where it was asked
+// (`server`: a socket path or a host, `port` for a host) and how to start it; `status` is
+// libcups's.
+std::string PrintServerProblem(int status, const std::string& server, int port);
+
 // Cancels every job of every print queue (CUPS).
 PrintQueuesCleared CancelAllPrinterJobs();
 

@@ -36,7 +36,11 @@ class CommandLineAnswers : public OneShotTest {
 TEST_F(CommandLineAnswers, ClearingThePrintQueuesWithThePrintServerStoppedIsAFailure) {
     const auto r = Run({"clear-print-queues", "--yes"}, {"CUPS_SERVER=" + AppPath() + "no.sock"});
     EXPECT_EQ(r.status, 1) << r.out << r.err;
-    EXPECT_TRUE(Has(r.out, "Nothing was cancelled: the print server cannot be reached")) << r.out;
+    EXPECT_TRUE(Has(r.err, "Nothing was cancelled: the print server (CUPS) does not answer at its "
+                           "socket " +
+                               AppPath() + "no.sock: start it with \"sudo systemctl start cups\""))
+        << r.err;
+    EXPECT_FALSE(Has(r.err, "Bad file descriptor")) << r.err;
     EXPECT_FALSE(Has(r.out, "was cancelled.")) << r.out;
 }
 

@@ -65,7 +65,23 @@ TEST(PrintQueues, EveryJobOfEveryQueueIsCancelled) {
     // The print server stopped: a failure that says so, never "cancelled".
     const PrintQueuesCleared away = CancelAllPrinterJobs();
     EXPECT_FALSE(away.Done());
-    EXPECT_NE(away.error.find("the print server cannot be reached"), std::string::npos)
+    // Said where it was asked and how to start it, not as libcups's errno.
+    EXPECT_NE(away.error.find("does not answer at its socket " + d + "cups.sock"),
+              std::string::npos)
         << away.error;
+    EXPECT_NE(away.error.find("systemctl start cups"), std::string::npos) << away.error;
+    EXPECT_EQ(away.error.find("Bad file descriptor"), std::string::npos) << away.error;
     ::unsetenv("CUPS_SERVER");
+}
+
+// A print server on another computer is named with its port; one that answers but refuses is
+// not said to be away.
+TEST(PrintQueues, APrintServerThatIsAwayIsNamedWhereItWasAsked) {
+    const std::string remote = PrintServerProblem(0x0502, "192.168.1.30", 631);
+    EXPECT_NE(remote.find("does not answer at 192.168.1.30:631"), std::string::npos) << remote;
+    EXPECT_NE(remote.find("is that computer on"), std::string::npos) << remote;
+    EXPECT_NE(PrintServerProblem(0x0502, "localhost", 631).find("systemctl start cups"),
+              std::string::npos);
+    EXPECT_EQ(PrintServerProblem(0x0401, "localhost", 631).find("does not answer"),
+              std::string::npos);
 }

@@ -23,8 +23,7 @@ Outcome ClearPrintQueues(const Options& options) {
     }
     const PrintQueuesCleared cleared = CancelAllPrinterJobs();
     if (!cleared.error.empty()) {
-        std::cout << "Nothing was cancelled: " << cleared.error
-                  << ". Is CUPS running (systemctl status cups)?\n";
+        std::cerr << "Nothing was cancelled: " << cleared.error << ".\n";
         return Outcome::NotGood;
     }
     if (cleared.queues == 0) {
