@@ -62,6 +62,7 @@ bool Check(const BinlogChain& chain, const ChainFile& file) {
         chain.WriteRecord(file.name, values);
         return false;
     }
+    const LowPriorityPrograms low(HelpersRunLow());
     const int status = RunProgramAndWait(
         BinlogProgram(), {"--verify-binlog-checksum", "--result-file=/dev/null", file.path}, "", "",
         std::chrono::seconds(300));

@@ -82,6 +82,7 @@ Result<Done> ReplaySession::Start(long long start, long long stop, const std::st
         ::close(fromReader[1]);
         return Result<Done>::Failure(std::string("no pipe: ") + std::strerror(errno));
     }
+    const LowPriorityPrograms low(HelpersRunLow());
     reader_ = StartInPipeline(reader, -1, fromReader[1], errors_);
     const std::string readerError = ProgramStartError();
     writer_ = StartInPipeline(writer, toWriter[0], -1, errors_);

@@ -100,6 +100,7 @@ SevenZipOutcome RunSevenZip(std::vector<std::string> args, const std::string& pa
         ::close(fd);
     // Asked once when packing and, by some versions, once more to confirm it.
     const std::string input = password.empty() ? "" : password + "\n" + password + "\n";
+    const LowPriorityPrograms low(HelpersRunLow());
     outcome.status = RunProgramAndWait(program, args, "", output, std::chrono::seconds(0), input);
     if (outcome.status == kStoppedByRequest) {
         WriteProgramLog("7-Zip was stopped: the program is ending");

@@ -1,6 +1,7 @@
 #include "Process.h"
 
 #include "FileDescriptor.h"
+#include "Settings.h"
 
 #include <cerrno>
 #include <climits>
@@ -9,20 +10,31 @@
 #include <cstring>
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace zenta {
 
 namespace {
 
 thread_local std::string startError;
+// Programs started by this thread now run at a low priority (LowPriorityPrograms).
+thread_local bool lowPriority = false;
+
+// The child's side, before the exec: nice 10 and the best-effort I/O class at its lowest level.
+// (System calls only: the child of a threaded program.)
+void LowerOwnPriority() {
+    if (!lowPriority)
+        return;
+    ::setpriority(PRIO_PROCESS, 0, 10);
+    constexpr int kWhoProcess = 1, kClassBestEffort = 2, kLowestLevel = 7, kClassShift = 13;
+    ::syscall(SYS_ioprio_set, kWhoProcess, 0, (kClassBestEffort << kClassShift) | kLowestLevel);
+}
 
 // What the child reports through its pipe when it cannot start the program.
 struct StartFailure {
@@ -110,6 +122,7 @@ void RedirectStandardStreams(const char* out, int input = -1) {
     StartFailure failure{1, 0};
     if (workingDirectory.empty() || ::chdir(workingDirectory.c_str()) == 0) {
         RedirectStandardStreams(output, input);
+        LowerOwnPriority();
         ::execvp(argv[0], argv.data());
         failure.stage = 2;
     }
@@ -369,22 +382,56 @@ int StartInPipeline(const std::vector<std::string>& argv, int input, int output,
     for (const auto& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (input >= 0)
-        posix_spawn_file_actions_adddup2(&actions, input, 0);
-    if (output >= 0)
-        posix_spawn_file_actions_adddup2(&actions, output, 1);
-    posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                     0600);
-    pid_t pid = -1;
-    if (const int e = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-        e != 0) {
-        startError = "cannot run " + argv[0] + ": " + std::strerror(e);
-        pid = -1;
+    Pipe report;
+    if (!report.Open()) {
+        startError = "cannot run " + argv[0] + ": " + std::strerror(errno);
+        return -1;
     }
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        startError = "cannot run " + argv[0] + ": " + std::strerror(errno);
+        return -1;
+    }
+    if (pid == 0) {
+        signal(SIGPIPE, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        if (input >= 0)
+            ::dup2(input, 0);
+        if (output >= 0)
+            ::dup2(output, 1);
+        if (const int e = ::open(errorFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600); e >= 0)
+            ::dup2(e, 2);
+        LowerOwnPriority();
+        ::execvp(args[0], args.data());
+        const StartFailure failure{2, errno};
+        ssize_t ignored = ::write(report.write.get(), &failure, sizeof failure);
+        (void)ignored;
+        ::_exit(127);
+    }
+    report.write.Close();
+    StartFailure failure{};
+    if (::read(report.read.get(), &failure, sizeof failure) ==
+        static_cast<ssize_t>(sizeof failure)) {
+        startError = StartFailureText(failure, argv[0], "");
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return -1;
+    }
     return pid;
+}
+
+LowPriorityPrograms::LowPriorityPrograms(bool on) : was_(lowPriority) {
+    lowPriority = on;
+}
+
+LowPriorityPrograms::~LowPriorityPrograms() {
+    lowPriority = was_;
+}
+
+bool HelpersRunLow() {
+    return GetSettingBool("Monitor", "LowPriorityHelpers", "1", true);
 }
 
 int WaitForExit(int pid, std::string* how) {

@@ -75,6 +75,24 @@ class ChildProcess {
 // given, then names the signal).
 int WaitForExit(int pid, std::string* how = nullptr);
 
+// While one lives, the programs this thread starts (any of the ways above) run at a low CPU and
+// I/O priority: nice 10 and the best-effort I/O class at its lowest level. The heavy helpers (the
+// archiver, the binary log's checks, the replay's programs) so leave the computer to the
+// database server answering the tills and to the person at the tray. `on` false changes nothing.
+class LowPriorityPrograms {
+  public:
+    explicit LowPriorityPrograms(bool on);
+    ~LowPriorityPrograms();
+    LowPriorityPrograms(const LowPriorityPrograms&) = delete;
+    LowPriorityPrograms& operator=(const LowPriorityPrograms&) = delete;
+
+  private:
+    bool was_;
+};
+// [Monitor] LowPriorityHelpers: whether the heavy helpers run at a low priority (default on; 0
+// runs them as every other program, for a computer that does nothing else).
+bool HelpersRunLow();
+
 // RunProgramAndWait's result when the program was ended because a stop was asked for.
 constexpr int kStoppedByRequest = -2;
 // RunProgramAndWait's result when the program ran past its time limit and was ended.

@@ -44,6 +44,29 @@ TEST_F(CommandLineAnswers, ClearingThePrintQueuesWithThePrintServerStoppedIsAFai
     EXPECT_FALSE(Has(r.out, "was cancelled.")) << r.out;
 }
 
+// The archiver packs at a low CPU and I/O priority (the database server answers the tills and
+// the tray the person meanwhile); the setting turns it off. Seen by the archiver itself.
+TEST_F(CommandLineAnswers, TheArchiverRunsAtALowPriorityUnlessTheSettingSaysNot) {
+    const std::string seen = AppPath() + "priority.txt";
+    const std::string wrapper = AppPath() + "7zz-priority";
+    WriteFile(wrapper, "#!/bin/sh\n{ nice; ionice -p $$; } >> '" + seen + "'\nexec 7zz \"$@\"\n");
+    std::filesystem::permissions(wrapper, std::filesystem::perms::owner_all);
+    auto r = Run({"backup"}, {"ZENTA_7ZIP=" + wrapper});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    std::string said = ReadFile(seen);
+    EXPECT_TRUE(Has(said, "10\nbest-effort: prio 7")) << said;
+    EXPECT_FALSE(Has(said, "0\nnone")) << said;
+    const std::string ini = ReadFile(AppPath() + "zentamarket.ini");
+    WriteFile(AppPath() + "zentamarket.ini", ini + "[Monitor]\r\nLowPriorityHelpers=0\r\n");
+    std::filesystem::remove(seen);
+    r = Run({"backup"}, {"ZENTA_7ZIP=" + wrapper});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    said = ReadFile(seen);
+    EXPECT_TRUE(said.rfind("0\n", 0) == 0) << said;
+    EXPECT_FALSE(Has(said, "prio 7")) << said;
+    WriteFile(AppPath() + "zentamarket.ini", ini);
+}
+
 TEST_F(CommandLineAnswers, VerifyTellsABadBackupFromACheckThatCouldNotRun) {
     Sql("INSERT INTO ticket (TicketNo, Fecha) SELECT seq, NOW() FROM seq_1_to_20;");
     const std::string archive = MadeBackup();

@@ -8,6 +8,7 @@
 #include "clsSystem.h"
 
 #include <chrono>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -106,6 +107,32 @@ TEST(Processes, WaitReportsExitStatusAndCallsTheHook) {
     EXPECT_GT(calls, 2);
     SetWaitHook(nullptr);
     EXPECT_EQ(ProgramStartError(), "");
+}
+
+// Programs started while a LowPriorityPrograms lives run at nice 10 in the lowest best-effort
+// I/O level, started either way; the others as this program does.
+TEST(Processes, LowPriorityProgramsRunNicedBothWaysAndOthersDoNot) {
+    TempDir dir;
+    const std::string out = dir.path() + "seen.txt";
+    auto pipeline = [&] {
+        const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        const int pid = StartInPipeline({"/bin/sh", "-c", "nice; ionice -p $$"}, -1, fd,
+                                        dir.path() + "errors.txt");
+        ::close(fd);
+        return WaitForExit(pid);
+    };
+    {
+        const LowPriorityPrograms low(true);
+        EXPECT_EQ(RunProgramAndWait("/bin/sh", {"-c", "nice; ionice -p $$"}, "", out), 0);
+        EXPECT_EQ(pipeline(), 0);
+    }
+    EXPECT_EQ(ReadFile(out), "10\nbest-effort: prio 7\n10\nbest-effort: prio 7\n");
+    std::filesystem::remove(out);
+    EXPECT_EQ(pipeline(), 0);
+    EXPECT_EQ(ReadFile(out).substr(0, 2), "0\n");
+    const LowPriorityPrograms off(false);
+    EXPECT_EQ(StartInPipeline({"/no/such/program"}, -1, -1, dir.path() + "errors.txt"), -1);
+    EXPECT_EQ(ProgramStartError(), "cannot run /no/such/program: No such file or directory");
 }
 
 TEST(Processes, AProgramThatCannotStartIsAFailureWithItsReason) {
