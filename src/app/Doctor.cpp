@@ -28,6 +28,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <tuple>
@@ -99,8 +100,34 @@ void Writable(Checks& checks, const std::string& what, const std::string& folder
     checks.Good(what, folder + " is writable by " + Me());
 }
 
+// The settings' folder: where zentamarket.ini really is (through the program folder's link),
+// writable as the program writes settings; and nothing left where earlier versions kept the
+// registry store, the head office's addresses or an archive password (never read there).
+void SettingsFolders(Checks& checks) {
+    std::error_code e;
+    const auto real = std::filesystem::canonical(Globals::AppPath + "zentamarket.ini", e);
+    const std::string folder = e ? Globals::AppPath : real.parent_path().string() + "/";
+    if (folder != Globals::AppPath)
+        Writable(checks, "settings folder", folder);
+    const char* override = std::getenv("ZENTA_LEGACY_SETTINGS");
+    const std::string legacy = override && *override ? override : "/etc/zentamarket";
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(legacy, e))
+        left.push_back(entry.path().filename().string());
+    if (left.empty())
+        return;
+    std::sort(left.begin(), left.end());
+    checks.Fault("settings folder",
+                 legacy + " still holds " + JoinedReasons(left) +
+                     ", which this version does not read: its settings are in " + folder,
+                 "sudo mv -n " + legacy + "/* " + folder + " && sudo rmdir " + legacy +
+                     " (and a setting that names a file there, such as ArchivePasswordFile, names "
+                     "its new place)");
+}
+
 void Folders(Checks& checks) {
     Writable(checks, "program folder", Globals::AppPath);
+    SettingsFolders(checks);
     Writable(checks, "log folder", Globals::AppPath + "Log/");
     Writable(checks, "backup folder", BackupFolder());
     const std::string path = JobLockPath(Globals::AppPath, Globals::ExecutableName);

@@ -14,7 +14,7 @@ std::string Setting(const char* env, const char* key, const char* fallback) {
         return v;
     const char* file = std::getenv("ZENTA_HEADOFFICE_INI");
     const std::string value =
-        IniFile::Read(file && *file ? file : "/etc/zentamarket/headoffice.ini", "HeadOffice", key);
+        IniFile::Read(file && *file ? file : "/etc/opt/zentamarket/headoffice.ini", "HeadOffice", key);
     return value.empty() ? fallback : value;
 }
 

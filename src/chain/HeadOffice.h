@@ -5,7 +5,7 @@
 namespace zenta {
 
 // The chain's head-office servers: installation constants. Defaults are built in; an
-// installation points them elsewhere with /etc/zentamarket/headoffice.ini
+// installation points them elsewhere with /etc/opt/zentamarket/headoffice.ini
 //   [HeadOffice]
 //   Primary=hq1.example.com
 //   Secondary=hq2.example.com:8080

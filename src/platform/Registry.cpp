@@ -303,7 +303,7 @@ RegistryStore::RegistryStore(std::string path) : path_(std::move(path)) {}
 
 std::string RegistryStore::DefaultPath() {
     const char* p = std::getenv("ZENTA_REGISTRY");
-    return (p && *p) ? p : "/etc/zentamarket/registry.reg";
+    return (p && *p) ? p : "/etc/opt/zentamarket/registry.reg";
 }
 
 bool RegistryStore::KeyExists(std::int32_t root, const std::string& key) const {

@@ -27,7 +27,7 @@ constexpr long ERROR_SUCCESS = 0, ERROR_FILE_NOT_FOUND = 2, ERROR_ACCESS_DENIED 
 //   "Data"=hex:01,02,ff
 //   "Path"=expand:"%HOME%/x"
 //   "List"=multi:"a","b"
-// The file is named by ZENTA_REGISTRY, default /etc/zentamarket/registry.reg. Lines it cannot
+// The file is named by ZENTA_REGISTRY, default /etc/opt/zentamarket/registry.reg. Lines it cannot
 // read are kept as they stand when it is written back.
 class RegistryStore {
   public:

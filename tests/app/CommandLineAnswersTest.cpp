@@ -319,6 +319,16 @@ TEST_F(CommandLineAnswers, DoctorFindsNothingToFixOnAShopSetUpRight) {
     EXPECT_FALSE(Has(r.out, "FAULT")) << r.out;
     EXPECT_TRUE(Has(r.out, "Nothing needs fixing.\n")) << r.out;
 
+    // Settings left where earlier versions kept them are never read: named, with the move.
+    const std::string legacy = AppPath() + "etc-zentamarket";
+    std::filesystem::create_directories(legacy);
+    WriteFile(legacy + "/headoffice.ini", "[HeadOffice]\r\nPrimary=hq.example.com\r\n");
+    r = Run({"doctor"}, {"ZENTA_LEGACY_SETTINGS=" + legacy});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "FAULT   settings folder: " + legacy + " still holds headoffice.ini"))
+        << r.out;
+    EXPECT_TRUE(Has(r.out, "sudo mv -n " + legacy + "/* ")) << r.out;
+
     // A folder not made yet is judged by the folder it will be made in: beside the data, a
     // warning.
     shop.Use(AppPath());

@@ -53,13 +53,13 @@ etc="$root/etc/opt/zentamarket"
 var="$root/var/opt/zentamarket"
 # The installed program as the shop runs it (its links are relative: they work below the
 # scratch root too).
-inroot() { ODBCSYSINI="$root/etc" ZENTA_REGISTRY="$root/etc/zentamarket/registry.reg" "$@"; }
+inroot() { ODBCSYSINI="$root/etc" ZENTA_REGISTRY="$root/etc/opt/zentamarket/registry.reg" ZENTA_LEGACY_SETTINGS="$root/etc/zentamarket" "$@"; }
 
 # A set-up from before the package registered one of the suite's driver names (with its
 # entry in the registry store): the package must leave it as it found it.
 printf '[MySQL ODBC Driver 3.51.17]\nDescription=registered by hand\nDriver=/usr/lib/x86_64-linux-gnu/odbc/libmaodbc.so\nUsageCount=1\n' >"$root/etc/odbcinst.ini"
-mkdir -p "$root/etc/zentamarket"
-printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\MySQL AB\\MySQL ODBC Driver 3.51.17]\r\n"Version"="3.1.9"\r\n' >"$root/etc/zentamarket/registry.reg"
+mkdir -p "$root/etc/opt/zentamarket"
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\MySQL AB\\MySQL ODBC Driver 3.51.17]\r\n"Version"="3.1.9"\r\n' >"$root/etc/opt/zentamarket/registry.reg"
 
 pkg -i "$old"
 grep -q 'ZentaMarketMonitor doctor' "$work/dpkg.log" || fail "the installation does not name doctor"
@@ -84,7 +84,7 @@ grep -q '^zentamarket:x:[0-9]*:mysql$' "$root/etc/group" || fail "mysql is not i
 # ODBC names: each once, with the driver's version in the registry store.
 for name in "MySQL ODBC Driver 3.51.ultimate" "MySQL ODBC Driver 3.51.28" "MySQL ODBC Driver 3.51.17"; do
     [ "$(grep -cF "[$name]" "$root/etc/odbcinst.ini")" = 1 ] || fail "$name registered $(grep -cF "[$name]" "$root/etc/odbcinst.ini") times"
-    ZENTA_REGISTRY="$root/etc/zentamarket/registry.reg" "$app/tools/zenta-regedit" get \
+    ZENTA_REGISTRY="$root/etc/opt/zentamarket/registry.reg" "$app/tools/zenta-regedit" get \
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\MySQL AB\\$name" Version | grep -q . || fail "no version of $name"
 done
 
@@ -137,9 +137,9 @@ pkg -P zentamarket-monitor
 grep -qF '[MySQL ODBC Driver 3.51.ultimate]' "$root/etc/odbcinst.ini" && fail "purge left the ODBC names it added"
 grep -qF '[MySQL ODBC Driver 3.51.28]' "$root/etc/odbcinst.ini" && fail "purge left the ODBC names it added"
 grep -qF '[MySQL ODBC Driver 3.51.17]' "$root/etc/odbcinst.ini" || fail "purge took away a driver name it did not add"
-grep -F -A1 'MySQL ODBC Driver 3.51.17]' "$root/etc/zentamarket/registry.reg" | grep -q '"Version"' ||
+grep -F -A1 'MySQL ODBC Driver 3.51.17]' "$root/etc/opt/zentamarket/registry.reg" | grep -q '"Version"' ||
     fail "purge took away a registry entry it did not add"
-grep -F -A1 'MySQL ODBC Driver 3.51.ultimate]' "$root/etc/zentamarket/registry.reg" | grep -q '"Version"' &&
+grep -F -A1 'MySQL ODBC Driver 3.51.ultimate]' "$root/etc/opt/zentamarket/registry.reg" | grep -q '"Version"' &&
     fail "purge left a registry entry it added"
 [ -d "$root/var/lib/zentamarket-monitor" ] && fail "purge left the package's state"
 [ -f "$archive" ] || fail "purging deleted a backup"
@@ -153,7 +153,14 @@ mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" "$root/opt/zenta
 cp "$work/root/etc/passwd" "$work/root/etc/group" "$work/root/etc/shadow" "$work/root/etc/gshadow" "$root/etc/" 2>/dev/null ||
     { mkdir -p "$root/etc" && cp "$work/root/etc/passwd" "$work/root/etc/group" "$work/root/etc/shadow" "$work/root/etc/gshadow" "$root/etc/"; }
 touch "$root/var/lib/dpkg/status" "$root/var/lib/dpkg/available"
-printf '[MySQL]\r\nMySQLHost=shop-server\r\n' >"$root/opt/zentamarket/zentamarket.ini"
+printf '[MySQL]\r\nMySQLHost=shop-server\r\n[Monitor]\r\nArchivePasswordFile=/etc/zentamarket/archive-password\r\n' >"$root/opt/zentamarket/zentamarket.ini"
+# What earlier versions kept in /etc/zentamarket: the registry store, the head office's
+# addresses, an archive password.
+mkdir -p "$root/etc/zentamarket"
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Shop]\r\n"Kept"="yes"\r\n' >"$root/etc/zentamarket/registry.reg"
+printf '[HeadOffice]\r\nPrimary=hq.example.com\r\n' >"$root/etc/zentamarket/headoffice.ini"
+printf 'the shop secret\n' >"$root/etc/zentamarket/archive-password"
+chmod 600 "$root/etc/zentamarket/archive-password"
 echo "an archive" >"$root/opt/zentamarket/Backup/ZentaMarket20261101020000.ZTB"
 echo "a log" >"$root/opt/zentamarket/Log/ZentaMarketMonitor.log"
 pkg -i "$new"
@@ -164,5 +171,15 @@ grep -q "MySQLHost=shop-server" "$root/etc/opt/zentamarket/zentamarket.ini" || f
 for l in Log Backup Temp zentamarket.ini; do
     [ -L "$root/opt/zentamarket/$l" ] || fail "no link $l in the program folder after moving over"
 done
+# One settings folder: the files of /etc/zentamarket moved as they were, the setting that named
+# one names its new place, the old folder gone.
+[ -d "$root/etc/zentamarket" ] && fail "/etc/zentamarket is still there: $(ls -A "$root/etc/zentamarket")"
+[ "$(cat "$root/etc/opt/zentamarket/archive-password")" = "the shop secret" ] || fail "the archive password was not moved"
+[ "$(stat -c %a "$root/etc/opt/zentamarket/archive-password")" = 600 ] || fail "the archive password's mode changed"
+grep -q "Primary=hq.example.com" "$root/etc/opt/zentamarket/headoffice.ini" || fail "headoffice.ini was not moved"
+grep -q '"Kept"="yes"' "$root/etc/opt/zentamarket/registry.reg" || fail "the registry store was not moved"
+grep -q '"Version"' "$root/etc/opt/zentamarket/registry.reg" || fail "the driver names were not recorded in the moved store"
+grep -q "ArchivePasswordFile=/etc/opt/zentamarket/archive-password" "$root/etc/opt/zentamarket/zentamarket.ini" ||
+    fail "ArchivePasswordFile still names the old place"
 echo "check-package: built, installed, upgraded, run, removed and purged in $work/root (dpkg --root); an older layout moved over"
 echo "1 passed, 0 failed"

@@ -3,7 +3,7 @@
 //   zenta-regedit set KEY NAME TEXT          (a REG_SZ value)
 //   zenta-regedit set-dword KEY NAME NUMBER
 // KEY is written as "HKEY_LOCAL_MACHINE\SOFTWARE\...". The store is the one named by
-// ZENTA_REGISTRY (default /etc/zentamarket/registry.reg).
+// ZENTA_REGISTRY (default /etc/opt/zentamarket/registry.reg).
 #include "Registry.h"
 
 #include <cstdio>
