@@ -112,8 +112,8 @@ void SettingsFolders(Checks& checks) {
     const char* override = std::getenv("ZENTA_LEGACY_SETTINGS");
     const std::string legacy = override && *override ? override : "/etc/zentamarket";
     std::vector<std::string> left;
-    for (const auto& entry : std::filesystem::directory_iterator(legacy, e))
-        left.push_back(entry.path().filename().string());
+    for (std::filesystem::directory_iterator it(legacy, e), end; !e && it != end; it.increment(e))
+        left.push_back(it->path().filename().string());
     if (left.empty())
         return;
     std::sort(left.begin(), left.end());
