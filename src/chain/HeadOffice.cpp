@@ -13,8 +13,8 @@ std::string Setting(const char* env, const char* key, const char* fallback) {
     if (const char* v = std::getenv(env); v && *v)
         return v;
     const char* file = std::getenv("ZENTA_HEADOFFICE_INI");
-    const std::string value =
-        IniFile::Read(file && *file ? file : "/etc/opt/zentamarket/headoffice.ini", "HeadOffice", key);
+    const std::string value = IniFile::Read(
+        file && *file ? file : "/etc/opt/zentamarket/headoffice.ini", "HeadOffice", key);
     return value.empty() ? fallback : value;
 }
 
