@@ -44,21 +44,22 @@ class Desktop {
   public:
     explicit Desktop(const std::string& folder) {
         std::string display;
-        xvfb_ = StartXServer(display);
+        xvfb_ = StartXServer(display, "800x600x24");
         if (xvfb_ < 0)
             return;
         ::setenv("DISPLAY", display.c_str(), 1);
         display_ = "DISPLAY=" + display;
-        trayer_ = Spawn({"trayer", "--edge", "top", "--align", "left", "--widthtype", "pixel",
+        // At the bottom: a balloon the monitor shows opens above its icon, not over it.
+        trayer_ = Spawn({"trayer", "--edge", "bottom", "--align", "left", "--widthtype", "pixel",
                          "--width", "120", "--heighttype", "pixel", "--height", "32"});
         for (int i = 0; i < 200 && Shell("xdotool search --class trayer >/dev/null"); ++i)
             std::this_thread::sleep_for(50ms);
         monitor_ = std::make_unique<Program>(folder, std::vector<std::string>{display_}, true);
         for (int i = 0; i < 200 && Windows() == 0; ++i)
             std::this_thread::sleep_for(50ms);
-        // The monitor's start: connected, its first look done.
-        std::this_thread::sleep_for(5s);
-        ok_ = Windows() > 0;
+        // The monitor's start: connected, its start-up jobs done, its menu answering.
+        for (int i = 0; i < 60 && Windows() > 0 && !ok_; ++i)
+            ok_ = OpenMenu() >= 0;
     }
     ~Desktop() {
         if (monitor_) {
@@ -74,7 +75,7 @@ class Desktop {
     double OpenMenu() {
         const int before = Windows();
         const double clicked = Seconds();
-        Shell("xdotool mousemove 12 16 click 3");
+        Shell("xdotool mousemove 12 584 click 3");
         while (Windows() <= before)
             if (Seconds() - clicked > 5)
                 return -1;
@@ -113,10 +114,12 @@ class PriorityBench : public OneShotTest {
             "SELECT a.seq, CONCAT('A', (a.seq * 7 + b.seq) % 5000), '商品', b.seq, 2.35 FROM "
             "seq_1_to_200000 a, seq_1_to_3 b;");
         ini_ = ReadFile(AppPath() + "zentamarket.ini");
+        Low(true);
     }
     void Low(bool on) {
         WriteFile(AppPath() + "zentamarket.ini",
-                  ini_ + "[Monitor]\r\nLowPriorityHelpers=" + (on ? "1" : "0") + "\r\n");
+                  ini_ + "[Monitor]\r\nBinlogFolder=off\r\nLowPriorityHelpers=" + (on ? "1" : "0") +
+                      "\r\n");
     }
     std::string ini_;
 };
@@ -138,12 +141,16 @@ TEST_F(PriorityBench, BackupTimeOnAnIdleComputer) {
 TEST_F(PriorityBench, TrayMenuAndTillsDuringABackup) {
     if (!Have("Xvfb") || !Have("trayer") || !Have("xdotool"))
         GTEST_SKIP() << "Xvfb, trayer and xdotool are needed";
+    // A good backup first: the tray has no warning to show.
+    ASSERT_EQ(Run({"backup"}).status, 0);
     Desktop desktop(AppPath());
     ASSERT_TRUE(desktop.ok()) << "the monitor's icon did not appear";
     for (int round = 1; round <= 3; ++round)
         for (const std::string mode : {"idle", "low", "normal"}) {
             Low(mode != "normal");
-            Tills tills(DbPort(), 2, round * 10000000L);
+            static long firstSale = 10000000;
+            Tills tills(DbPort(), 2, firstSale);
+            firstSale += 1000000;
             std::vector<double> menu;
             const double began = Seconds();
             std::unique_ptr<Program> backup;
@@ -151,8 +158,12 @@ TEST_F(PriorityBench, TrayMenuAndTillsDuringABackup) {
                 backup = std::make_unique<Program>(AppPath(), std::vector<std::string>{}, false,
                                                    std::vector<std::string>{"backup"});
             std::this_thread::sleep_for(1s);
+            int missed = 0; // menus not on the screen within 5 s
             for (;;) {
-                menu.push_back(desktop.OpenMenu());
+                if (const double ms = desktop.OpenMenu(); ms >= 0)
+                    menu.push_back(ms);
+                else
+                    ++missed;
                 std::this_thread::sleep_for(300ms);
                 if (backup ? backup->WaitExit(1ms) != -1 : Seconds() - began > 15)
                     break;
@@ -164,7 +175,9 @@ TEST_F(PriorityBench, TrayMenuAndTillsDuringABackup) {
                     sales.push_back((s.acknowledged - s.begun) * 1000);
             const std::string at = mode + "_" + std::to_string(round);
             Put("menu_p50_ms_" + at, Percentile(menu, 0.5));
-            Put("menu_max_ms_" + at, *std::max_element(menu.begin(), menu.end()));
+            Put("menu_max_ms_" + at,
+                menu.empty() ? -1 : *std::max_element(menu.begin(), menu.end()));
+            Put("menu_missed_" + at, missed);
             Put("till_p50_ms_" + at, Percentile(sales, 0.5));
             Put("till_p99_ms_" + at, Percentile(sales, 0.99));
         }

@@ -215,12 +215,7 @@ TEST_F(StandbyDrill, TheOldPrimaryRejoinsWhenCleanAndIsRefusedWithAListWhenItToo
 // server, the tills pause for seconds, the old primary follows the new one at once, and the
 // check answers for the primary, the standby and a server that is away.
 TEST_F(StandbyDrill, ASwitchoverEachWayUnderSellingTillsLosesNoSale) {
-    monitorA_ = StartMonitor(AppPath());
-    monitorB_ = StartMonitor(folderB_.path());
-    tillPort_ = DbPort() + 24;
-    FloatingAddress floating(
-        tillPort_, {{AppPath(), "127.0.0.1", portA_}, {folderB_.path(), "127.0.0.2", portB_}});
-    MakePair(true);
+    FloatingAddress& floating = PairBehindAFloatingAddress();
     EXPECT_EQ(FloatingAddress::Check(AppPath()), 0) << "the open primary is not healthy";
     EXPECT_EQ(FloatingAddress::Check(folderB_.path()), 1) << "the standby is healthy";
     ASSERT_TRUE(tills_->WaitForSales(300));
@@ -282,12 +277,7 @@ TEST_F(StandbyDrill, ASwitchoverEachWayUnderSellingTillsLosesNoSale) {
 // when the standby cannot get there in time (the primary opens again, the tills sell on it), and
 // finished when run again with the standby in step.
 TEST_F(StandbyDrill, ASwitchoverStoppedHalfWayIsUndoneOrFinishedWhenRunAgain) {
-    monitorA_ = StartMonitor(AppPath());
-    monitorB_ = StartMonitor(folderB_.path());
-    tillPort_ = DbPort() + 24;
-    FloatingAddress floating(
-        tillPort_, {{AppPath(), "127.0.0.1", portA_}, {folderB_.path(), "127.0.0.2", portB_}});
-    MakePair(true);
+    FloatingAddress& floating = PairBehindAFloatingAddress();
     ASSERT_TRUE(tills_->WaitForSales(200));
     auto stopHalfWay = [&] {
         Query(a_, "SET SESSION sql_log_bin = 0; UPDATE zentamarketmonitor.pair_record SET "

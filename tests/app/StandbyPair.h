@@ -248,6 +248,7 @@ class StandbyDrill : public OneShotTest {
     void TearDown() override {
         if (tills_)
             tills_->Stop();
+        floating_.reset();
         for (auto* m : {&monitorA_, &monitorB_})
             if (*m) {
                 (*m)->Signal(SIGTERM);
@@ -316,6 +317,19 @@ class StandbyDrill : public OneShotTest {
         ASSERT_EQ(seed.status, 0) << seed.out << seed.err;
         ASSERT_TRUE(Has(seed.out, "in step")) << seed.out;
     }
+    // Both computers' monitors running and the pair made under tills that reach the primary by
+    // the shop's floating address.
+    FloatingAddress& PairBehindAFloatingAddress() {
+        monitorA_ = StartMonitor(AppPath());
+        monitorB_ = StartMonitor(folderB_.path());
+        tillPort_ = DbPort() + 24;
+        floating_ = std::make_unique<FloatingAddress>(
+            tillPort_,
+            std::vector<FloatingAddress::Computer>{{AppPath(), "127.0.0.1", portA_},
+                                                   {folderB_.path(), "127.0.0.2", portB_}});
+        MakePair(true);
+        return *floating_;
+    }
     // Judges a server against what the tills were told: every acknowledged sale there, whole.
     // (The tills may go on selling there while it is read: what they sell meanwhile is judged
     // the next time.)
@@ -342,6 +356,7 @@ class StandbyDrill : public OneShotTest {
     std::unique_ptr<DelayRelay> toA_, toB_;
     std::unique_ptr<Program> monitorA_, monitorB_;
     std::unique_ptr<Tills> tills_;
+    std::unique_ptr<FloatingAddress> floating_;
 };
 
 } // namespace zenta::test

@@ -9,6 +9,7 @@ build=$1
 port=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+. "$(dirname "$0")/scratch-root.sh"
 fail() { echo "check-package: $*" >&2; exit 1; }
 
 cpack --config "$build/CPackConfig.cmake" -B "$work/new" >/dev/null
@@ -38,12 +39,7 @@ fi
 
 # A fresh system's accounts, with the database server's user.
 root="$work/root"
-mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" "$root/etc"
-touch "$root/var/lib/dpkg/status" "$root/var/lib/dpkg/available"
-printf 'root:x:0:0:root:/root:/bin/bash\nmysql:x:101:102:MariaDB:/nonexistent:/bin/false\n' >"$root/etc/passwd"
-printf 'root:x:0:\nmysql:x:102:\n' >"$root/etc/group"
-printf 'root:*:19000:0:99999:7:::\nmysql:!:19000::::::\n' >"$root/etc/shadow"
-printf 'root:*::\nmysql:!::\n' >"$root/etc/gshadow"
+new_root "$root"
 pkg() {
     dpkg --root="$root" --force-not-root --force-script-chrootless --force-depends \
         --log=/dev/null "$@" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log" >&2; fail "dpkg $*"; }

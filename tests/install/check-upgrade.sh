@@ -13,6 +13,7 @@ build=$(cd "$1" && pwd)
 port=$2
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 previous=ea009ccc49a21ffb9bd7b0f6fcb7ea3452e7f112 # 3.12.1, the last release of the old layout
+. "$(dirname "$0")/scratch-root.sh"
 fail() { echo "check-upgrade: $*" >&2; exit 1; }
 [ "$(id -u)" = 0 ] || fail "mounting a filesystem at /var/opt/zentamarket needs root"
 
@@ -43,13 +44,9 @@ trap cleanup EXIT
 cpack --config "$build/CPackConfig.cmake" -B "$work/new" >/dev/null
 new=$(ls "$work"/new/zentamarket-monitor_*_amd64.deb)
 
+# A fresh system's accounts, with the database server's user.
 root="$work/root"
-mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" "$root/etc"
-touch "$root/var/lib/dpkg/status" "$root/var/lib/dpkg/available"
-printf 'root:x:0:0:root:/root:/bin/bash\nmysql:x:101:102:MariaDB:/nonexistent:/bin/false\n' >"$root/etc/passwd"
-printf 'root:x:0:\nmysql:x:102:\n' >"$root/etc/group"
-printf 'root:*:19000:0:99999:7:::\nmysql:!:19000::::::\n' >"$root/etc/shadow"
-printf 'root:*::\nmysql:!::\n' >"$root/etc/gshadow"
+new_root "$root"
 pkg() { # dpkg in the scratch root; its status, its words in $work/dpkg.log
     dpkg --root="$root" --force-not-root --force-script-chrootless --force-depends \
         --log=/dev/null "$@" >"$work/dpkg.log" 2>&1
