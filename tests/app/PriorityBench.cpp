@@ -5,6 +5,7 @@
 // on an otherwise idle computer. Each result is a line "name value" appended to the file named by
 // PRIORITY_BENCH_OUT.
 #include "OneShot.h"
+#include "OwnServer.h"
 #include "Tills.h"
 
 #include <algorithm>
@@ -105,14 +106,18 @@ class PriorityBench : public OneShotTest {
   protected:
     void SetUp() override {
         OneShotTest::SetUp();
-        // A shop's year: the backup packs for a while.
-        Sql("INSERT INTO articulo (ArticuloID, NombreES, NombreCN, Precio) SELECT CONCAT('A', "
+        // A server of its own, so that the benchmark's sales and binary log never reach the
+        // tests' server; a shop's year in it: the backup packs for a while.
+        ASSERT_TRUE(shop_.StartFresh());
+        ASSERT_TRUE(shop_.Load(
+            "INSERT INTO articulo (ArticuloID, NombreES, NombreCN, Precio) SELECT CONCAT('A', "
             "seq), CONCAT('Articulo ', seq), '商品', 1.50 FROM seq_0_to_4999;"
             "INSERT INTO ticket (TicketNo, Fecha, Cajero, Total) SELECT seq, NOW() - INTERVAL "
             "seq MINUTE, CONCAT('caja', seq % 4), seq % 97 FROM seq_1_to_200000;"
             "INSERT INTO ticketarticulo (TicketNo, ArticuloID, NombreCN, Cantidad, Precio) "
             "SELECT a.seq, CONCAT('A', (a.seq * 7 + b.seq) % 5000), '商品', b.seq, 2.35 FROM "
-            "seq_1_to_200000 a, seq_1_to_3 b;");
+            "seq_1_to_200000 a, seq_1_to_3 b;"));
+        shop_.Use(AppPath());
         ini_ = ReadFile(AppPath() + "zentamarket.ini");
         Low(true);
     }
@@ -122,6 +127,7 @@ class PriorityBench : public OneShotTest {
                       "\r\n");
     }
     std::string ini_;
+    OwnServer shop_{"priority-bench", DbPort() + 30};
 };
 
 // The backup alone: its time with the helpers at low priority and at normal, alternating.
@@ -149,7 +155,7 @@ TEST_F(PriorityBench, TrayMenuAndTillsDuringABackup) {
         for (const std::string mode : {"idle", "low", "normal"}) {
             Low(mode != "normal");
             static long firstSale = 10000000;
-            Tills tills(DbPort(), 2, firstSale);
+            Tills tills(DbPort() + 30, 2, firstSale);
             firstSale += 1000000;
             std::vector<double> menu;
             const double began = Seconds();
