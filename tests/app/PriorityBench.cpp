@@ -4,6 +4,7 @@
 // the helpers at low priority and at normal, against an idle computer; and the backup's own time
 // on an otherwise idle computer. Each result is a line "name value" appended to the file named by
 // PRIORITY_BENCH_OUT.
+#include "BenchResults.h"
 #include "OneShot.h"
 #include "OwnServer.h"
 #include "Tills.h"
@@ -20,19 +21,7 @@ using namespace std::chrono_literals;
 namespace {
 
 void Put(const std::string& name, double value) {
-    const char* out = std::getenv("PRIORITY_BENCH_OUT");
-    std::FILE* f = std::fopen(out ? out : "/dev/stdout", "a");
-    if (!f)
-        return;
-    std::fprintf(f, "%s %.3f\n", name.c_str(), value);
-    std::fclose(f);
-}
-
-double Percentile(std::vector<double> values, double share) {
-    if (values.empty())
-        return -1;
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, static_cast<size_t>(share * values.size()))];
+    PutResult("PRIORITY_BENCH_OUT", name, value);
 }
 
 double Seconds() {

@@ -3,6 +3,7 @@
 // to the first sale on the new primary, a till's time per sale with the standby acknowledging
 // and without, and the acknowledged sales lost over repeated power cuts. Each result is a line
 // "name value" appended to the file named by STANDBY_BENCH_OUT.
+#include "BenchResults.h"
 #include "StandbyPair.h"
 
 #include <cstdio>
@@ -16,24 +17,12 @@ using namespace std::chrono_literals;
 namespace {
 
 void Put(const std::string& name, double value) {
-    const char* out = std::getenv("STANDBY_BENCH_OUT");
-    std::FILE* f = std::fopen(out ? out : "/dev/stdout", "a");
-    if (!f)
-        return;
-    std::fprintf(f, "%s %.3f\n", name.c_str(), value);
-    std::fclose(f);
+    PutResult("STANDBY_BENCH_OUT", name, value);
 }
 
 int Setting(const char* name, int otherwise) {
     const char* v = std::getenv(name);
     return v && *v ? std::atoi(v) : otherwise;
-}
-
-double Percentile(std::vector<double> values, double share) {
-    if (values.empty())
-        return -1;
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, static_cast<size_t>(share * values.size()))];
 }
 
 } // namespace
