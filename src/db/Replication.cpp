@@ -5,6 +5,8 @@
 #include "Text.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 
 namespace zenta {
@@ -68,12 +70,58 @@ std::vector<std::string> PairServerSettings::Problems() const {
     return p;
 }
 
+namespace {
+
+bool IsLoopback(const std::string& address) {
+    return address.rfind("127.", 0) == 0 || address == "::1" ||
+           AsciiLowerCase(address) == "localhost";
+}
+
+bool IsEveryAddress(const std::string& address) {
+    return address.empty() || address == "*" || address == "0.0.0.0" || address == "::";
+}
+
+} // namespace
+
+std::vector<std::string> PairServerSettings::ListenProblems(const std::string& partnerHost,
+                                                            const std::string& floating) const {
+    const std::string fix = "bind_address = 0.0.0.0 in 60-zentamarket-pair.cnf (Debian's own "
+                            "50-server.cnf sets 127.0.0.1), then sudo systemctl restart mariadb";
+    if (skipNetworking)
+        return {"skip_networking is ON: the server takes no network connection, so the other "
+                "computer cannot reach it: skip_networking = OFF"};
+    std::vector<std::string> addresses;
+    for (size_t at = 0;;) {
+        const size_t comma = bindAddress.find(',', at);
+        addresses.push_back(TrimWhitespace(bindAddress.substr(at, comma - at)));
+        if (comma == std::string::npos)
+            break;
+        at = comma + 1;
+    }
+    if (std::any_of(addresses.begin(), addresses.end(), IsEveryAddress))
+        return {};
+    const bool loopbackOnly = std::all_of(addresses.begin(), addresses.end(), IsLoopback);
+    std::vector<std::string> p;
+    if (loopbackOnly && !IsLoopback(partnerHost))
+        p.push_back("the server listens only on " + bindAddress +
+                    " (bind_address): the other computer cannot reach it (its replication, "
+                    "standby seed), nor can the tills at the floating address: " +
+                    fix);
+    else if (!floating.empty() &&
+             std::find(addresses.begin(), addresses.end(), floating) == addresses.end())
+        p.push_back("the server listens only on " + bindAddress +
+                    " (bind_address): the tills' connections to the floating address " + floating +
+                    " would be refused on this computer: " + fix);
+    return p;
+}
+
 Result<PairServerSettings> ReadPairServerSettings(clsDataBase& db) {
     db.CreatDatasArray(
         "SELECT @@server_id, @@log_bin, @@binlog_format, @@log_slave_updates, @@gtid_strict_mode, "
         "@@sync_binlog, @@innodb_flush_log_at_trx_commit, @@rpl_semi_sync_master_enabled, "
         "@@rpl_semi_sync_slave_enabled, @@rpl_semi_sync_master_wait_point, "
-        "@@rpl_semi_sync_master_timeout, @@rpl_semi_sync_master_wait_no_slave, @@relay_log;");
+        "@@rpl_semi_sync_master_timeout, @@rpl_semi_sync_master_wait_no_slave, @@relay_log, "
+        "@@bind_address, @@skip_networking;");
     if (!db.ConnectionStatus() || db.DatasArray()->Count(1) == 0)
         return Result<PairServerSettings>::Failure("the server's replication settings cannot be "
                                                    "read: " +
@@ -93,6 +141,8 @@ Result<PairServerSettings> ReadPairServerSettings(clsDataBase& db) {
     s.semiSyncTimeoutMs = number(10);
     s.waitNoSlave = number(11) != 0;
     s.relayLog = db.DatasArrayValue(0, 12).ToString();
+    s.bindAddress = db.DatasArrayValue(0, 13, true).ToString();
+    s.skipNetworking = number(14) != 0;
     return s;
 }
 
@@ -218,12 +268,77 @@ Result<int> EndOtherSessions(clsDataBase& db) {
     return ended;
 }
 
-Result<bool> WaitForApplied(clsDataBase& db, const std::string& position, long seconds) {
-    db.CreatDatasArray("SELECT MASTER_GTID_WAIT('" + SQLEscape(position) + "', " +
-                       std::to_string(seconds) + ");");
-    if (!db.ConnectionStatus() || db.DatasArray()->Count(1) == 0)
-        return Result<bool>::Failure("MASTER_GTID_WAIT failed: " + db.LastError().Text());
-    return db.DatasArrayValue(0, 0).ToInt64() == 0;
+std::string ReplicationError(const ReplicaState& r) {
+    if (r.sqlErrno != 0)
+        return "applying stopped with error " + std::to_string(r.sqlErrno) + ": " + r.sqlError;
+    if (r.ioErrno != 0)
+        return "receiving: error " + std::to_string(r.ioErrno) + ": " + r.ioError;
+    return {};
+}
+
+GtidPosition HeldPosition(const ServerSide& side) {
+    GtidPosition held = ParseGtidPosition(side.binlogPos).value_or(GtidPosition{});
+    for (const auto& [domain, sequence] : ParseGtidPosition(side.slavePos).value_or(GtidPosition{}))
+        held[domain] = std::max(held[domain], sequence);
+    return held;
+}
+
+std::string HeldText(const ServerSide& side) {
+    // The GTIDs themselves (server ids included), the later of the two per domain.
+    GtidState held;
+    for (const std::string* text : {&side.binlogPos, &side.slavePos}) {
+        std::string compact;
+        for (const char c : *text)
+            if (c != ' ' && c != '\n' && c != '\r' && c != '\t')
+                compact += c;
+        for (const auto& [key, sequence] : ParseGtidState(compact).value_or(GtidState{})) {
+            auto same = std::find_if(held.begin(), held.end(),
+                                     [&](const auto& e) { return e.first.first == key.first; });
+            if (same != held.end() && same->second >= sequence)
+                continue;
+            if (same != held.end())
+                held.erase(same);
+            held[key] = sequence;
+        }
+    }
+    return held.empty() ? "(nothing)" : GtidStateText(held);
+}
+
+std::string HoldWait::Said() const {
+    return "it holds " + held +
+           (stopped.empty() ? std::string() : "; its replication stopped: " + stopped);
+}
+
+Result<HoldWait> WaitUntilHolds(clsDataBase& db, const std::string& position, double seconds) {
+    using Clock = std::chrono::steady_clock;
+    const auto target = ParseGtidPosition(position);
+    if (!target)
+        return Result<HoldWait>::Failure("\"" + position + "\" is no GTID position");
+    const auto deadline =
+        Clock::now() + std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+    for (;;) {
+        const auto side = ReadServerSide(db);
+        if (!side)
+            return Result<HoldWait>::Failure(side.error());
+        HoldWait wait;
+        wait.held = HeldText(*side);
+        wait.behind = TransactionsBehind(*target, HeldPosition(*side));
+        wait.reached = wait.behind == 0;
+        const ReplicaState& r = side->replica;
+        if (!wait.reached && r.configured && !r.sqlRunning && r.sqlErrno != 0)
+            wait.stopped = ReplicationError(r);
+        if (wait.reached || !wait.stopped.empty() || Clock::now() >= deadline)
+            return wait;
+        // Woken at once by what the replica applies; its own log is looked at between.
+        const double slice =
+            std::clamp(std::chrono::duration<double>(deadline - Clock::now()).count(), 0.0, 0.25);
+        char timeout[32];
+        std::snprintf(timeout, sizeof timeout, "%.3f", slice);
+        db.CreatDatasArray("SELECT MASTER_GTID_WAIT('" + SQLEscape(position) + "', " + timeout +
+                           ");");
+        if (!db.ConnectionStatus())
+            return Result<HoldWait>::Failure("MASTER_GTID_WAIT failed: " + db.LastError().Text());
+    }
 }
 
 void AddGrantLine(const std::string& line, AccountPrivileges& p) {

@@ -37,9 +37,17 @@ struct PairServerSettings {
     long semiSyncTimeoutMs = 0;
     bool waitNoSlave = true;
     std::string relayLog;
+    std::string bindAddress; // "" or "*": every address
+    bool skipNetworking = false;
     // Each setting that is not as the pair needs it, with the line of the settings block that
     // puts it right ("gtid_strict_mode is OFF: gtid_strict_mode = ON").
     std::vector<std::string> Problems() const;
+    // Where the server listens, against how it must be reached: by the other computer at
+    // `partnerHost` (the address this computer's settings give the other; a loopback address:
+    // both servers on this computer) and by the tills at `floating` ("" none set). Each problem
+    // with its fix.
+    std::vector<std::string> ListenProblems(const std::string& partnerHost,
+                                            const std::string& floating) const;
 };
 Result<PairServerSettings> ReadPairServerSettings(clsDataBase& db);
 
@@ -69,6 +77,8 @@ struct ServerSide {
     ReplicaState replica;
 };
 Result<ServerSide> ReadServerSide(clsDataBase& db);
+// The last error of the replication on a server, in one line ("" none).
+std::string ReplicationError(const ReplicaState& replica);
 
 // SET GLOBAL read_only; whether the server took it (why not in the database's last error).
 bool SetReadOnly(clsDataBase& db, bool on);
@@ -82,8 +92,27 @@ Result<Done> ForgetMaster(clsDataBase& db);
 // receiving, the server's threads): their programs connect again and find the primary. How many
 // were ended.
 Result<int> EndOtherSessions(clsDataBase& db);
-// MASTER_GTID_WAIT: whether the server applied `position` within `seconds`.
-Result<bool> WaitForApplied(clsDataBase& db, const std::string& position, long seconds);
+// What a server holds, domain by domain: the later of its own binary log and of what it applied
+// as a replica. Both count: a server's own last transactions are in its log only (never in
+// gtid_slave_pos), a seeded standby's starting point in gtid_slave_pos only. A position judged
+// this way is reached with no new write (a shop at closing time writes nothing for hours).
+GtidPosition HeldPosition(const ServerSide& side);
+// The same, as GTID text for people ("0-1-1848"; "(nothing)" when empty).
+std::string HeldText(const ServerSide& side);
+
+// How a wait for a server to hold a position ended.
+struct HoldWait {
+    bool reached = false;
+    std::string held;         // what the server held when the wait ended
+    std::string stopped;      // its replication's error, when applying stopped on one ("" none)
+    std::uint64_t behind = 0; // transactions of the position it lacked then
+    // For the person: "it holds X", and the replication's error when it stopped on one.
+    std::string Said() const;
+};
+// Waits until the server holds `position` (as HeldPosition judges it), at most `seconds`; ends
+// early when its replication stopped applying on an error. A failure only when the server
+// cannot be read or the position is no GTID position.
+Result<HoldWait> WaitUntilHolds(clsDataBase& db, const std::string& position, double seconds);
 
 // Privileges of an account on *.* that matter on a pair, read from SHOW GRANTS.
 struct AccountPrivileges {

@@ -106,14 +106,6 @@ bool PairView::SemiSyncOn() const {
            primary->side.semiSyncClients > 0;
 }
 
-std::string ReplicationError(const ReplicaState& r) {
-    if (r.sqlErrno != 0)
-        return "applying stopped with error " + std::to_string(r.sqlErrno) + ": " + r.sqlError;
-    if (r.ioErrno != 0)
-        return "receiving: error " + std::to_string(r.ioErrno) + ": " + r.ioError;
-    return {};
-}
-
 std::string PairView::StandbyProblem() const {
     const ServerView* standby = Standby();
     if (!standby)

@@ -86,7 +86,4 @@ struct AccountProblem {
 };
 std::vector<AccountProblem> PairAccountProblems(clsDataBase& db);
 
-// The last error of the replication on a server, in one line ("" none).
-std::string ReplicationError(const ReplicaState& replica);
-
 } // namespace zenta

@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -71,9 +72,18 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Waits for a program of a pipeline, telling `tick` every half second.
+// A program of a pipeline that moves no byte for this long is stuck (a server that froze under
+// it): it is ended and said.
+constexpr int kProgramStallSeconds = 600;
+constexpr int kStalled = -2;
 
-int WaitShowing(int pid, const std::function<void()>& tick) {
+// Waits for a program of a pipeline, telling `tick` every half second; `progress` counts what
+// it did so far (bytes written or read). Its exit status, -1 when it did not end normally,
+// kStalled when it did nothing for kProgramStallSeconds (then it was killed).
+int WaitShowing(int pid, const std::function<void()>& tick,
+                const std::function<long long()>& progress) {
+    long long last = -1;
+    auto moved = Clock::now();
     for (;;) {
         int status = 0;
         const pid_t done = ::waitpid(pid, &status, WNOHANG);
@@ -81,9 +91,25 @@ int WaitShowing(int pid, const std::function<void()>& tick) {
             return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         if (done < 0 && errno != EINTR)
             return -1;
+        if (const long long now = progress(); now != last) {
+            last = now;
+            moved = Clock::now();
+        } else if (Clock::now() - moved > std::chrono::seconds(kProgramStallSeconds)) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            return kStalled;
+        }
         tick();
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
     }
+}
+
+// The words for a program's end that was not a success.
+std::string Ended(const std::string& program, int status) {
+    if (status == kStalled)
+        return program + " did nothing for " + std::to_string(kProgramStallSeconds) +
+               " s and was stopped";
+    return program + " failed (exit status " + std::to_string(status) + ")";
 }
 
 std::string Tail(const std::string& path, size_t bytes) {
@@ -221,12 +247,13 @@ Result<std::string> DumpPrimary(clsDataBase& primary, SeedFiles& files, const Sa
     ::close(out);
     if (pid < 0)
         return Position::Failure("mariadb-dump could not be started: " + ProgramStartError());
-    const int status = WaitShowing(pid, [&] {
-        say("copying the primary's databases: " + Megabytes(FileLength(files.dump)), true);
-    });
+    const int status = WaitShowing(
+        pid,
+        [&] { say("copying the primary's databases: " + Megabytes(FileLength(files.dump)), true); },
+        [&] { return FileLength(files.dump); });
     if (status != 0)
-        return Position::Failure("mariadb-dump failed (exit status " + std::to_string(status) +
-                                 "): " + TrimWhitespace(Tail(files.errors, 600)));
+        return Position::Failure(Ended("mariadb-dump", status) + ": " +
+                                 TrimWhitespace(Tail(files.errors, 600)));
     // The snapshot's position is given near the end, commented out.
     const std::string tail = Tail(files.dump, 1 << 16);
     const std::string key = "SET GLOBAL gtid_slave_pos='";
@@ -250,15 +277,17 @@ Result<Done> LoadCopy(SeedFiles& files, const Say& say) {
     ::close(in);
     if (pid < 0)
         return Result<Done>::Failure("mariadb could not be started: " + ProgramStartError());
-    const int status = WaitShowing(pid, [&] {
-        say("loading the copy into the standby: " + Megabytes(BytesReadBy(pid)) + " of " +
-                Megabytes(total),
-            true);
-    });
+    const int status = WaitShowing(
+        pid,
+        [&] {
+            say("loading the copy into the standby: " + Megabytes(BytesReadBy(pid)) + " of " +
+                    Megabytes(total),
+                true);
+        },
+        [&] { return BytesReadBy(pid); });
     if (status != 0)
-        return Result<Done>::Failure("loading the copy failed (exit status " +
-                                     std::to_string(status) +
-                                     "): " + TrimWhitespace(Tail(files.errors, 600)));
+        return Result<Done>::Failure("loading the copy failed: " + Ended("mariadb", status) + ": " +
+                                     TrimWhitespace(Tail(files.errors, 600)));
     return Done{};
 }
 
@@ -287,32 +316,38 @@ Result<Done> JoinPair(SeedRoute& route, const std::string& position) {
     return WritePairRecord(standby, record);
 }
 
-// Waits until `standby` applied what `primary` holds now; the report's text is that position.
-StandbyReport WaitCaughtUp(clsDataBase& standby, clsDataBase& primary, const Say& say) {
+// Waits until `standby` holds what `primary`'s log holds now; the report's text is that
+// position. Gives up when the standby applied nothing for `stallSeconds`.
+StandbyReport WaitCaughtUp(clsDataBase& standby, clsDataBase& primary, long stallSeconds,
+                           const Say& say) {
     const auto target = ReadServerSide(primary);
     if (!target)
         return Report(StandbyResult::CouldNotRun, target.error());
     const std::string goal = target->binlogPos;
+    const std::string shown = goal.empty() ? "(nothing)" : goal;
+    std::uint64_t fewest = UINT64_MAX;
+    auto progressed = Clock::now();
     for (;;) {
-        const auto applied = WaitForApplied(standby, goal, 2);
-        if (!applied)
-            return Report(StandbyResult::CouldNotRun, applied.error());
-        const auto side = ReadServerSide(standby);
-        if (!side)
-            return Report(StandbyResult::CouldNotRun, side.error());
-        if (*applied)
-            break;
-        if (const std::string error = ReplicationError(side->replica);
-            !error.empty() && !side->replica.sqlRunning)
-            return Report(StandbyResult::CouldNotRun, "the replication stopped: " + error);
-        const auto ahead = ParseGtidPosition(goal);
-        const auto held = ParseGtidPosition(side->slavePos);
-        if (ahead && held)
-            say("catching up: " + std::to_string(TransactionsBehind(*ahead, *held)) +
-                    " transactions to apply",
-                true);
+        const auto wait = WaitUntilHolds(standby, goal, 2);
+        if (!wait)
+            return Report(StandbyResult::CouldNotRun, wait.error());
+        if (wait->reached)
+            return Report(StandbyResult::Done, goal);
+        if (!wait->stopped.empty())
+            return Report(StandbyResult::CouldNotRun,
+                          "the replication stopped before it held " + shown + ": " + wait->stopped);
+        if (wait->behind < fewest) {
+            fewest = wait->behind;
+            progressed = Clock::now();
+        } else if (Clock::now() - progressed >= std::chrono::seconds(stallSeconds)) {
+            return Report(StandbyResult::CouldNotRun,
+                          "waited for the standby to hold the primary's last transactions (" +
+                              shown + "), but it applied nothing for " +
+                              std::to_string(stallSeconds) + " s: " + wait->Said() + ", " +
+                              std::to_string(wait->behind) + " transactions short");
+        }
+        say("catching up: " + std::to_string(wait->behind) + " transactions to apply", true);
     }
-    return Report(StandbyResult::Done, goal);
 }
 
 // The seed itself: the standby emptied, loaded and following, then waited for until in step.
@@ -346,7 +381,8 @@ StandbyReport Seed(SeedRoute& route, const Say& say) {
     say("loaded the copy into the standby; replication starts from " + *position, false);
     if (auto joined = JoinPair(route, *position); !joined)
         return Report(StandbyResult::CouldNotRun, "Not seeded: " + joined.error());
-    const StandbyReport caught = WaitCaughtUp(route.standby, route.primary, say);
+    const StandbyReport caught =
+        WaitCaughtUp(route.standby, route.primary, kCatchUpStallSeconds, say);
     if (caught.result != StandbyResult::Done)
         return Report(caught.result, "Seeded, but not in step: " + caught.text);
     return caught;
@@ -354,8 +390,8 @@ StandbyReport Seed(SeedRoute& route, const Say& say) {
 
 } // namespace
 
-StandbyReport WaitCaughtUp(PairConnections& pair, const Say& say) {
-    return WaitCaughtUp(pair.self, pair.other, say);
+StandbyReport WaitCaughtUp(PairConnections& pair, long stallSeconds, const Say& say) {
+    return WaitCaughtUp(pair.self, pair.other, stallSeconds, say);
 }
 
 StandbyReport SeedStandby(bool replace, const Say& say) {
@@ -464,12 +500,13 @@ ReceivedAndApplied ApplyReceived(PairConnections& pair, bool force, long waitSec
     // With --force over a stopped applying nothing more will be applied: not waited for.
     if (!stopped->replica.sqlRunning && force)
         return r;
-    const auto applied = WaitForApplied(pair.self, r.position, waitSeconds);
-    if (!applied || !*applied) {
+    const auto applied = WaitUntilHolds(pair.self, r.position, waitSeconds);
+    if (!applied || !applied->reached) {
         StartReplica(pair.self); // back as it was: a standby
         r.end = Report(applied ? StandbyResult::Refused : StandbyResult::CouldNotRun,
-                       applied ? "Not promoted: not everything received was applied within " +
-                                     std::to_string(waitSeconds) + " s; give a longer --wait."
+                       applied ? "Not promoted: not everything received (" + r.position +
+                                     ") was applied within " + std::to_string(waitSeconds) +
+                                     " s (" + applied->Said() + "); give a longer --wait."
                                : applied.error());
     }
     return r;
@@ -548,8 +585,11 @@ StandbyReport PromoteStandby(bool force, long waitSeconds, const Say& say) {
     const long long appliedCount =
         before && after ? static_cast<long long>(TransactionsBehind(*after, *before)) : -1;
     const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
-    WriteProgramLog("standby: promoted to primary at " + record.promotionGtid +
-                    (error.empty() ? std::string() : " (forced over: " + error + ")"));
+    // Forced over only what --force lets through: a receiving error after a power cut is the
+    // dead primary itself.
+    WriteProgramLog(
+        "standby: promoted to primary at " + record.promotionGtid +
+        (force && replica.sqlErrno != 0 ? " (forced over: " + error + ")" : std::string()));
     char took[32];
     std::snprintf(took, sizeof took, "%.1f", seconds);
     return Report(StandbyResult::Done,
@@ -593,13 +633,15 @@ Result<std::string> WriteTransactionsAfter(PairConnections& pair, const std::str
     std::remove(errors.c_str());
     const int pid = StartInPipeline(argv, -1, out, errors);
     ::close(out);
-    const int status = pid < 0 ? -1 : WaitForExit(pid);
+    const int status = pid < 0 ? -1
+                               : WaitShowing(
+                                     pid, [] {}, [&] { return FileLength(path); });
     std::remove(own->c_str());
     if (pid < 0)
         return Path::Failure("mariadb-binlog could not be started: " + ProgramStartError());
     if (status != 0)
-        return Path::Failure("mariadb-binlog failed (exit status " + std::to_string(status) +
-                             "): " + TrimWhitespace(Tail(errors, 600)));
+        return Path::Failure(Ended("mariadb-binlog", status) + ": " +
+                             TrimWhitespace(Tail(errors, 600)));
     return path;
 }
 
@@ -765,7 +807,7 @@ StandbyReport RejoinOldPrimary(const Say& say) {
         return Report(StandbyResult::Refused, "Not rejoined: " + followed.error());
     if (auto written = WritePairRecord(pair.self, *other.record); !written)
         return Report(StandbyResult::CouldNotRun, written.error());
-    const StandbyReport caught = WaitCaughtUp(pair, say);
+    const StandbyReport caught = WaitCaughtUp(pair, kCatchUpStallSeconds, say);
     if (caught.result != StandbyResult::Done)
         return Report(caught.result, "Rejoined, but not in step: " + caught.text);
     WriteProgramLog("standby: the old primary rejoined as the standby of " + other.address);

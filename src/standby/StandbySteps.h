@@ -26,9 +26,12 @@ struct PairConnections {
 // words for the person: the floating address, or the settings to change where there is none.
 std::string TillsReach(const std::string& host, long port);
 
-// Waits until this computer's server (the standby) applied what the other (the primary) holds
-// now; the report's text is that position.
-StandbyReport WaitCaughtUp(PairConnections& pair, const Say& say);
+// Waits until this computer's server (the standby) holds what the other's (the primary's) log
+// holds now; the report's text is that position. Gives up, saying what it waited for and what
+// the standby holds, when the standby applied nothing for `stallSeconds`.
+StandbyReport WaitCaughtUp(PairConnections& pair, long stallSeconds, const Say& say);
+// A standby catching up after a seed or a rejoin gives up after this long without progress.
+constexpr long kCatchUpStallSeconds = 120;
 
 // The standby made the primary: it forgets its primary, the promotion point is read before it
 // takes its first sale, its record says so, and it opens.

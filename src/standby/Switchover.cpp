@@ -107,6 +107,10 @@ std::string Reopen(PairConnections& pair) {
     return "it is open for sales again, the primary as before";
 }
 
+std::string Shown(const std::string& position) {
+    return position.empty() ? "(nothing)" : position;
+}
+
 std::string Seconds(double seconds) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f", seconds);
@@ -121,13 +125,14 @@ StandbyReport MoveThePrimary(PairConnections& pair, long waitSeconds, const Say&
     if (!last)
         return Report(StandbyResult::CouldNotRun,
                       "Not switched over: " + last.error() + "; " + Reopen(pair) + ".");
-    const auto applied = WaitForApplied(pair.other, *last, waitSeconds);
-    if (!applied || !*applied)
+    const auto applied = WaitUntilHolds(pair.other, *last, waitSeconds);
+    if (!applied || !applied->reached)
         return Report(applied ? StandbyResult::Refused : StandbyResult::CouldNotRun,
                       "Not switched over: " +
                           (applied ? "the standby did not apply this server's last transactions "
-                                     "within " +
-                                         std::to_string(waitSeconds) + " s"
+                                     "(" +
+                                         Shown(*last) + ") within " + std::to_string(waitSeconds) +
+                                         " s (" + applied->Said() + ")"
                                    : applied.error()) +
                           "; " + Reopen(pair) + ".");
     const auto promoted = OpenPromoted(pair.other);
@@ -145,7 +150,8 @@ StandbyReport MoveThePrimary(PairConnections& pair, long waitSeconds, const Say&
 }
 
 // The old primary (this server) follows the new one, once nothing it holds is missing there.
-StandbyReport FollowAfterSwitch(PairConnections& pair, const std::string& point, const Say& say) {
+StandbyReport FollowAfterSwitch(PairConnections& pair, const std::string& point, long waitSeconds,
+                                const Say& say) {
     pair.self.SQLExecute("UNLOCK TABLES;");
     const auto side = ReadServerSide(pair.self);
     if (!side)
@@ -166,7 +172,12 @@ StandbyReport FollowAfterSwitch(PairConnections& pair, const std::string& point,
                           "rebuilds it.");
     if (auto written = WritePairRecord(pair.self, *pair.view.partner.record); !written)
         return Report(StandbyResult::CouldNotRun, written.error());
-    return WaitCaughtUp(pair, say);
+    const StandbyReport caught = WaitCaughtUp(pair, waitSeconds, say);
+    if (caught.result != StandbyResult::Done)
+        return Report(caught.result, "The primary moved (the other server is open for sales), "
+                                     "but this server is not in step with it: " +
+                                         caught.text + ".");
+    return caught;
 }
 
 } // namespace
@@ -188,12 +199,14 @@ StandbyReport SwitchOver(long waitSeconds, const Say& say) {
         // Near the primary before it closes: the tills wait for the last few only.
         if (start.stage == SwitchStage::Begin)
             if (const auto near =
-                    WaitForApplied(pair.other, pair.view.self.side.binlogPos, waitSeconds);
-                !near || !*near)
+                    WaitUntilHolds(pair.other, pair.view.self.side.binlogPos, waitSeconds);
+                !near || !near->reached)
                 return Report(near ? StandbyResult::Refused : StandbyResult::CouldNotRun,
                               "Not switched over: " +
-                                  (near ? "the standby did not catch up with this server within " +
-                                              std::to_string(waitSeconds) + " s"
+                                  (near ? "the standby did not catch up with this server (" +
+                                              Shown(pair.view.self.side.binlogPos) + ") within " +
+                                              std::to_string(waitSeconds) + " s (" + near->Said() +
+                                              ")"
                                         : near.error()) +
                                   "; nothing was changed.");
         const StandbyReport moved = MoveThePrimary(pair, waitSeconds, say);
@@ -202,7 +215,7 @@ StandbyReport SwitchOver(long waitSeconds, const Say& say) {
         point = moved.text;
         pair.Look(waitSeconds + 60);
     }
-    const StandbyReport followed = FollowAfterSwitch(pair, point, say);
+    const StandbyReport followed = FollowAfterSwitch(pair, point, waitSeconds, say);
     if (followed.result != StandbyResult::Done)
         return followed;
     WriteProgramLog("standby: switched over to " + pair.view.partner.address + " at " + point);

@@ -347,3 +347,51 @@ TEST_F(StandbyDrill, ARestoreIntoTheLivePrimaryReseedsTheStandby) {
         << Query(b_, "SHOW SLAVE STATUS\\G");
     EXPECT_EQ(Query(b_, sums), Query(a_, sums)) << "the standby does not follow the primary";
 }
+
+// At closing time nothing is written for hours: a switchover each way returns within its
+// deadline (the old primary's own last transactions are in its log, never in what it applied as
+// a replica), and so does a promotion of a standby that never applied a transaction of the
+// primary it follows (an old primary that rejoined at closing time).
+TEST_F(StandbyDrill, AtClosingTimeASwitchoverEachWayAndAPromotionReturn) {
+    monitorA_ = StartMonitor(AppPath());
+    monitorB_ = StartMonitor(folderB_.path());
+    MakePair(true);
+    ASSERT_TRUE(tills_->WaitForSales(200));
+    tills_->Stop();
+    ASSERT_TRUE(WaitRecorded(folderB_.path(), "Role", "standby", 20s));
+
+    auto switchOver = [&](const std::string& folder, const OwnServer& to, const OwnServer& from) {
+        const auto began = std::chrono::steady_clock::now();
+        Program program(folder, {}, false, {"standby", "switchover", "--wait", "20"});
+        const int status = program.WaitExit(90s);
+        const double took =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+        const std::string out = ReadFile(folder + "stdout.txt") + ReadFile(folder + "stderr.txt");
+        EXPECT_EQ(status, 0) << "after " << took << " s: " << out;
+        EXPECT_TRUE(Has(out, "Switched over")) << out;
+        EXPECT_LT(took, 30.0) << out;
+        EXPECT_EQ(Query(to, "SELECT @@read_only"), "0");
+        EXPECT_EQ(Query(from, "SELECT @@read_only"), "1");
+        EXPECT_NE(Query(from, "SHOW SLAVE STATUS"), "") << "the old primary does not follow";
+    };
+    switchOver(AppPath(), b_, a_);
+    EXPECT_EQ(Judge(b_), "");
+    switchOver(folderB_.path(), a_, b_);
+    EXPECT_EQ(Judge(a_), "");
+    switchOver(AppPath(), b_, a_);
+
+    // B the primary, A its standby having applied nothing of B's: B's power goes, A promoted.
+    PowerCut(b_, *toB_);
+    const auto began = std::chrono::steady_clock::now();
+    Program promote(AppPath(), {}, false, {"standby", "promote", "--wait", "20"});
+    const int status = promote.WaitExit(90s);
+    const std::string out = ReadFile(AppPath() + "stdout.txt") + ReadFile(AppPath() + "stderr.txt");
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count(), 30.0)
+        << out;
+    EXPECT_EQ(Query(a_, "SELECT @@read_only"), "0");
+    EXPECT_EQ(Judge(a_), "");
+    // Not given --force, so the log says nothing was forced (the dead primary's receiving error
+    // is no reason to force).
+    EXPECT_FALSE(Has(Log(), "forced over")) << Log();
+}
