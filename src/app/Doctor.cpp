@@ -496,6 +496,10 @@ void Pair(Checks& checks, clsDataBase& db) {
     else
         checks.Good("pair: this server",
                     "set for a pair (server_id " + std::to_string(own->serverId) + ")");
+    const std::string floating = TrimBlanks(GetSetting("Standby", "FloatingAddress", ""));
+    if (own)
+        for (const auto& problem : own->ListenProblems(partner->host, floating))
+            checks.Fault("pair: where this server listens", problem, "");
     for (const auto& p : PairAccountProblems(db))
         checks.Fault("pair: accounts", p.text,
                      p.fix.empty() ? "" : "as root on both servers: " + p.fix);
@@ -504,7 +508,9 @@ void Pair(Checks& checks, clsDataBase& db) {
     if (!ConnectToServer(other, partner->host, partner->port)) {
         checks.Warn("pair: the other server",
                     where + " cannot be reached: " + other.LastError().Text(),
-                    "is the other computer on, its server up, and [Standby] Host/Port right?");
+                    "is the other computer on, its server up and listening on the network "
+                    "(bind_address = 0.0.0.0 in its 60-zentamarket-pair.cnf: Debian's own "
+                    "50-server.cnf sets 127.0.0.1), and [Standby] Host/Port right?");
         return;
     }
     const auto theirs = ReadPairServerSettings(other);
@@ -518,6 +524,10 @@ void Pair(Checks& checks, clsDataBase& db) {
     else if (theirs)
         checks.Good("pair: the other server", where + " answers, set for a pair (server_id " +
                                                   std::to_string(theirs->serverId) + ")");
+    // It answers here, so it listens where this computer reaches it; the tills' address too?
+    if (theirs && !floating.empty())
+        for (const auto& problem : theirs->ListenProblems(partner->host, floating))
+            checks.Fault("pair: where the other server listens", where + ": " + problem, "");
     const PairState state = PairState::Read();
     if (const std::string warning = state.Warning(StandbyWarnSeconds()); !warning.empty())
         checks.Warn("pair: state", warning, "ZentaMarketMonitor standby status says more");

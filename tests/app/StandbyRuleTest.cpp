@@ -109,6 +109,34 @@ TEST(StandbyRules, EachSettingAPairNeedsIsNamedWithItsFix) {
     EXPECT_NE(problems[3].find("relay_log = "), std::string::npos);
 }
 
+// Debian's own settings make a server listen on 127.0.0.1 only: the other computer cannot reach
+// it. Said when the other computer is elsewhere, not when both servers share this computer; a
+// server bound to its own address refuses the tills' floating address.
+TEST(StandbyRules, AServerTheOtherComputerCannotReachIsNamed) {
+    PairServerSettings s;
+    s.bindAddress = "127.0.0.1";
+    ASSERT_EQ(s.ListenProblems("192.168.1.11", "").size(), 1u);
+    EXPECT_NE(s.ListenProblems("192.168.1.11", "")[0].find("bind_address = 0.0.0.0"),
+              std::string::npos);
+    EXPECT_TRUE(s.ListenProblems("127.0.0.2", "").empty());
+    s.bindAddress = "127.0.0.1, ::1";
+    EXPECT_EQ(s.ListenProblems("shop-b", "").size(), 1u);
+    for (const char* every : {"0.0.0.0", "*", "::", "", "127.0.0.1,0.0.0.0"}) {
+        s.bindAddress = every;
+        EXPECT_TRUE(s.ListenProblems("192.168.1.11", "192.168.1.20").empty()) << every;
+    }
+    s.bindAddress = "192.168.1.10";
+    EXPECT_TRUE(s.ListenProblems("192.168.1.11", "").empty());
+    ASSERT_EQ(s.ListenProblems("192.168.1.11", "192.168.1.20").size(), 1u);
+    EXPECT_NE(s.ListenProblems("192.168.1.11", "192.168.1.20")[0].find("floating address"),
+              std::string::npos);
+    s.bindAddress = "192.168.1.10,192.168.1.20";
+    EXPECT_TRUE(s.ListenProblems("192.168.1.11", "192.168.1.20").empty());
+    s.bindAddress = "0.0.0.0";
+    s.skipNetworking = true;
+    EXPECT_EQ(s.ListenProblems("127.0.0.2", "").size(), 1u);
+}
+
 TEST(StandbyRules, ARecordedPrimaryOpensOnlyWhenItSeesTheOtherAgree) {
     PairView v;
     v.self = Server(1, true, 1);
