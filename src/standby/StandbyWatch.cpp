@@ -157,12 +157,17 @@ void StandbyWatch::Look() {
     if (state.role == "primary" || state.role == "standby")
         state.standbyProblem = view.StandbyProblem();
     MeasureLag(view, state);
-    // The database computer's jobs run here only on the open primary.
-    if (view.self.reached)
-        ServerIsStandby = !view.self.OpenPrimary() || view.PartnerPromotedSince();
+    // The database computer's jobs run here only on the open primary; when they come here (a
+    // promotion, a person's open, a switchover) they run at once, a backup first.
+    bool cameHere = false;
+    if (view.self.reached) {
+        const bool standby = !view.self.OpenPrimary() || view.PartnerPromotedSince();
+        cameHere = ServerIsStandby.exchange(standby) && !standby;
+    }
     std::lock_guard<std::mutex> hold(lock_);
     state_ = state;
     fresh_ = true;
+    becamePrimary_ = becamePrimary_ || cameHere;
 }
 
 void StandbyWatch::Act(PairView& view) {
@@ -253,7 +258,6 @@ bool StandbyWatch::Publish() {
         else
             WriteProgramLog("standby: this server is " + state.role +
                             (state.fencedWhy.empty() ? std::string() : ": " + state.fencedWhy));
-        becamePrimary_ = becamePrimary_ || (lastRole_ == "standby" && state.role == "primary");
         lastRole_ = state.role;
     }
     // Recorded when what the tray says changes, and every half minute for the lag.
@@ -269,6 +273,7 @@ bool StandbyWatch::Publish() {
 }
 
 bool StandbyWatch::TakeBecamePrimary() {
+    std::lock_guard<std::mutex> hold(lock_);
     const bool became = becamePrimary_;
     becamePrimary_ = false;
     return became;

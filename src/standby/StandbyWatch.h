@@ -62,9 +62,9 @@ class StandbyWatch {
     // In the caller's thread: records what the looks found since the last call and logs what
     // they did. Whether the tray's words may have changed.
     bool Publish();
-    // This server went from standby to primary (promoted) since the last call: the database
-    // computer's jobs start here, a backup first (the restore to a second needs an archive in
-    // the new server's log).
+    // The database computer's jobs came here since the last call (this server was the standby,
+    // fenced or not yet paired, and is the open primary now): they start here at once, a backup
+    // first (the restore to a second needs an archive in this server's log).
     bool TakeBecamePrimary();
 
   private:
