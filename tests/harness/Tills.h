@@ -31,6 +31,8 @@ struct TillTarget {
     bool suiteAccount = false;
     // A pause after each sale: a shop's pace, not a load test's (0: none).
     int pauseMs = 0;
+    // The network namespace the tills' computer is (its /run/netns path; "": this process's).
+    std::string netns = "";
 };
 
 class Tills {
