@@ -127,8 +127,10 @@ std::string ServerCannotWriteHere(clsDataBase& db, const std::string& work) {
 }
 
 // The new backup's figures against the newest good archive's.
+// The reasons a backup counts as shrunk, and the archive it was compared with ("" when there is
+// none: then only against the suite's tables).
 std::vector<std::string> ShrinkCheck(const TableRows& rows, const std::string& folder,
-                                     const std::string& password) {
+                                     const std::string& password, std::string& against) {
     auto baseline = RecordedBaseline();
     if (!baseline) {
         const auto found = BaselineFromArchives(folder, password);
@@ -138,6 +140,7 @@ std::vector<std::string> ShrinkCheck(const TableRows& rows, const std::string& f
             WriteProgramLog("BackupAll: no baseline to compare this backup with: " + found.error() +
                             "; only a missing table of the suite's makes it count as shrunk");
     }
+    against = baseline ? baseline->archive : std::string();
     return ShrinkReasons(baseline ? &*baseline : nullptr, rows,
                          baseline && TicketsPurgedSince(baseline->time));
 }
@@ -454,7 +457,7 @@ class BackupRun {
     void CompareWithBaseline() {
         if (!rep_.complete)
             return;
-        const auto reasons = ShrinkCheck(rep_.rows, folder_, password_);
+        const auto reasons = ShrinkCheck(rep_.rows, folder_, password_, rep_.shrinkBaseline);
         (acceptShrink_ ? rep_.accepted : rep_.shrinkReasons) = reasons;
         rep_.shrunk = !acceptShrink_ && !reasons.empty();
     }
@@ -500,11 +503,11 @@ class BackupRun {
                            ", which does not count as a backup";
             ReportFailure("BackupAll", rep_.failure);
         } else if (rep_.shrunk) {
-            rep_.failure = "the database holds much less than at the last good backup (" +
-                           JoinedReasons(rep_.shrinkReasons) + "); kept as " + folder_ +
+            rep_.failure = ShrinkHeadline(rep_.shrinkBaseline) + ": " +
+                           JoinedReasons(rep_.shrinkReasons) + "; kept as " + folder_ +
                            rep_.archiveName +
-                           ", which does not count as a backup. If the change is meant: "
-                           "ZentaMarketMonitor backup --accept-shrink";
+                ", which does not count as a backup. If the database is meant to be so: "
+                "ZentaMarketMonitor backup --accept-shrink";
             ReportFailure("BackupAll", rep_.failure);
             RemoveOlderShrunk(folder_, rep_.archiveName);
         }

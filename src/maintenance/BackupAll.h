@@ -25,6 +25,7 @@ struct BackupReport {
     // not counted as a backup, never the reason for a deletion.
     bool shrunk = false;
     std::vector<std::string> shrinkReasons;
+    std::string shrinkBaseline; // the archive it was compared with ("": none, only the suite's)
     std::vector<std::string> accepted; // with acceptShrink: the falls now taken as the baseline
     bool stopped = false;              // the program's stop ended the backup; nothing was kept
     long tables = 0;                   // tables found in the database

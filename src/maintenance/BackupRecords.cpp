@@ -110,6 +110,7 @@ std::string RecordBackup(const BackupReport& rep, const std::string& backupFolde
                             {"Missing", missing},
                             {"Failure", rep.failure},
                             {"Shrink", JoinedReasons(rep.shrinkReasons)},
+                            {"ShrinkBaseline", rep.shrinkBaseline},
                             {"Accepted", JoinedReasons(rep.accepted)}};
     if (good) {
         values.push_back({"LastGoodSequence", std::to_string(rep.snapshotSequence)});

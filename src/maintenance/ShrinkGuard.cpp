@@ -206,4 +206,11 @@ bool TicketsPurgedSince(const std::string& time) {
     return !purge.time().empty() && purge.time() >= time && purge.result() == "done";
 }
 
+std::string ShrinkHeadline(const std::string& baseline) {
+    if (baseline.empty())
+        return "the database lacks what every database of the suite holds (there is no earlier "
+               "good backup to compare it with)";
+    return "the database holds much less than at the last good backup, " + baseline;
+}
+
 } // namespace zenta

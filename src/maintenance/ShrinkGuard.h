@@ -56,6 +56,10 @@ Result<Done> RecordBaseline(const ShrinkBaseline& baseline);
 [[nodiscard]] Result<std::optional<ShrinkBaseline>>
 BaselineFromArchives(const std::string& folder, const std::string& password);
 
+// Why a shrunk backup does not count, in words: against `baseline`, the archive compared with,
+// or ("") against the suite's own tables when there is no earlier good backup.
+[[nodiscard]] std::string ShrinkHeadline(const std::string& baseline);
+
 // Whether the ticket purge ran at or after `time` ("yyyy-mm-dd hh:nn:ss"), from the job record.
 [[nodiscard]] bool TicketsPurgedSince(const std::string& time);
 

@@ -104,6 +104,7 @@ BackupOutcome BackupOutcome::Read() {
     b.failure = r["Failure"];
     b.missing = r["Missing"];
     b.shrink = r["Shrink"];
+    b.shrinkBaseline = r["ShrinkBaseline"];
     b.accepted = r["Accepted"];
     b.seconds = r["Seconds"];
     b.bytes = Number(r["Bytes"], 0);

@@ -47,7 +47,7 @@ long long NextOutcomeSequence();
 // The backup's section, typed.
 struct BackupOutcome {
     std::string time, result; // "good", "failed", "incomplete", "shrunk", "stopped"
-    std::string archive, failure, missing, shrink, accepted, seconds;
+    std::string archive, failure, missing, shrink, shrinkBaseline, accepted, seconds;
     long long bytes = 0;
     std::string lastGoodArchive, lastGoodTime;
     long long lastGoodBytes = 0;

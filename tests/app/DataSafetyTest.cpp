@@ -175,3 +175,22 @@ TEST_F(DataSafety, TicketPurgesAreNoAlarmButAMassDeletionOfArticlesIs) {
         << r.out;
     EXPECT_EQ(DirNames(AppPath() + "Backup/ZentaMarket??????????????.ZTB"), before);
 }
+
+// The very first backup of a database that lacks some of the suite's tables: there is no good
+// backup before it, so the words name what is missing against the suite, not a fall since one.
+TEST_F(DataSafety, AFirstBackupLackingTheSuitesTablesSaysWhatIsMissingAndAgainstWhat) {
+    FillShop();
+    Sql("DROP TABLE ticketcobro;");
+    auto r = Run({"backup"});
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_TRUE(Has(r.out, "NOT counted as a backup: the database lacks what every database of "
+                           "the suite holds (there is no earlier good backup"))
+        << r.out;
+    EXPECT_TRUE(Has(r.out, "ticketcobro is missing")) << r.out;
+    EXPECT_FALSE(Has(r.out, "much less than at the last good backup")) << r.out;
+    r = Run({"status"});
+    EXPECT_TRUE(Has(r.out, "not counted as a backup, the database lacks what every database of "
+                           "the suite holds"))
+        << r.out;
+    EXPECT_FALSE(Has(r.out, "much less")) << r.out;
+}

@@ -64,8 +64,8 @@ class BackupProgressLine {
 // A kept archive that does not count, or a fall of the data accepted: said, and what it means.
 Outcome ReportShrink(const BackupReport& report, bool acceptShrink) {
     if (report.shrunk) {
-        std::cout << "Kept, but NOT counted as a backup: the database holds much less than at "
-                     "the last good backup:\n";
+        std::cout << "Kept, but NOT counted as a backup: " << ShrinkHeadline(report.shrinkBaseline)
+                  << ":\n";
         for (const auto& why : report.shrinkReasons)
             std::cout << "  - " << why << "\n";
         std::cout << "The older archives stay; none is deleted while this lasts. If the change "

@@ -17,6 +17,7 @@
 #include "RemovableDrives.h"
 #include "Session.h"
 #include "SevenZip.h"
+#include "ShrinkGuard.h"
 #include "SingleInstance.h"
 #include "StandbyCommands.h"
 #include "StandbyWatch.h"
@@ -205,9 +206,8 @@ void BackupStatus(const BackupOutcome& backup) {
             text += "; lacks " + backup.missing;
         Line("Last backup", text);
         if (backup.result == "shrunk")
-            std::cout << "  not counted as a backup, the database holds much less than at the "
-                         "last good backup: "
-                      << backup.shrink
+            std::cout << "  not counted as a backup, " << ShrinkHeadline(backup.shrinkBaseline)
+                      << ": " << backup.shrink
                       << "\n  if the change is meant: ZentaMarketMonitor backup --accept-shrink\n";
         else if (backup.result != "good" && !backup.failure.empty())
             std::cout << "  why: " << backup.failure << "\n";
