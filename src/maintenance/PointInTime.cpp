@@ -8,10 +8,12 @@
 #include "Common.h"
 #include "ErrorMode.h"
 #include "GlobalDatabase.h"
+#include "Globals.h"
 #include "JobOutcomes.h"
 #include "LiveSwap.h"
 #include "LocalTime.h"
 #include "Process.h"
+#include "SingleInstance.h"
 #include "Text.h"
 
 #include <algorithm>
@@ -48,10 +50,15 @@ void WindowEnd(const Located& l, RestoreWindow& w, std::time_t now) {
         }
     }
     const BinlogCopyOutcome copy = BinlogCopyOutcome::Read();
+    // The record of a monitor that stopped less than a minute ago still says "streaming"; with no
+    // monitor running nothing streams, and the window ends at the last transaction copied.
+    FileLock monitor(Globals::AppPath + Globals::ExecutableName + ".lock");
+    const bool monitorStopped = monitor.TryLock();
+    monitor.Unlock();
     const auto files = l.chain->Files();
     const bool reachesChainEnd = !files.empty() && !l.stretch.files.empty() &&
                                  l.stretch.files.back().name == files.back().name;
-    if (w.gapAfter.empty() && reachesChainEnd && copy.Streaming(now) &&
+    if (w.gapAfter.empty() && reachesChainEnd && !monitorStopped && copy.Streaming(now) &&
         copy.chain == l.chain->name()) {
         w.to = std::max<std::time_t>(w.to, static_cast<std::time_t>(StampSeconds(copy.currentAt)));
         w.reachesNow = true;
