@@ -3,6 +3,9 @@
 #include "Text.h"
 
 #include <array>
+#include <deque>
+#include <mutex>
+#include <optional>
 #include <sys/stat.h>
 
 namespace zenta {
@@ -302,7 +305,66 @@ std::string QueryTextOf(const BinlogEvent& event, bool checksums) {
     return std::string(event.bytes.substr(start, end - start));
 }
 
+namespace {
+
+// A file as the system last saw it: the same identity means the same bytes (a log file only
+// grows, or is replaced by another).
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = -1;
+    std::int64_t modified = 0; // nanoseconds
+    bool operator==(const FileIdentity&) const = default;
+};
+
+std::optional<FileIdentity> IdentityOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return std::nullopt;
+    return FileIdentity{st.st_dev, st.st_ino, st.st_size,
+                        static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 +
+                            st.st_mtim.tv_nsec};
+}
+
+// What the last files read said, so that a file nobody writes (the open file of a dead server,
+// a copy cut short) is read once however many windows and stretches ask about it.
+struct ReadFacts {
+    std::string path;
+    FileIdentity identity;
+    BinlogFileFacts facts;
+};
+std::mutex readLock;
+std::deque<ReadFacts> read;
+
+BinlogFileFacts ReadAnew(const std::string& path, const BinlogFileFacts* known);
+
+} // namespace
+
 BinlogFileFacts ReadBinlogFile(const std::string& path, const BinlogFileFacts* known) {
+    if (known)
+        return ReadAnew(path, known);
+    const auto before = IdentityOf(path);
+    if (before) {
+        std::lock_guard<std::mutex> hold(readLock);
+        for (const auto& r : read)
+            if (r.path == path && r.identity == *before)
+                return r.facts;
+    }
+    BinlogFileFacts facts = ReadAnew(path, nullptr);
+    // Kept only when the file did not change while it was read.
+    if (before && IdentityOf(path) == before) {
+        std::lock_guard<std::mutex> hold(readLock);
+        std::erase_if(read, [&](const ReadFacts& r) { return r.path == path; });
+        read.push_front({path, *before, facts});
+        if (read.size() > 16)
+            read.pop_back();
+    }
+    return facts;
+}
+
+namespace {
+
+BinlogFileFacts ReadAnew(const std::string& path, const BinlogFileFacts* known) {
     BinlogFileFacts facts;
     BinlogReader reader(path);
     struct stat st {};
@@ -346,6 +408,8 @@ BinlogFileFacts ReadBinlogFile(const std::string& path, const BinlogFileFacts* k
         facts.closed = lastType == kRotateEvent || lastType == kStopEvent;
     return facts;
 }
+
+} // namespace
 
 Result<std::vector<TransactionEnd>> ReadTransactionEnds(const std::vector<std::string>& paths,
                                                         long long startPosition) {

@@ -125,7 +125,9 @@ struct BinlogFileFacts {
     }
 };
 // Given what an earlier read of the same file found (`known`), only what follows its last
-// whole transaction is read: a file being written is followed cheaply.
+// whole transaction is read: a file being written is followed cheaply. Without it, a file that
+// did not change since this process last read it (the same inode, size and time) is not read
+// again: the open file of a dead server is asked about by every window and stretch.
 BinlogFileFacts ReadBinlogFile(const std::string& path, const BinlogFileFacts* known = nullptr);
 
 // Where a transaction ends: just after its last event (its COMMIT, its Xid, or a statement
