@@ -506,8 +506,8 @@ class BackupRun {
             rep_.failure = ShrinkHeadline(rep_.shrinkBaseline) + ": " +
                            JoinedReasons(rep_.shrinkReasons) + "; kept as " + folder_ +
                            rep_.archiveName +
-                ", which does not count as a backup. If the database is meant to be so: "
-                "ZentaMarketMonitor backup --accept-shrink";
+                           ", which does not count as a backup. If the database is meant to be so: "
+                           "ZentaMarketMonitor backup --accept-shrink";
             ReportFailure("BackupAll", rep_.failure);
             RemoveOlderShrunk(folder_, rep_.archiveName);
         }

@@ -3,6 +3,7 @@
 #include "FileDescriptor.h"
 #include "Settings.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -430,8 +431,16 @@ LowPriorityPrograms::~LowPriorityPrograms() {
     lowPriority = was_;
 }
 
+namespace {
+std::atomic<bool> personWaits{false};
+} // namespace
+
+void APersonWaits() {
+    personWaits = true;
+}
+
 bool HelpersRunLow() {
-    return GetSettingBool("Monitor", "LowPriorityHelpers", "1", true);
+    return !personWaits && GetSettingBool("Monitor", "LowPriorityHelpers", "1", true);
 }
 
 int WaitForExit(int pid, std::string* how) {

@@ -90,8 +90,12 @@ class LowPriorityPrograms {
     bool was_;
 };
 // [Monitor] LowPriorityHelpers: whether the heavy helpers run at a low priority (default on; 0
-// runs them as every other program, for a computer that does nothing else).
+// runs them as every other program, for a computer that does nothing else). Never while a person
+// waits for them (below).
 bool HelpersRunLow();
+// A person started this process's work and waits for it (a restore, a verification from the
+// command line, often with the shop closed): its heavy helpers run at the normal priority.
+void APersonWaits();
 
 // RunProgramAndWait's result when the program was ended because a stop was asked for.
 constexpr int kStoppedByRequest = -2;

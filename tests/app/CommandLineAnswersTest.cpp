@@ -46,7 +46,7 @@ TEST_F(CommandLineAnswers, ClearingThePrintQueuesWithThePrintServerStoppedIsAFai
 
 // The archiver packs at a low CPU and I/O priority (the database server answers the tills and
 // the tray the person meanwhile); the setting turns it off. Seen by the archiver itself.
-TEST_F(CommandLineAnswers, TheArchiverRunsAtALowPriorityUnlessTheSettingSaysNot) {
+TEST_F(CommandLineAnswers, TheArchiverRunsAtALowPriorityUnlessTheSettingSaysNotOrAPersonWaits) {
     const std::string seen = AppPath() + "priority.txt";
     const std::string wrapper = AppPath() + "7zz-priority";
     WriteFile(wrapper, "#!/bin/sh\n{ nice; ionice -p $$; } >> '" + seen + "'\nexec 7zz \"$@\"\n");
@@ -56,6 +56,15 @@ TEST_F(CommandLineAnswers, TheArchiverRunsAtALowPriorityUnlessTheSettingSaysNot)
     std::string said = ReadFile(seen);
     EXPECT_TRUE(Has(said, "10\nbest-effort: prio 7")) << said;
     EXPECT_FALSE(Has(said, "0\nnone")) << said;
+    // A person waiting for a verification (a restore too) gets them at the normal priority.
+    const std::string archive = r.out.substr(r.out.rfind(AppPath()));
+    std::filesystem::remove(seen);
+    r = Run({"verify", archive.substr(0, archive.find('\n'))}, {"ZENTA_7ZIP=" + wrapper});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    said = ReadFile(seen);
+    EXPECT_TRUE(said.rfind("0\n", 0) == 0) << said;
+    EXPECT_FALSE(Has(said, "prio 7")) << said;
+    std::filesystem::remove(seen);
     const std::string ini = ReadFile(AppPath() + "zentamarket.ini");
     WriteFile(AppPath() + "zentamarket.ini", ini + "[Monitor]\r\nLowPriorityHelpers=0\r\n");
     std::filesystem::remove(seen);

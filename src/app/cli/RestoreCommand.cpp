@@ -3,6 +3,7 @@
 #include "LocalTime.h"
 #include "PairRecord.h"
 #include "PointInTime.h"
+#include "Process.h"
 #include "Restore.h"
 #include "StandbyCommands.h"
 #include "Terminal.h"
@@ -90,6 +91,7 @@ Outcome RestoreHere(const Options& options) {
 } // namespace
 
 Outcome Restore(const Options& options) {
+    APersonWaits();
     if (const std::string why = PairRefusal(options); !why.empty()) {
         std::cerr << "Not restored: " << why << ".\n";
         return Outcome::CouldNotRun;

@@ -1,6 +1,7 @@
 #include "Commands.h"
 
 #include "PointInTime.h"
+#include "Process.h"
 #include "Restore.h"
 #include "Terminal.h"
 #include "Verification.h"
@@ -11,6 +12,7 @@
 namespace zenta::cli {
 
 Outcome Verify(const Options& options) {
+    APersonWaits();
     const VerifyReport report = VerifyArchive(options.archive, Progress, options.passwordFile);
     // A check that ran counts as the last verification, good or bad; one that could not run
     // (no such file, not a backup, no database) leaves the last one as it was.
