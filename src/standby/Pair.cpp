@@ -39,21 +39,45 @@ ServerView LookAtServer(clsDataBase& db, const std::string& address, bool connec
     return view;
 }
 
-std::string PairView::Role() const {
+namespace {
+
+constexpr std::pair<PairRole, const char*> kRoleWords[] = {
+    {PairRole::Primary, "primary"},     {PairRole::Fenced, "fenced"},
+    {PairRole::OldPrimary, "old primary"}, {PairRole::Standby, "standby"},
+    {PairRole::NotPaired, "not paired"}, {PairRole::Unknown, "unknown"},
+};
+
+} // namespace
+
+std::string RoleText(PairRole role) {
+    for (const auto& [r, words] : kRoleWords)
+        if (r == role)
+            return words;
+    return "unknown";
+}
+
+std::optional<PairRole> ParseRole(const std::string& text) {
+    for (const auto& [r, words] : kRoleWords)
+        if (text == words)
+            return r;
+    return std::nullopt;
+}
+
+PairRole PairView::Role() const {
     if (!self.reached)
-        return "unknown";
+        return PairRole::Unknown;
     if (!self.record)
-        return "not paired";
+        return PairRole::NotPaired;
     if (self.RecordedPrimary()) {
         if (PartnerPromotedSince())
-            return "old primary";
-        return self.side.readOnly ? "fenced" : "primary";
+            return PairRole::OldPrimary;
+        return self.side.readOnly ? PairRole::Fenced : PairRole::Primary;
     }
-    return "standby";
+    return PairRole::Standby;
 }
 
 std::string PairView::FencedWhy() const {
-    if (Role() != "fenced")
+    if (Role() != PairRole::Fenced)
         return {};
     if (!partner.reached)
         return "the other server (" + partner.address + ") " + partner.why +
@@ -72,8 +96,8 @@ bool PairView::PartnerPromotedSince() const {
 }
 
 const ServerView* PairView::Primary() const {
-    const std::string role = Role();
-    if (role == "primary" || role == "fenced")
+    const PairRole role = Role();
+    if (role == PairRole::Primary || role == PairRole::Fenced)
         return &self;
     if (partner.reached && partner.RecordedPrimary())
         return &partner;
@@ -83,7 +107,7 @@ const ServerView* PairView::Primary() const {
 const ServerView* PairView::Standby() const {
     const ServerView* primary = Primary();
     if (!primary)
-        return Role() == "standby" ? &self : nullptr;
+        return Role() == PairRole::Standby ? &self : nullptr;
     return primary == &self ? &partner : &self;
 }
 
@@ -113,7 +137,7 @@ std::string PairView::StandbyProblem() const {
     if (!standby->reached)
         return "the standby (" + standby->address + ") " + standby->why;
     const ReplicaState& r = standby->side.replica;
-    if (!r.configured && standby == &self && Role() == "old primary")
+    if (!r.configured && standby == &self && Role() == PairRole::OldPrimary)
         return "this server is the old primary and does not follow the new one (standby seed "
                "--replace here makes it the standby again)";
     if (!r.configured)
@@ -158,7 +182,7 @@ std::vector<AccountProblem> PairAccountProblems(clsDataBase& db) {
 }
 
 bool MayOpen(const PairView& view) {
-    return view.Role() == "fenced" && view.partner.reached && view.partner.side.readOnly &&
+    return view.Role() == PairRole::Fenced && view.partner.reached && view.partner.side.readOnly &&
            view.partner.record && view.partner.record->primaryServerId == view.self.side.serverId;
 }
 

@@ -22,6 +22,23 @@ bool ConnectToServer(clsDataBase& db, const std::string& host, long port, long r
 // This computer's server, as the settings name it.
 bool ConnectToOwnServer(clsDataBase& db, long readSeconds = 15);
 
+// The role of a computer's server in the pair.
+enum class PairRole {
+    Primary,    // recorded primary, open for sales
+    Fenced,     // recorded primary, still read-only (waiting to see the other agree, or a
+                // person's `standby open`)
+    OldPrimary, // its record names it, but the other server's record says it was promoted
+                // since: sales go to the other computer
+    Standby,    // its record names the other server
+    NotPaired,  // no record yet (`standby seed` makes the pair)
+    Unknown,    // this computer's server cannot be read
+};
+// The role in the words of the record, the log and the command line ("primary", "fenced", "old
+// primary", "standby", "not paired", "unknown").
+std::string RoleText(PairRole role);
+// The role those words name; nothing for other words (a record that names none).
+std::optional<PairRole> ParseRole(const std::string& text);
+
 // What one server of the pair says: reached or why not, its replication, its record.
 struct ServerView {
     std::string address; // host:port as this computer reaches it
@@ -39,15 +56,8 @@ ServerView LookAtServer(clsDataBase& db, const std::string& address, bool connec
 // Both servers, and what follows from them.
 struct PairView {
     ServerView self, partner;
-    // The role of this computer's server in words ("primary", "standby", ...), one of:
-    //  primary          recorded primary, open for sales
-    //  fenced           recorded primary, still read-only (waiting to see the other agree, or
-    //                   a person's `standby open`)
-    //  old primary      its record names it, but the other server's record says it was
-    //                   promoted since: sales go to the other computer
-    //  standby          its record names the other server
-    //  not paired       no record yet (`standby seed` makes the pair)
-    std::string Role() const;
+    // The role of this computer's server.
+    PairRole Role() const;
     // The other server's record names it the primary by a promotion later than this one's.
     bool PartnerPromotedSince() const;
     // Why a fenced server stays read-only ("" when it is not fenced).
@@ -63,6 +73,12 @@ struct PairView {
     // What is wrong with the standby ("" when nothing): away, not replicating, an error.
     std::string StandbyProblem() const;
 };
+
+// Sales are protected, each acknowledged only once the standby holds it: semi-synchronous
+// replication on with a standby acknowledging, and nothing wrong with the standby.
+inline bool SalesProtected(bool semiSyncOn, const std::string& standbyProblem) {
+    return semiSyncOn && standbyProblem.empty();
+}
 
 // What the program may do to open this server: it is the recorded primary, read-only, and the
 // other server is reached, read-only and names this one the primary.

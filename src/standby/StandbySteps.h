@@ -1,10 +1,12 @@
 #pragma once
 
-// Steps the pair's commands share (seed, promote, rejoin, switchover).
+// Steps the pair's commands share (seed, promote, rejoin, switchover, open): both servers on
+// connections of their own, the waits, the promotion itself, the old primary following.
 #include "Pair.h"
-#include "StandbyCommands.h"
+#include "StandbyReport.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace zenta {
@@ -13,7 +15,8 @@ StandbyReport Report(StandbyResult result, const std::string& text);
 std::string Address(const std::string& host, long port);
 extern const char* const kNoPair;
 
-// Both servers of the pair, each on a connection of its own.
+// Both servers of the pair, each on a connection of its own, each holding the pair's command
+// lock once looked at (the monitors then leave them alone).
 struct PairConnections {
     PartnerAddress partner;
     clsDataBase self, other;
@@ -26,9 +29,12 @@ struct PairConnections {
 // words for the person: the floating address, or the settings to change where there is none.
 std::string TillsReach(const std::string& host, long port);
 
-// Waits until this computer's server (the standby) holds what the other's (the primary's) log
-// holds now; the report's text is that position. Gives up, saying what it waited for and what
-// the standby holds, when the standby applied nothing for `stallSeconds`.
+// Waits until `standby` holds what `primary`'s log holds now; the report's text is that
+// position. Gives up, saying what it waited for and what the standby holds, when the standby
+// applied nothing for `stallSeconds`.
+StandbyReport WaitCaughtUp(clsDataBase& standby, clsDataBase& primary, long stallSeconds,
+                           const Say& say);
+// The same for this computer's server (the standby) and the other (the primary).
 StandbyReport WaitCaughtUp(PairConnections& pair, long stallSeconds, const Say& say);
 // A standby catching up after a seed or a rejoin gives up after this long without progress.
 constexpr long kCatchUpStallSeconds = 120;
@@ -47,5 +53,18 @@ Result<std::uint64_t> TransactionsAfterPoint(const std::string& mine, const std:
 
 // This computer's server replicates from the other (the new primary) where its own log ends.
 Result<Done> FollowNewPrimary(PairConnections& pair);
+
+// A program of a pipeline (the seed's dump and load, the rejoin's listing) waited for, telling
+// `tick` every half second; `progress` counts what it did so far (bytes). Its exit status, -1
+// when it did not end normally, kStalled when it moved no byte for kProgramStallSeconds (it is
+// then killed).
+constexpr int kProgramStallSeconds = 600;
+constexpr int kStalled = -2;
+int WaitForProgram(int pid, const std::function<void()>& tick,
+                   const std::function<long long()>& progress);
+// The words for a program's end that was not a success.
+std::string ProgramEnded(const std::string& program, int status);
+// The last `bytes` of a file (a program's errors).
+std::string FileTail(const std::string& path, size_t bytes);
 
 } // namespace zenta

@@ -21,79 +21,6 @@ std::string OwnAddress() {
 
 } // namespace
 
-OutcomeValues PairState::Values() const {
-    return {{"Checked", checked},
-            {"Role", role},
-            {"Self", self},
-            {"Partner", partner},
-            {"PartnerReached", partnerReached ? "1" : "0"},
-            {"PartnerWhy", partnerWhy},
-            {"FencedWhy", fencedWhy},
-            {"SemiSync", semiSyncOn ? "on" : "off"},
-            {"Behind", std::to_string(behind)},
-            {"BehindSeconds", std::to_string(behindSeconds)},
-            {"StandbyProblem", standbyProblem}};
-}
-
-PairState PairState::Read() {
-    const JobOutcome r = JobOutcome::Read("Standby");
-    PairState s;
-    s.checked = r["Checked"];
-    s.role = r["Role"];
-    s.self = r["Self"];
-    s.partner = r["Partner"];
-    s.partnerReached = r["PartnerReached"] == "1";
-    s.partnerWhy = r["PartnerWhy"];
-    s.fencedWhy = r["FencedWhy"];
-    s.semiSyncOn = r["SemiSync"] == "on";
-    s.behind = r["Behind"].empty() ? -1 : std::atoll(r["Behind"].c_str());
-    s.behindSeconds = r["BehindSeconds"].empty() ? -1 : std::atoll(r["BehindSeconds"].c_str());
-    s.standbyProblem = r["StandbyProblem"];
-    return s;
-}
-
-bool PairState::Fresh(std::time_t now) const {
-    const long long at = StampSeconds(checked);
-    return at > 0 && now - at <= 60;
-}
-
-std::string PairState::Warning(long warnSeconds) const {
-    if (role.empty())
-        return {};
-    if (role == "fenced")
-        return "双机警告：本机数据库暂不接受销售（只读）：" + fencedWhy;
-    if (role == "old primary")
-        return "双机警告：另一台电脑已接替为主数据库，销售应在那台电脑上进行；本机是原主数据库";
-    if (role == "unknown")
-        return "双机警告：本机数据库无法读取：" + partnerWhy;
-    if (!standbyProblem.empty())
-        return "双机警告：备用数据库有问题，销售未受保护：" + standbyProblem;
-    if (role == "primary" && !semiSyncOn)
-        return "双机警告：半同步复制已关闭，销售在备用数据库恢复前未受保护";
-    if (behindSeconds > warnSeconds)
-        return "双机警告：备用数据库落后 " + std::to_string(behindSeconds) + " 秒（" +
-               std::to_string(behind) + " 笔交易）";
-    return {};
-}
-
-std::string PairState::PanelLine() const {
-    if (role.empty())
-        return {};
-    std::string line = "双机：本机 " + role;
-    if (role == "primary" || role == "standby")
-        line +=
-            std::string("，半同步 ") + (semiSyncOn ? "开" : "关") +
-            (behind >= 0 ? "，备用落后 " + std::to_string(behind) + " 笔" : std::string()) +
-            (behindSeconds >= 0 ? "（" + std::to_string(behindSeconds) + " 秒）" : std::string());
-    if (!partnerReached)
-        line += "，另一台 " + partner + " 无法连接";
-    return line;
-}
-
-long StandbyWarnSeconds() {
-    return GetSettingNumber("Standby", "WarnSeconds", 60, 1);
-}
-
 StandbyWatch::~StandbyWatch() {
     Stop();
 }
@@ -154,7 +81,7 @@ void StandbyWatch::Look() {
     state.partnerWhy = view.self.reached ? view.partner.why : view.self.why;
     state.fencedWhy = view.FencedWhy();
     state.semiSyncOn = view.SemiSyncOn();
-    if (state.role == "primary" || state.role == "standby")
+    if (state.Is(PairRole::Primary) || state.Is(PairRole::Standby))
         state.standbyProblem = view.StandbyProblem();
     MeasureLag(view, state);
     // The database computer's jobs run here only on the open primary; when they come here (a
@@ -187,21 +114,21 @@ void StandbyWatch::Act(PairView& view) {
         }
         return;
     }
-    const std::string role = view.Role();
-    if ((role == "standby" || role == "old primary") && !view.self.side.readOnly) {
+    const PairRole role = view.Role();
+    if ((role == PairRole::Standby || role == PairRole::OldPrimary) && !view.self.side.readOnly) {
         // A sale taken here would be on no primary: the server is closed again.
         if (SetReadOnly(*self_, true)) {
             view.self.side.readOnly = true;
-            note("standby: this server is the " + role +
+            note("standby: this server is the " + RoleText(role) +
                  " but was open for sales (read_only OFF): made read-only");
         } else {
-            note("standby: this server is the " + role +
+            note("standby: this server is the " + RoleText(role) +
                  " and open for sales, and could not be made read-only: " +
                  self_->LastError().Text());
         }
     }
     const ReplicaState& r = view.self.side.replica;
-    if (role == "standby" && r.configured && !r.ioRunning && !r.ioConnecting && !r.sqlRunning &&
+    if (role == PairRole::Standby && r.configured && !r.ioRunning && !r.ioConnecting && !r.sqlRunning &&
         ReplicationError(r).empty()) {
         // A standby's server starts without replicating (skip_slave_start): started here.
         if (StartReplica(*self_))
@@ -253,10 +180,10 @@ bool StandbyWatch::Publish() {
     for (const auto& e : events)
         WriteProgramLog(e);
     if (state.role != lastRole_) {
-        if (state.role == "unknown")
+        if (state.Is(PairRole::Unknown))
             WriteProgramLog("standby: this computer's server cannot be read: " + state.partnerWhy);
         else
-            WriteProgramLog("standby: this server is " + state.role +
+            WriteProgramLog("standby: this server is " + RoleText(state.role.value_or(PairRole::Unknown)) +
                             (state.fencedWhy.empty() ? std::string() : ": " + state.fencedWhy));
         lastRole_ = state.role;
     }
@@ -268,7 +195,7 @@ bool StandbyWatch::Publish() {
     const bool changed = said != published_;
     published_ = said;
     publishedAt_ = now;
-    RecordOutcome("Standby", state.Values());
+    state.Record();
     return changed;
 }
 
@@ -277,88 +204,6 @@ bool StandbyWatch::TakeBecamePrimary() {
     const bool became = becamePrimary_;
     becamePrimary_ = false;
     return became;
-}
-
-std::string OpenRiskText() {
-    return "The other server cannot be reached. If it was promoted while this one was away, "
-           "opening this one makes two primaries: sales on both, which cannot be joined again. "
-           "Open only when you know that the other computer was not promoted (it is switched "
-           "off, or nobody ran standby promote there).";
-}
-
-OpenAnswer OpenThisServer(bool partnerAwayConfirmed) {
-    OpenAnswer answer;
-    const auto partner = ConfiguredPartner();
-    if (!partner) {
-        answer.text = "This computer is not in a pair ([Standby] Host is not set).";
-        return answer;
-    }
-    clsDataBase self, other;
-    PairView view;
-    view.self = LookAtServer(self, OwnAddress(), ConnectToOwnServer(self));
-    view.partner = LookAtServer(other, Address(partner->host, partner->port),
-                                ConnectToServer(other, partner->host, partner->port));
-    if (!view.self.reached) {
-        answer.text = "This computer's server (" + view.self.address + ") " + view.self.why;
-        return answer;
-    }
-    const std::string role = view.Role();
-    answer.unsafe = true;
-    if (role == "primary") {
-        answer.unsafe = false;
-        answer.opened = true;
-        answer.text = "This server is already open for sales.";
-        return answer;
-    }
-    if (role == "standby") {
-        answer.text = "This server is the standby (its record names server_id " +
-                      std::to_string(view.self.record->primaryServerId) +
-                      " the primary); a standby becomes the primary with standby promote.";
-        return answer;
-    }
-    if (role == "old primary") {
-        answer.text = "The other server (" + view.partner.address + ") was promoted at " +
-                      view.partner.record->promotedAt +
-                      ": sales go to the other computer; this one stays read-only.";
-        return answer;
-    }
-    if (view.partner.reached && !view.partner.side.readOnly) {
-        answer.text = "The other server (" + view.partner.address +
-                      ") is open for sales: two open servers would take sales apart.";
-        return answer;
-    }
-    if (!view.partner.reached && !partnerAwayConfirmed) {
-        answer.needsConfirmation = true;
-        answer.text = "The other server (" + view.partner.address + ") " + view.partner.why + ". " +
-                      OpenRiskText();
-        return answer;
-    }
-    if (view.partner.reached && view.partner.record &&
-        view.partner.record->primaryServerId != view.self.side.serverId) {
-        answer.text = "The other server's record names server_id " +
-                      std::to_string(view.partner.record->primaryServerId) +
-                      " the primary, not this one; this one stays read-only.";
-        return answer;
-    }
-    answer.unsafe = false;
-    PairRecord record = view.self.record.value_or(PairRecord{});
-    record.primaryServerId = view.self.side.serverId;
-    if (const auto written = WritePairRecord(self, record); !written) {
-        answer.text = written.error();
-        return answer;
-    }
-    if (!SetReadOnly(self, false)) {
-        answer.text = "The server could not be opened: " + self.LastError().Text();
-        return answer;
-    }
-    answer.opened = true;
-    answer.text = "This server (" + view.self.address + ", server_id " +
-                  std::to_string(view.self.side.serverId) + ") is open for sales" +
-                  (view.partner.reached ? "."
-                                        : ", opened by a person while the other server "
-                                          "cannot be reached.");
-    WriteProgramLog("standby: " + answer.text);
-    return answer;
 }
 
 } // namespace zenta

@@ -2,7 +2,7 @@
 // settings name the standby as this computer reaches it, which the old primary needs to follow
 // the new one). No acknowledged sale can be lost: the primary is closed to every writer before
 // its last position is read, and the standby opens only once it holds that position.
-#include "StandbyCommands.h"
+#include "Switchover.h"
 #include "StandbySteps.h"
 
 #include "Common.h"
@@ -57,11 +57,11 @@ SwitchStart StageOf(const PairView& v) {
         if (otherNamesSelf && other.side.readOnly && standby.configured)
             return {SwitchStage::Fenced, ""};
     }
-    if (v.Role() == "standby")
+    if (v.Role() == PairRole::Standby)
         return Refuse("this server is the standby; standby switchover runs on the primary's "
                       "computer (" +
                       other.address + ")");
-    return Refuse("this server is not the open primary (it is " + v.Role() + ")");
+    return Refuse("this server is not the open primary (it is " + RoleText(v.Role()) + ")");
 }
 
 // Every writer kept off this computer's server: its record names the standby (its monitor
@@ -226,26 +226,6 @@ StandbyReport SwitchOver(long waitSeconds, const Say& say) {
                       ") is the primary, open for sales; this one is its standby and in step "
                       "with it (" +
                       followed.text + "). " + TillsReach(pair.partner.host, pair.partner.port));
-}
-
-StandbyReport CheckHealthy() {
-    clsDataBase db;
-    const ServerView self = LookAtServer(db, Address(ConfiguredMySQLHost(), ConfiguredMySQLPort()),
-                                         ConnectToOwnServer(db, 3));
-    if (!self.reached)
-        return Report(StandbyResult::CouldNotRun, "not healthy: this server " + self.why);
-    if (!self.record)
-        return Report(StandbyResult::Refused,
-                      "not healthy: this server has no record of a pair (standby open or standby "
-                      "seed makes one)");
-    if (!self.RecordedPrimary())
-        return Report(StandbyResult::Refused, "not healthy: this server's record names server_id " +
-                                                  std::to_string(self.record->primaryServerId) +
-                                                  " the primary");
-    if (self.side.readOnly)
-        return Report(StandbyResult::Refused,
-                      "not healthy: this server is the recorded primary but read-only");
-    return Report(StandbyResult::Done, "healthy: this server is the primary, open for sales");
 }
 
 } // namespace zenta

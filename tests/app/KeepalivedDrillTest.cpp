@@ -313,7 +313,9 @@ class KeepalivedDrill : public OneShotTest {
     bool StartServer(Computer& c, const std::string& more = "") {
         if (!std::filesystem::exists(c.dir + "data/mysql") &&
             !Quiet("mariadb-install-db --no-defaults --datadir='" + c.dir +
-                   "data' --user=root --auth-root-authentication-method=normal --skip-test-db"))
+                   "data' --user=root --auth-root-authentication-method=normal --skip-test-db "
+                   "--tmpdir='" +
+                   c.dir + "tmp'"))
             return false;
         std::vector<std::string> argv = {"mariadbd",
                                          "--defaults-file=" + c.dir + "my.cnf",

@@ -85,7 +85,14 @@ TEST_F(StandbyDrillOnALan, AFrozenStandbyCostsEachTillTheTimeoutOnce) {
     Shell("kill -STOP $(cat '" + b_.dir() + "/mysqld.pid')");
     const bool said = WaitRecorded(AppPath(), "SemiSync", "off", 20s);
     const double saidAfter = WallNow() - frozen;
-    const std::string metrics = ReadFile(AppPath() + "zentamarket.prom");
+    // The metrics file is rewritten right after the record.
+    std::string metrics;
+    WaitFor(
+        [&] {
+            metrics = ReadFile(AppPath() + "zentamarket.prom");
+            return Has(metrics, "zentamarket_standby_protected 0");
+        },
+        5s);
     ASSERT_TRUE(tills_->WaitForSales(200, 30)) << "the tills stopped with the standby";
     Shell("kill -CONT $(cat '" + b_.dir() + "/mysqld.pid')");
     EXPECT_TRUE(said) << "semi-synchronous off was not said";
