@@ -15,6 +15,7 @@
 #include "BackupAll.h"
 #include "BinaryLog.h"
 #include "BinlogChain.h"
+#include "BinlogCopyRecord.h"
 #include "GlobalDatabase.h"
 #include "Globals.h"
 #include "JobOutcomes.h"

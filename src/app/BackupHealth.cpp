@@ -1,10 +1,11 @@
 #include "BackupHealth.h"
 
+#include "BinlogCopyRecord.h"
 #include "JobOutcomes.h"
 #include "LocalTime.h"
 #include "PairRecord.h"
+#include "PairState.h"
 #include "Settings.h"
-#include "StandbyWatch.h"
 
 namespace zenta {
 
@@ -50,11 +51,11 @@ void CopyHealth(std::time_t now, const BackupOutcome& backup, BackupHealth& heal
     if (copy.GapUncovered(backup))
         Add(health.reason, "备份警告：复制的二进制日志有缺口（" + copy.lastGapTime +
                                "），下一次维护会做一次完整备份：" + copy.lastGap);
-    if (copy.state.empty())
+    if (copy.state == CopyState::NotStarted)
         return;
     const long warnMinutes = GetSettingNumber("Monitor", "BinlogWarnMinutes", 10, 1);
     const long long down = copy.DownSeconds(now);
-    if (copy.state == "off")
+    if (copy.state == CopyState::Off)
         Add(health.panel,
             "二进制日志复制：关闭" + (copy.why.empty() ? std::string() : "（" + copy.why + "）"));
     else if (copy.Streaming(now))
@@ -85,7 +86,7 @@ bool PairHealth(BackupHealth& health) {
         return true;
     Add(health.panel, pair.PanelLine());
     Add(health.reason, pair.Warning(StandbyWarnSeconds()));
-    return pair.role == "primary" || pair.role == "not paired";
+    return pair.Is(PairRole::Primary) || pair.Is(PairRole::NotPaired);
 }
 
 } // namespace

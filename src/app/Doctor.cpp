@@ -15,11 +15,11 @@
 #include "Metrics.h"
 #include "Opcion.h"
 #include "Pair.h"
+#include "PairState.h"
 #include "Process.h"
 #include "RemovableDrives.h"
 #include "Settings.h"
 #include "SingleInstance.h"
-#include "StandbyWatch.h"
 #include "Text.h"
 #include "clsDataBase.h"
 
@@ -298,7 +298,7 @@ void ServerSettings(Checks& checks, clsDataBase& db) {
                      "free room on the disk of " + folder +
                          " (or set [Monitor] BinlogFolder to a "
                          "larger disk); the copy fetches what it lacks again by itself");
-    else if (!copy.state.empty() && copy.state != "off" && !copy.Streaming(now))
+    else if (copy.On() && !copy.Streaming(now))
         checks.Warn("binary log copy", copy.Text(now),
                     "is the monitor running here (sudo systemctl start zentamarket-monitor)? Is "
                     "the database server up?");
@@ -307,10 +307,10 @@ void ServerSettings(Checks& checks, clsDataBase& db) {
                     folder + " is on the same disk as the server's data (a dead disk takes both)",
                     "set [Monitor] BinlogFolder to a folder on another disk");
     else
-        checks.Good("binary log copy",
-                    folder + (copy.state.empty() ? std::string(" (the monitor copies it "
-                                                               "while it runs)")
-                                                 : ", " + copy.Text(now)));
+        checks.Good("binary log copy", folder + (copy.state == CopyState::NotStarted
+                                                     ? std::string(" (the monitor copies it "
+                                                                   "while it runs)")
+                                                     : ", " + copy.Text(now)));
 }
 
 // Room for the next archive: twice the newest one.
@@ -531,8 +531,8 @@ void Pair(Checks& checks, clsDataBase& db) {
     const PairState state = PairState::Read();
     if (const std::string warning = state.Warning(StandbyWarnSeconds()); !warning.empty())
         checks.Warn("pair: state", warning, "ZentaMarketMonitor standby status says more");
-    else if (!state.role.empty())
-        checks.Good("pair: state", "this server is the " + state.role);
+    else if (state.role)
+        checks.Good("pair: state", "this server is the " + RoleText(*state.role));
 }
 
 } // namespace

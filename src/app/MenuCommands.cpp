@@ -3,9 +3,9 @@
 #include "CompararDBEstructura.h"
 #include "GlobalDatabase.h"
 #include "HelperPrograms.h"
+#include "Open.h"
 #include "Printers.h"
 #include "Recordings.h"
-#include "StandbyWatch.h"
 #include "UserInterface.h"
 
 #include <memory>

@@ -113,24 +113,18 @@ void frmMain::ConnectTimers() {
     // The copy follows the server on a connection of its own, during the jobs too; the
     // finishing of copied files (packing, the drive) waits until no job runs, on a timer of its
     // own: while it packs, the looks go on (a timer does not fire again inside its own slot).
-    tmrBinlog_.setInterval(2000);
-    QObject::connect(&tmrBinlog_, &QTimer::timeout, this, [this] {
-        binlog_.Tick();
-        // A copy down for BinlogWarnMinutes warns without waiting for a cycle.
-        if (binlog_.StateChanged() || ++binlogLooks_ % 30 == 0)
+    tmrServices_.setInterval(DatabaseServices::kIntervalMs);
+    QObject::connect(&tmrServices_, &QTimer::timeout, this, [this] {
+        const DatabaseServices::After after = services_.Look();
+        if (after.healthChanged)
             UpdateBackupHealth();
-    });
-    tmrStandby_.setInterval(2000);
-    QObject::connect(&tmrStandby_, &QTimer::timeout, this, [this] {
-        if (standby_.Publish())
-            UpdateBackupHealth();
-        if (standby_.TakeBecamePrimary())
+        if (after.runCycle)
             AutoRunProc();
     });
-    tmrBinlogFinish_.setInterval(2000);
-    QObject::connect(&tmrBinlogFinish_, &QTimer::timeout, this, [this] {
+    tmrFinish_.setInterval(DatabaseServices::kIntervalMs);
+    QObject::connect(&tmrFinish_, &QTimer::timeout, this, [this] {
         if (!JobInProgress())
-            binlog_.FinishCopied();
+            services_.Finish();
     });
 }
 
@@ -210,11 +204,9 @@ void frmMain::Load(const std::function<bool()>& keepTrying) {
     if (DataBase().ConnectionStatus() && ServerIsLocal) {
         if (QAction* check = MenuItem(QStringLiteral("数据库格式检查")))
             check->setEnabled(true);
-        binlog_.Tick();
-        tmrBinlog_.start();
-        tmrBinlogFinish_.start();
-        standby_.Start();
-        tmrStandby_.start();
+        services_.Start();
+        tmrServices_.start();
+        tmrFinish_.start();
     }
 }
 
@@ -224,11 +216,9 @@ void frmMain::Unload() {
     unloaded_ = true;
     tmrAutoRunProc_.stop();
     tmrIPUpdateProc_.stop();
-    tmrBinlog_.stop();
-    tmrBinlogFinish_.stop();
-    tmrStandby_.stop();
-    standby_.Stop();
-    binlog_.Stop();
+    tmrServices_.stop();
+    tmrFinish_.stop();
+    services_.Stop();
     if (HotKeysInstalled())
         UnsetHotKeys();
     ReleaseOrdenadorEjecutando();

@@ -1,8 +1,7 @@
 #pragma once
 
 #include "AutoRunProc.h"
-#include "BinlogCopy.h"
-#include "StandbyWatch.h"
+#include "DatabaseServices.h"
 
 #include <QLabel>
 #include <QMenu>
@@ -78,15 +77,11 @@ class frmMain : public QWidget {
     QPushButton cmdClose_;
     QTimer tmrAutoRunProc_;
     QTimer tmrIPUpdateProc_;
-    // The continuous copy of the server's binary log, watched every few seconds.
-    QTimer tmrBinlog_;
-    QTimer tmrBinlogFinish_;
-    BinlogCopier binlog_;
-    long binlogLooks_ = 0;
-    // The pair of servers (when [Standby] names the other): its looks run on a thread of their
-    // own; the timer records what they found and updates the tray.
-    QTimer tmrStandby_;
-    StandbyWatch standby_;
+    // The database computer's services (the binary log's copy, the pair): the window drives
+    // their looks and the finishing of copied files on two timers, and shows what they say.
+    QTimer tmrServices_;
+    QTimer tmrFinish_;
+    DatabaseServices services_;
     JobDispatcher dispatcher_;
     bool inTray_ = true;
     bool unloaded_ = false;

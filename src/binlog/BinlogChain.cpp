@@ -1,6 +1,7 @@
 #include "BinlogChain.h"
 
 #include "ArchiveNames.h"
+#include "BinlogCopyRecord.h"
 #include "Common.h"
 #include "ErrorMode.h"
 #include "FolderListing.h"
@@ -35,13 +36,6 @@ constexpr const char* kChainSection = "Chain";
 constexpr const char* kFactsVersion = "2";
 // An archive's name carries when its backup began, a few seconds before its snapshot.
 constexpr std::time_t kNameSlack = 10;
-
-long long SizeOf(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)
-               ? static_cast<long long>(st.st_size)
-               : -1;
-}
 
 std::vector<std::string> Lines(const std::string& path) {
     std::vector<std::string> lines;
@@ -97,13 +91,20 @@ long LogFileNumber(const std::string& name) {
 BinlogChain::BinlogChain(const std::string& folder, const std::string& name)
     : folder_(WithSlash(folder)), name_(name) {}
 
-std::vector<BinlogChain> BinlogChain::All(const std::string& folder) {
-    std::vector<BinlogChain> chains;
+std::vector<std::string> BinlogChain::Names(const std::string& folder) {
+    std::vector<std::string> names;
     for (const auto& e :
          DirListing(WithSlash(folder) + std::string(kChainPrefix) + "*", vbDirectory))
         if (e.attributes & vbDirectory)
-            chains.emplace_back(folder, e.name);
-    return chains; // the names carry when each began: sorted by name, oldest first
+            names.push_back(e.name);
+    return names; // the names carry when each began: sorted by name, oldest first
+}
+
+std::vector<BinlogChain> BinlogChain::All(const std::string& folder) {
+    std::vector<BinlogChain> chains;
+    for (const auto& name : Names(folder))
+        chains.emplace_back(folder, name);
+    return chains;
 }
 
 std::optional<BinlogChain> BinlogChain::Current(const std::string& folder) {
@@ -135,7 +136,7 @@ std::vector<ChainFile> BinlogChain::Files() const {
     std::map<long, std::vector<ChainFile>> copies;
     for (const std::string& place : {path(), incoming(), shortCopies()})
         for (const auto& [number, name] : LogFilesIn(place)) {
-            const long long size = SizeOf(place + name);
+            const long long size = RegularFileLength(place + name);
             if (size >= 0)
                 copies[number].push_back({name, place + name, number, size, place == path()});
         }
@@ -293,14 +294,90 @@ std::string BinlogChain::Record(const std::string& file, const std::string& key)
     return value == section->second.end() ? std::string() : value->second;
 }
 
-bool BinlogChain::WriteRecord(
-    const std::string& file, const std::vector<std::pair<std::string, std::string>>& values) const {
+bool BinlogChain::WriteRecord(const std::string& file, const Figures& values) const {
     const bool written = IniFile::WriteMany(path() + kRecordsFile, file, values);
     records_.reset();
     if (!written)
         WriteProgramLog("binlog copy: the record of " + file + " cannot be written into " + path() +
                         kRecordsFile);
     return written;
+}
+
+namespace {
+
+// Each step's key in files.ini, and how it says done and failed.
+struct StepWords {
+    const char* key;
+    const char* done;   // the value when done; nullptr: the value is what the step left
+    const char* failed; // the value (or its beginning) when it failed
+};
+StepWords WordsOf(BinlogChain::Step step) {
+    using S = BinlogChain::Step;
+    switch (step) {
+    case S::Whole:
+        return {"Whole", nullptr, nullptr};
+    case S::Lost:
+        return {"Lost", nullptr, nullptr};
+    case S::Checked:
+        return {"Checked", "good", "FAILED"};
+    case S::Packed:
+        return {"Packed", nullptr, "FAILED"};
+    case S::Drive:
+        return {"Drive", nullptr, "FAILED"};
+    case S::Offsite:
+        break;
+    }
+    return {"Offsite", "done", "failed"};
+}
+
+} // namespace
+
+BinlogChain::StepOutcome BinlogChain::StepOf(const std::string& file, Step step) const {
+    const StepWords words = WordsOf(step);
+    const std::string value = Record(file, words.key);
+    StepOutcome o;
+    if (value.empty())
+        return o;
+    if (words.failed && value.rfind(words.failed, 0) == 0) {
+        o.failed = true;
+        const size_t colon = value.find(": ");
+        o.why = colon == std::string::npos ? std::string() : value.substr(colon + 2);
+        return o;
+    }
+    o.done = !words.done || value == words.done;
+    o.what = value;
+    return o;
+}
+
+bool BinlogChain::MarkDone(const std::string& file, Step step, const std::string& what,
+                           const Figures& figures) const {
+    const StepWords words = WordsOf(step);
+    Figures values = figures;
+    values.push_back({words.key, words.done     ? words.done
+                                 : what.empty() ? DateTime::Now().StampText()
+                                                : what});
+    if (step == Step::Offsite)
+        values.push_back({"OffsiteTried", DateTime::Now().StampText()});
+    return WriteRecord(file, values);
+}
+
+bool BinlogChain::MarkFailed(const std::string& file, Step step, const std::string& why,
+                             const Figures& figures) const {
+    const StepWords words = WordsOf(step);
+    Figures values = figures;
+    values.push_back({words.key, std::string(words.failed ? words.failed : "FAILED") +
+                                     (why.empty() || step == Step::Offsite ? "" : ": " + why)});
+    if (step == Step::Offsite)
+        values.push_back({"OffsiteTried", DateTime::Now().StampText()});
+    return WriteRecord(file, values);
+}
+
+std::string BinlogChain::PurgeSaidAt() const {
+    return Record("Chain", "PurgedSaid");
+}
+
+bool BinlogChain::SayPurgeAt(const std::string& firstListed) const {
+    return WriteRecord("Chain", {{"PurgedSaid", firstListed}});
 }
 
 bool BinlogChain::RemoveRecords(const std::vector<std::string>& files) const {
@@ -496,9 +573,7 @@ void SayBinlogGap(const BinlogChain& chain, const std::string& text) {
     WriteProgramLog("binlog copy: GAP in " + chain.path() + ": " + text);
     if (!chain.AddGap(DateTime::Now().StampText() + " " + text))
         WriteProgramLog("binlog copy: the gap cannot be written into " + chain.path() + "GAPS.txt");
-    RecordOutcome("BinlogCopy", {{"LastGap", DateTime::Now().StampText() + " " + text},
-                                 {"LastGapTime", DateTime::Now().StampText()},
-                                 {"LastGapSequence", std::to_string(NextOutcomeSequence())}});
+    BinlogCopyOutcome::RecordGap(text);
 }
 
 } // namespace zenta

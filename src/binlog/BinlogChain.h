@@ -54,6 +54,8 @@ class BinlogChain {
     BinlogChain(const std::string& folder, const std::string& name);
     // The chains in a copy's folder, oldest first.
     static std::vector<BinlogChain> All(const std::string& folder);
+    // The names of the chains in a folder of this layout (a drive's too), oldest first.
+    static std::vector<std::string> Names(const std::string& folder);
     // The chain being written, when there is one.
     static std::optional<BinlogChain> Current(const std::string& folder);
     // A new chain, made the one being written.
@@ -86,11 +88,29 @@ class BinlogChain {
     Opening ChainOpening() const;
     bool RecordOpening(const std::string& file, const BinlogOpening& opening) const;
 
-    // A file's record in files.ini.
-    std::string Record(const std::string& file, const std::string& key) const;
-    bool WriteRecord(const std::string& file,
-                     const std::vector<std::pair<std::string, std::string>>& values) const;
+    // What became of each file, step by step, in files.ini (its words are this class's own):
+    // whole as the server's own, lost (short, and the server no longer holds it), checked,
+    // packed, onto the drive, handed to the post-backup command.
+    enum class Step { Whole, Lost, Checked, Packed, Drive, Offsite };
+    struct StepOutcome {
+        bool done = false;   // the step was done
+        bool failed = false; // it was tried and failed (why)
+        std::string what;    // what it left: the packed file, the drive's copy; when, for Whole
+        std::string why;
+    };
+    StepOutcome StepOf(const std::string& file, Step step) const;
+    // The step done (`what`: the packed file, the drive's copy; nothing: now), or failed, with
+    // more of the file's figures beside it (its first and last events, its size).
+    using Figures = std::vector<std::pair<std::string, std::string>>;
+    bool MarkDone(const std::string& file, Step step, const std::string& what = "",
+                  const Figures& figures = {}) const;
+    bool MarkFailed(const std::string& file, Step step, const std::string& why,
+                    const Figures& figures = {}) const;
     bool RemoveRecords(const std::vector<std::string>& files) const;
+    // The server's first listed file when the copy last said that the server had purged files
+    // it never copied ("" never): said once for each.
+    std::string PurgeSaidAt() const;
+    bool SayPurgeAt(const std::string& firstListed) const;
 
     // The files after which the chain cannot be replayed (the live database was replaced).
     std::vector<std::string> Breaks() const;
@@ -103,6 +123,9 @@ class BinlogChain {
     std::string DriveFolder(const std::string& mount) const;
 
   private:
+    // A file's record in files.ini.
+    std::string Record(const std::string& file, const std::string& key) const;
+    bool WriteRecord(const std::string& file, const Figures& values) const;
     using Records = std::map<std::string, std::map<std::string, std::string>>;
     const Records& AllRecords() const; // files.ini, read again only when it changed
     std::string folder_;               // the copy's folder, ending in "/"

@@ -31,13 +31,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr auto kPause =
-    std::chrono::seconds(1);         // between tries to connect or start (less than a look)
-constexpr long kCurrentSeconds = 10; // a copy this close is current
-constexpr auto kRecordEvery = std::chrono::seconds(10); // the job record, when nothing changed
+    std::chrono::seconds(1); // between tries to connect or start (less than a look)
 constexpr auto kFinishEvery = std::chrono::seconds(30); // the finishing of copied files
-constexpr auto kStuckAfter = std::chrono::seconds(30);  // a stream that stopped copying
-constexpr long long kDiskMargin = 1LL << 20;            // room a stream needs beyond a file
-constexpr size_t kSamples = 900;                        // the server's positions remembered
 
 std::string Now() {
     return DateTime::Now().StampText();
@@ -46,10 +41,6 @@ std::string Now() {
 // A replica id of its own for this folder's stream, stable from one start to the next.
 long StreamServerId(const std::string& folder) {
     return 100000 + static_cast<long>(std::hash<std::string>{}(folder) % 800000);
-}
-
-long long FreeBytes(const std::string& folder) {
-    return DiskSpace(folder).free;
 }
 
 // Whether a server whose logs begin after `server` has gone on from `copy`: every domain and
@@ -63,51 +54,11 @@ bool Covers(const GtidState& server, const GtidState& copy) {
     return true;
 }
 
-long long SizeOf(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
-}
-
 const ServerLogFile* Listed(const std::vector<ServerLogFile>& logs, const std::string& name) {
     for (const auto& f : logs)
         if (f.name == name)
             return &f;
     return nullptr;
-}
-
-// What a file being written says so far, read on from where the last look stopped.
-struct Followed {
-    std::string path;
-    BinlogFileFacts facts;
-};
-Followed& FollowedFile() {
-    static Followed followed;
-    return followed;
-}
-const BinlogFileFacts& Follow(const std::string& path) {
-    Followed& f = FollowedFile();
-    const bool same = f.path == path && f.facts.binaryLog;
-    f.facts = ReadBinlogFile(path, same ? &f.facts : nullptr);
-    f.path = path;
-    return f.facts;
-}
-
-// How many bytes of the server's log a copy ending at (`number`, `size`) lacks; -1 when the
-// copy has no file yet.
-long long BytesBehind(long number, long long size, const std::vector<ServerLogFile>& logs,
-                      const ServerLogPosition& server) {
-    const long serverNumber = LogFileNumber(server.file);
-    if (number < 0)
-        return -1;
-    if (number >= serverNumber)
-        return number == serverNumber ? std::max(0LL, server.position - size) : 0;
-    long long behind = server.position - size;
-    for (const auto& f : logs) {
-        const long n = LogFileNumber(f.name);
-        if (n >= number && n < serverNumber)
-            behind += f.size;
-    }
-    return behind;
 }
 
 // A chain of its own for a server whose logs do not go on from the copy's (`why`); the one
@@ -143,6 +94,17 @@ bool OnTheServersDataDisk(const std::string& folder) {
 }
 
 BinlogCopier::BinlogCopier() = default;
+
+const BinlogFileFacts& BinlogCopier::Follow(const std::string& path) {
+    const bool same = followed_.path == path && followed_.facts.binaryLog;
+    followed_.facts = ReadBinlogFile(path, same ? &followed_.facts : nullptr);
+    followed_.path = path;
+    return followed_.facts;
+}
+
+long long BinlogCopier::FreeBytes(const std::string& folder) {
+    return DiskSpace(folder).free;
+}
 
 BinlogCopier::~BinlogCopier() {
     Stop();
@@ -184,15 +146,15 @@ void BinlogCopier::Disconnect(const std::string& why) {
 }
 
 void BinlogCopier::Down(const std::string& why) {
-    if (state_ != "down")
+    if (state_ != CopyState::Down)
         since_ = currentAt_.empty() ? Now() : currentAt_;
-    state_ = "down";
+    state_ = CopyState::Down;
     why_ = why;
 }
 
 void BinlogCopier::Off(const std::string& why) {
     Stop();
-    state_ = "off";
+    state_ = CopyState::Off;
     why_ = why;
 }
 
@@ -200,7 +162,7 @@ void BinlogCopier::Tick() {
     BusyGuard guard(busy_);
     if (!guard.acquired() || !DatabaseJobsHere())
         return;
-    if (state_.empty()) {
+    if (state_ == CopyState::NotStarted) {
         // The last look of an earlier run: the copy has been down since it was last current.
         currentAt_ = BinlogCopyOutcome::Read().currentAt;
     }
@@ -248,7 +210,7 @@ void BinlogCopier::Look() {
 
 void BinlogCopier::FinishCopied() {
     BusyGuard guard(finishing_);
-    if (!guard.acquired() || !ServerIsLocal || state_ == "off" || CopyFolder().empty())
+    if (!guard.acquired() || !ServerIsLocal || state_ == CopyState::Off || CopyFolder().empty())
         return;
     if (!moved_ && Clock::now() - lastFinish_ < kFinishEvery)
         return;
@@ -295,6 +257,28 @@ bool BinlogCopier::Whole(const ChainFile& copy, const std::vector<ServerLogFile>
     return closing && *closing == theirs->size;
 }
 
+void BinlogCopier::IntoTheChain(const ChainFile& copy) {
+    // A whole copy in the chain already stays; one moved there before files had to be whole to
+    // get there is replaced.
+    const std::string to = chain_->path() + copy.name;
+    std::error_code ec;
+    if (FileExists(to) && chain_->StepOf(copy.name, BinlogChain::Step::Whole).done)
+        fs::remove(copy.path, ec);
+    else
+        fs::rename(copy.path, to, ec);
+    if (ec) {
+        problem_ = "the finished " + copy.name + " cannot be moved into " + chain_->path() + ": " +
+                   ec.message();
+        WriteProgramLog("binlog copy: " + problem_);
+        return;
+    }
+    fs::remove(chain_->shortCopies() + copy.name, ec);
+    WriteProgramLog("binlog copy: " + copy.name + " finished (" + std::to_string(copy.size) +
+                    " bytes, whole as the server's own)");
+    chain_->MarkDone(copy.name, BinlogChain::Step::Whole);
+    moved_ = true;
+}
+
 void BinlogCopier::MoveWhole(const std::vector<ServerLogFile>& logs) {
     if (!chain_)
         return;
@@ -315,27 +299,10 @@ void BinlogCopier::MoveWhole(const std::vector<ServerLogFile>& logs) {
             }
             break;
         }
-        const std::string from = chain_->incoming() + name, to = chain_->path() + name;
-        const ChainFile copy{name, from, number, SizeOf(from), false};
+        const ChainFile copy{name, chain_->incoming() + name, number,
+                             FileLength(chain_->incoming() + name), false};
         if (Whole(copy, logs)) {
-            // A whole copy in the chain already stays; one moved there before files had to be
-            // whole to get there is replaced.
-            std::error_code ec;
-            if (FileExists(to) && !chain_->Record(name, "Whole").empty())
-                fs::remove(from, ec);
-            else
-                fs::rename(from, to, ec);
-            if (ec) {
-                problem_ = "the finished " + name + " cannot be moved into " + chain_->path() +
-                           ": " + ec.message();
-                WriteProgramLog("binlog copy: " + problem_);
-                continue;
-            }
-            fs::remove(chain_->shortCopies() + name, ec);
-            WriteProgramLog("binlog copy: " + name + " finished (" + std::to_string(copy.size) +
-                            " bytes, whole as the server's own)");
-            chain_->WriteRecord(name, {{"Whole", Now()}});
-            moved_ = true;
+            IntoTheChain(copy);
             continue;
         }
         const ServerLogFile* theirs = Listed(logs, name);
@@ -413,17 +380,18 @@ void BinlogCopier::SayWhatIsLost(const std::vector<ChainFile>& files,
                                  const std::vector<ServerLogFile>& logs) {
     const long firstListed = LogFileNumber(logs.front().name);
     if (!files.empty() && firstListed > files.back().number + 1 &&
-        chain_->Record("Chain", "PurgedSaid") != logs.front().name) {
+        chain_->PurgeSaidAt() != logs.front().name) {
         SayBinlogGap(*chain_, "after " + files.back().name +
                                   " the server had purged its logs up to " + logs.front().name +
                                   " before they were copied");
-        chain_->WriteRecord("Chain", {{"PurgedSaid", logs.front().name}});
+        chain_->SayPurgeAt(logs.front().name);
     }
     for (const auto& f : files)
-        if (!f.whole && f.number < firstListed && chain_->Record(f.name, "Lost").empty()) {
+        if (!f.whole && f.number < firstListed &&
+            !chain_->StepOf(f.name, BinlogChain::Step::Lost).done) {
             SayBinlogGap(*chain_, "the copy of " + f.name + " is short (" + std::to_string(f.size) +
                                       " bytes) and the server no longer holds it");
-            chain_->WriteRecord(f.name, {{"Lost", Now()}});
+            chain_->MarkDone(f.name, BinlogChain::Step::Lost);
         }
 }
 
@@ -436,11 +404,12 @@ std::string BinlogCopier::FirstNotWhole(const std::vector<ChainFile>& files,
             continue;
         const auto it = std::find_if(files.begin(), files.end(),
                                      [&](const ChainFile& f) { return f.name == theirs.name; });
-        if (it != files.end() && it->whole && !chain_->Record(it->name, "Whole").empty())
+        if (it != files.end() && it->whole &&
+            chain_->StepOf(it->name, BinlogChain::Step::Whole).done)
             continue;
         // Moved into the chain before files had to be whole to get there: measured now.
         if (it != files.end() && it->whole && Whole(*it, logs)) {
-            chain_->WriteRecord(it->name, {{"Whole", Now()}});
+            chain_->MarkDone(it->name, BinlogChain::Step::Whole);
             continue;
         }
         return theirs.name;
@@ -513,151 +482,6 @@ Result<Done> BinlogCopier::StartStream(const std::string& folder,
     lastGrowth_ = Clock::now();
     WriteProgramLog("binlog copy: streaming " + from + " on into " + chain_->path());
     return Done{};
-}
-
-BinlogCopier::CopyEnd BinlogCopier::WhereTheCopyEnds() const {
-    CopyEnd end;
-    // The file being written, else the chain's newest.
-    if (const auto incoming = LogFilesIn(chain_->incoming()); !incoming.empty()) {
-        end.name = incoming.rbegin()->second;
-        end.path = chain_->incoming() + end.name;
-    } else if (const auto files = chain_->Files(); !files.empty()) {
-        end.name = files.back().name;
-        end.path = files.back().path;
-    }
-    // Nothing written yet: the copy stands at the start of the file the stream began with.
-    end.number = end.name.empty() ? LogFileNumber(streamFrom_) : LogFileNumber(end.name);
-    end.size = std::max(0LL, SizeOf(end.path));
-    return end;
-}
-
-// How long the copy has lacked something the server had: since the oldest look at which the
-// server stood beyond the copy's end. A server that was down wrote nothing meanwhile: the time
-// it was away is not counted as the copy's lag.
-long long BinlogCopier::SecondsBehind(const CopyEnd& end, Clock::time_point now) const {
-    const Sample* oldestAhead = nullptr;
-    for (auto it = samples_.rbegin(); it != samples_.rend(); ++it) {
-        if (end.number > it->file || (end.number == it->file && end.size >= it->position))
-            break;
-        oldestAhead = &*it;
-    }
-    return oldestAhead
-               ? std::chrono::duration_cast<std::chrono::seconds>(now - oldestAhead->at).count()
-               : 0;
-}
-
-// How far the copy reaches: the last transaction it holds whole.
-void BinlogCopier::UpdateReach(const CopyEnd& end) {
-    const bool written = end.path.find("/.incoming/") != std::string::npos;
-    const std::time_t last = written ? Follow(end.path).lastCommitted : 0;
-    if (last > 0) {
-        reach_ = LocalStampText(last);
-        return;
-    }
-    if (!reach_.empty() && written)
-        return; // a file just begun: the reach is the one before
-    const auto files = chain_->Files();
-    for (auto it = files.rbegin(); it != files.rend(); ++it)
-        if (const auto facts = chain_->Facts(*it); facts.lastCommitted > 0) {
-            reach_ = LocalStampText(facts.lastCommitted);
-            return;
-        }
-}
-
-void BinlogCopier::Measure(const std::vector<ServerLogFile>& logs,
-                           const ServerLogPosition& server) {
-    const auto now = Clock::now();
-    samples_.push_back({now, std::time(nullptr), LogFileNumber(server.file), server.position});
-    while (samples_.size() > kSamples)
-        samples_.pop_front();
-    if (!chain_)
-        return;
-    const CopyEnd end = WhereTheCopyEnds();
-    if (end.name != file_ || end.size != copiedBytes_)
-        lastGrowth_ = now;
-    file_ = end.name;
-    copiedBytes_ = end.size;
-    lagBytes_ = BytesBehind(end.number, end.size, logs, server);
-    // How long ago the server stood where the copy stands now.
-    lagSeconds_ = lagBytes_ == 0 ? 0 : SecondsBehind(end, now);
-    if (lagBytes_ == 0)
-        currentAt_ = Now();
-    UpdateReach(end);
-    JudgeState(now);
-}
-
-void BinlogCopier::JudgeState(Clock::time_point now) {
-    const bool running = child_.Running();
-    const long long free = FreeBytes(chain_->path());
-    if (running && lagBytes_ >= 0 && lagSeconds_ <= kCurrentSeconds) {
-        if (state_ != "streaming")
-            since_ = Now();
-        state_ = "streaming";
-        why_.clear();
-        if (free >= kDiskMargin)
-            problem_.clear();
-        return;
-    }
-    if (!running) {
-        if (state_ != "down" || why_.empty())
-            Down(problem_.empty() ? "the stream is not running" : problem_);
-        return;
-    }
-    if (free >= 0 && free < kDiskMargin)
-        problem_ =
-            "the copy's disk is full (" + Megabytes(free) + " free in " + chain_->path() + ")";
-    Down((problem_.empty() ? std::string() : problem_ + "; ") +
-         (lagBytes_ < 0 ? std::string("the stream has copied nothing yet")
-                        : "the copy is " + Megabytes(lagBytes_) + " (" +
-                              std::to_string(lagSeconds_) + " s) behind the server"));
-    const long stuck = std::chrono::duration_cast<std::chrono::seconds>(now - lastGrowth_).count();
-    if (now - lastGrowth_ >= kStuckAfter) {
-        WriteProgramLog("binlog copy: the stream has copied nothing for " + std::to_string(stuck) +
-                        " s while the server went on; it starts again");
-        child_.Stop();
-    }
-}
-
-void BinlogCopier::Seal(const ServerLogPosition& server) {
-    const long minutes = GetSettingNumber("Monitor", "BinlogSealMinutes", 5, 1);
-    const auto now = Clock::now();
-    if (now - lastSeal_ < std::chrono::minutes(minutes))
-        return;
-    lastSeal_ = now;
-    const std::string position = server.file + ":" + std::to_string(server.position);
-    if (position == sealedAt_)
-        return; // nothing written since: no empty file
-    if (FlushBinaryLogs(*db_))
-        sealedAt_ = position;
-}
-
-void BinlogCopier::Record(bool force) {
-    const std::string said = state_ + "|" + why_ + "|" + problem_;
-    const auto now = Clock::now();
-    if (!force && said == recorded_ && now - lastRecord_ < kRecordEvery)
-        return;
-    if (said != recorded_) {
-        changed_ = true;
-        if (state_ == "streaming")
-            WriteProgramLog("binlog copy: streaming, current with the server");
-        else
-            WriteProgramLog("binlog copy: " + state_ + (why_.empty() ? "" : ": " + why_));
-    }
-    recorded_ = said;
-    lastRecord_ = now;
-    RecordOutcome("BinlogCopy",
-                  {{"Checked", Now()},
-                   {"State", state_},
-                   {"Since", since_},
-                   {"Why", why_},
-                   {"Problem", problem_},
-                   {"Reach", reach_},
-                   {"CurrentAt", currentAt_},
-                   {"LagBytes", lagBytes_ < 0 ? std::string() : std::to_string(lagBytes_)},
-                   {"LagSeconds", lagSeconds_ < 0 ? std::string() : std::to_string(lagSeconds_)},
-                   {"Folder", CopyFolder()},
-                   {"Chain", chain_ ? chain_->name() : std::string()},
-                   {"File", file_}});
 }
 
 std::string BinlogCopier::CopyFolder() const {

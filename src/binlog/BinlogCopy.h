@@ -2,6 +2,7 @@
 
 #include "BinaryLog.h"
 #include "BinlogChain.h"
+#include "BinlogCopyRecord.h"
 #include "Process.h"
 #include "Result.h"
 #include "clsDataBase.h"
@@ -51,7 +52,7 @@ class BinlogCopier {
     // Ends the stream (the program is ending, or the copy is turned off).
     void Stop();
     // The stream runs and the copy holds what the server had written a few seconds ago.
-    bool streaming() const { return state_ == "streaming"; }
+    bool streaming() const { return state_ == CopyState::Streaming; }
     // Whether what the copy says (its state, why, its disk's trouble) changed since the last
     // call: the tray looks again.
     bool StateChanged() {
@@ -61,6 +62,15 @@ class BinlogCopier {
     }
 
   private:
+    // Room a stream needs beyond a file; what the copy's disk has free.
+    static constexpr long long kDiskMargin = 1LL << 20;
+    static long long FreeBytes(const std::string& folder);
+    // What the file being written says so far, read on from where the last look stopped.
+    const BinlogFileFacts& Follow(const std::string& path);
+    struct Followed {
+        std::string path;
+        BinlogFileFacts facts;
+    } followed_;
     struct Sample {
         std::chrono::steady_clock::time_point at;
         std::time_t wall = 0;
@@ -83,6 +93,8 @@ class BinlogCopier {
                                        const std::vector<ServerLogFile>& logs);
     bool Whole(const ChainFile& copy, const std::vector<ServerLogFile>& logs);
     void MoveWhole(const std::vector<ServerLogFile>& logs);
+    // A whole copy from the stream's folder into its chain.
+    void IntoTheChain(const ChainFile& copy);
     // Where the copy ends: its newest file and size.
     struct CopyEnd {
         std::string name, path;
@@ -117,8 +129,9 @@ class BinlogCopier {
     bool shopDatabase_ = false; // connected to the shop's database (its options can be read)
     std::string backupFolder_;  // "" until read: <program>/Backup/
     std::string label_;         // the backup drive's label
-    // The state as said: "streaming", "down", "off"; since when; why; the disk's trouble.
-    std::string state_, since_, why_, problem_, recorded_;
+    // The state as said; since when; why; the disk's trouble.
+    CopyState state_ = CopyState::NotStarted;
+    std::string since_, why_, problem_, recorded_;
     std::string currentAt_, reach_, file_;
     long long copiedBytes_ = -1;
     std::chrono::steady_clock::time_point lastGrowth_{};

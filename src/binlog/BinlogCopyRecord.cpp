@@ -2,6 +2,7 @@
 
 #include "LocalTime.h"
 #include "Metrics.h"
+#include "Variant.h"
 
 #include <cstdlib>
 
@@ -162,9 +163,10 @@ std::string BinlogCopyOutcome::MetricsText(const BackupOutcome& backup, std::tim
 namespace {
 
 // The copy's part of every metrics file this program writes.
-[[maybe_unused]] const bool kMetricsAdded = AddMetricsSection("binlog-copy", [] {
-    return BinlogCopyOutcome::Read().MetricsText(BackupOutcome::Read(), std::time(nullptr));
-});
+[[maybe_unused]] const bool kMetricsAdded =
+    AddMetricsSection(kBinlogCopyMetrics, "binlog-copy", [] {
+        return BinlogCopyOutcome::Read().MetricsText(BackupOutcome::Read(), std::time(nullptr));
+    });
 
 } // namespace
 

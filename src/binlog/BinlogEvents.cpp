@@ -144,34 +144,6 @@ std::uint32_t Crc32(std::string_view bytes, std::uint32_t crc) {
     return ~crc;
 }
 
-std::string GtidStateText(const GtidState& state) {
-    std::string text;
-    for (const auto& [key, sequence] : state)
-        text += (text.empty() ? "" : ",") + std::to_string(key.first) + "-" +
-                std::to_string(key.second) + "-" + std::to_string(sequence);
-    return text;
-}
-
-std::optional<GtidState> ParseGtidState(const std::string& text) {
-    GtidState state;
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find(',', at);
-        if (end == std::string::npos)
-            end = text.size();
-        unsigned long long domain = 0, server = 0, sequence = 0;
-        int used = 0;
-        const std::string item = text.substr(at, end - at);
-        if (std::sscanf(item.c_str(), "%llu-%llu-%llu%n", &domain, &server, &sequence, &used) !=
-                3 ||
-            used != static_cast<int>(item.size()))
-            return std::nullopt;
-        state[{static_cast<std::uint32_t>(domain), static_cast<std::uint32_t>(server)}] = sequence;
-        at = end + 1;
-    }
-    return state;
-}
-
 std::optional<BinlogOpening> OpeningFromEvent(std::string_view event) {
     if (event.size() < static_cast<size_t>(kBinlogHeaderSize) + 57 ||
         static_cast<unsigned char>(event[4]) != kFormatDescriptionEvent)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Gtid.h"
 #include "Result.h"
 
 #include <cstdint>
@@ -40,14 +41,6 @@ struct BinlogEvent {
     std::string_view bytes; // header, body and checksum; valid until the next read
     long long end() const { return at + static_cast<long long>(bytes.size()); }
 };
-
-// The last transaction's sequence number of each (domain, server): what a file's Gtid_list
-// says it begins after, and what follows from its own transactions.
-using GtidState = std::map<std::pair<std::uint32_t, std::uint32_t>, std::uint64_t>;
-// "0-1-845,1-2-7" (domain-server-sequence, as MariaDB writes GTID positions).
-std::string GtidStateText(const GtidState& state);
-// The state from that text; nothing when it is not one.
-std::optional<GtidState> ParseGtidState(const std::string& text);
 
 // A file's opening event (its format description), which carries the moment the server opened
 // the file: two servers set up alike both write a "binlog.000001", and their openings tell the

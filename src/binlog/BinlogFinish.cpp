@@ -49,7 +49,7 @@ void Failed(const std::string& what) {
 // Checked: the program's own reader (every event whole, its CRC32 good), then MariaDB's.
 bool Check(const BinlogChain& chain, const ChainFile& file) {
     const BinlogFileFacts facts = chain.Facts(file);
-    std::vector<std::pair<std::string, std::string>> values;
+    BinlogChain::Figures values;
     if (facts.firstEvent)
         values.push_back({"FirstEvent", LocalStampText(facts.firstEvent)});
     if (facts.lastEvent)
@@ -58,8 +58,7 @@ bool Check(const BinlogChain& chain, const ChainFile& file) {
     if (!facts.binaryLog || facts.stop == BinlogReader::Stop::Damaged) {
         WriteProgramLog("binlog copy: " + file.path + " FAILED its check (" + facts.problem +
                         "); it is kept but not sent anywhere");
-        values.push_back({"Checked", "FAILED: " + facts.problem});
-        chain.WriteRecord(file.name, values);
+        chain.MarkFailed(file.name, BinlogChain::Step::Checked, facts.problem, values);
         return false;
     }
     const LowPriorityPrograms low(HelpersRunLow());
@@ -77,8 +76,10 @@ bool Check(const BinlogChain& chain, const ChainFile& file) {
         Failed("check " + file.path);
         return false;
     }
-    values.push_back({"Checked", status == 0 ? "good" : "FAILED"});
-    chain.WriteRecord(file.name, values);
+    if (status == 0)
+        chain.MarkDone(file.name, BinlogChain::Step::Checked, "", values);
+    else
+        chain.MarkFailed(file.name, BinlogChain::Step::Checked, "", values);
     if (status != 0)
         WriteProgramLog("binlog copy: " + file.path + " FAILED " + BinlogProgram() +
                         "'s checksum check; it is kept but not sent anywhere");
@@ -106,11 +107,11 @@ bool Pack(const BinlogChain& chain, const ChainFile& file) {
         std::remove((packed + ".partial").c_str());
         WriteProgramLog("binlog copy: " + file.name + " could not be packed (" + why +
                         "); tried again later");
-        chain.WriteRecord(file.name, {{"Packed", "FAILED: " + why}});
+        chain.MarkFailed(file.name, BinlogChain::Step::Packed, why);
         Failed("pack " + file.path);
         return false;
     }
-    chain.WriteRecord(file.name, {{"Packed", packed}});
+    chain.MarkDone(file.name, BinlogChain::Step::Packed, packed);
     return true;
 }
 
@@ -123,7 +124,8 @@ void OntoDrives(const BinlogChain& chain, const ChainFile& file,
         const std::string target = folder + file.name + ".7z";
         const long long size = FileLength(packed);
         if (FileLength(target) == size &&
-            (chain.Record(file.name, "Drive") == target || IsWhole7zArchive(target)))
+            (chain.StepOf(file.name, BinlogChain::Step::Drive).what == target ||
+             IsWhole7zArchive(target)))
             continue;
         if (TriedLately("drive " + target))
             continue;
@@ -138,7 +140,10 @@ void OntoDrives(const BinlogChain& chain, const ChainFile& file,
                     WriteProgramLog("binlog copy: removed " + folder + left +
                                     " (a copy cut off there)");
         const auto copied = CopyFileSafely(packed, target);
-        chain.WriteRecord(file.name, {{"Drive", copied ? target : "FAILED: " + copied.error()}});
+        if (copied)
+            chain.MarkDone(file.name, BinlogChain::Step::Drive, target);
+        else
+            chain.MarkFailed(file.name, BinlogChain::Step::Drive, copied.error());
         if (!copied) {
             WriteProgramLog("binlog copy: " + file.name + " not copied onto " + mount + ": " +
                             copied.error());
@@ -152,14 +157,17 @@ void Offsite(const BinlogChain& chain, const ChainFile& file) {
     if (TrimSpaces(command).empty())
         command = GetSetting("Monitor", "PostBackupCommand", "");
     // Files finished before each file's hand-over was recorded were handed over then.
-    if (TrimSpaces(command).empty() || chain.Record(file.name, "Offsite") == "done" ||
-        chain.Record(file.name, "Whole").empty() || TriedLately("offsite " + file.path))
+    if (TrimSpaces(command).empty() || chain.StepOf(file.name, BinlogChain::Step::Offsite).done ||
+        !chain.StepOf(file.name, BinlogChain::Step::Whole).done ||
+        TriedLately("offsite " + file.path))
         return;
     const bool done = RunPostBackupCommand(file.path + ".7z", command, "OffsiteBinlogCopy");
-    chain.WriteRecord(file.name, {{"Offsite", done ? "done" : "failed"},
-                                  {"OffsiteTried", DateTime::Now().StampText()}});
-    if (!done)
+    if (done) {
+        chain.MarkDone(file.name, BinlogChain::Step::Offsite);
+    } else {
+        chain.MarkFailed(file.name, BinlogChain::Step::Offsite, "");
         Failed("offsite " + file.path);
+    }
 }
 
 } // namespace
@@ -177,13 +185,12 @@ void FinishCopiedFiles(const std::string& folder, const std::string& driveLabel)
                 return; // the next look goes on
             if (!file.whole)
                 continue;
-            const std::string checked = chain.Record(file.name, "Checked");
-            if (checked.rfind("FAILED", 0) == 0)
+            const auto checked = chain.StepOf(file.name, BinlogChain::Step::Checked);
+            if (checked.failed)
                 continue;
-            if (checked != "good" && (TriedLately("check " + file.path) || !Check(chain, file)))
+            if (!checked.done && (TriedLately("check " + file.path) || !Check(chain, file)))
                 continue;
-            const std::string packed = chain.Record(file.name, "Packed");
-            if ((packed.empty() || packed.rfind("FAILED", 0) == 0 ||
+            if ((!chain.StepOf(file.name, BinlogChain::Step::Packed).done ||
                  !FileExists(file.path + ".7z")) &&
                 (TriedLately("pack " + file.path) || !Pack(chain, file)))
                 continue;

@@ -112,8 +112,8 @@ void PruneBinlogCopy(const std::string& backupFolder, long newest,
         const std::string root = DriveBinlogFolder(drive);
         if (!IsFolder(root))
             continue;
-        for (const auto& name : DirNames(root + "chain-*", vbDirectory))
-            if (IsFolder(root + name) && name < chains[earliest].name())
+        for (const auto& name : BinlogChain::Names(root))
+            if (name < chains[earliest].name())
                 DeleteChain(root + name + "/", why);
         if (IsFolder(holder->DriveFolder(drive)))
             FilesBefore(holder->DriveFolder(drive), first, why);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "BinlogEvents.h"
+#include "Gtid.h"
 #include "Result.h"
 #include "clsDataBase.h"
 

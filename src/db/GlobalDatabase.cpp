@@ -1,10 +1,10 @@
 #include "GlobalDatabase.h"
 
+#include "ComputerIdentity.h"
 #include "ErrorMode.h"
 #include "PairRecord.h"
 #include "Settings.h"
 #include "Text.h"
-#include "TodoSobreMySQLServer.h"
 
 #include <cmath>
 #include <memory>
@@ -72,7 +72,7 @@ void ConnectDataBase() {
     away = !db.ConnectionStatus();
     if (db.ConnectionStatus()) {
         // A pair's two computers each name their own server (the other is [Standby] Host).
-        ServerIsLocal = IsMySQLServerLocal(host) || ConfiguredPartner().has_value();
+        ServerIsLocal = IsThisComputer(host) || ConfiguredPartner().has_value();
         DecideServerIsStandby(db);
     }
 }
@@ -85,6 +85,28 @@ bool EnsureConnected() {
     if (!DataBase().ConnectionStatus())
         ConnectDataBase();
     return DataBase().ConnectionStatus();
+}
+
+std::atomic<bool> ServerIsStandby{false};
+
+bool DatabaseJobsHere() {
+    return ServerIsLocal && !ServerIsStandby;
+}
+
+void DecideServerIsStandby(clsDataBase& db) {
+    if (!ConfiguredPartner()) {
+        ServerIsStandby = false;
+        return;
+    }
+    db.CreatDatasArray("SELECT @@read_only, @@server_id;");
+    if (!db.ConnectionStatus() || db.DatasArray()->Count(1) == 0)
+        return; // as it was
+    const bool readOnly = db.DatasArrayValue(0, 0).ToInt64() != 0;
+    const long self = static_cast<long>(db.DatasArrayValue(0, 1).ToInt64());
+    const auto record = ReadPairRecord(db);
+    if (!record)
+        return;
+    ServerIsStandby = readOnly || !*record || (*record)->primaryServerId != self;
 }
 
 } // namespace zenta

@@ -2,6 +2,8 @@
 
 #include "clsDataBase.h"
 
+#include <atomic>
+
 namespace zenta {
 
 // The program's one database object, created on first use.
@@ -13,6 +15,17 @@ void ReleaseDataBase();
 // The MySQL server named in zentamarket.ini is this computer; set by ConnectDataBase after a
 // successful connection, left as it was after a failed one.
 extern bool ServerIsLocal;
+
+// On a pair: whether this computer's server is not the open primary (read-only, or its record
+// names the other server). The database computer's jobs (the cycle, backups, the copy of the
+// binary log, the IP report) then run on the other computer. Set when the database connects
+// and by the pair's look.
+extern std::atomic<bool> ServerIsStandby;
+// Whether the database computer's jobs run here: the server is this computer's and, on a pair,
+// the open primary.
+bool DatabaseJobsHere();
+// Decides ServerIsStandby from the server's read_only and record (not on a pair: false).
+void DecideServerIsStandby(clsDataBase& db);
 
 // The back-office account every job uses.
 constexpr const char* kBackOfficeUser = "zentamarketback";

@@ -245,6 +245,34 @@ bool OdbcStatement::GetChunked(size_t column, SQLSMALLINT cType, std::string& ou
     return true;
 }
 
+namespace {
+
+// A text cell of the given SQL type as the program keeps it: a decimal's digits, a date-time,
+// bytes, or text.
+Variant FromText(SQLSMALLINT type, bool binary, std::string data) {
+    switch (type) {
+    case SQL_DECIMAL:
+    case SQL_NUMERIC:
+        return Decimal{data};
+    case SQL_TYPE_DATE:
+    case SQL_TYPE_TIME:
+    case SQL_TYPE_TIMESTAMP:
+    case SQL_DATE:
+    case SQL_TIME:
+    case SQL_TIMESTAMP:
+        if (auto d = DateTime::Parse(data))
+            return *d;
+        return data;
+    default:
+        break;
+    }
+    if (binary)
+        return Bytes(data.begin(), data.end());
+    return data;
+}
+
+} // namespace
+
 bool OdbcStatement::Get(size_t column, Variant& out, OdbcError& error) {
     const SQLSMALLINT type = columns_[column].sqlType;
     const SQLUSMALLINT col = static_cast<SQLUSMALLINT>(column + 1);
@@ -282,32 +310,7 @@ bool OdbcStatement::Get(size_t column, Variant& out, OdbcError& error) {
     bool isNull = false;
     if (!GetChunked(column, binary ? SQL_C_BINARY : SQL_C_CHAR, data, isNull, error))
         return false;
-    if (isNull) {
-        out = Null{};
-        return true;
-    }
-    switch (type) {
-    case SQL_DECIMAL:
-    case SQL_NUMERIC:
-        out = Decimal{data};
-        break;
-    case SQL_TYPE_DATE:
-    case SQL_TYPE_TIME:
-    case SQL_TYPE_TIMESTAMP:
-    case SQL_DATE:
-    case SQL_TIME:
-    case SQL_TIMESTAMP:
-        if (auto d = DateTime::Parse(data))
-            out = *d;
-        else
-            out = data;
-        break;
-    default:
-        if (binary)
-            out = Bytes(data.begin(), data.end());
-        else
-            out = std::move(data);
-    }
+    out = isNull ? Variant(Null{}) : FromText(type, binary, std::move(data));
     return true;
 }
 

@@ -2,13 +2,10 @@
 
 #include "Common.h"
 #include "DatabaseTools.h"
-#include "GlobalDatabase.h"
 #include "Settings.h"
 #include "Text.h"
 
 namespace zenta {
-
-std::atomic<bool> ServerIsStandby{false};
 
 namespace {
 
@@ -55,21 +52,16 @@ Result<Done> WritePairRecord(clsDataBase& db, const PairRecord& record) {
                                        : "'" + SQLEscape(record.promotedAt) + "'") +
             ", NOW());",
     };
-    for (const auto& sql : statements) {
-        db.SQLExecute(sql);
-        if (!db.ConnectionStatus())
-            return Result<Done>::Failure("the pair's record cannot be written: " +
-                                         db.LastError().Text());
-    }
+    for (const auto& sql : statements)
+        if (const auto done = db.Execute(sql); !done)
+            return Result<Done>::Failure("the pair's record cannot be written: " + done.error());
     return Done{};
 }
 
 Result<Done> ForgetPairRecord(clsDataBase& db) {
     UnloggedSession unlogged(db);
-    db.SQLExecute("DROP TABLE IF EXISTS " + kTable + ";");
-    if (!db.ConnectionStatus())
-        return Result<Done>::Failure("the pair's record cannot be removed: " +
-                                     db.LastError().Text());
+    if (const auto dropped = db.Execute("DROP TABLE IF EXISTS " + kTable + ";"); !dropped)
+        return Result<Done>::Failure("the pair's record cannot be removed: " + dropped.error());
     return Done{};
 }
 
@@ -90,26 +82,6 @@ std::optional<PartnerAddress> ConfiguredPartner() {
     if (host.empty())
         return std::nullopt;
     return PartnerAddress{host, GetSettingNumber("Standby", "Port", 3306, 1)};
-}
-
-bool DatabaseJobsHere() {
-    return ServerIsLocal && !ServerIsStandby;
-}
-
-void DecideServerIsStandby(clsDataBase& db) {
-    if (!ConfiguredPartner()) {
-        ServerIsStandby = false;
-        return;
-    }
-    db.CreatDatasArray("SELECT @@read_only, @@server_id;");
-    if (!db.ConnectionStatus() || db.DatasArray()->Count(1) == 0)
-        return; // as it was
-    const bool readOnly = db.DatasArrayValue(0, 0).ToInt64() != 0;
-    const long self = static_cast<long>(db.DatasArrayValue(0, 1).ToInt64());
-    const auto record = ReadPairRecord(db);
-    if (!record)
-        return;
-    ServerIsStandby = readOnly || !*record || (*record)->primaryServerId != self;
 }
 
 } // namespace zenta

@@ -45,15 +45,4 @@ struct PartnerAddress {
 };
 std::optional<PartnerAddress> ConfiguredPartner();
 
-// On a pair: whether this computer's server is not the open primary (read-only, or its record
-// names the other server). The database computer's jobs (the cycle, backups, the copy of the
-// binary log, the IP report) then run on the other computer. Set when the database connects
-// and by the pair's look.
-extern std::atomic<bool> ServerIsStandby;
-// Whether the database computer's jobs run here: the server is this computer's and, on a pair,
-// the open primary.
-bool DatabaseJobsHere();
-// Decides ServerIsStandby from the server's read_only and record (not on a pair: false).
-void DecideServerIsStandby(clsDataBase& db);
-
 } // namespace zenta

@@ -11,31 +11,6 @@
 
 namespace zenta {
 
-std::optional<GtidPosition> ParseGtidPosition(const std::string& text) {
-    std::string compact;
-    for (const char c : text)
-        if (c != ' ' && c != '\n' && c != '\r' && c != '\t')
-            compact += c;
-    const auto state = ParseGtidState(compact);
-    if (!state)
-        return std::nullopt;
-    GtidPosition position;
-    for (const auto& [key, sequence] : *state)
-        position[key.first] = std::max(position[key.first], sequence);
-    return position;
-}
-
-std::uint64_t TransactionsBehind(const GtidPosition& ahead, const GtidPosition& behind) {
-    std::uint64_t count = 0;
-    for (const auto& [domain, sequence] : ahead) {
-        const auto other = behind.find(domain);
-        const std::uint64_t have = other == behind.end() ? 0 : other->second;
-        if (sequence > have)
-            count += sequence - have;
-    }
-    return count;
-}
-
 std::vector<std::string> PairServerSettings::Problems() const {
     std::vector<std::string> p;
     auto need = [&](bool good, const std::string& what, const std::string& fix) {
@@ -218,11 +193,13 @@ bool SetReadOnly(clsDataBase& db, bool on) {
     return db.ConnectionStatus();
 }
 
-Result<Done> PointReplicaAt(clsDataBase& db, const std::string& host, long port) {
+Result<Done> PointReplicaAt(clsDataBase& db, const std::string& host, long port,
+                            ReplicaStart from) {
     db.SQLExecute("CHANGE MASTER TO MASTER_HOST = '" + SQLEscape(host) +
                   "', MASTER_PORT = " + std::to_string(port) + ", MASTER_USER = '" +
                   kBackOfficeUser + "', MASTER_PASSWORD = '" + kBackOfficePassword +
-                  "', MASTER_CONNECT_RETRY = 1, MASTER_USE_GTID = slave_pos;");
+                  "', MASTER_CONNECT_RETRY = 1, MASTER_USE_GTID = " +
+                  (from == ReplicaStart::Applied ? "slave_pos" : "current_pos") + ";");
     if (!db.ConnectionStatus())
         return Result<Done>::Failure("CHANGE MASTER failed: " + db.LastError().Text());
     return Done{};
@@ -239,32 +216,27 @@ bool StopReplicaReceiving(clsDataBase& db) {
 }
 
 Result<Done> ForgetMaster(clsDataBase& db) {
-    db.SQLExecute("STOP SLAVE;");
-    if (!db.ConnectionStatus())
-        return Result<Done>::Failure("STOP SLAVE failed: " + db.LastError().Text());
-    db.SQLExecute("RESET SLAVE ALL;");
-    if (!db.ConnectionStatus())
-        return Result<Done>::Failure("RESET SLAVE ALL failed: " + db.LastError().Text());
+    for (const char* statement : {"STOP SLAVE;", "RESET SLAVE ALL;"})
+        if (const auto done = db.Execute(statement); !done)
+            return Result<Done>::Failure(std::string(statement) + " failed: " + done.error());
     return Done{};
 }
 
 Result<int> EndOtherSessions(clsDataBase& db) {
-    db.CreatDatasArray("SELECT ID FROM information_schema.PROCESSLIST WHERE ID <> CONNECTION_ID() "
-                       "AND COMMAND NOT IN ('Binlog Dump', 'Daemon', 'Slave_IO', 'Slave_SQL', "
-                       "'Slave_worker') AND USER NOT IN ('system user', 'event_scheduler');");
-    if (!db.ConnectionStatus())
-        return Result<int>::Failure("the server's sessions cannot be listed: " +
-                                    db.LastError().Text());
+    const auto sessions =
+        db.Select("SELECT ID FROM information_schema.PROCESSLIST WHERE ID <> CONNECTION_ID() "
+                  "AND COMMAND NOT IN ('Binlog Dump', 'Daemon', 'Slave_IO', 'Slave_SQL', "
+                  "'Slave_worker') AND USER NOT IN ('system user', 'event_scheduler');");
+    if (!sessions)
+        return Result<int>::Failure("the server's sessions cannot be listed: " + sessions.error());
     std::vector<std::string> ids;
-    for (long r = 0; r < db.DatasArray()->Count(1); ++r)
-        if (const std::string id = db.DatasArrayValue(r, 0, true).ToString();
+    for (long r = 0; r < (*sessions)->Count(1); ++r)
+        if (const std::string id = (*sessions)->Value(r, 0).ToString();
             !id.empty() && id.find_first_not_of("0123456789") == std::string::npos)
             ids.push_back(id);
     int ended = 0;
-    for (const auto& id : ids) {
-        db.SQLExecute("KILL CONNECTION " + id + ";");
-        ended += db.ConnectionStatus() ? 1 : 0; // one that ended meanwhile is not an error
-    }
+    for (const auto& id : ids) // one that ended meanwhile is not an error
+        ended += db.Execute("KILL CONNECTION " + id + ";") ? 1 : 0;
     return ended;
 }
 
@@ -287,11 +259,7 @@ std::string HeldText(const ServerSide& side) {
     // The GTIDs themselves (server ids included), the later of the two per domain.
     GtidState held;
     for (const std::string* text : {&side.binlogPos, &side.slavePos}) {
-        std::string compact;
-        for (const char c : *text)
-            if (c != ' ' && c != '\n' && c != '\r' && c != '\t')
-                compact += c;
-        for (const auto& [key, sequence] : ParseGtidState(compact).value_or(GtidState{})) {
+        for (const auto& [key, sequence] : ParseGtidText(*text).value_or(GtidState{})) {
             auto same = std::find_if(held.begin(), held.end(),
                                      [&](const auto& e) { return e.first.first == key.first; });
             if (same != held.end() && same->second >= sequence)
@@ -334,10 +302,10 @@ Result<HoldWait> WaitUntilHolds(clsDataBase& db, const std::string& position, do
             std::clamp(std::chrono::duration<double>(deadline - Clock::now()).count(), 0.0, 0.25);
         char timeout[32];
         std::snprintf(timeout, sizeof timeout, "%.3f", slice);
-        db.CreatDatasArray("SELECT MASTER_GTID_WAIT('" + SQLEscape(position) + "', " + timeout +
-                           ");");
-        if (!db.ConnectionStatus())
-            return Result<HoldWait>::Failure("MASTER_GTID_WAIT failed: " + db.LastError().Text());
+        if (const auto waited = db.Select("SELECT MASTER_GTID_WAIT('" + SQLEscape(position) +
+                                          "', " + timeout + ");");
+            !waited)
+            return Result<HoldWait>::Failure("MASTER_GTID_WAIT failed: " + waited.error());
     }
 }
 
@@ -378,12 +346,13 @@ Result<AccountPrivileges> ReadAccountPrivileges(clsDataBase& db, const std::stri
     if (db.DatasArrayValue(0, 0).ToInt64() == 0)
         return p;
     p.exists = true;
-    db.CreatDatasArray("SHOW GRANTS FOR '" + SQLEscape(user) + "'@'" + SQLEscape(host) + "';");
-    if (!db.ConnectionStatus())
+    const auto grants =
+        db.Select("SHOW GRANTS FOR '" + SQLEscape(user) + "'@'" + SQLEscape(host) + "';");
+    if (!grants)
         return Result<AccountPrivileges>::Failure("the grants of " + user + "@" + host +
-                                                  " cannot be read: " + db.LastError().Text());
-    for (long r = 0; r < db.DatasArray()->Count(1); ++r)
-        AddGrantLine(db.DatasArrayValue(r, 0, true).ToString(), p);
+                                                  " cannot be read: " + grants.error());
+    for (long r = 0; r < (*grants)->Count(1); ++r)
+        AddGrantLine((*grants)->Value(r, 0).ToString(), p);
     return p;
 }
 

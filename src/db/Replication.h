@@ -1,6 +1,6 @@
 #pragma once
 
-#include "BinlogEvents.h"
+#include "Gtid.h"
 #include "Result.h"
 #include "clsDataBase.h"
 
@@ -14,13 +14,6 @@ namespace zenta {
 // MariaDB's own replication as a pair of shop servers uses it: what a server says of itself
 // and of its replication, and the few statements the program runs (read_only, CHANGE MASTER,
 // START/STOP SLAVE, MASTER_GTID_WAIT). Nothing here writes into the suite's databases.
-
-// A GTID position ("0-1-105,1-2-7") as the last sequence number of each replication domain.
-using GtidPosition = std::map<std::uint32_t, std::uint64_t>;
-// Read from a server's text; nothing when it is no position. "" is the empty position.
-std::optional<GtidPosition> ParseGtidPosition(const std::string& text);
-// How many transactions `behind` lacks of `ahead`, domain by domain.
-std::uint64_t TransactionsBehind(const GtidPosition& ahead, const GtidPosition& behind);
 
 // The settings a server of a pair needs, as the server reports them.
 struct PairServerSettings {
@@ -82,8 +75,13 @@ std::string ReplicationError(const ReplicaState& replica);
 
 // SET GLOBAL read_only; whether the server took it (why not in the database's last error).
 bool SetReadOnly(clsDataBase& db, bool on);
-// CHANGE MASTER TO the given server with the back-office account, from gtid_slave_pos.
-Result<Done> PointReplicaAt(clsDataBase& db, const std::string& host, long port);
+// Where a replica starts in its primary's history: after what it applied (a standby,
+// gtid_slave_pos), or where its own log ends (an old primary following the new one,
+// gtid_current_pos).
+enum class ReplicaStart { Applied, OwnLog };
+// CHANGE MASTER TO the given server with the back-office account.
+Result<Done> PointReplicaAt(clsDataBase& db, const std::string& host, long port,
+                            ReplicaStart from = ReplicaStart::Applied);
 bool StartReplica(clsDataBase& db);
 bool StopReplicaReceiving(clsDataBase& db); // STOP SLAVE IO_THREAD
 // STOP SLAVE; RESET SLAVE ALL: the server replicates from nothing any more.

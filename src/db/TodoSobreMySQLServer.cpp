@@ -9,11 +9,7 @@
 namespace zenta {
 
 bool IsMySQLServerLocal(const std::string& host) {
-    const std::string h = AsciiLowerCase(host);
-    const std::string n = GetLocalComputerName();
-    if (IsIPAddress(h))
-        return h == "127.0.0.1" || h == GetIPFromHostName(n);
-    return h == "localhost" || h == AsciiLowerCase(n);
+    return IsThisComputer(host);
 }
 
 namespace {

@@ -2,6 +2,7 @@
 
 #include "CodePage.h"
 #include "Common.h"
+#include "ComputerIdentity.h"
 #include "ErrorMode.h"
 #include "Globals.h"
 #include "IniFile.h"
@@ -9,7 +10,6 @@
 #include "Registry.h"
 #include "Settings.h"
 #include "Text.h"
-#include "TodoSobreMySQLServer.h"
 
 #include <cctype>
 #include <cstdio>
@@ -124,7 +124,7 @@ bool clsDataBase::Connect(const std::string& host, long port, const std::string&
         }
         odbcVersion_ = GetMySQLVersionFromRegistry(driverName_);
     }
-    mySQLServer_ = IsMySQLServerLocal(host_);
+    mySQLServer_ = IsThisComputer(host_);
     return false;
 }
 
@@ -369,6 +369,20 @@ void clsDataBase::SQLExecute(const std::string& sql) {
     status_ = true;
 }
 
+Result<Done> clsDataBase::Execute(const std::string& sql) {
+    SQLExecute(sql);
+    if (!status_)
+        return Result<Done>::Failure(lastError_.Text());
+    return Done{};
+}
+
+Result<std::shared_ptr<XArrayDB>> clsDataBase::Select(const std::string& sql) {
+    CreatDatasArray(sql);
+    if (!status_)
+        return Result<std::shared_ptr<XArrayDB>>::Failure(lastError_.Text());
+    return datasArray_;
+}
+
 bool clsDataBase::SQLExecuteFromFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -436,6 +450,39 @@ std::shared_ptr<XArrayDB> clsDataBase::DatasArray() {
     return datasArray_;
 }
 
+namespace {
+
+// Every row of an executed statement that the filter lets through, its cells in order (a row
+// whose first cell is NULL is counted but not kept, as the suite's result array did); false on
+// a failure, said in `error`.
+bool FetchRows(OdbcStatement& st, const RecordsetFilter& criteria, std::vector<Variant>& cells,
+               long& matched, OdbcError& error) {
+    const auto& columns = st.Columns();
+    const size_t m = columns.size();
+    std::vector<bool> shortBinary(m);
+    for (size_t c = 0; c < m; ++c)
+        shortBinary[c] = IsBinaryType(columns[c].sqlType);
+    std::vector<Variant> row(m);
+    while (st.Fetch(error)) {
+        for (size_t c = 0; c < m; ++c) {
+            if (!st.Get(c, row[c], error))
+                return false;
+            if (shortBinary[c])
+                row[c] = AnsiBytesToString(row[c]);
+        }
+        if (!criteria.Matches(row))
+            continue;
+        ++matched;
+        if (m > 0 && row[0].IsNull())
+            continue;
+        for (auto& v : row)
+            cells.push_back(std::move(v));
+    }
+    return error.empty();
+}
+
+} // namespace
+
 void clsDataBase::CreatDatasArray(const std::string& sql, const std::string& filter) {
     lastSQL_ = sql;
     fieldIndex_ = std::make_shared<XArrayDB>();
@@ -468,30 +515,9 @@ void clsDataBase::CreatDatasArray(const std::string& sql, const std::string& fil
         }
     }
 
-    std::vector<bool> shortBinary(static_cast<size_t>(m));
-    for (long c = 0; c < m; ++c)
-        shortBinary[static_cast<size_t>(c)] = IsBinaryType(columns[static_cast<size_t>(c)].sqlType);
-
     std::vector<Variant> cells;
-    std::vector<Variant> row(static_cast<size_t>(m));
     long matched = 0;
-    while (st.Fetch(error)) {
-        for (long c = 0; c < m; ++c) {
-            Variant& cell = row[static_cast<size_t>(c)];
-            if (!st.Get(static_cast<size_t>(c), cell, error))
-                return fail(error);
-            if (shortBinary[static_cast<size_t>(c)])
-                cell = AnsiBytesToString(cell);
-        }
-        if (!criteria.Matches(row))
-            continue;
-        ++matched;
-        if (m > 0 && row[0].IsNull())
-            continue;
-        for (auto& v : row)
-            cells.push_back(std::move(v));
-    }
-    if (!error.empty())
+    if (!FetchRows(st, criteria, cells, matched, error))
         return fail(error);
 
     fieldIndex_->ReDim(0, m - 1, 0, 1);

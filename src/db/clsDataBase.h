@@ -72,6 +72,12 @@ class clsDataBase {
     // Undoes the open transaction and returns to autocommit.
     void RollbackTrans();
     const std::string& LastSQL() const { return lastSQL_; }
+
+    // ---- the same, saying how they went, for the program's own code ----
+    // SQLExecute (logged, ConnectionStatus set as ever): done, or the failure's diagnostics.
+    Result<Done> Execute(const std::string& sql);
+    // CreatDatasArray: the rows (also left in DatasArray), or the failure's diagnostics.
+    Result<std::shared_ptr<XArrayDB>> Select(const std::string& sql);
     // Diagnostics of the last failure, kept whole.
     const OdbcError& LastError() const { return lastError_; }
 

@@ -188,6 +188,48 @@ std::string CharsetOf(const std::string& collation) {
     return u == std::string::npos ? collation : collation.substr(0, u);
 }
 
+// The clauses that make the target table's columns and indexes the reference's; what the
+// target has more is said in `comments` and left as it is.
+std::vector<std::string> TableClauses(const std::string& name, const Table& ref, const Table& tgt,
+                                      std::vector<std::string>& comments) {
+    std::vector<std::string> clauses;
+    std::string previous;
+    for (const auto& col : ref.columns) {
+        const Column* have = nullptr;
+        for (const auto& t : tgt.columns)
+            if (AsciiLowerCase(t.name) == AsciiLowerCase(col.name))
+                have = &t;
+        if (!have)
+            clauses.push_back("ADD COLUMN " + Definition(col) +
+                              (previous.empty() ? " FIRST" : " AFTER " + Quoted(previous)));
+        else if (!SameColumn(col, *have))
+            clauses.push_back("MODIFY COLUMN " + Definition(col));
+        previous = col.name;
+    }
+    for (const auto& t : tgt.columns) {
+        bool known = false;
+        for (const auto& col : ref.columns)
+            known = known || AsciiLowerCase(col.name) == AsciiLowerCase(t.name);
+        if (!known)
+            comments.push_back("-- column " + name + "." + t.name +
+                               " is not in the reference; left as it is");
+    }
+    for (const auto& [iname, index] : ref.indexes) {
+        auto have = tgt.indexes.find(iname);
+        if (have == tgt.indexes.end()) {
+            clauses.push_back(AddIndex(index));
+        } else if (!SameIndex(index, have->second)) {
+            clauses.push_back(DropIndex(have->second));
+            clauses.push_back(AddIndex(index));
+        }
+    }
+    for (const auto& [iname, index] : tgt.indexes)
+        if (!ref.indexes.count(iname))
+            comments.push_back("-- index " + name + "." + iname +
+                               " is not in the reference; left as it is");
+    return clauses;
+}
+
 } // namespace
 
 Difference Compare(const Structure& reference, const Structure& target) {
@@ -206,42 +248,7 @@ Difference Compare(const Structure& reference, const Structure& target) {
             NormalCollation(ref.collation) != NormalCollation(tgt.collation))
             d.statements.push_back("ALTER TABLE " + Quoted(name) + " DEFAULT CHARACTER SET " +
                                    CharsetOf(ref.collation) + " COLLATE " + ref.collation + ";");
-
-        std::vector<std::string> clauses;
-        std::string previous;
-        for (const auto& col : ref.columns) {
-            const Column* have = nullptr;
-            for (const auto& t : tgt.columns)
-                if (AsciiLowerCase(t.name) == AsciiLowerCase(col.name))
-                    have = &t;
-            if (!have)
-                clauses.push_back("ADD COLUMN " + Definition(col) +
-                                  (previous.empty() ? " FIRST" : " AFTER " + Quoted(previous)));
-            else if (!SameColumn(col, *have))
-                clauses.push_back("MODIFY COLUMN " + Definition(col));
-            previous = col.name;
-        }
-        for (const auto& t : tgt.columns) {
-            bool known = false;
-            for (const auto& col : ref.columns)
-                known = known || AsciiLowerCase(col.name) == AsciiLowerCase(t.name);
-            if (!known)
-                d.comments.push_back("-- column " + name + "." + t.name +
-                                     " is not in the reference; left as it is");
-        }
-        for (const auto& [iname, index] : ref.indexes) {
-            auto have = tgt.indexes.find(iname);
-            if (have == tgt.indexes.end()) {
-                clauses.push_back(AddIndex(index));
-            } else if (!SameIndex(index, have->second)) {
-                clauses.push_back(DropIndex(have->second));
-                clauses.push_back(AddIndex(index));
-            }
-        }
-        for (const auto& [iname, index] : tgt.indexes)
-            if (!ref.indexes.count(iname))
-                d.comments.push_back("-- index " + name + "." + iname +
-                                     " is not in the reference; left as it is");
+        const std::vector<std::string> clauses = TableClauses(name, ref, tgt, d.comments);
         if (!clauses.empty()) {
             // One statement per table, so that an auto-increment column and its key change
             // together.
@@ -290,70 +297,85 @@ Side ReadSide(const std::string& ini, const std::string& section, const std::str
     return s;
 }
 
-bool Load(clsDataBase& db, const std::string& schema, Structure& out, std::string& error) {
-    const std::string s = Literal(schema);
-    db.CreatDatasArray("SELECT TABLE_NAME, ENGINE, TABLE_COLLATION FROM information_schema.TABLES "
-                       "WHERE TABLE_SCHEMA = " +
-                       s + " AND TABLE_TYPE = 'BASE TABLE';");
-    if (!db.ConnectionStatus()) {
-        error = db.LastError().Text();
-        return false;
-    }
-    auto tables = db.DatasArray();
-    for (long r = 0; r < tables->Count(1); ++r) {
+// The schema's tables with their engine and collation.
+Result<Done> LoadTables(clsDataBase& db, const std::string& s, Structure& out) {
+    const auto tables =
+        db.Select("SELECT TABLE_NAME, ENGINE, TABLE_COLLATION FROM information_schema.TABLES "
+                  "WHERE TABLE_SCHEMA = " +
+                  s + " AND TABLE_TYPE = 'BASE TABLE';");
+    if (!tables)
+        return Result<Done>::Failure(tables.error());
+    const XArrayDB& rows = **tables;
+    for (long r = 0; r < rows.Count(1); ++r) {
         Table t;
-        t.name = tables->Value(r, 0).ToString();
-        t.engine = tables->Value(r, 1).ToString();
-        t.collation = tables->Value(r, 2).ToString();
+        t.name = rows.Value(r, 0).ToString();
+        t.engine = rows.Value(r, 1).ToString();
+        t.collation = rows.Value(r, 2).ToString();
         out[t.name] = t;
     }
-    db.CreatDatasArray(
-        "SELECT TABLE_NAME, COLUMN_NAME, COLUMN_TYPE, IS_NULLABLE, COLUMN_DEFAULT, "
-        "EXTRA, COLLATION_NAME, COLUMN_COMMENT FROM information_schema.COLUMNS WHERE "
-        "TABLE_SCHEMA = " +
-        s + " ORDER BY TABLE_NAME, ORDINAL_POSITION;");
-    if (!db.ConnectionStatus()) {
-        error = db.LastError().Text();
-        return false;
-    }
-    auto columns = db.DatasArray();
-    for (long r = 0; r < columns->Count(1); ++r) {
-        auto it = out.find(columns->Value(r, 0).ToString());
+    return Done{};
+}
+
+// Each table's columns, in order.
+Result<Done> LoadColumns(clsDataBase& db, const std::string& s, Structure& out) {
+    const auto columns =
+        db.Select("SELECT TABLE_NAME, COLUMN_NAME, COLUMN_TYPE, IS_NULLABLE, COLUMN_DEFAULT, "
+                  "EXTRA, COLLATION_NAME, COLUMN_COMMENT FROM information_schema.COLUMNS WHERE "
+                  "TABLE_SCHEMA = " +
+                  s + " ORDER BY TABLE_NAME, ORDINAL_POSITION;");
+    if (!columns)
+        return Result<Done>::Failure(columns.error());
+    const XArrayDB& rows = **columns;
+    for (long r = 0; r < rows.Count(1); ++r) {
+        auto it = out.find(rows.Value(r, 0).ToString());
         if (it == out.end())
             continue;
         Column c;
-        c.name = columns->Value(r, 1).ToString();
-        c.type = columns->Value(r, 2).ToString();
-        c.nullable = columns->Value(r, 3).ToString() == "YES";
-        if (!columns->Value(r, 4).IsNull())
-            c.defaultValue = columns->Value(r, 4).ToString();
-        c.extra = columns->Value(r, 5).ToString();
-        c.collation = columns->Value(r, 6).ToString();
-        c.comment = columns->Value(r, 7).ToString();
+        c.name = rows.Value(r, 1).ToString();
+        c.type = rows.Value(r, 2).ToString();
+        c.nullable = rows.Value(r, 3).ToString() == "YES";
+        if (!rows.Value(r, 4).IsNull())
+            c.defaultValue = rows.Value(r, 4).ToString();
+        c.extra = rows.Value(r, 5).ToString();
+        c.collation = rows.Value(r, 6).ToString();
+        c.comment = rows.Value(r, 7).ToString();
         it->second.columns.push_back(c);
     }
-    db.CreatDatasArray(
-        "SELECT TABLE_NAME, INDEX_NAME, NON_UNIQUE, COLUMN_NAME, SUB_PART, INDEX_TYPE "
-        "FROM information_schema.STATISTICS WHERE TABLE_SCHEMA = " +
-        s + " ORDER BY TABLE_NAME, INDEX_NAME, SEQ_IN_INDEX;");
-    if (!db.ConnectionStatus()) {
-        error = db.LastError().Text();
-        return false;
-    }
-    auto stats = db.DatasArray();
-    for (long r = 0; r < stats->Count(1); ++r) {
-        auto it = out.find(stats->Value(r, 0).ToString());
+    return Done{};
+}
+
+// Each table's indexes, their columns in order.
+Result<Done> LoadIndexes(clsDataBase& db, const std::string& s, Structure& out) {
+    const auto stats =
+        db.Select("SELECT TABLE_NAME, INDEX_NAME, NON_UNIQUE, COLUMN_NAME, SUB_PART, INDEX_TYPE "
+                  "FROM information_schema.STATISTICS WHERE TABLE_SCHEMA = " +
+                  s + " ORDER BY TABLE_NAME, INDEX_NAME, SEQ_IN_INDEX;");
+    if (!stats)
+        return Result<Done>::Failure(stats.error());
+    const XArrayDB& rows = **stats;
+    for (long r = 0; r < rows.Count(1); ++r) {
+        auto it = out.find(rows.Value(r, 0).ToString());
         if (it == out.end())
             continue;
-        Index& i = it->second.indexes[stats->Value(r, 1).ToString()];
-        i.name = stats->Value(r, 1).ToString();
-        i.unique = stats->Value(r, 2).ToInt64() == 0;
-        i.type = stats->Value(r, 5).ToString();
-        std::string col = stats->Value(r, 3).ToString();
-        if (!stats->Value(r, 4).IsNull())
-            col += "(" + stats->Value(r, 4).ToString() + ")";
+        Index& i = it->second.indexes[rows.Value(r, 1).ToString()];
+        i.name = rows.Value(r, 1).ToString();
+        i.unique = rows.Value(r, 2).ToInt64() == 0;
+        i.type = rows.Value(r, 5).ToString();
+        std::string col = rows.Value(r, 3).ToString();
+        if (!rows.Value(r, 4).IsNull())
+            col += "(" + rows.Value(r, 4).ToString() + ")";
         i.columns.push_back(col);
     }
+    return Done{};
+}
+
+bool Load(clsDataBase& db, const std::string& schema, Structure& out, std::string& error) {
+    const std::string s = Literal(schema);
+    for (auto* load : {LoadTables, LoadColumns, LoadIndexes})
+        if (const auto loaded = load(db, s, out); !loaded) {
+            error = loaded.error();
+            return false;
+        }
     for (auto& [name, t] : out) {
         db.CreatDatasArray("SHOW CREATE TABLE " + Quoted(schema) + "." + Quoted(name) + ";");
         if (db.ConnectionStatus() && db.DatasArray()->Count(1) > 0)

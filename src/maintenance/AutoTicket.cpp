@@ -38,6 +38,43 @@ std::int64_t TicketNumberBound(const DateTime& c) {
     return yymmdd * 10000 + 9999;
 }
 
+namespace {
+
+// The rows through the cut-off day deleted, table by table, inside the caller's transaction;
+// "table rows" for the log (a failed statement is "failed"), and the rows in all.
+struct Purged {
+    std::string counts;
+    long long total = 0;
+};
+Purged DeleteThrough(clsDataBase& db, const DateTime& cutOff) {
+    Purged purged;
+    // Rows the statement just run deleted, for the log.
+    auto count = [&](const char* table) {
+        const bool ran = db.ConnectionStatus();
+        db.CreatDatasArray("SELECT ROW_COUNT();");
+        const std::string rows = ran && db.ConnectionStatus() && db.DatasArray()->Count(1) > 0
+                                     ? db.DatasArrayValue(0, 0).ToString()
+                                     : std::string("failed");
+        purged.counts += (purged.counts.empty() ? "" : ", ") + std::string(table) + " " + rows;
+        purged.total += std::atoll(rows.c_str());
+    };
+    const std::string n = std::to_string(TicketNumberBound(cutOff));
+    const std::string c = cutOff.DateText();
+    db.SQLExecute("Delete From ticket Where TicketNo <= " + n + ";");
+    count("ticket");
+    db.SQLExecute("Delete From ticketarticulo Where TicketNo <= " + n + ";");
+    count("ticketarticulo");
+    for (const char* table : {"ticketcobro", "articuloeliminado", "ticketdiariototal",
+                              "ventadiariototal", "gananciadiariototal"}) {
+        db.SQLExecute(std::string("DELETE FROM ") + table +
+                      " WHERE Date_Format(Fecha, '%Y-%m-%d') <= '" + c + "'; ");
+        count(table);
+    }
+    return purged;
+}
+
+} // namespace
+
 void AutoDeleteTickets() {
     clsDataBase& db = DataBase();
     if (!OpcionBool(db, "AutoEliminarTicket", false)) {
@@ -66,32 +103,9 @@ void AutoDeleteTickets() {
     // One transaction for the whole purge; it is committed even when a table failed, as the
     // suite's purge does (the next purge deletes what this one left).
     Transaction purge(db);
-    std::string counts;
-    long long total = 0;
-    // Rows the statement just run deleted, for the log.
-    auto count = [&](const char* table) {
-        const bool ran = db.ConnectionStatus();
-        db.CreatDatasArray("SELECT ROW_COUNT();");
-        const std::string rows = ran && db.ConnectionStatus() && db.DatasArray()->Count(1) > 0
-                                     ? db.DatasArrayValue(0, 0).ToString()
-                                     : std::string("failed");
-        counts += (counts.empty() ? "" : ", ") + std::string(table) + " " + rows;
-        total += std::atoll(rows.c_str());
-    };
-    if (cutOff) {
-        const std::string n = std::to_string(TicketNumberBound(*cutOff));
-        const std::string c = cutOff->DateText();
-        db.SQLExecute("Delete From ticket Where TicketNo <= " + n + ";");
-        count("ticket");
-        db.SQLExecute("Delete From ticketarticulo Where TicketNo <= " + n + ";");
-        count("ticketarticulo");
-        for (const char* table : {"ticketcobro", "articuloeliminado", "ticketdiariototal",
-                                  "ventadiariototal", "gananciadiariototal"}) {
-            db.SQLExecute(std::string("DELETE FROM ") + table +
-                          " WHERE Date_Format(Fecha, '%Y-%m-%d') <= '" + c + "'; ");
-            count(table);
-        }
-    }
+    const Purged purged = cutOff ? DeleteThrough(db, *cutOff) : Purged{};
+    const std::string& counts = purged.counts;
+    const long long total = purged.total;
     db.SQLExecute("REPLACE INTO opcion (ID, IntegerValor)  VALUES "
                   "('UltimaFechaAutoEliminarTicket',to_days(now()));");
     const bool committed = purge.Commit();

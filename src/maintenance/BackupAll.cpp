@@ -21,7 +21,6 @@
 #include "PostBackupCommand.h"
 #include "Process.h"
 #include "RemovableDrives.h"
-#include "Restore.h"
 #include "Settings.h"
 #include "SevenZip.h"
 #include "Text.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "BackupAll.h"
+#include "BackupReport.h"
 
 #include <string>
 

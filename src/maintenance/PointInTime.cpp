@@ -3,6 +3,7 @@
 #include "ArchiveNames.h"
 #include "ArchivePassword.h"
 #include "AutoBackupData.h"
+#include "BinlogCopyRecord.h"
 #include "BinlogReplay.h"
 #include "BinlogServer.h"
 #include "Common.h"

@@ -2,8 +2,6 @@
 
 #include "ArchiveNames.h"
 #include "ArchivePassword.h"
-#include "AutoBackupData.h"
-#include "BackupAll.h"
 #include "BinlogServer.h"
 #include "Common.h"
 #include "DatabaseTools.h"
@@ -499,6 +497,31 @@ Result<Done> MoveIntoPlace(clsDataBase& admin, const std::string& staging,
 
 } // namespace
 
+namespace {
+
+// The database the archive goes into, once it is known that it may: the archive is there, the
+// server answers, and a new database's name is free (refused before a large archive is
+// unpacked for nothing).
+std::variant<std::string, StepFailure> CheckedTarget(const std::string& archive,
+                                                     const RestoreOptions& options) {
+    if (!FileExists(archive))
+        return StepFailure{RestoreFailure::NoArchive, "there is no archive " + archive};
+    auto target = RestoreTarget(archive, options);
+    if (std::holds_alternative<StepFailure>(target))
+        return target;
+    const std::string into = std::get<std::string>(target);
+    if (!EnsureConnected())
+        return StepFailure{RestoreFailure::Server, "the database server cannot be reached: " +
+                                                       DataBase().LastError().Text()};
+    if (!options.intoLive && DatabaseExists(DataBase(), into))
+        return StepFailure{RestoreFailure::Target,
+                           "the database " + into +
+                               " exists already; name another one with --database NAME"};
+    return into;
+}
+
+} // namespace
+
 RestoreReport RestoreArchive(const std::string& archive, const RestoreOptions& options) {
     RestoreReport report;
     const Progress say = [&](const std::string& line) {
@@ -511,20 +534,10 @@ RestoreReport RestoreArchive(const std::string& archive, const RestoreOptions& o
         report.error = why;
         return report;
     };
-    if (!FileExists(archive))
-        return fail(RestoreFailure::NoArchive, "there is no archive " + archive);
-    const auto target = RestoreTarget(archive, options);
+    const auto target = CheckedTarget(archive, options);
     if (const auto* f = std::get_if<StepFailure>(&target))
         return fail(f->kind, f->why);
     const std::string& into = std::get<std::string>(target);
-    // A target that is taken is refused before a large archive is unpacked for nothing.
-    if (!EnsureConnected())
-        return fail(RestoreFailure::Server,
-                    "the database server cannot be reached: " + DataBase().LastError().Text());
-    if (!options.intoLive && DatabaseExists(DataBase(), into))
-        return fail(RestoreFailure::Target,
-                    "the database " + into +
-                        " exists already; name another one with --database NAME");
 
     say("unpacking " + archive);
     UnpackFolder unpacked;

@@ -115,6 +115,13 @@ long long FileLength(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
 }
 
+long long RegularFileLength(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)
+               ? static_cast<long long>(st.st_size)
+               : -1;
+}
+
 bool CreateFolderPath(const std::string& path) {
     if (path.empty() || path[0] != '/')
         return false;

@@ -24,6 +24,8 @@ bool DirExists(const std::string& path);
 bool IsFolder(const std::string& path);
 // A file's size in bytes; -1 when it cannot be read.
 long long FileLength(const std::string& path);
+// The same, -1 also for anything but a regular file (a folder of that name).
+long long RegularFileLength(const std::string& path);
 // Creates every missing folder along an absolute path (open to the user and group only). False
 // when a folder cannot be made.
 bool CreateFolderPath(const std::string& path);

@@ -113,4 +113,12 @@ bool SocketsInitialize(std::string& description) {
 
 void SocketsCleanup() {}
 
+bool IsThisComputer(const std::string& host) {
+    const std::string h = AsciiLowerCase(host);
+    const std::string n = GetLocalComputerName();
+    if (IsIPAddress(h))
+        return h == "127.0.0.1" || h == GetIPFromHostName(n);
+    return h == "localhost" || h == AsciiLowerCase(n);
+}
+
 } // namespace zenta

@@ -22,6 +22,9 @@ std::uint32_t ResolveHostAddress(const std::string& host);
 std::string AddressToText(std::uint32_t address);
 // Four parts of 0–255, the first not zero.
 bool IsIPAddress(const std::string& text);
+// Whether `host` names this computer: "localhost", its name, 127.0.0.1 or the address its name
+// resolves to (IsMySQLServerLocal's rule).
+bool IsThisComputer(const std::string& host);
 // Name resolution needs no start-up on this platform; kept for the callers' symmetry.
 bool SocketsInitialize(std::string& description);
 void SocketsCleanup();

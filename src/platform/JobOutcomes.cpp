@@ -152,65 +152,110 @@ long long NextOutcomeSequence() {
     return written ? next : 0;
 }
 
-BinlogCopyOutcome BinlogCopyOutcome::Read() {
-    const JobOutcome r = JobOutcome::Read("BinlogCopy");
-    BinlogCopyOutcome c;
-    c.checked = r["Checked"];
-    c.state = r["State"];
-    c.since = r["Since"];
-    c.why = r["Why"];
-    c.problem = r["Problem"];
-    c.reach = r["Reach"];
-    c.currentAt = r["CurrentAt"];
-    c.lagBytes = Number(r["LagBytes"], -1);
-    c.lagSeconds = Number(r["LagSeconds"], -1);
-    c.folder = r["Folder"];
-    c.chain = r["Chain"];
-    c.file = r["File"];
-    c.lastGap = r["LastGap"];
-    c.lastGapTime = r["LastGapTime"];
-    c.lastGapSequence = Number(r["LastGapSequence"], 0);
-    return c;
+namespace {
+
+// The job record's own parts of the metrics file.
+std::string Seconds(const std::string& stamp) {
+    const long long s = StampSeconds(stamp);
+    return s > 0 ? std::to_string(s) : std::string();
 }
 
-bool BinlogCopyOutcome::Streaming(std::time_t now) const {
-    const long long looked = StampSeconds(checked);
-    return state == "streaming" && looked > 0 && now - looked <= kBinlogRecordStaleSeconds;
+std::string Flag(const std::string& result, const char* good) {
+    return result.empty() ? std::string() : std::string(result == good ? "1" : "0");
 }
 
-std::string BinlogCopyOutcome::DownSince(std::time_t now) const {
-    if (state == "streaming" && !Streaming(now))
-        return checked;
-    return state == "down" ? since : std::string();
+std::string MetricNumber(const std::string& value) {
+    return value.find_first_not_of("0123456789.") == std::string::npos ? value : std::string();
 }
 
-std::string BinlogCopyOutcome::DownWhy(std::time_t now) const {
-    if (state == "streaming" && !Streaming(now))
-        return "the monitor has not looked at the copy since (is it running?)";
-    return state == "down" ? why : std::string();
+std::string BackupMetrics() {
+    std::string out;
+    const BackupOutcome b = BackupOutcome::Read();
+    const std::string& backup = b.result;
+    AddMetric(out, "zentamarket_backup_last_good_timestamp_seconds",
+              "When the last good (tested, complete) backup was made.", Seconds(b.lastGoodTime));
+    AddMetric(out, "zentamarket_backup_last_attempt_timestamp_seconds",
+              "When the last backup was attempted.", Seconds(b.time));
+    AddMetric(out, "zentamarket_backup_last_success",
+              "1 when the last backup attempt gave a good archive.", Flag(backup, "good"));
+    AddMetric(
+        out, "zentamarket_backup_last_shrunk",
+        "1 when the last backup was kept but not counted: the database held much less than at "
+        "the last good backup.",
+        backup.empty() ? std::string() : std::string(backup == "shrunk" ? "1" : "0"));
+    AddMetric(out, "zentamarket_backup_duration_seconds", "How long the last backup took.",
+              MetricNumber(b.seconds));
+    AddMetric(out, "zentamarket_backup_archive_bytes", "Size of the last good archive.",
+              b.lastGoodBytes > 0 ? std::to_string(b.lastGoodBytes) : std::string());
+    return out;
 }
 
-long long BinlogCopyOutcome::DownSeconds(std::time_t now) const {
-    const long long from = StampSeconds(DownSince(now));
-    return from > 0 && now > from ? now - from : 0;
+std::string DriveMetrics() {
+    std::string out;
+    const DriveOutcome drive = DriveOutcome::Read();
+    if (drive.label.empty())
+        return out;
+    AddMetric(out, "zentamarket_drive_last_good_copy_timestamp_seconds",
+              "When a whole archive last reached the backup drive.",
+              Seconds(drive.lastGoodCopyTime));
+    AddMetric(out, "zentamarket_drive_last_copy_success",
+              "1 when the last copy onto the backup drive was whole, 0 when it failed or the drive "
+              "was not plugged in.",
+              drive.lastResult.empty() ? std::string()
+                                       : std::string(drive.lastResult == "copied" ? "1" : "0"));
+    AddMetric(out, "zentamarket_drive_free_bytes",
+              "Free bytes on the backup drive at the last copy.",
+              drive.freeBytes < 0 ? std::string() : std::to_string(drive.freeBytes));
+    return out;
 }
 
-std::string BinlogCopyOutcome::Text(std::time_t now) const {
-    if (state.empty())
-        return "not started";
-    if (state == "off")
-        return "off" + (why.empty() ? std::string() : ": " + why);
-    if (Streaming(now))
-        return "streaming";
-    const std::string reason = DownWhy(now);
-    return "down since " + DownSince(now) + (reason.empty() ? std::string() : ": " + reason);
+std::string BinaryLogMetrics() {
+    std::string out;
+    const std::string logBin = JobOutcome::Read("BinaryLog")["LogBin"];
+    AddMetric(out, "zentamarket_binlog_enabled",
+              "1 when the database server keeps a binary log (point-in-time restore possible), 0 "
+              "when a failure loses everything since the last backup.",
+              logBin.empty() ? std::string() : std::string(logBin == "1" ? "1" : "0"));
+    return out;
 }
 
-bool BinlogCopyOutcome::GapUncovered(const BackupOutcome& backup) const {
-    if (lastGapSequence > 0 || backup.lastGoodSequence > 0)
-        return lastGapSequence > backup.lastGoodSequence;
-    // Both recorded before the sequence was: by their clock times.
-    return !lastGapTime.empty() && lastGapTime >= backup.lastGoodTime;
+std::string JobMetrics() {
+    std::string out;
+    const JobOutcome verify = JobOutcome::Read("Verify");
+    const JobOutcome purge = JobOutcome::Read("TicketPurge");
+    const JobOutcome stock = JobOutcome::Read("StockRenewal");
+    const JobOutcome ip = JobOutcome::Read("IPUpdate");
+    const JobOutcome offsite = JobOutcome::Read("OffsiteCopy");
+    AddMetric(out, "zentamarket_verify_last_timestamp_seconds",
+              "When an archive was last verified.", Seconds(verify.time()));
+    AddMetric(out, "zentamarket_verify_last_success", "1 when the last verification matched.",
+              Flag(verify.result(), "good"));
+    AddMetric(out, "zentamarket_ticket_purge_last_timestamp_seconds",
+              "When old tickets were last purged.", Seconds(purge.time()));
+    AddMetric(out, "zentamarket_ticket_purge_rows", "Rows the last ticket purge deleted.",
+              MetricNumber(purge["Total"]));
+    AddMetric(out, "zentamarket_stock_renewal_last_timestamp_seconds",
+              "When the stock was last renewed.", Seconds(stock.time()));
+    AddMetric(out, "zentamarket_stock_renewal_pairs",
+              "Warehouse/article pairs the last stock renewal changed.",
+              MetricNumber(stock["Pairs"]));
+    AddMetric(out, "zentamarket_ip_report_last_timestamp_seconds",
+              "When the branch's address was last reported.", Seconds(ip.time()));
+    AddMetric(out, "zentamarket_ip_report_last_success", "1 when the last IP report was accepted.",
+              Flag(ip.result(), "done"));
+    AddMetric(out, "zentamarket_offsite_copy_last_timestamp_seconds",
+              "When the post-backup command last ran.", Seconds(offsite.time()));
+    AddMetric(out, "zentamarket_offsite_copy_last_success",
+              "1 when the last post-backup command succeeded.", Flag(offsite.result(), "done"));
+    return out;
 }
+
+[[maybe_unused]] const bool kMetricsAdded =
+    AddMetricsSection(kBackupMetrics, "backup", BackupMetrics) &&
+    AddMetricsSection(kDriveMetrics, "drive", DriveMetrics) &&
+    AddMetricsSection(kBinaryLogMetrics, "binary-log", BinaryLogMetrics) &&
+    AddMetricsSection(kJobMetrics, "jobs", JobMetrics);
+
+} // namespace
 
 } // namespace zenta

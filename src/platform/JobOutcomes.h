@@ -68,35 +68,4 @@ struct DriveOutcome {
     static DriveOutcome Read();
 };
 
-// The copy of the server's binary log as the monitor last looked at it (section BinlogCopy).
-struct BinlogCopyOutcome {
-    std::string checked;   // when the monitor last looked ("" never)
-    std::string state;     // "streaming", "down", "off"
-    std::string since;     // since when it is in that state
-    std::string why;       // why it is down, or off
-    std::string problem;   // the copy's own disk cannot take it (full, failing): said at once
-    std::string reach;     // when the last transaction copied was committed
-    std::string currentAt; // when the copy last held everything the server had written
-    long long lagBytes = -1, lagSeconds = -1;
-    std::string folder, chain, file;
-    std::string lastGap, lastGapTime;
-    long long lastGapSequence = 0;
-    static BinlogCopyOutcome Read();
-    // Streaming and current at the last look, and that look recent: a record the monitor has
-    // stopped writing (it was killed, or hangs) never says so.
-    bool Streaming(std::time_t now) const;
-    // Since when it has been down, and why (a stale record: since the monitor's last look).
-    std::string DownSince(std::time_t now) const;
-    std::string DownWhy(std::time_t now) const;
-    // How long it has been down (0 when streaming or never seen).
-    long long DownSeconds(std::time_t now) const;
-    // "streaming" or "down since T: why" or "off: why", as of `now`.
-    std::string Text(std::time_t now) const;
-    // A gap in the copy that no good backup's snapshot lies after: a restore to a second
-    // cannot cross it, and the next cycle makes a full backup so that a window starts again.
-    bool GapUncovered(const BackupOutcome& backup) const;
-};
-// How long the monitor may go without looking at the copy before its record is stale.
-constexpr long kBinlogRecordStaleSeconds = 60;
-
 } // namespace zenta

@@ -2,6 +2,7 @@
 
 #include "Result.h"
 
+#include <functional>
 #include <string>
 
 namespace zenta {
@@ -14,5 +15,24 @@ namespace zenta {
 Result<Done> WriteMetricsFile();
 // The text itself, from the job record.
 std::string MetricsText();
+
+// One gauge with its help line, appended to `out`; nothing for an empty value (not known).
+void AddMetric(std::string& out, const std::string& name, const std::string& help,
+               const std::string& value);
+
+// A part of the metrics file, kept by the domain that keeps the record it comes from (the job
+// record's own sections, the pair's, the binary log's copy's): the domain's code adds it once,
+// where it is linked in (a registration of its own at start-up). Parts are written in `order`.
+using MetricsSection = std::function<std::string()>;
+bool AddMetricsSection(int order, const std::string& name, MetricsSection section);
+// The orders of the parts: the backups first, the pair last.
+enum MetricsOrder {
+    kBackupMetrics = 10,
+    kDriveMetrics = 20,
+    kBinaryLogMetrics = 30,
+    kBinlogCopyMetrics = 35,
+    kJobMetrics = 40,
+    kPairMetrics = 50
+};
 
 } // namespace zenta

@@ -16,16 +16,16 @@ constexpr const char* kSection = "Standby";
 
 void PairState::Record() const {
     RecordOutcome(kSection, {{"Checked", checked},
-            {"Role", role ? RoleText(*role) : std::string()},
-            {"Self", self},
-            {"Partner", partner},
-            {"PartnerReached", partnerReached ? "1" : "0"},
-            {"PartnerWhy", partnerWhy},
-            {"FencedWhy", fencedWhy},
-            {"SemiSync", semiSyncOn ? "on" : "off"},
-            {"Behind", std::to_string(behind)},
-            {"BehindSeconds", std::to_string(behindSeconds)},
-            {"StandbyProblem", standbyProblem}});
+                             {"Role", role ? RoleText(*role) : std::string()},
+                             {"Self", self},
+                             {"Partner", partner},
+                             {"PartnerReached", partnerReached ? "1" : "0"},
+                             {"PartnerWhy", partnerWhy},
+                             {"FencedWhy", fencedWhy},
+                             {"SemiSync", semiSyncOn ? "on" : "off"},
+                             {"Behind", std::to_string(behind)},
+                             {"BehindSeconds", std::to_string(behindSeconds)},
+                             {"StandbyProblem", standbyProblem}});
 }
 
 PairState PairState::Read() {
@@ -123,7 +123,7 @@ namespace {
 
 // The pair's part of every metrics file this program writes.
 [[maybe_unused]] const bool kMetricsAdded =
-    AddMetricsSection("standby", [] { return PairState::Read().MetricsText(); });
+    AddMetricsSection(kPairMetrics, "standby", [] { return PairState::Read().MetricsText(); });
 
 } // namespace
 

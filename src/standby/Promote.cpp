@@ -55,12 +55,12 @@ ReceivedAndApplied ApplyReceived(PairConnections& pair, bool force, long waitSec
 
 } // namespace
 
-StandbyReport PromoteStandby(bool force, long waitSeconds, const Say& say) {
-    const auto started = Clock::now();
-    PairConnections pair;
-    if (!pair.Look(waitSeconds + 60))
-        return Report(StandbyResult::CouldNotRun, kNoPair);
-    const ServerView& self = pair.view.self;
+namespace {
+
+// Why this server must not be promoted now (nothing when it may): it is no standby, the primary
+// still answers, or its replication stopped on an error and `force` was not given.
+std::optional<StandbyReport> PromoteRefusal(const PairView& view, bool force) {
+    const ServerView& self = view.self;
     if (!self.reached)
         return Report(StandbyResult::CouldNotRun,
                       "This computer's server (" + self.address + ") " + self.why);
@@ -70,17 +70,31 @@ StandbyReport PromoteStandby(bool force, long waitSeconds, const Say& say) {
     if (!replica.configured)
         return Report(StandbyResult::Refused,
                       "Not promoted: this server is not a standby (it replicates from nothing).");
-    if (pair.view.partner.reached)
+    if (view.partner.reached)
         return Report(StandbyResult::Refused,
-                      "Not promoted: the primary (" + pair.view.partner.address +
+                      "Not promoted: the primary (" + view.partner.address +
                           ") still answers. Promoting now would make two primaries; a planned "
                           "move of the primary is a switchover.");
-    const std::string error = ReplicationError(replica);
     if (replica.sqlErrno != 0 && !force)
         return Report(StandbyResult::Refused,
                       "Not promoted: the standby's replication stopped on an error, so it may "
                       "lack sales: " +
-                          error + "\nGive --force to promote it as it is.");
+                          ReplicationError(replica) + "\nGive --force to promote it as it is.");
+    return std::nullopt;
+}
+
+} // namespace
+
+StandbyReport PromoteStandby(bool force, long waitSeconds, const Say& say) {
+    const auto started = Clock::now();
+    PairConnections pair;
+    if (!pair.Look(waitSeconds + 60))
+        return Report(StandbyResult::CouldNotRun, kNoPair);
+    if (auto refused = PromoteRefusal(pair.view, force))
+        return *refused;
+    const ServerView& self = pair.view.self;
+    const ReplicaState& replica = self.side.replica;
+    const std::string error = ReplicationError(replica);
     const auto before = ParseGtidPosition(self.side.slavePos);
     const ReceivedAndApplied received = ApplyReceived(pair, force, waitSeconds, say);
     if (received.end)

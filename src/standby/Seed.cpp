@@ -2,6 +2,7 @@
 #include "StandbySteps.h"
 
 #include "BinaryLog.h"
+#include "BinlogServer.h"
 #include "Common.h"
 #include "DatabaseTools.h"
 #include "ErrorMode.h"
@@ -24,15 +25,16 @@ using Clock = std::chrono::steady_clock;
 
 // The databases a standby holds for the shop: all but the server's own and the program's record.
 Result<std::vector<std::string>> ShopDatabases(clsDataBase& db) {
-    db.CreatDatasArray("SELECT SCHEMA_NAME FROM information_schema.SCHEMATA WHERE SCHEMA_NAME NOT "
-                       "IN ('mysql', 'information_schema', 'performance_schema', 'sys', '" +
-                       std::string(kPairRecordDatabase) + "') ORDER BY SCHEMA_NAME;");
-    if (!db.ConnectionStatus())
+    const auto rows =
+        db.Select("SELECT SCHEMA_NAME FROM information_schema.SCHEMATA WHERE SCHEMA_NAME NOT "
+                  "IN ('mysql', 'information_schema', 'performance_schema', 'sys', '" +
+                  std::string(kPairRecordDatabase) + "') ORDER BY SCHEMA_NAME;");
+    if (!rows)
         return Result<std::vector<std::string>>::Failure("the databases cannot be listed: " +
-                                                         db.LastError().Text());
+                                                         rows.error());
     std::vector<std::string> names;
-    for (long r = 0; r < db.DatasArray()->Count(1); ++r)
-        names.push_back(db.DatasArrayValue(r, 0, true).ToString());
+    for (long r = 0; r < (*rows)->Count(1); ++r)
+        names.push_back((*rows)->Value(r, 0).ToString());
     return names;
 }
 
@@ -93,10 +95,10 @@ Result<Done> ClearStandby(clsDataBase& self) {
     {
         UnloggedSession unlogged(self);
         for (const auto& name : *names) {
-            self.SQLExecute("DROP DATABASE " + QuotedName(name) + ";");
-            if (!self.ConnectionStatus())
+            if (const auto dropped = self.Execute("DROP DATABASE " + QuotedName(name) + ";");
+                !dropped)
                 return Result<Done>::Failure("the database " + name +
-                                             " cannot be dropped: " + self.LastError().Text());
+                                             " cannot be dropped: " + dropped.error());
         }
     }
     // Its own log's history is not the pair's: the primary's transactions follow.
@@ -191,8 +193,8 @@ Result<Done> LoadCopy(SeedFiles& files, const Say& say) {
         },
         [&] { return BytesReadBy(pid); });
     if (status != 0)
-        return Result<Done>::Failure("loading the copy failed: " + ProgramEnded("mariadb", status) + ": " +
-                                     TrimWhitespace(FileTail(files.errors, 600)));
+        return Result<Done>::Failure("loading the copy failed: " + ProgramEnded("mariadb", status) +
+                                     ": " + TrimWhitespace(FileTail(files.errors, 600)));
     return Done{};
 }
 

@@ -1,10 +1,11 @@
 // The rule behind the tray's backup warning and the panel's backup lines, as a function of the
 // job record and the settings: no display needed.
 #include "BackupHealth.h"
+#include "BinlogCopyRecord.h"
 #include "Globals.h"
 #include "JobOutcomes.h"
+#include "PairState.h"
 #include "Settings.h"
-#include "StandbyWatch.h"
 #include "TestSupport.h"
 
 #include <ctime>
@@ -156,28 +157,28 @@ TEST_F(BackupHealthRule, OnAPairTheStandbyWarnsOfThePairNotOfTheBackups) {
     WriteFile(folder_.path() + "zentamarket.ini", "[Standby]\r\nHost=127.0.0.2\r\n");
     PairState standby;
     standby.checked = Stamp(now_);
-    standby.role = "standby";
+    standby.role = PairRole::Standby;
     standby.partnerReached = true;
     standby.semiSyncOn = true;
     standby.behind = 0;
     standby.behindSeconds = 0;
-    RecordOutcome("Standby", standby.Values());
+    standby.Record();
     BackupHealth h = CurrentBackupHealth(now_);
     EXPECT_FALSE(h.warn) << "no backup here is no warning on the standby: " << h.reason;
     EXPECT_TRUE(Has(h.panel, "双机：本机 standby")) << h.panel;
     EXPECT_FALSE(Has(h.panel, "备份")) << h.panel;
 
     standby.standbyProblem = "the standby's replication does not apply";
-    RecordOutcome("Standby", standby.Values());
+    standby.Record();
     h = CurrentBackupHealth(now_);
     EXPECT_TRUE(h.warn);
     EXPECT_TRUE(Has(h.reason, "does not apply")) << h.reason;
 
     PairState primary = standby;
-    primary.role = "primary";
+    primary.role = PairRole::Primary;
     primary.standbyProblem.clear();
     primary.semiSyncOn = false;
-    RecordOutcome("Standby", primary.Values());
+    primary.Record();
     h = CurrentBackupHealth(now_);
     EXPECT_TRUE(Has(h.reason, "还没有成功的备份")) << h.reason;
     EXPECT_TRUE(Has(h.reason, "半同步")) << h.reason;

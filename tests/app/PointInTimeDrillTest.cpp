@@ -5,6 +5,7 @@
 // and every restore is judged sale by sale against what the tills were told.
 #include "ArchiveNames.h"
 #include "BinlogChain.h"
+#include "BinlogCopyRecord.h"
 #include "Common.h"
 #include "DrillShop.h"
 #include "FolderListing.h"
@@ -228,7 +229,7 @@ TEST_F(PointInTimeDrill, TheWholeDisasterCostsNoSaleTheCopyHad) {
     ASSERT_TRUE(WaitFor(
         [&] {
             const BinlogCopyOutcome c = BinlogCopyOutcome::Read();
-            return c.state == "down" && !c.Streaming(std::time(nullptr));
+            return c.state == CopyState::Down && !c.Streaming(std::time(nullptr));
         },
         30s))
         << Tail();

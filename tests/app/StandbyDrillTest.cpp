@@ -39,7 +39,8 @@ TEST_F(StandbyDrill, APowerCutOfThePrimaryLosesNoAcknowledgedSaleEitherWay) {
     EXPECT_TRUE(WaitRecorded(folderB_.path(), "Role", "primary", 20s));
     EXPECT_TRUE(WaitFor(
         [&] { return !DirNames(folderB_.path() + "Backup/" + kArchivePattern).empty(); }, 120s))
-        << "the new primary's monitor made no backup";
+        << "the new primary's monitor made no backup:\n"
+        << ReadFile(folderB_.path() + "Log/ZentaMarketMonitor.log");
 
     // 2. The old primary comes back: read-only, named so, never opened by its monitor.
     ASSERT_TRUE(a_.Start(PairServer(1)));

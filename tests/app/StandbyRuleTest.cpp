@@ -1,9 +1,10 @@
 // The pair's rules on what the servers say, without servers: positions and lag, the accounts'
 // grants, the settings a pair needs, each server's role and when it may be opened, what the tray
 // warns of, and the command line of `standby`.
-#include "Options.h"
 #include "Pair.h"
-#include "StandbyWatch.h"
+#include "PairState.h"
+#include "Parse.h"
+#include "StandbyActions.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -141,11 +142,11 @@ TEST(StandbyRules, ARecordedPrimaryOpensOnlyWhenItSeesTheOtherAgree) {
     PairView v;
     v.self = Server(1, true, 1);
     v.partner = Server(2, true, 1);
-    EXPECT_EQ(v.Role(), "fenced");
+    EXPECT_EQ(v.Role(), PairRole::Fenced);
     EXPECT_TRUE(MayOpen(v));
     // The other cannot be seen: never opened for that (it might have been promoted).
     v.partner = Away();
-    EXPECT_EQ(v.Role(), "fenced");
+    EXPECT_EQ(v.Role(), PairRole::Fenced);
     EXPECT_FALSE(MayOpen(v));
     EXPECT_NE(v.FencedWhy().find("might have been promoted"), std::string::npos);
     // The other is open, or names another primary, or has no record.
@@ -158,18 +159,18 @@ TEST(StandbyRules, ARecordedPrimaryOpensOnlyWhenItSeesTheOtherAgree) {
     // Promoted since on the other computer: this is the old primary, whatever its own record.
     v.self = Server(1, true, 1, "2026-12-01 08:00:00");
     v.partner = Server(2, false, 2, "2026-12-07 10:00:00");
-    EXPECT_EQ(v.Role(), "old primary");
+    EXPECT_EQ(v.Role(), PairRole::OldPrimary);
     EXPECT_TRUE(v.PartnerPromotedSince());
     EXPECT_FALSE(MayOpen(v));
     EXPECT_EQ(v.Primary(), &v.partner);
     // An older claim of the other does not make this one old.
     v.self = Server(1, false, 1, "2026-12-07 10:00:00");
     v.partner = Server(2, true, 2, "2026-12-01 08:00:00");
-    EXPECT_EQ(v.Role(), "primary");
+    EXPECT_EQ(v.Role(), PairRole::Primary);
     v.self = Server(1, true, 2);
-    EXPECT_EQ(v.Role(), "standby");
+    EXPECT_EQ(v.Role(), PairRole::Standby);
     v.self = Server(1, true, std::nullopt);
-    EXPECT_EQ(v.Role(), "not paired");
+    EXPECT_EQ(v.Role(), PairRole::NotPaired);
 }
 
 TEST(StandbyRules, ProtectedOnlyWithAStandbyAcknowledging) {
@@ -198,7 +199,7 @@ TEST(StandbyRules, ProtectedOnlyWithAStandbyAcknowledging) {
 TEST(StandbyRules, TheTrayWarnsOfAnUnprotectedOrFencedPair) {
     PairState s;
     EXPECT_EQ(s.Warning(60), "") << "no pair, no warning";
-    s.role = "primary";
+    s.role = PairRole::Primary;
     s.semiSyncOn = true;
     s.behind = 3;
     s.behindSeconds = 2;
@@ -211,10 +212,10 @@ TEST(StandbyRules, TheTrayWarnsOfAnUnprotectedOrFencedPair) {
     s.standbyProblem = "the standby cannot be reached";
     EXPECT_NE(s.Warning(60).find("the standby cannot be reached"), std::string::npos);
     s = PairState{};
-    s.role = "fenced";
+    s.role = PairRole::Fenced;
     s.fencedWhy = "the other server cannot be reached";
     EXPECT_NE(s.Warning(60).find("只读"), std::string::npos);
-    s.role = "old primary";
+    s.role = PairRole::OldPrimary;
     EXPECT_NE(s.Warning(60), "");
 }
 

@@ -236,8 +236,8 @@ TEST_F(CopyFolder, PruningDeletesLogFilesBeforeTheOldestKeptSnapshotInItsOwnChai
     WriteFile(copy_.path() + a + "/binlog.000001.7z", "packed");
     WriteFile(copy_.path() + a + "/BREAKS.txt", "binlog.000001\n");
     WriteFile(copy_.path() + a + "/GAPS.txt", "2026-12-01 10:00:00 a gap\n");
-    ASSERT_TRUE(Chain(a).WriteRecord("binlog.000001", {{"Checked", "good"}}));
-    ASSERT_TRUE(Chain(a).WriteRecord("binlog.000002", {{"Checked", "good"}}));
+    ASSERT_TRUE(Chain(a).MarkDone("binlog.000001", BinlogChain::Step::Checked));
+    ASSERT_TRUE(Chain(a).MarkDone("binlog.000002", BinlogChain::Step::Checked));
     // The server installed anew: its chain holds a binlog.000001 of its own, newer.
     Put(b, "b", 1);
     Put(b, "b", 2, ".incoming/");
@@ -270,8 +270,8 @@ TEST_F(CopyFolder, PruningDeletesLogFilesBeforeTheOldestKeptSnapshotInItsOwnChai
     EXPECT_FALSE(fs::exists(copy_.path() + a + "/binlog.000001.7z"));
     EXPECT_FALSE(fs::exists(DriveBinlogFolder(drive.path()) + a + "/binlog.000001.7z"));
     EXPECT_TRUE(fs::exists(DriveBinlogFolder(drive.path()) + a + "/binlog.000002.7z"));
-    EXPECT_EQ(Chain(a).Record("binlog.000001", "Checked"), "");
-    EXPECT_EQ(Chain(a).Record("binlog.000002", "Checked"), "good");
+    EXPECT_FALSE(Chain(a).StepOf("binlog.000001", BinlogChain::Step::Checked).done);
+    EXPECT_TRUE(Chain(a).StepOf("binlog.000002", BinlogChain::Step::Checked).done);
     for (const std::string f :
          {"binlog.000002", "BREAKS.txt", "GAPS.txt", "files.ini", ".incoming/binlog.000003"})
         EXPECT_TRUE(fs::exists(copy_.path() + a + "/" + f)) << f;

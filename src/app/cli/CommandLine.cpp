@@ -8,6 +8,7 @@
 #include "JobOutcomes.h"
 #include "MenuCommands.h"
 #include "Options.h"
+#include "Parse.h"
 #include "ProgramSetUp.h"
 #include "Session.h"
 #include "StopRequest.h"

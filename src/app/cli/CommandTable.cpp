@@ -1,9 +1,25 @@
 #include "Commands.h"
 
+#include "StandbyActions.h"
+#include "Terminal.h"
+
 #include <algorithm>
 #include <iostream>
 
 namespace zenta::cli {
+
+namespace {
+
+// What standby does, from the table of its actions.
+std::string StandbySummary() {
+    std::string text = "a pair of servers ([Standby] Host names the other):";
+    for (const auto& a : StandbyActions())
+        text += std::string(" ") + a.name + " (" + a.help + ");";
+    text.pop_back();
+    return Wrapped(text);
+}
+
+} // namespace
 
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {
@@ -41,15 +57,7 @@ const std::vector<Command>& Commands() {
          "restores an archive into a scratch database and compares every\ntable with the "
          "figures recorded when it was made",
          Needs::DatabaseAndJobLock, Verify},
-        {"standby", "ACTION",
-         "a pair of servers ([Standby] Host names the other): status;\nseed (on the standby "
-         "computer: copy the primary, then follow it);\npromote (on the standby computer when "
-         "the primary's computer\nis dead); open (this server for sales when the other cannot "
-         "be\nreached, after a person's yes); rejoin (the old primary after a\npromotion, as the "
-         "new primary's standby); switchover (on the\nprimary's computer: the standby made the "
-         "primary, this one its\nstandby, no sale lost); check (exit 0 only on the open "
-         "primary,\nfor keepalived)",
-         Needs::Nothing, Standby},
+        {"standby", "ACTION", StandbySummary(), Needs::Nothing, Standby},
     };
     return commands;
 }

@@ -15,7 +15,7 @@ enum class Needs { Nothing, Database, DatabaseAndJobLock };
 struct Command {
     const char* name;
     const char* operand; // "ARCHIVE", or nullptr
-    const char* summary;
+    std::string summary;
     Needs needs;
     Outcome (*run)(const Options&);
 };

@@ -29,15 +29,11 @@ struct Options {
 struct OptionRule {
     const char* name;
     const char* argument; // nullptr for a switch
-    const char* help;
+    std::string help;
     std::vector<std::string> commands;
 };
 
 // The options: what each takes and which commands take it.
 const std::vector<OptionRule>& OptionTable();
-
-// Reads the arguments into options: the command, its operand and the options it takes. Bad
-// usage: the reason.
-Result<Options> Parse(int argc, char** argv);
 
 } // namespace zenta::cli

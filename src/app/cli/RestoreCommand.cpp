@@ -5,7 +5,7 @@
 #include "PointInTime.h"
 #include "Process.h"
 #include "Restore.h"
-#include "StandbyCommands.h"
+#include "Seed.h"
 #include "Terminal.h"
 
 #include <iostream>

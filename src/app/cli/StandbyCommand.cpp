@@ -1,7 +1,13 @@
 #include "Commands.h"
 
-#include "StandbyCommands.h"
-#include "StandbyWatch.h"
+#include "Check.h"
+#include "Describe.h"
+#include "Open.h"
+#include "Promote.h"
+#include "Rejoin.h"
+#include "Seed.h"
+#include "StandbyActions.h"
+#include "Switchover.h"
 #include "Terminal.h"
 
 #include <iostream>
@@ -52,6 +58,14 @@ Outcome Open(const Options& options) {
     return answer.unsafe ? Outcome::NotGood : Outcome::CouldNotRun;
 }
 
+// --wait when given, else the action's own default.
+long WaitSeconds(const Options& options) {
+    if (options.given.count("--wait"))
+        return options.waitSeconds;
+    const StandbyAction* action = FindStandbyAction(options.action);
+    return action ? action->waitSeconds : 0;
+}
+
 } // namespace
 
 Outcome Standby(const Options& options) {
@@ -71,10 +85,9 @@ Outcome Standby(const Options& options) {
     else if (options.action == "rejoin")
         report = RejoinOldPrimary(say);
     else if (options.action == "promote")
-        report = PromoteStandby(options.force,
-                                options.given.count("--wait") ? options.waitSeconds : 120, say);
+        report = PromoteStandby(options.force, WaitSeconds(options), say);
     else if (options.action == "switchover")
-        report = SwitchOver(options.given.count("--wait") ? options.waitSeconds : 60, say);
+        report = SwitchOver(WaitSeconds(options), say);
     else
         report = DescribePair(say);
     progress.Clear();

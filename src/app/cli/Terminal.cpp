@@ -81,4 +81,21 @@ std::string Age(const std::string& stamp) {
     return std::to_string(seconds / 86400) + " days ago";
 }
 
+std::string Wrapped(const std::string& text, size_t width) {
+    std::string out, line;
+    size_t at = 0;
+    while (at < text.size()) {
+        const size_t space = text.find(' ', at);
+        const std::string word =
+            text.substr(at, space == std::string::npos ? std::string::npos : space - at);
+        at = space == std::string::npos ? text.size() : space + 1;
+        if (!line.empty() && line.size() + 1 + word.size() > width) {
+            out += line + "\n";
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+    }
+    return out + line;
+}
+
 } // namespace zenta::cli

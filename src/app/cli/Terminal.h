@@ -37,4 +37,7 @@ std::string Size(long long bytes);
 // "3 h ago", "2 days ago" since a stamp "yyyy-mm-dd hh:nn:ss" of this computer's clock.
 std::string Age(const std::string& stamp);
 
+// Text broken into lines of at most `width` characters (--help's second column).
+std::string Wrapped(const std::string& text, size_t width = 64);
+
 } // namespace zenta::cli

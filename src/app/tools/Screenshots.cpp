@@ -1,6 +1,7 @@
 // Draws the panel, the tray menu and the tray's backup warning into PNG files for the
 // documentation, from a job record made up for them (a last good backup three days old):
 //   zenta-screenshots OUTPUT_FOLDER
+#include "BinlogCopyRecord.h"
 #include "GlobalDatabase.h"
 #include "Globals.h"
 #include "JobOutcomes.h"
@@ -36,14 +37,14 @@ bool RecordMadeUpOutcomes(char* folder) {
                                     {"LastGoodBytes", "48234496"}});
     // The copy of the binary log streaming, the last sale copied a few seconds ago.
     const std::string now = zenta::DateTime::Now().StampText();
-    zenta::RecordOutcome("BinlogCopy", {{"Checked", now},
-                                        {"State", "streaming"},
-                                        {"Since", good},
-                                        {"Reach", now},
-                                        {"CurrentAt", now},
-                                        {"LagBytes", "0"},
-                                        {"LagSeconds", "0"},
-                                        {"Chain", "chain-20261201020000"}});
+    zenta::BinlogCopyOutcome copy;
+    copy.checked = now;
+    copy.state = zenta::CopyState::Streaming;
+    copy.since = good;
+    copy.reach = copy.currentAt = now;
+    copy.lagBytes = copy.lagSeconds = 0;
+    copy.chain = "chain-20261201020000";
+    copy.RecordLook();
     return true;
 }
 
