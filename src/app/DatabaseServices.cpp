@@ -18,6 +18,10 @@ DatabaseServices::After DatabaseServices::Look() {
     after.healthChanged = binlog_.StateChanged() || ++looks_ % 30 == 0;
     after.healthChanged = standby_.Publish() || after.healthChanged;
     after.runCycle = standby_.TakeBecamePrimary();
+    // The jobs came here: the copy starts on this server first, so that the cycle's backup is
+    // made for the chain it copies into.
+    if (after.runCycle)
+        binlog_.Tick();
     return after;
 }
 

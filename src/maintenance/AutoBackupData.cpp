@@ -3,6 +3,7 @@
 #include "ArchiveNames.h"
 #include "BackupAll.h"
 #include "BackupFolders.h"
+#include "BinlogChain.h"
 #include "BinlogCopyRecord.h"
 #include "BinlogRetention.h"
 #include "Common.h"
@@ -13,6 +14,7 @@
 #include "JobNotes.h"
 #include "JobOutcomes.h"
 #include "Opcion.h"
+#include "PairRecord.h"
 #include "RemovableDrives.h"
 #include "Retention.h"
 #include "SevenZip.h"
@@ -116,6 +118,29 @@ void NotDueThisWeek(const Schedule& s, std::int16_t days) {
                           "); the last one was " + std::to_string(days) + " days ago");
 }
 
+// Why a full backup is made now whatever the day's marker and the schedule say ("" when the
+// schedule decides): on a pair, this computer holds no good archive (the marker comes from the
+// other server by replication, and its archives are on the other computer: a promoted server
+// backs up on its own), the copied binary log goes into a chain no good archive lies in (a
+// promotion, a server whose log began again), or the copy has a gap no backup covers. A restore
+// to a second needs an archive before it.
+std::string FullBackupNeeded() {
+    const BinlogCopyOutcome copy = BinlogCopyOutcome::Read();
+    const BackupOutcome backup = BackupOutcome::Read();
+    if (copy.GapUncovered(backup))
+        return "the copied binary log has a gap";
+    if (ConfiguredPartner() &&
+        (backup.lastGoodArchive.empty() || !FileExists(backup.lastGoodArchive)))
+        return "this computer of the pair holds no good archive of its own";
+    if (!copy.On() || copy.chain.empty() || copy.folder.empty())
+        return {};
+    const std::string name = backup.lastGoodArchive.substr(backup.lastGoodArchive.rfind('/') + 1);
+    const auto snapshot = RecordedSnapshot(copy.folder, name);
+    if (snapshot && !snapshot->chain.empty() && snapshot->chain != copy.chain)
+        return "the copied binary log goes into " + copy.chain + ", where no good archive lies";
+    return {};
+}
+
 } // namespace
 
 void AutoBackup() {
@@ -124,9 +149,9 @@ void AutoBackup() {
         "select to_days(now()) - IntegerValor from opcion where id = 'LastDateAutoBackup';");
     if (!db.ConnectionStatus())
         return BackupNotMade("the day of the last backup cannot be read");
-    // A gap in the copied log that no backup covers: a full backup again, so that a restore to
-    // a second can start after it.
-    const bool gap = BinlogCopyOutcome::Read().GapUncovered(BackupOutcome::Read());
+    // A full backup again when a restore to a second would have no archive to start from.
+    const std::string needed = FullBackupNeeded();
+    const bool gap = !needed.empty();
     std::int16_t days = 0;
     if (db.DatasArray()->Count(1) > 0) {
         days = static_cast<std::int16_t>(db.DatasArrayValue(0, 0).ToInt64());
@@ -135,8 +160,9 @@ void AutoBackup() {
             return;
         }
         if (days == 0)
-            WriteProgramLog("AutoBackup: the copied binary log has a gap; a full backup is made "
-                            "again today so that a restore to a second can start after it");
+            WriteProgramLog("AutoBackup: " + needed +
+                            "; a full backup is made again today so that a restore to a second "
+                            "can start from it");
     }
     const long option = OpcionInteger(db, "AutoBackupOpcion", 0);
     if (option == 0) {
