@@ -308,6 +308,10 @@ void BinlogCopier::MoveWhole(const std::vector<ServerLogFile>& logs) {
         const ServerLogFile* theirs = Listed(logs, name);
         if (!running || !theirs)
             continue; // the stream ended inside it: the next one fetches it again
+        // The server was still writing it when its files were listed (it went on to the next
+        // one since): its size then says nothing; the next look judges it.
+        if (theirs == &logs.back())
+            continue;
         // The stream went past it, yet it is short or damaged: the disk did not take it.
         const long long free = FreeBytes(chain_->path());
         problem_ = "the copy of " + name + " is short (" + std::to_string(copy.size) + " of " +
