@@ -23,7 +23,7 @@ std::string CopyStateText(CopyState state);
 CopyState ParseCopyState(const std::string& text);
 
 struct BinlogCopyOutcome {
-    std::string checked;  // when the monitor last looked ("" never)
+    std::string checked; // when the monitor last looked ("" never)
     CopyState state = CopyState::NotStarted;
     std::string since;     // since when it is in that state
     std::string why;       // why it is down, or off

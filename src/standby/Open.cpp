@@ -49,9 +49,9 @@ std::optional<OpenAnswer> Refusal(const PairView& view, bool partnerAwayConfirme
                       "The other server (" + other.address +
                           ") is open for sales: two open servers would take sales apart.");
     if (!other.reached && !partnerAwayConfirmed) {
-        OpenAnswer ask = Answer(false, true,
-                                "The other server (" + other.address + ") " + other.why + ". " +
-                                    OpenRiskText());
+        OpenAnswer ask =
+            Answer(false, true,
+                   "The other server (" + other.address + ") " + other.why + ". " + OpenRiskText());
         ask.needsConfirmation = true;
         return ask;
     }

@@ -42,9 +42,9 @@ ServerView LookAtServer(clsDataBase& db, const std::string& address, bool connec
 namespace {
 
 constexpr std::pair<PairRole, const char*> kRoleWords[] = {
-    {PairRole::Primary, "primary"},     {PairRole::Fenced, "fenced"},
+    {PairRole::Primary, "primary"},        {PairRole::Fenced, "fenced"},
     {PairRole::OldPrimary, "old primary"}, {PairRole::Standby, "standby"},
-    {PairRole::NotPaired, "not paired"}, {PairRole::Unknown, "unknown"},
+    {PairRole::NotPaired, "not paired"},   {PairRole::Unknown, "unknown"},
 };
 
 } // namespace

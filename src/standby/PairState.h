@@ -12,8 +12,8 @@
 namespace zenta {
 
 struct PairState {
-    std::string checked;            // when the monitor last looked ("" never)
-    std::optional<PairRole> role;   // nothing: never looked (not on a pair)
+    std::string checked;          // when the monitor last looked ("" never)
+    std::optional<PairRole> role; // nothing: never looked (not on a pair)
     std::string self, partner;
     bool partnerReached = false;
     std::string partnerWhy;

@@ -10,8 +10,8 @@ const std::vector<StandbyAction>& StandbyActions() {
         {"seed", "on the standby computer: copy the primary, then follow it", 0, ""},
         {"promote", "on the standby computer when the primary's computer is dead", 120,
          "for what was received to be applied"},
-        {"open", "this server for sales when the other cannot be reached, after a person's yes",
-         0, ""},
+        {"open", "this server for sales when the other cannot be reached, after a person's yes", 0,
+         ""},
         {"rejoin", "the old primary after a promotion, as the new primary's standby", 0, ""},
         {"switchover",
          "on the primary's computer: the standby made the primary, this one its standby, no "

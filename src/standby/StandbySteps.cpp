@@ -57,7 +57,7 @@ std::string TillsReach(const std::string& host, long port) {
 }
 
 int WaitForProgram(int pid, const std::function<void()>& tick,
-                const std::function<long long()>& progress) {
+                   const std::function<long long()>& progress) {
     long long last = -1;
     auto moved = Clock::now();
     for (;;) {

@@ -128,8 +128,8 @@ void StandbyWatch::Act(PairView& view) {
         }
     }
     const ReplicaState& r = view.self.side.replica;
-    if (role == PairRole::Standby && r.configured && !r.ioRunning && !r.ioConnecting && !r.sqlRunning &&
-        ReplicationError(r).empty()) {
+    if (role == PairRole::Standby && r.configured && !r.ioRunning && !r.ioConnecting &&
+        !r.sqlRunning && ReplicationError(r).empty()) {
         // A standby's server starts without replicating (skip_slave_start): started here.
         if (StartReplica(*self_))
             note("standby: this server's replication from " + r.masterHost + ":" +
@@ -183,7 +183,8 @@ bool StandbyWatch::Publish() {
         if (state.Is(PairRole::Unknown))
             WriteProgramLog("standby: this computer's server cannot be read: " + state.partnerWhy);
         else
-            WriteProgramLog("standby: this server is " + RoleText(state.role.value_or(PairRole::Unknown)) +
+            WriteProgramLog("standby: this server is " +
+                            RoleText(state.role.value_or(PairRole::Unknown)) +
                             (state.fencedWhy.empty() ? std::string() : ": " + state.fencedWhy));
         lastRole_ = state.role;
     }
