@@ -3,6 +3,8 @@
 #include "BinlogCopyRecord.h"
 #include "JobOutcomes.h"
 #include "LocalTime.h"
+#include "OffsiteRecord.h"
+#include "OffsiteSettings.h"
 #include "PairRecord.h"
 #include "PairState.h"
 #include "Settings.h"
@@ -72,6 +74,16 @@ void CopyHealth(std::time_t now, const BackupOutcome& backup, BackupHealth& heal
                                " 分钟：" + copy.Text(now));
 }
 
+// The off-site repository, when it is on: its line on the panel and its warning.
+void RepositoryHealth(std::time_t now, BackupHealth& health) {
+    const OffsiteOutcome o = OffsiteOutcome::Read();
+    if (o.state == RepositoryState::NotStarted || !OffsiteConfigured())
+        return;
+    Add(health.panel, "异地副本：" + o.Text(now) +
+                          (o.reach.empty() ? std::string() : "，已送出到 " + o.reach + " 的交易"));
+    Add(health.reason, o.Warning(now, GetSettingNumber("Offsite", "WarnMinutes", 10, 1)));
+}
+
 } // namespace
 
 namespace {
@@ -127,6 +139,7 @@ BackupHealth CurrentBackupHealth(std::time_t now) {
                 (health.lastGood.empty() ? std::string() : "（" + health.lastGood + "）") +
                 "之后的全部数据");
     CopyHealth(now, BackupOutcome::Read(), health);
+    RepositoryHealth(now, health);
     std::string driveReason, drivePanel;
     DriveHealth(now, driveReason, drivePanel);
     if (!drivePanel.empty())

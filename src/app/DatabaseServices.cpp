@@ -1,5 +1,10 @@
 #include "DatabaseServices.h"
 
+#include "BackupFolders.h"
+#include "BinlogChain.h"
+#include "GlobalDatabase.h"
+#include "OffsiteSettings.h"
+
 namespace zenta {
 
 void DatabaseServices::Start() {
@@ -8,6 +13,7 @@ void DatabaseServices::Start() {
 }
 
 void DatabaseServices::Stop() {
+    offsite_.Stop();
     standby_.Stop();
     binlog_.Stop();
 }
@@ -15,13 +21,19 @@ void DatabaseServices::Stop() {
 DatabaseServices::After DatabaseServices::Look() {
     After after;
     binlog_.Tick();
-    after.healthChanged = binlog_.StateChanged() || ++looks_ % 30 == 0;
+    ++looks_;
+    after.healthChanged = binlog_.StateChanged() || looks_ % 30 == 0;
     after.healthChanged = standby_.Publish() || after.healthChanged;
     after.runCycle = standby_.TakeBecamePrimary();
     // The jobs came here: the copy starts on this server first, so that the cycle's backup is
     // made for the chain it copies into.
     if (after.runCycle)
         binlog_.Tick();
+    // The off-site copy's settings and folders now and then, and at once when the jobs came.
+    if (OffsiteConfigured() && (after.runCycle || looks_ % 15 == 1) &&
+        DataBase().ConnectionStatus())
+        if (const auto folder = ResolveBackupFolder(DataBase()))
+            offsite_.Look(DataBase(), DatabaseJobsHere(), *folder, BinlogFolder(*folder));
     return after;
 }
 

@@ -1,9 +1,10 @@
 #pragma once
 
 // The database computer's services that run beside the job cycle, without Qt: the continuous
-// copy of the server's binary log and the look at the pair of servers. The window's timers only
-// drive them and show what they say.
+// copy of the server's binary log, the look at the pair of servers, and the off-site copy. The
+// window's timers only drive them and show what they say.
 #include "BinlogCopy.h"
+#include "OffsiteCopy.h"
 #include "StandbyWatch.h"
 
 namespace zenta {
@@ -33,6 +34,7 @@ class DatabaseServices {
   private:
     BinlogCopier binlog_;
     StandbyWatch standby_;
+    OffsiteCopy offsite_;
     long looks_ = 0;
 };
 

@@ -105,4 +105,32 @@ std::vector<std::string> GoodArchivesNewestFirst(const std::string& folder) {
     return good;
 }
 
+namespace {
+
+std::string MarkerFolder(const std::string& folder) {
+    return (folder.empty() || folder.back() == '/' ? folder : folder + "/") + ".offsite/";
+}
+
+} // namespace
+
+bool ArchiveOffsite(const std::string& folder, const std::string& name) {
+    return FileExists(MarkerFolder(folder) + name);
+}
+
+bool MarkArchiveOffsite(const std::string& folder, const std::string& name) {
+    const std::string markers = MarkerFolder(folder);
+    if (!CreateFolderPath(markers))
+        return false;
+    std::FILE* f = std::fopen((markers + name).c_str(), "w");
+    return f && std::fclose(f) == 0;
+}
+
+void ForgetGoneOffsiteMarkers(const std::string& folder) {
+    const std::string markers = MarkerFolder(folder);
+    const std::string base = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+    for (const auto& name : DirNames(markers + "*"))
+        if (!FileExists(base + name))
+            std::remove((markers + name).c_str());
+}
+
 } // namespace zenta

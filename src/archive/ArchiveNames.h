@@ -51,4 +51,12 @@ struct ArchiveName {
 // left in the folder, with a log line for each, `who` naming the job.
 void RemovePartialArchives(const std::string& folder, const std::string& who);
 
+// Whether an archive of `folder` is whole in the off-site repository: a marker beside it
+// (.offsite/<name>), written once the storage acknowledged the archive and its manifest. The
+// rotation keeps an archive that is not, while the off-site copy is on.
+bool ArchiveOffsite(const std::string& folder, const std::string& name);
+bool MarkArchiveOffsite(const std::string& folder, const std::string& name);
+// The markers of archives that are gone.
+void ForgetGoneOffsiteMarkers(const std::string& folder);
+
 } // namespace zenta

@@ -14,37 +14,49 @@
 
 namespace zenta {
 
-PasswordFileState InspectPasswordFile(const std::string& path) {
+SecretFile ReadSecretFile(const std::string& path, const std::string& what) {
     using Kind = PasswordFileState::Kind;
-    PasswordFileState state{Kind::Good, "", 0, 0, ""};
+    SecretFile file;
     auto wrong = [&](Kind kind, const std::string& why) {
-        state.kind = kind;
-        state.why = why;
-        return state;
+        file.kind = kind;
+        file.why = why;
+        return file;
     };
     // Never through a link, and never waiting on a pipe planted in its place.
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (!fd)
         return wrong(errno == ENOENT ? Kind::Missing : Kind::Unreadable,
-                     "the password file " + path + " cannot be read (" + std::strerror(errno) +
-                         ")");
+                     what + " " + path + " cannot be read (" + std::strerror(errno) + ")");
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
-        return wrong(Kind::NotAFile, "the password file " + path + " is not a plain file");
-    state.mode = static_cast<unsigned>(st.st_mode & 07777);
-    state.owner = static_cast<unsigned>(st.st_uid);
+        return wrong(Kind::NotAFile, what + " " + path + " is not a plain file");
+    file.mode = static_cast<unsigned>(st.st_mode & 07777);
+    file.owner = static_cast<unsigned>(st.st_uid);
     if ((st.st_mode & 077) != 0) {
         char mode[8];
-        std::snprintf(mode, sizeof mode, "%04o", state.mode);
-        return wrong(Kind::OpenToOthers, "the password file " + path +
-                                             " is open to other users (mode " + mode +
-                                             "): chmod 600 " + path);
+        std::snprintf(mode, sizeof mode, "%04o", file.mode);
+        return wrong(Kind::OpenToOthers, what + " " + path + " is open to other users (mode " +
+                                             mode + "): chmod 600 " + path);
     }
-    std::string text;
     char buffer[512];
     ssize_t n;
-    while ((n = ::read(fd.get(), buffer, sizeof buffer)) > 0 && text.size() < 4096)
-        text.append(buffer, static_cast<size_t>(n));
+    while ((n = ::read(fd.get(), buffer, sizeof buffer)) > 0 && file.text.size() < 4096)
+        file.text.append(buffer, static_cast<size_t>(n));
+    return file;
+}
+
+PasswordFileState InspectPasswordFile(const std::string& path) {
+    using Kind = PasswordFileState::Kind;
+    const SecretFile file = ReadSecretFile(path, "the password file");
+    PasswordFileState state{file.kind, file.why, file.mode, file.owner, ""};
+    if (file.kind != Kind::Good)
+        return state;
+    auto wrong = [&](Kind kind, const std::string& why) {
+        state.kind = kind;
+        state.why = why;
+        return state;
+    };
+    const std::string& text = file.text;
     const std::string line = TrimSpaces(text.substr(0, text.find_first_of("\r\n")));
     if (line.empty())
         return wrong(Kind::Empty,

@@ -30,4 +30,16 @@ struct PasswordFileState {
 };
 PasswordFileState InspectPasswordFile(const std::string& path);
 
+// A secret kept in a file of its own (the archive password, the off-site storage's keys): read
+// never through a link, never waiting on a pipe, only from a plain file open to its owner alone
+// (mode 0600 or 0400). Its text (at most 4 KiB), or why not; `what` names it in the words
+// ("the password file", "the credentials file").
+struct SecretFile {
+    PasswordFileState::Kind kind = PasswordFileState::Kind::Good;
+    std::string why;
+    unsigned mode = 0, owner = 0;
+    std::string text;
+};
+SecretFile ReadSecretFile(const std::string& path, const std::string& what);
+
 } // namespace zenta

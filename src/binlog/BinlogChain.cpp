@@ -372,6 +372,22 @@ bool BinlogChain::MarkFailed(const std::string& file, Step step, const std::stri
     return WriteRecord(file, values);
 }
 
+long long BinlogChain::RepositorySent(const std::string& file) const {
+    return std::atoll(Record(file, "RepositorySent").c_str());
+}
+
+bool BinlogChain::MarkRepositorySent(const std::string& file, long long end) const {
+    return WriteRecord(file, {{"RepositorySent", std::to_string(end)}});
+}
+
+bool BinlogChain::RepositoryOpeningSent() const {
+    return Record("Chain", "RepositoryOpening") == "sent";
+}
+
+bool BinlogChain::MarkRepositoryOpeningSent() const {
+    return WriteRecord("Chain", {{"RepositoryOpening", "sent"}});
+}
+
 std::string BinlogChain::PurgeSaidAt() const {
     return Record("Chain", "PurgedSaid");
 }

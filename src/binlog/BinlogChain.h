@@ -107,6 +107,12 @@ class BinlogChain {
     bool MarkFailed(const std::string& file, Step step, const std::string& why,
                     const Figures& figures = {}) const;
     bool RemoveRecords(const std::vector<std::string>& files) const;
+    // How much of each file (bytes from its start) the off-site repository holds, and whether
+    // it holds the chain's opening.
+    long long RepositorySent(const std::string& file) const;
+    bool MarkRepositorySent(const std::string& file, long long end) const;
+    bool RepositoryOpeningSent() const;
+    bool MarkRepositoryOpeningSent() const;
     // The server's first listed file when the copy last said that the server had purged files
     // it never copied ("" never): said once for each.
     std::string PurgeSaidAt() const;

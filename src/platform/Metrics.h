@@ -31,6 +31,7 @@ enum MetricsOrder {
     kDriveMetrics = 20,
     kBinaryLogMetrics = 30,
     kBinlogCopyMetrics = 35,
+    kRepositoryMetrics = 37,
     kJobMetrics = 40,
     kPairMetrics = 50
 };

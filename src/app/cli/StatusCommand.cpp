@@ -12,6 +12,8 @@
 #include "Globals.h"
 #include "JobOutcomes.h"
 #include "LocalTime.h"
+#include "OffsiteRecord.h"
+#include "OffsiteSettings.h"
 #include "Opcion.h"
 #include "PairRecord.h"
 #include "PairState.h"
@@ -161,6 +163,30 @@ void BinaryLogStatus(bool connected, const BackupOutcome& backup) {
                      "takes both): set [Monitor] BinlogFolder to a folder on another disk\n";
 }
 
+// The off-site repository, when it is on.
+void RepositoryStatus() {
+    if (!OffsiteConfigured())
+        return;
+    const OffsiteOutcome o = OffsiteOutcome::Read();
+    const std::time_t now = std::time(nullptr);
+    Line("Off-site copy", o.Text(now) + (o.where.empty() ? std::string() : ", " + o.where));
+    if (!o.reach.empty())
+        std::cout << "  the last transaction there was committed " << o.reach
+                  << (o.lagSeconds > 0
+                          ? " (" + std::to_string(o.lagSeconds) + " s behind the local copy)"
+                          : std::string())
+                  << "\n";
+    if (o.pendingBytes > 0)
+        std::cout << "  not sent yet: " << HumanBytes(o.pendingBytes) << " of the copied log\n";
+    std::cout << "  newest archive there: "
+              << (o.lastArchive.empty() ? std::string("none yet") : o.lastArchive) << "\n";
+    if (o.state != RepositoryState::NotStarted && o.state != RepositoryState::Off && !o.encrypted)
+        std::cout << "  WARNING: the shop's data leaves the shop unencrypted (no archive password: "
+                     "[Monitor] ArchivePasswordFile)\n";
+    if (!o.conflict.empty())
+        std::cout << "  ALERT: " << o.conflict << "\n";
+}
+
 void ArchivesStatus() {
     const auto kept = BackupFolderRetention();
     if (!kept) {
@@ -255,6 +281,7 @@ Outcome Status(const Options&) {
     const BackupOutcome backup = BackupOutcome::Read();
     BackupStatus(backup);
     BinaryLogStatus(connected, backup);
+    RepositoryStatus();
     DriveStatus(connected ? OpcionText(DataBase(), "MobilBackupRestoreVolumeName", "")
                           : DriveOutcome::Read().label);
     if (connected)

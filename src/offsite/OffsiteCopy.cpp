@@ -1,0 +1,448 @@
+#include "OffsiteCopy.h"
+
+#include "ArchiveNames.h"
+#include "ArchivePassword.h"
+#include "BinlogChain.h"
+#include "BinlogCopyRecord.h"
+#include "BinlogEvents.h"
+#include "Common.h"
+#include "ErrorMode.h"
+#include "Globals.h"
+#include "LocalTime.h"
+#include "OffsiteRecord.h"
+#include "Repository.h"
+#include "SevenZip.h"
+#include "Variant.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <unistd.h>
+
+namespace zenta {
+
+namespace {
+
+constexpr long long kMaxSegment = 16LL << 20; // a segment's bytes at most
+constexpr int kVariants = 9;                  // names tried when other bytes took one
+constexpr auto kArchivesEvery = std::chrono::seconds(30);
+
+std::string Now() {
+    return DateTime::Now().StampText();
+}
+
+Result<std::string> ReadRange(const std::string& path, long long first, long long end) {
+    std::string bytes(static_cast<size_t>(end - first), '\0');
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return Result<std::string>::Failure("cannot read " + path + ": " + std::strerror(errno));
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::pread(fd, bytes.data() + done, bytes.size() - done,
+                                  static_cast<off_t>(first + static_cast<long long>(done)));
+        if (n <= 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    if (done != bytes.size())
+        return Result<std::string>::Failure(path + " is shorter than " + std::to_string(end));
+    return bytes;
+}
+
+// Where the next segment of a file ends: after the last whole, checksum-good event that ends
+// within kMaxSegment of `first` (one event at least), and when that event was written.
+struct Cut {
+    long long end = 0;
+    std::time_t lastEvent = 0;
+};
+std::optional<Cut> NextCut(const std::string& path, long long first) {
+    BinlogReader reader(path);
+    if (!reader.IsBinaryLog())
+        return std::nullopt;
+    if (first > kBinlogFirstEvent)
+        reader.Seek(first);
+    Cut cut;
+    for (BinlogEvent e; reader.Next(e);) {
+        if (cut.end > 0 && e.end() - first > kMaxSegment)
+            break;
+        cut.end = e.end();
+        cut.lastEvent = static_cast<std::time_t>(e.when);
+    }
+    if (cut.end <= first)
+        return std::nullopt;
+    return cut;
+}
+
+// `bytes` packed by 7-Zip with the password (the archives' own encryption), or back.
+Result<std::string> Encrypt(const std::string& bytes, const std::string& password,
+                            const std::string& temp) {
+    const std::string plain = temp + "segment", packed = temp + "segment.7z";
+    std::remove(packed.c_str());
+    if (auto written = ReplaceFileWhole(plain, bytes, 0600); !written)
+        return Result<std::string>::Failure(written.error());
+    const auto outcome =
+        RunSevenZip({"a", "-t7z", "-mx=3", "-y", "-bso0", "-bsp0", packed, plain}, password);
+    std::remove(plain.c_str());
+    if (outcome.status != 0)
+        return Result<std::string>::Failure("7-Zip could not pack a segment (status " +
+                                            std::to_string(outcome.status) + ")");
+    auto out = ReadWholeFile(packed);
+    std::remove(packed.c_str());
+    if (!out)
+        return Result<std::string>::Failure("the packed segment cannot be read");
+    return *out;
+}
+
+Result<std::string> Decrypt(const std::string& packed, const std::string& password,
+                            const std::string& temp) {
+    const std::string file = temp + "check.7z", folder = temp + "check/";
+    std::filesystem::remove_all(folder);
+    if (auto written = ReplaceFileWhole(file, packed, 0600); !written)
+        return Result<std::string>::Failure(written.error());
+    const auto outcome = RunSevenZip({"x", "-y", "-bso0", "-bsp0", "-o" + folder, file}, password);
+    std::remove(file.c_str());
+    auto plain = ReadWholeFile(folder + "segment");
+    std::filesystem::remove_all(folder);
+    if (outcome.status != 0 || !plain)
+        return Result<std::string>::Failure("not a segment this password opens");
+    return *plain;
+}
+
+// What the storage holds under `key` says of the shop's bytes with `sha256` (a repeat after a
+// lost answer holds the same).
+bool HoldsSame(S3Client& client, const std::string& key, const std::string& sha256, bool encrypted,
+               const std::string& password, const std::string& temp) {
+    const S3Answer held = client.Get(key);
+    if (!held.Ok())
+        return false;
+    if (!encrypted)
+        return Sha256Hex(held.body) == sha256;
+    const auto plain = Decrypt(held.body, password, temp);
+    return plain && Sha256Hex(*plain) == sha256;
+}
+
+// Written once: under `key`, or where the storage holds the same bytes already, or under the
+// first free variant when other bytes took the name (said in `conflict`).
+struct Written {
+    std::string key, conflict;
+};
+template <class Put, class Same>
+Result<Written> PutOnce(S3Client& client, const std::string& key, const Put& put,
+                        const Same& same) {
+    Written w;
+    for (int n = 1; n <= kVariants; ++n) {
+        const std::string name = repository::Variant(key, n);
+        const S3Answer answer = put(name);
+        if (answer.Ok() || (answer.status == 412 && same(name))) {
+            w.key = name;
+            return w;
+        }
+        if (answer.status != 412)
+            return Result<Written>::Failure(client.Why(answer));
+        w.conflict = name + " holds bytes that are not the shop's (the original is kept; the "
+                            "shop's went under another name)";
+        WriteProgramLog("offsite: " + w.conflict);
+    }
+    return Result<Written>::Failure("every name for " + key + " is taken by other bytes");
+}
+
+} // namespace
+
+OffsiteCopy::~OffsiteCopy() {
+    Stop();
+}
+
+void OffsiteCopy::Stop() {
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        stop_ = true;
+    }
+    stopping_ = true;
+    wake_.notify_all();
+    for (auto* t : {&log_, &archives_})
+        if (t->joinable())
+            t->join();
+}
+
+std::optional<OffsiteCopy::Work> OffsiteCopy::Current() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return work_;
+}
+
+void OffsiteCopy::Say(const std::function<void(OffsiteOutcome&)>& change) {
+    std::lock_guard<std::mutex> hold(lock_);
+    OffsiteOutcome o = OffsiteOutcome::Read();
+    const RepositoryState was = o.state;
+    const std::string wasWhy = o.why;
+    change(o);
+    o.checked = Now();
+    if (o.state != was || o.since.empty())
+        o.since = o.checked;
+    if (o.state != was || (o.why != wasWhy && o.state != RepositoryState::Current))
+        WriteProgramLog("offsite: " + RepositoryStateText(o.state) +
+                        (o.why.empty() ? std::string() : ": " + o.why));
+    o.Record();
+}
+
+void OffsiteCopy::Look(clsDataBase& db, bool here, const std::string& backupFolder,
+                       const std::string& copyFolder) {
+    if (!OffsiteConfigured())
+        return;
+    std::optional<Work> work;
+    std::string off;
+    if (!here) {
+        off = "this computer's server is not the open primary: the database computer sends";
+    } else if (auto settings = ReadOffsiteSettings(db); !settings) {
+        off = settings.error();
+    } else if (auto password = ConfiguredArchivePassword(); !password) {
+        off = password.error();
+    } else {
+        work = Work{*settings, *password, backupFolder, copyFolder};
+    }
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        work_ = work;
+        off_ = off;
+    }
+    if (!off.empty())
+        return Say([&](OffsiteOutcome& o) {
+            o.state = here ? RepositoryState::Off : RepositoryState::NotStarted;
+            o.why = off;
+            o.logState = RepositoryState::NotStarted;
+            o.logWhy.clear();
+            o.archiveWhy.clear();
+        });
+    if (!log_.joinable())
+        log_ = std::thread([this] { LogLoop(); });
+    if (!archives_.joinable())
+        archives_ = std::thread([this] { ArchiveLoop(); });
+}
+
+namespace {
+
+// What one round of the log's sender came to.
+struct LogRound {
+    std::string failure;        // why it stopped ("" when it went through)
+    long long pendingBytes = 0; // what the repository still lacks of the local copy
+    std::time_t reach = 0;      // the last event sent, this round
+    std::string conflict;
+};
+
+// The rest of one file after what the repository holds, segment by segment.
+void SendFile(S3Client& client, const BinlogChain& chain, const ChainFile& file,
+              const std::string& prefix, const std::string& password, const std::string& temp,
+              const std::atomic<bool>& stop, LogRound& round) {
+    long long sent = chain.RepositorySent(file.name);
+    if (file.whole && sent >= file.size)
+        return;
+    while (!stop && round.failure.empty()) {
+        const auto cut = NextCut(file.path, sent);
+        if (!cut)
+            break;
+        auto bytes = ReadRange(file.path, sent, cut->end);
+        if (!bytes) {
+            round.failure = bytes.error();
+            break;
+        }
+        const std::string sha = Sha256Hex(*bytes);
+        const bool encrypted = !password.empty();
+        auto payload = encrypted ? Encrypt(*bytes, password, temp) : Result<std::string>(*bytes);
+        if (!payload) {
+            round.failure = payload.error();
+            break;
+        }
+        const std::string key =
+            repository::SegmentKey(prefix, chain.name(), file.name, sent, cut->end, encrypted);
+        const auto written = PutOnce(
+            client, key,
+            [&](const std::string& name) {
+                return client.PutNew(name, *payload, {{"sha256", sha}});
+            },
+            [&](const std::string& name) {
+                return HoldsSame(client, name, sha, encrypted, password, temp);
+            });
+        if (!written) {
+            round.failure = written.error();
+            break;
+        }
+        if (!written->conflict.empty())
+            round.conflict = written->conflict;
+        chain.MarkRepositorySent(file.name, cut->end);
+        sent = cut->end;
+        round.reach = std::max(round.reach, cut->lastEvent);
+    }
+    const long long have = file.whole ? file.size : std::max(sent, file.size);
+    round.pendingBytes += std::max(0LL, have - sent);
+}
+
+// Every chain of the copy, oldest first, each file after what the repository holds; a chain's
+// opening with its first bytes.
+LogRound SendLog(const OffsiteSettings& settings, const std::string& copyFolder,
+                 const std::string& password, const std::string& temp,
+                 const std::atomic<bool>& stop) {
+    LogRound round;
+    S3Client client(settings.storage);
+    for (const auto& chain : BinlogChain::All(copyFolder)) {
+        if (!chain.RepositoryOpeningSent())
+            if (const auto opening = chain.ChainOpening(); opening.known()) {
+                const std::string text = repository::ChainText(opening, chain.name());
+                const auto sent = PutOnce(
+                    client, repository::ChainKey(settings.prefix, chain.name()),
+                    [&](const std::string& name) { return client.PutNew(name, text); },
+                    [&](const std::string& name) { return client.Get(name).body == text; });
+                if (!sent) {
+                    round.failure = sent.error();
+                    return round;
+                }
+                chain.MarkRepositoryOpeningSent();
+            }
+        for (const auto& file : chain.Files()) {
+            SendFile(client, chain, file, settings.prefix, password, temp, stop, round);
+            if (!round.failure.empty() || stop)
+                return round;
+        }
+    }
+    return round;
+}
+
+} // namespace
+
+void OffsiteCopy::LogLoop() {
+    const std::string temp = Globals::AppPath + "Temp/offsite-log/";
+    CreateFolderPath(temp);
+    std::unique_lock<std::mutex> hold(lock_);
+    while (!stop_) {
+        const std::optional<Work> work = work_;
+        hold.unlock();
+        long seconds = 2;
+        if (work && !work->copyFolder.empty()) {
+            seconds = work->settings.logSeconds;
+            const LogRound round =
+                SendLog(work->settings, work->copyFolder, work->password, temp, stopping_);
+            const BinlogCopyOutcome copy = BinlogCopyOutcome::Read();
+            Say([&](OffsiteOutcome& o) {
+                o.where = work->settings.storage.endpoint + ", bucket " +
+                          work->settings.storage.bucket + ", " + work->settings.prefix + "/";
+                o.encrypted = !work->password.empty();
+                if (round.reach > 0)
+                    o.reach = LocalStampText(round.reach);
+                if (!round.conflict.empty())
+                    o.conflict = round.conflict;
+                o.pendingBytes = round.pendingBytes;
+                const long long local = StampSeconds(copy.reach), there = StampSeconds(o.reach);
+                o.lagSeconds = round.pendingBytes == 0  ? 0
+                               : local > 0 && there > 0 ? std::max(0LL, local - there)
+                                                        : -1;
+                if (!round.failure.empty()) {
+                    o.logState = RepositoryState::Down;
+                    o.logWhy = round.failure;
+                } else {
+                    o.logState = round.pendingBytes == 0 ? RepositoryState::Current
+                                                         : RepositoryState::Behind;
+                    o.logWhy = round.pendingBytes == 0 ? std::string()
+                                                       : Megabytes(round.pendingBytes) +
+                                                             " of the copied log not sent yet";
+                }
+                o.Combine();
+            });
+        }
+        hold.lock();
+        wake_.wait_for(hold, std::chrono::seconds(seconds), [this] { return stop_; });
+    }
+}
+
+namespace {
+
+// One archive and then its manifest into the repository. The manifest's name when done.
+Result<std::string> SendArchive(S3Client& client, const std::string& prefix,
+                                const std::string& folder, const std::string& name,
+                                const std::string& copyFolder, bool encrypted,
+                                const std::string& temp) {
+    const std::string path = folder + name;
+    const FileDigests digests = DigestsOfFile(path);
+    if (digests.size < 0)
+        return Result<std::string>::Failure("cannot read " + path);
+    const auto archive = PutOnce(
+        client, repository::ArchiveKey(prefix, name),
+        [&](const std::string& key) {
+            return client.PutNewFile(key, path, {{"sha256", digests.sha256Hex}});
+        },
+        [&](const std::string& key) {
+            const S3Answer got = client.GetToFile(key, "", temp + "held.ZTB");
+            const bool same =
+                got.Ok() && DigestsOfFile(temp + "held.ZTB").sha256Hex == digests.sha256Hex;
+            std::remove((temp + "held.ZTB").c_str());
+            return same;
+        });
+    if (!archive)
+        return Result<std::string>::Failure(archive.error());
+    repository::Manifest m;
+    m.archive = archive->key.substr(archive->key.rfind('/') + 1);
+    m.size = digests.size;
+    m.sha256 = digests.sha256Hex;
+    m.encrypted = encrypted;
+    m.made = LocalStampText(static_cast<std::time_t>(
+        std::filesystem::last_write_time(path).time_since_epoch().count() / 1000000000LL));
+    if (const auto snapshot = RecordedSnapshot(copyFolder, name))
+        m.snapshot = *snapshot;
+    const std::string text = repository::ManifestText(m);
+    const auto manifest = PutOnce(
+        client, repository::ManifestKey(prefix, name),
+        [&](const std::string& key) { return client.PutNew(key, text); },
+        [&](const std::string& key) { return client.Get(key).body == text; });
+    if (!manifest)
+        return Result<std::string>::Failure(manifest.error());
+    return manifest->key;
+}
+
+} // namespace
+
+void OffsiteCopy::ArchiveLoop() {
+    const std::string temp = Globals::AppPath + "Temp/offsite-archives/";
+    CreateFolderPath(temp);
+    std::unique_lock<std::mutex> hold(lock_);
+    while (!stop_) {
+        const std::optional<Work> work = work_;
+        hold.unlock();
+        if (work && !work->backupFolder.empty()) {
+            const std::string folder = WithSlash(work->backupFolder);
+            S3Client client(work->settings.storage);
+            // The newest first: the window a restore needs; older ones after.
+            for (const auto& path : GoodArchivesNewestFirst(folder)) {
+                const std::string name = path.substr(path.rfind('/') + 1);
+                if (stopping_ || ArchiveOffsite(folder, name))
+                    continue;
+                const auto sent = SendArchive(client, work->settings.prefix, folder, name,
+                                              work->copyFolder, !work->password.empty(), temp);
+                if (!sent) {
+                    Say([&](OffsiteOutcome& o) {
+                        o.archiveWhy = "the archive " + name + " cannot be sent: " + sent.error();
+                        o.Combine();
+                    });
+                    break;
+                }
+                MarkArchiveOffsite(folder, name);
+                WriteProgramLog("offsite: " + name + " and its manifest are in the repository");
+                const auto parsed = ParseArchiveName(name);
+                Say([&](OffsiteOutcome& o) {
+                    o.archiveWhy.clear();
+                    o.Combine();
+                    if (o.lastArchive.empty() || name > o.lastArchive) {
+                        o.lastArchive = name;
+                        o.lastArchiveTime = parsed ? parsed->time.StampText() : Now();
+                    }
+                });
+            }
+            ForgetGoneOffsiteMarkers(folder);
+        }
+        hold.lock();
+        wake_.wait_for(hold, kArchivesEvery, [this] { return stop_; });
+    }
+}
+
+} // namespace zenta
