@@ -13,6 +13,7 @@
 #include "Globals.h"
 #include "JobOutcomes.h"
 #include "Metrics.h"
+#include "OffsiteDoctor.h"
 #include "Opcion.h"
 #include "Pair.h"
 #include "PairState.h"
@@ -548,6 +549,8 @@ std::vector<DoctorCheck> RunDoctor() {
         ServerSettings(checks, db);
         Pair(checks, db);
         Clocks(checks, db);
+        for (auto& c : OffsiteDoctorChecks(db))
+            checks.list_.push_back(c);
     }
     Space(checks, up ? &DataBase() : nullptr);
     PasswordFile(checks);

@@ -286,7 +286,9 @@ LogRound SendLog(const OffsiteSettings& settings, const std::string& copyFolder,
                  const std::string& password, const std::string& temp,
                  const std::atomic<bool>& stop) {
     LogRound round;
-    S3Client client(settings.storage);
+    S3Config storage = settings.storage;
+    storage.cancel = &stop;
+    S3Client client(storage);
     for (const auto& chain : BinlogChain::All(copyFolder)) {
         if (!chain.RepositoryOpeningSent())
             if (const auto opening = chain.ChainOpening(); opening.known()) {
@@ -411,7 +413,9 @@ void OffsiteCopy::ArchiveLoop() {
         hold.unlock();
         if (work && !work->backupFolder.empty()) {
             const std::string folder = WithSlash(work->backupFolder);
-            S3Client client(work->settings.storage);
+            S3Config storage = work->settings.storage;
+            storage.cancel = &stopping_;
+            S3Client client(storage);
             // The newest first: the window a restore needs; older ones after.
             for (const auto& path : GoodArchivesNewestFirst(folder)) {
                 const std::string name = path.substr(path.rfind('/') + 1);

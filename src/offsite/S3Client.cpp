@@ -116,6 +116,10 @@ size_t Feed(char* buffer, size_t size, size_t count, void* userdata) {
     return n < 0 ? CURL_READFUNC_ABORT : static_cast<size_t>(n);
 }
 
+int Progress(void* cancel, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return cancel && static_cast<const std::atomic<bool>*>(cancel)->load() ? 1 : 0;
+}
+
 size_t WriteToFile(char* data, size_t size, size_t count, void* userdata) {
     const int fd = *static_cast<int*>(userdata);
     size_t done = 0;
@@ -265,8 +269,8 @@ S3Answer S3Client::Perform(Request& r) {
         if (other != r.query) {
             r.query = other;
             S3Answer again = PerformOnce(r);
-            if (again.Ok())
-                return again;
+            if (again.Code() != "SignatureDoesNotMatch")
+                return again; // that way it is, from now on
         }
         slashAsIs_ = !slashAsIs_;
     }
@@ -294,6 +298,11 @@ S3Answer S3Client::PerformOnce(Request& r) {
     // A transfer that moves nothing for a minute ends (a network cut midway).
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, 60L);
+    if (config_.cancel) {
+        curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, Progress);
+        curl_easy_setopt(e, CURLOPT_XFERINFODATA, config_.cancel);
+    }
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, CollectHeader);
     curl_easy_setopt(e, CURLOPT_HEADERDATA, &answer.headers);
     std::string body;
@@ -332,6 +341,19 @@ S3Answer S3Client::PerformOnce(Request& r) {
     curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &answer.status);
     if (const std::string date = answer.Header("date"); !date.empty())
         answer.serverDate = static_cast<std::time_t>(curl_getdate(date.c_str(), nullptr));
+    // A storage refuses signatures made more than 15 minutes off its clock (S3 itself; some
+    // never look): told as S3 tells it, whatever this one did.
+    const long long skew = answer.serverDate > 0 ? static_cast<long long>(std::time(nullptr)) -
+                                                       static_cast<long long>(answer.serverDate)
+                                                 : 0;
+    if (skew > kClockSlackSeconds || skew < -kClockSlackSeconds) {
+        answer.status = 403;
+        answer.clockSkew = skew;
+        answer.body = "<Error><Code>RequestTimeTooSkewed</Code><Message>this computer's clock is " +
+                      std::to_string((skew < 0 ? -skew : skew) / 60) + " minutes " +
+                      (skew > 0 ? "ahead of" : "behind") + " the storage's</Message></Error>";
+        return answer;
+    }
     if (r.toFile >= 0 && answer.Ok()) {
         int fd = r.toFile;
         if (WriteToFile(body.data(), 1, body.size(), &fd) != body.size()) {

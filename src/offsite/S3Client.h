@@ -6,6 +6,7 @@
 // if the name is free (If-None-Match: *), so that nothing the shop wrote is ever replaced.
 #include "Result.h"
 
+#include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <map>
@@ -14,6 +15,9 @@
 #include <vector>
 
 namespace zenta {
+
+// How far this computer's clock may be off the storage's before requests count as refused.
+constexpr long long kClockSlackSeconds = 15 * 60;
 
 struct S3Config {
     std::string endpoint; // "https://s3.eu-west-1.amazonaws.com", "http://127.0.0.1:9000"
@@ -24,6 +28,8 @@ struct S3Config {
     long long sendBytesPerSecond = 0; // upload speed limit (0: none)
     long connectSeconds = 10;
     long transferSeconds = 0; // a transfer's own limit (0: none; a stalled one ends anyway)
+    // Set by the owner to end a transfer under way (the program is ending).
+    const std::atomic<bool>* cancel = nullptr;
 };
 
 // What the storage answered.
@@ -34,6 +40,7 @@ struct S3Answer {
     std::string body;
     std::map<std::string, std::string> headers; // names in lower case
     std::time_t serverDate = 0;                 // its Date header (0: none)
+    long long clockSkew = 0; // this computer's clock minus the storage's, when too far off
     bool Ok() const { return status >= 200 && status < 300; }
     // The error's code and message in an S3 error body ("NoSuchBucket", ...); "" when none.
     std::string Code() const;

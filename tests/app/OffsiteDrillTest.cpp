@@ -79,14 +79,14 @@ class OffsiteDrill : public OneShotTest {
                             "\nSecretKey=" + s3_.key(user).secret + "\n");
         fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
     }
-    void Configure(const std::string& more) {
+    void Configure(const std::string& more, const std::string& bucket = "shops") {
         WriteFile(AppPath() + "zentamarket.ini",
                   "[MySQL]\r\nMySQLHost=127.0.0.1\r\nMySQLPort=" + std::to_string(port_) +
                       "\r\n[Monitor]\r\nBinlogFolder=" + copy_.path() +
                       "\r\nMetricsFolder=" + metrics_.path() +
                       "\r\nArchivePasswordFile=archive-password\r\n[Offsite]\r\nEndpoint=http://"
                       "127.0.0.1:" +
-                      std::to_string(linePort_) + "\r\nBucket=shops\r\nPrefix=" + kPrefix +
+                      std::to_string(linePort_) + "\r\nBucket=" + bucket + "\r\nPrefix=" + kPrefix +
                       "\r\nCredentialsFile=offsite-credentials\r\nLogSeconds=2\r\n" + more);
     }
     void StartMonitor() {
@@ -301,4 +301,63 @@ TEST_F(OffsiteDrill, RansomwareWithTheShopsOwnKeyLeavesEveryOriginalReadable) {
     more.Stop();
     ASSERT_TRUE(WaitCurrent(60s)) << Tail();
     EXPECT_EQ(AgainstTheLocalCopy(FromRepository("careless"), true), "");
+}
+
+// What technicians get wrong, each told by doctor in its own words; the monitor run with it
+// sends nothing and says why; nothing reaches the bucket.
+TEST_F(OffsiteDrill, EachBadSettingIsToldAndChangesNothing) {
+    auto doctor = [&] { return Run({"doctor"}).out; };
+    auto has = [&](const std::string& out, const std::string& words) {
+        return out.find(words) != std::string::npos;
+    };
+    // The secret wrong.
+    WriteFile(AppPath() + "offsite-credentials",
+              "AccessKey=" + s3_.key("shop").access + "\nSecretKey=wrong\n");
+    std::string out = doctor();
+    EXPECT_TRUE(has(out, "FAULT   offsite: storage: the storage refuses the secret key")) << out;
+    // The file open to others.
+    fs::permissions(AppPath() + "offsite-credentials",
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+    out = doctor();
+    EXPECT_TRUE(has(out, "is open to other users")) << out;
+    Key("shop");
+    // A bucket of no one, and one that keeps no versions.
+    Configure("", "nobodys-bucket");
+    out = doctor();
+    EXPECT_TRUE(has(out, "FAULT   offsite: storage: the storage refuses the key for this request"))
+        << out;
+    Configure("", "plain");
+    out = doctor();
+    EXPECT_TRUE(has(out, "keeps no versions: anyone with the shop's key can delete or overwrite"))
+        << out;
+    // No route: the line down.
+    Configure("");
+    line_->Cut();
+    out = doctor();
+    EXPECT_TRUE(has(out, "FAULT   offsite: storage: no route to the storage")) << out;
+    line_->Start();
+    // Set right: good.
+    out = doctor();
+    EXPECT_TRUE(has(out, "good    offsite: storage:")) << out;
+    EXPECT_TRUE(has(out, "good    offsite: bucket: shops keeps every version, locked 1 days "
+                         "(COMPLIANCE)"))
+        << out;
+
+    // The monitor with a wrong secret: off-site down with why, nothing in the bucket.
+    WriteFile(AppPath() + "offsite-credentials",
+              "AccessKey=" + s3_.key("shop").access + "\nSecretKey=wrong\n");
+    fs::permissions(AppPath() + "offsite-credentials",
+                    fs::perms::owner_read | fs::perms::owner_write);
+    StartMonitor();
+    EXPECT_TRUE(WaitFor([&] { return Record().state == RepositoryState::Down; }, 60s)) << Tail();
+    EXPECT_NE(Record().why.find("secret key"), std::string::npos) << Record().why;
+    S3Client headoffice(Storage("headoffice"));
+    for (const char* bucket : {"shops", "plain"}) {
+        S3Config c = Storage("headoffice");
+        c.bucket = bucket;
+        S3Client client(c);
+        const auto listed = client.List(kPrefix);
+        ASSERT_TRUE(listed) << listed.error();
+        EXPECT_TRUE(listed->empty()) << bucket << " holds " << listed->size() << " objects";
+    }
 }

@@ -6,6 +6,7 @@
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <thread>
 
 using namespace zenta;
 using namespace zenta::test;
@@ -132,4 +133,42 @@ TEST_F(S3ClientTest, EachMistakeIsToldAsWhatItIs) {
     // Nothing written by any of them.
     S3Client shop(Config("shop"));
     EXPECT_EQ(shop.Get("branch/m/x").status, 404);
+}
+
+// S3 refuses requests signed more than 15 minutes off its clock; a storage that does not look
+// (this one) is judged by its Date header all the same: told as the clock, and not counted.
+TEST(S3ClientClock, AStorageWhoseClockIsFarOffIsToldAsTheClock) {
+    TempDir dir;
+    const int port = DbPort() + 43;
+    WriteFile(dir.path() + "server.py",
+              "import http.server, email.utils, time\n"
+              "class H(http.server.BaseHTTPRequestHandler):\n"
+              "    def do_PUT(self):\n"
+              "        self.rfile.read(int(self.headers['Content-Length']))\n"
+              "        self.send_response(200)\n"
+              "        self.send_header('Content-Length', '0')\n"
+              "        self.end_headers()\n"
+              "    def date_time_string(self, t=None):\n"
+              "        return email.utils.formatdate(time.time() - 3600, usegmt=True)\n"
+              "    def log_message(self, *a): pass\n"
+              "http.server.HTTPServer(('127.0.0.1', " +
+                  std::to_string(port) + "), H).serve_forever()\n");
+    Shell("python3 '" + dir.path() + "server.py' & echo $! > '" + dir.path() + "pid'");
+    S3Config c;
+    c.endpoint = "http://127.0.0.1:" + std::to_string(port);
+    c.bucket = "shops";
+    c.accessKey = "key";
+    c.secretKey = "secret";
+    S3Client client(c);
+    S3Answer a;
+    for (int i = 0; i < 50 && a.status == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        a = client.PutNew("branch/clock", "x");
+    }
+    Shell("kill $(cat '" + dir.path() + "pid')");
+    EXPECT_FALSE(a.Ok());
+    EXPECT_EQ(a.clockSkew / 60, 60);
+    EXPECT_NE(client.Why(a).find("clock is off"), std::string::npos) << client.Why(a);
+    EXPECT_NE(client.Why(a).find("60 minutes ahead of the storage's"), std::string::npos)
+        << client.Why(a);
 }
