@@ -32,6 +32,27 @@ void Delete(const std::string& path, const std::string& why) {
         WriteProgramLog("binlog copy: " + path + " cannot be deleted: " + ec.message());
 }
 
+// Whether the off-site repository lacks some of a chain's copied files.
+bool NotAllOffsite(const BinlogChain& chain) {
+    for (const auto& f : chain.Files())
+        if (chain.RepositorySent(f.name) < f.size)
+            return true;
+    return false;
+}
+
+// The first of a chain's files numbered below `first` that the repository does not hold whole
+// (`first` when none): the files from it on are kept until they are sent.
+long FirstUnsent(const BinlogChain& chain, long first) {
+    for (const auto& f : chain.Files())
+        if (f.number < first && chain.RepositorySent(f.name) < f.size) {
+            WriteProgramLog("binlog copy: " + f.name +
+                            " and the files after it are kept: the "
+                            "off-site repository does not hold them yet");
+            return f.number;
+        }
+    return first;
+}
+
 // The log files (and packed copies) of a chain's folder, here or on a drive, numbered below
 // `first`; their names.
 std::vector<std::string> FilesBefore(const std::string& folder, long first,
@@ -62,7 +83,7 @@ void DeleteChain(const std::string& path, const std::string& why) {
 } // namespace
 
 void PruneBinlogCopy(const std::string& backupFolder, long newest,
-                     const std::vector<std::string>& drives) {
+                     const std::vector<std::string>& drives, bool untilOffsite) {
     const std::string folder = BinlogFolder(backupFolder);
     if (folder.empty() || !IsFolder(folder) || newest < 1)
         return;
@@ -100,9 +121,17 @@ void PruneBinlogCopy(const std::string& backupFolder, long newest,
     }
     const std::string why = "older than the snapshot of " + oldest +
                             ", the oldest of the archives kept by MaxBackupFile";
-    for (size_t i = 0; i < earliest && i < chains.size(); ++i)
+    for (size_t i = 0; i < earliest && i < chains.size(); ++i) {
+        if (untilOffsite && NotAllOffsite(chains[i])) {
+            WriteProgramLog("binlog copy: the chain " + chains[i].path() +
+                            " is kept: the "
+                            "off-site repository does not hold all of it yet");
+            continue;
+        }
         DeleteChain(chains[i].path(), why);
-    const long first = LogFileNumber(snapshot->file);
+    }
+    const long first = untilOffsite ? FirstUnsent(*holder, LogFileNumber(snapshot->file))
+                                    : LogFileNumber(snapshot->file);
     const auto gone = FilesBefore(holder->path(), first, why);
     if (!gone.empty() && !holder->RemoveRecords(gone))
         WriteProgramLog("binlog copy: the records of deleted files stay in " + holder->path() +

@@ -14,7 +14,9 @@ namespace zenta {
 // - a whole chain only when it lies before every chain a kept archive's snapshot lies in.
 // The chains' own records (BREAKS.txt, GAPS.txt, files.ini) stay with their chain. Nothing is
 // deleted when the oldest kept archive's snapshot, or the chain it lies in, is not known.
+// With `untilOffsite`, a file the off-site repository does not hold whole yet is kept here (and
+// its chain with it), and said, until it does.
 void PruneBinlogCopy(const std::string& backupFolder, long newest,
-                     const std::vector<std::string>& drives = {});
+                     const std::vector<std::string>& drives = {}, bool untilOffsite = false);
 
 } // namespace zenta

@@ -13,6 +13,7 @@
 #include "Globals.h"
 #include "JobNotes.h"
 #include "JobOutcomes.h"
+#include "OffsiteSettings.h"
 #include "Opcion.h"
 #include "PairRecord.h"
 #include "RemovableDrives.h"
@@ -194,7 +195,7 @@ void AutoBackup() {
         "REPLACE INTO opcion (ID, IntegerValor)  VALUES ('LastDateAutoBackup',to_days(now()));");
 }
 
-FolderRetention PlanFolderRetention(const std::string& folder, long maximum) {
+FolderRetention PlanFolderRetention(const std::string& folder, long maximum, bool untilOffsite) {
     FolderRetention result;
     result.folder = WithSlash(folder);
     std::vector<std::string> names = DirNames(WithSlash(folder) + kArchivePattern);
@@ -221,6 +222,12 @@ FolderRetention PlanFolderRetention(const std::string& folder, long maximum) {
             result.archives.push_back(
                 {name, true, "the rotation deletes nothing while " + result.problem});
     }
+    if (untilOffsite)
+        for (auto& d : result.archives)
+            if (!d.keep && !ArchiveOffsite(result.folder, d.name)) {
+                d.keep = true;
+                d.why = "not in the off-site repository yet: kept until it is";
+            }
     result.archives.insert(result.archives.end(), damaged.begin(), damaged.end());
     std::sort(
         result.archives.begin(), result.archives.end(),
@@ -235,12 +242,12 @@ Result<FolderRetention> BackupFolderRetention() {
     const auto folder = ResolveBackupFolder(DataBase());
     if (!folder)
         return Result<FolderRetention>::Failure("BackupRestoreDir cannot be read");
-    return PlanFolderRetention(*folder, *limit);
+    return PlanFolderRetention(*folder, *limit, OffsiteConfigured());
 }
 
-void DeleteOldBackupFiles(std::string& folder, long maximum) {
+void DeleteOldBackupFiles(std::string& folder, long maximum, bool untilOffsite) {
     folder = WithSlash(folder);
-    const FolderRetention plan = PlanFolderRetention(folder, maximum);
+    const FolderRetention plan = PlanFolderRetention(folder, maximum, untilOffsite);
     if (!plan.problem.empty())
         WriteProgramLog("RotateBackupFiles: " + plan.problem + "; no archive deleted in " + folder);
     const bool longer = plan.rules.weekly > 0 || plan.rules.monthly > 0;
@@ -251,7 +258,7 @@ void DeleteOldBackupFiles(std::string& folder, long maximum) {
             if (archive.damaged)
                 WriteProgramLog("RotateBackupFiles: " + folder + archive.name +
                                 " is not a whole archive; not counted, left in place");
-            else if (longer && deletes)
+            else if ((longer && deletes) || archive.why.rfind("not in the off-site", 0) == 0)
                 WriteProgramLog("RotateBackupFiles: kept " + folder + archive.name + " (" +
                                 archive.why + ")");
             continue;
@@ -292,12 +299,13 @@ void RotateBackupFiles() {
     auto folder = ResolveBackupFolder(DataBase());
     const std::string label = OpcionText(db, "MobilBackupRestoreVolumeName", "");
     if (maximum && folder) {
-        DeleteOldBackupFiles(*folder, *maximum);
+        DeleteOldBackupFiles(*folder, *maximum, OffsiteConfigured());
         // The copied binary log (here and on the drive) back to what the archives kept by
         // number can still use.
         PruneBinlogCopy(*folder, *maximum,
                         TrimSpaces(label).empty() ? std::vector<std::string>()
-                                                  : DrivesWithLabel(label));
+                                                  : DrivesWithLabel(label),
+                        OffsiteConfigured());
     }
 
     const auto mobileMaximum = ReadArchiveLimit("MaxMobilBackupFile");

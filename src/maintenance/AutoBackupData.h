@@ -26,7 +26,8 @@ void RotateBackupFiles();
 // archives that are not whole are neither counted nor deleted, and nothing is deleted while a
 // retention key cannot be read. Also removes unfinished packings, and incomplete archives
 // older than the newest good one. Appends "/" to the caller's folder when missing.
-void DeleteOldBackupFiles(std::string& folder, long maximum);
+// With `untilOffsite`, an archive the off-site repository does not hold yet is kept (said).
+void DeleteOldBackupFiles(std::string& folder, long maximum, bool untilOffsite = false);
 
 // What the rotation of a folder keeps and deletes, and why, archive by archive (newest first;
 // archives that are not whole are listed as kept). Deletes nothing.
@@ -37,7 +38,8 @@ struct FolderRetention {
     std::string problem;    // a retention key that cannot be read: everything is kept
     std::string newestGood; // the newest whole archive's name
 };
-[[nodiscard]] FolderRetention PlanFolderRetention(const std::string& folder, long maximum);
+[[nodiscard]] FolderRetention PlanFolderRetention(const std::string& folder, long maximum,
+                                                  bool untilOffsite = false);
 // The same for the backup folder with MaxBackupFile; a failure that says why when the shop's
 // options cannot be read.
 Result<FolderRetention> BackupFolderRetention();

@@ -1,6 +1,7 @@
 // Weekly and monthly retention: a year of daily backups rotated day by day, with damaged
 // archives and a closed fortnight in between, on real archive files.
 #include "Retention.h"
+#include "ArchiveNames.h"
 #include "AutoBackupData.h"
 #include "Globals.h"
 #include "TestSupport.h"
@@ -178,4 +179,34 @@ TEST_F(Retention, AnUnreadableRetentionKeyDeletesNothing) {
     // 2026-12-09 and -08 are the newest; the week of the 7th to the 13th is theirs already.
     EXPECT_EQ(ArchivesIn(folder_), (std::set<std::string>{"ZentaMarket20261209020000.ZTB",
                                                           "ZentaMarket20261208020000.ZTB"}));
+}
+
+// With the off-site copy on, the rotation keeps an archive the repository does not hold yet
+// (a line down for days), and lets it go once it does.
+TEST_F(Retention, AnArchiveNotYetOffSiteIsKeptUntilItIs) {
+    Settings("");
+    for (int day = 1; day <= 4; ++day)
+        WriteFile(folder_ + "ZentaMarket2026120" + std::to_string(day) + "020000.ZTB", good_);
+    ASSERT_TRUE(MarkArchiveOffsite(folder_, "ZentaMarket20261201020000.ZTB"));
+    ASSERT_TRUE(MarkArchiveOffsite(folder_, "ZentaMarket20261204020000.ZTB"));
+    std::string folder = folder_;
+    DeleteOldBackupFiles(folder, 1, true);
+    EXPECT_EQ(
+        ArchivesIn(folder_),
+        (std::set<std::string>{".offsite", "ZentaMarket20261202020000.ZTB",
+                               "ZentaMarket20261203020000.ZTB", "ZentaMarket20261204020000.ZTB"}));
+    EXPECT_NE(Log().find("kept " + folder_ +
+                         "ZentaMarket20261203020000.ZTB (not in the off-site repository yet"),
+              std::string::npos)
+        << Log();
+    ASSERT_TRUE(MarkArchiveOffsite(folder_, "ZentaMarket20261202020000.ZTB"));
+    ASSERT_TRUE(MarkArchiveOffsite(folder_, "ZentaMarket20261203020000.ZTB"));
+    DeleteOldBackupFiles(folder, 1, true);
+    EXPECT_EQ(ArchivesIn(folder_),
+              (std::set<std::string>{".offsite", "ZentaMarket20261204020000.ZTB"}));
+    // Without the off-site copy, as ever.
+    WriteFile(folder_ + "ZentaMarket20261205020000.ZTB", good_);
+    DeleteOldBackupFiles(folder, 1);
+    EXPECT_EQ(ArchivesIn(folder_),
+              (std::set<std::string>{".offsite", "ZentaMarket20261205020000.ZTB"}));
 }
