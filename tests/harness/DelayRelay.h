@@ -27,8 +27,11 @@ using namespace std::chrono_literals;
 // computer's power going: the link's connections end and what was in flight never arrives.
 class DelayRelay {
   public:
-    DelayRelay(int listenPort, std::string host, int port, std::chrono::milliseconds delay)
-        : listenPort_(listenPort), host_(std::move(host)), port_(port), delay_(delay) {
+    // `bytesPerSecond` (0: none) is each way's speed: a slow line.
+    DelayRelay(int listenPort, std::string host, int port, std::chrono::milliseconds delay,
+               long long bytesPerSecond = 0)
+        : listenPort_(listenPort), host_(std::move(host)), port_(port), delay_(delay),
+          bytesPerSecond_(bytesPerSecond) {
         Start();
     }
     ~DelayRelay() { Cut(); }
@@ -126,6 +129,10 @@ class DelayRelay {
                     ended = true;
                 else
                     queue.emplace_back(Clock::now() + delay_, std::string(buffer, n));
+                // A slow line: the bytes take their time before the next read.
+                if (n > 0 && bytesPerSecond_ > 0)
+                    std::this_thread::sleep_for(std::chrono::microseconds(
+                        static_cast<long long>(n) * 1000000 / bytesPerSecond_));
             } else if (ended) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(wait));
             }
@@ -151,6 +158,7 @@ class DelayRelay {
     std::string host_;
     int port_;
     std::chrono::milliseconds delay_;
+    long long bytesPerSecond_ = 0;
     std::atomic<bool> cut_{false};
     int listen_ = -1;
     std::mutex lock_;

@@ -1,0 +1,224 @@
+#pragma once
+
+// A shop with the off-site copy on, for the off-site drills and benchmark: its own durable
+// server, the real monitor in a program folder of its own, a real S3 server (moto, with IAM keys
+// and Object Lock) reached through a relay that stands for the shop's internet line; and the
+// repository read back the way a restore reads it (the oldest version of each name).
+#include "ArchiveNames.h"
+#include "BinlogChain.h"
+#include "DelayRelay.h"
+#include "DrillShop.h"
+#include "FolderListing.h"
+#include "JobOutcomes.h"
+#include "LocalTime.h"
+#include "OffsiteRecord.h"
+#include "OneShot.h"
+#include "OwnServer.h"
+#include "Repository.h"
+#include "S3Client.h"
+#include "S3Server.h"
+#include "SevenZip.h"
+#include "Tills.h"
+
+#include <csignal>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <sstream>
+
+namespace zenta::test {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+inline const std::string kDurable = "LOCAL_MARIADB_OPTIONS='--sync-binlog=1 "
+                                    "--innodb-flush-log-at-trx-commit=1'";
+inline const std::string kPrefix = "branch-7";
+inline const std::string kPassword = "a shop's archive password";
+
+// What the repository holds of one copied file: its segments joined (the original of each name,
+// as a restore reads them), and whether they join without a hole.
+struct RepositoryFile {
+    std::string bytes;
+    bool joined = true;
+    std::string why;
+};
+
+class OffsiteShop : public OneShotTest {
+  protected:
+    void SetUp() override {
+        OneShotTest::SetUp();
+        if (!s3_.Start())
+            GTEST_FAIL() << s3_.why();
+        line_ = std::make_unique<DelayRelay>(linePort_, "127.0.0.1", s3_.port(), 0ms);
+        ASSERT_TRUE(shop_.StartFresh(kDurable));
+        ASSERT_TRUE(shop_.Load(kShop));
+        Key("shop");
+        WriteFile(AppPath() + "archive-password", kPassword + "\n");
+        fs::permissions(AppPath() + "archive-password",
+                        fs::perms::owner_read | fs::perms::owner_write);
+        Configure("");
+    }
+    void TearDown() override {
+        if (monitor_) {
+            monitor_->Signal(SIGTERM);
+            monitor_->WaitExit(30s);
+        }
+        monitor_.reset();
+        line_.reset();
+        OneShotTest::TearDown();
+    }
+    // The credentials file with a user's key.
+    void Key(const std::string& user) {
+        const std::string file = AppPath() + "offsite-credentials";
+        WriteFile(file, "AccessKey=" + s3_.key(user).access +
+                            "\nSecretKey=" + s3_.key(user).secret + "\n");
+        fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+    }
+    void Configure(const std::string& more, const std::string& bucket = "shops") {
+        WriteFile(AppPath() + "zentamarket.ini",
+                  "[MySQL]\r\nMySQLHost=127.0.0.1\r\nMySQLPort=" + std::to_string(port_) +
+                      "\r\n[Monitor]\r\nBinlogFolder=" + copy_.path() +
+                      "\r\nMetricsFolder=" + metrics_.path() +
+                      "\r\nArchivePasswordFile=archive-password\r\n[Offsite]\r\nEndpoint=http://"
+                      "127.0.0.1:" +
+                      std::to_string(linePort_) + "\r\nBucket=" + bucket + "\r\nPrefix=" + kPrefix +
+                      "\r\nCredentialsFile=offsite-credentials\r\nLogSeconds=" +
+                      std::to_string(logSeconds_) + "\r\n" + more);
+    }
+    void StartMonitor() {
+        monitor_ = std::make_unique<Program>(AppPath(),
+                                             std::vector<std::string>{"QT_QPA_PLATFORM=offscreen"});
+    }
+    S3Config Storage(const std::string& user) const {
+        S3Config c;
+        c.endpoint = s3_.endpoint();
+        c.bucket = "shops";
+        c.accessKey = s3_.key(user).access;
+        c.secretKey = s3_.key(user).secret;
+        return c;
+    }
+    OffsiteOutcome Record() const { return OffsiteOutcome::Read(); }
+    bool WaitCurrent(std::chrono::seconds limit) {
+        return WaitFor(
+            [&] {
+                const OffsiteOutcome o = Record();
+                return o.state == RepositoryState::Current && o.Fresh(std::time(nullptr));
+            },
+            limit);
+    }
+    std::string Tail() { return "\n" + Log(); }
+
+    // Every copied file as the repository holds it: the original version of each segment's
+    // name, decrypted, joined in order (a variant name counts only when it joins).
+    std::map<std::string, RepositoryFile> FromRepository(const std::string& user = "shop") {
+        S3Client client(Storage(user));
+        std::map<std::string, RepositoryFile> files;
+        const auto versions = client.ListVersions(kPrefix + "/log/");
+        EXPECT_TRUE(versions) << versions.error();
+        if (!versions)
+            return files;
+        // The oldest version of each name, in the order of the names (offsets are zero-padded).
+        std::map<std::string, S3Object> originals;
+        for (const auto& v : *versions)
+            if (!v.deleteMarker && !originals.count(v.key))
+                originals[v.key] = v;
+        for (const auto& [key, object] : originals) {
+            const auto name = repository::ParseSegmentKey(kPrefix, key);
+            if (!name)
+                continue;
+            RepositoryFile& f = files[name->chain + "/" + name->file];
+            if (static_cast<long long>(f.bytes.size()) != name->first) {
+                if (name->variant == 1) {
+                    f.joined = false;
+                    f.why += key + " begins at " + std::to_string(name->first) + " after " +
+                             std::to_string(f.bytes.size()) + " bytes; ";
+                }
+                continue;
+            }
+            const S3Answer got = client.Get(key, object.versionId);
+            EXPECT_TRUE(got.Ok()) << client.Why(got);
+            std::string bytes = got.body;
+            if (name->encrypted)
+                bytes = Unpacked(bytes);
+            if (static_cast<long long>(bytes.size()) != name->end - name->first) {
+                f.joined = false;
+                f.why += key + " holds " + std::to_string(bytes.size()) + " bytes; ";
+                continue;
+            }
+            f.bytes += bytes;
+        }
+        return files;
+    }
+    // A segment opened by 7-Zip with the archives' password.
+    std::string Unpacked(const std::string& packed) {
+        TempDir dir;
+        WriteFile(dir.path() + "s.7z", packed);
+        const auto outcome =
+            RunSevenZip({"x", "-y", "-o" + dir.path(), dir.path() + "s.7z"}, kPassword);
+        EXPECT_EQ(outcome.status, 0) << outcome.output;
+        return ReadFile(dir.path() + "segment");
+    }
+    // Every file of the local copy against the repository's: the repository holds a start of
+    // each, byte for byte (all of it once the copy is current); what differs, "" when nothing.
+    std::string AgainstTheLocalCopy(const std::map<std::string, RepositoryFile>& there,
+                                    bool whole) {
+        std::string wrong;
+        int compared = 0;
+        for (const auto& chain : BinlogChain::All(copy_.path()))
+            for (const auto& file : chain.Files()) {
+                ++compared;
+                const auto it = there.find(chain.name() + "/" + file.name);
+                const std::string local = ReadFile(file.path);
+                if (it == there.end()) {
+                    wrong += file.name + " is not in the repository\n";
+                    continue;
+                }
+                if (!it->second.joined)
+                    wrong += file.name + "'s segments do not join: " + it->second.why + "\n";
+                if (local.compare(0, it->second.bytes.size(), it->second.bytes) != 0)
+                    wrong += file.name + " differs from the local copy\n";
+                else if (whole && it->second.bytes.size() < local.size() && file.whole)
+                    wrong += file.name + ": " + std::to_string(it->second.bytes.size()) + " of " +
+                             std::to_string(local.size()) + " bytes\n";
+            }
+        if (compared == 0)
+            wrong += "the local copy holds no file";
+        return wrong;
+    }
+    // The tickets the repository's log holds, as MariaDB's own reader decodes its rows.
+    std::set<long> TicketsThere(const std::map<std::string, RepositoryFile>& there) {
+        TempDir dir;
+        std::set<long> tickets;
+        for (const auto& [name, file] : there) {
+            const std::string path = dir.path() + "f.bin";
+            WriteFile(path, file.bytes);
+            Shell("mariadb-binlog --base64-output=DECODE-ROWS -v '" + path + "' > '" + dir.path() +
+                  "rows.txt' 2>/dev/null");
+            std::istringstream in(ReadFile(dir.path() + "rows.txt"));
+            bool ticket = false;
+            for (std::string line; std::getline(in, line);) {
+                if (line.find("### INSERT INTO `zentasupermarket`.`ticket`") == 0)
+                    ticket = true;
+                else if (ticket && line.find("###   @1=") == 0) {
+                    tickets.insert(std::atol(line.c_str() + 9));
+                    ticket = false;
+                }
+            }
+        }
+        EXPECT_FALSE(tickets.empty())
+            << "no ticket decoded from " << there.size()
+            << " files: " << ReadFile(dir.path() + "rows.txt").substr(0, 2000);
+        return tickets;
+    }
+
+    int port_ = DbPort() + 30, linePort_ = DbPort() + 42;
+    OwnServer shop_{"offsite-shop", DbPort() + 30};
+    S3Server s3_{DbPort() + 41};
+    std::unique_ptr<DelayRelay> line_;
+    long logSeconds_ = 2;
+    TempDir copy_{"offsite-copy"}, metrics_{"offsite-metrics"};
+    std::unique_ptr<Program> monitor_;
+};
+
+} // namespace zenta::test
