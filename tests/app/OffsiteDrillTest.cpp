@@ -68,10 +68,10 @@ TEST_F(OffsiteDrill, RansomwareWithTheShopsOwnKeyLeavesEveryOriginalReadable) {
     const S3Server::Key key = s3_.key("careless");
     ASSERT_EQ(Shell("python3 '" + SourceDir() + "/tests/offsite/attack.py' " +
                     std::to_string(s3_.port()) + " " + key.access + " " + key.secret + " shops " +
-                    kPrefix + " > /dev/null"),
+                    prefix_ + " > /dev/null"),
               0);
     S3Client careless(Storage("careless"));
-    const S3Answer garbage = careless.Get(kPrefix + "/archives/" + Record().lastArchive);
+    const S3Answer garbage = careless.Get(prefix_ + "/archives/" + Record().lastArchive);
     EXPECT_NE(garbage.body.find("ransomware"), std::string::npos) << "the attack did not happen";
 
     const auto after = FromRepository("careless");
@@ -79,10 +79,10 @@ TEST_F(OffsiteDrill, RansomwareWithTheShopsOwnKeyLeavesEveryOriginalReadable) {
     for (const auto& [name, file] : before)
         EXPECT_EQ(after.at(name).bytes.substr(0, file.bytes.size()), file.bytes) << name;
     // The archive too: its original version is the archive as made.
-    const auto versions = careless.ListVersions(kPrefix + "/archives/" + Record().lastArchive);
+    const auto versions = careless.ListVersions(prefix_ + "/archives/" + Record().lastArchive);
     ASSERT_TRUE(versions && !versions->empty());
     const S3Answer original =
-        careless.Get(kPrefix + "/archives/" + Record().lastArchive, versions->front().versionId);
+        careless.Get(prefix_ + "/archives/" + Record().lastArchive, versions->front().versionId);
     EXPECT_EQ(original.body, ReadFile(AppPath() + "Backup/" + Record().lastArchive));
 
     Tills more(port_, 2, 7000000);
@@ -145,7 +145,7 @@ TEST_F(OffsiteDrill, EachBadSettingIsToldAndChangesNothing) {
         S3Config c = Storage("headoffice");
         c.bucket = bucket;
         S3Client client(c);
-        const auto listed = client.List(kPrefix);
+        const auto listed = client.List(prefix_);
         ASSERT_TRUE(listed) << listed.error();
         EXPECT_TRUE(listed->empty()) << bucket << " holds " << listed->size() << " objects";
     }
@@ -164,11 +164,11 @@ TEST_F(OffsiteDrill, ALineCutMidUploadCountsNothingTheStorageDidNotTake) {
     // What the local record says is sent, against what the storage holds, file by file.
     auto aheadOfTheStorage = [&] {
         S3Client client(Storage("headoffice"));
-        const auto listed = client.List(kPrefix);
+        const auto listed = client.List(prefix_);
         std::map<std::string, long long> held;
         if (listed)
             for (const auto& o : *listed)
-                if (const auto s = repository::ParseSegmentKey(kPrefix, o.key))
+                if (const auto s = repository::ParseSegmentKey(prefix_, o.key))
                     held[s->chain + "/" + s->file] =
                         std::max(held[s->chain + "/" + s->file], s->end);
         std::string ahead;

@@ -33,7 +33,6 @@ using namespace std::chrono_literals;
 
 inline const std::string kDurable = "LOCAL_MARIADB_OPTIONS='--sync-binlog=1 "
                                     "--innodb-flush-log-at-trx-commit=1'";
-inline const std::string kPrefix = "branch-7";
 inline const std::string kPassword = "a shop's archive password";
 
 // What the repository holds of one copied file: its segments joined (the original of each name,
@@ -82,7 +81,7 @@ class OffsiteShop : public OneShotTest {
                       "\r\nMetricsFolder=" + metrics_.path() +
                       "\r\nArchivePasswordFile=archive-password\r\n[Offsite]\r\nEndpoint=http://"
                       "127.0.0.1:" +
-                      std::to_string(linePort_) + "\r\nBucket=" + bucket + "\r\nPrefix=" + kPrefix +
+                      std::to_string(linePort_) + "\r\nBucket=" + bucket + "\r\nPrefix=" + prefix_ +
                       "\r\nCredentialsFile=offsite-credentials\r\nLogSeconds=" +
                       std::to_string(logSeconds_) + "\r\n" + more);
     }
@@ -114,7 +113,7 @@ class OffsiteShop : public OneShotTest {
     std::map<std::string, RepositoryFile> FromRepository(const std::string& user = "shop") {
         S3Client client(Storage(user));
         std::map<std::string, RepositoryFile> files;
-        const auto versions = client.ListVersions(kPrefix + "/log/");
+        const auto versions = client.ListVersions(prefix_ + "/log/");
         EXPECT_TRUE(versions) << versions.error();
         if (!versions)
             return files;
@@ -124,7 +123,7 @@ class OffsiteShop : public OneShotTest {
             if (!v.deleteMarker && !originals.count(v.key))
                 originals[v.key] = v;
         for (const auto& [key, object] : originals) {
-            const auto name = repository::ParseSegmentKey(kPrefix, key);
+            const auto name = repository::ParseSegmentKey(prefix_, key);
             if (!name)
                 continue;
             RepositoryFile& f = files[name->chain + "/" + name->file];
@@ -217,6 +216,7 @@ class OffsiteShop : public OneShotTest {
     S3Server s3_{DbPort() + 41};
     std::unique_ptr<DelayRelay> line_;
     long logSeconds_ = 2;
+    std::string prefix_ = "branch-7"; // the branch's part of the bucket
     TempDir copy_{"offsite-copy"}, metrics_{"offsite-metrics"};
     std::unique_ptr<Program> monitor_;
 };

@@ -1,0 +1,179 @@
+// Benchmarks of the off-site copy, measured from outside on the drills' shop (bench/offsite runs
+// them and writes bench/RESULTS-offsite.md), with the default LogSeconds (10): how long until the
+// storage holds what the server wrote, under four busy tills; the acknowledged sales a shop
+// destroyed whole loses (every process killed at once, the local copy gone), over repeated
+// trials; and a till's time per sale with the off-site copy on and off. Each result is a line
+// "name value" appended to the file named by OFFSITE_BENCH_OUT.
+#include "BenchResults.h"
+#include "OffsiteShop.h"
+
+#include <atomic>
+#include <cstdlib>
+
+using namespace zenta;
+using namespace zenta::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+void Put(const std::string& name, double value) {
+    PutResult("OFFSITE_BENCH_OUT", name, value);
+}
+
+int Setting(const char* name, int otherwise) {
+    const char* v = std::getenv(name);
+    return v && *v ? std::atoi(v) : otherwise;
+}
+
+struct Point {
+    double at = 0;
+    std::string file;
+    long long position = 0;
+};
+
+} // namespace
+
+class OffsiteBench : public OffsiteShop {
+  protected:
+    OffsiteBench() { logSeconds_ = 10; }
+    Point ServerPosition() {
+        Point p;
+        p.at = WallNow();
+        std::istringstream in(Output("SHOW MASTER STATUS;"));
+        in >> p.file >> p.position;
+        return p;
+    }
+    std::string Output(const std::string& sql) {
+        TempDir dir;
+        Shell("mariadb --no-defaults -uroot -N --socket='" + shop_.dir() + "/mysqld.sock' -e \"" +
+              sql + "\" > '" + dir.path() + "out' 2>&1");
+        return ReadFile(dir.path() + "out");
+    }
+    // What the storage holds of each file: the end of its furthest segment.
+    std::map<std::string, long long> Held() {
+        S3Client client(Storage("headoffice"));
+        std::map<std::string, long long> held;
+        if (const auto listed = client.List(prefix_))
+            for (const auto& o : *listed)
+                if (const auto s = repository::ParseSegmentKey(prefix_, o.key))
+                    held[s->file] = std::max(held[s->file], s->end);
+        return held;
+    }
+};
+
+// Every half second the server's position; every half second what the storage holds. The lag
+// of a position: until the storage held it.
+TEST_F(OffsiteBench, LagUnderFourBusyTills) {
+    StartMonitor();
+    ASSERT_TRUE(WaitCurrent(120s)) << Tail();
+    Tills tills(TillTarget{"127.0.0.1", port_, false, 20}, 4);
+    ASSERT_TRUE(tills.WaitForSales(200));
+    std::vector<Point> asked;
+    std::vector<std::pair<double, std::map<std::string, long long>>> seen;
+    std::atomic<bool> done{false};
+    std::thread watch([&] {
+        while (!done) {
+            seen.emplace_back(WallNow(), Held());
+            std::this_thread::sleep_for(500ms);
+        }
+    });
+    const double until = WallNow() + Setting("OFFSITE_LAG_SECONDS", 90);
+    while (WallNow() < until) {
+        asked.push_back(ServerPosition());
+        std::this_thread::sleep_for(500ms);
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(logSeconds_ + 10));
+    done = true;
+    watch.join();
+    tills.Stop();
+    std::vector<double> lags;
+    for (const auto& p : asked)
+        for (const auto& [at, held] : seen)
+            if (at >= p.at && held.count(p.file) && held.at(p.file) >= p.position) {
+                lags.push_back(at - p.at);
+                break;
+            }
+    ASSERT_GT(lags.size(), asked.size() * 9 / 10) << "positions the storage never held";
+    Put("lag_samples", static_cast<double>(lags.size()));
+    Put("lag_p50_s", Percentile(lags, 0.5));
+    Put("lag_p99_s", Percentile(lags, 0.99));
+    Put("lag_worst_s", Percentile(lags, 1.0));
+    Put("sales_per_second", tills.acknowledged() / Setting("OFFSITE_LAG_SECONDS", 90.0));
+    EXPECT_LE(Percentile(lags, 0.99), logSeconds_ + 2.0);
+}
+
+// The shop destroyed whole mid-sale: the monitor and the server killed at once, the local copy
+// deleted. Of the acknowledged sales, those the repository lacks, and how long before the
+// destruction the earliest of them was acknowledged.
+TEST_F(OffsiteBench, SalesLostAtADestruction) {
+    const int trials = Setting("OFFSITE_TRIALS", 10);
+    long lost = 0, acknowledged = 0;
+    double window = 0;
+    for (int t = 1; t <= trials; ++t) {
+        prefix_ = "destroyed-" + std::to_string(t);
+        Configure("");
+        ASSERT_TRUE(shop_.StartFresh(kDurable));
+        ASSERT_TRUE(shop_.Load(kShop));
+        for (const auto& e : fs::directory_iterator(copy_.path()))
+            fs::remove_all(e.path());
+        StartMonitor();
+        ASSERT_TRUE(WaitCurrent(120s)) << Tail();
+        Tills tills(TillTarget{"127.0.0.1", port_, false, 20}, 4, 1000000 * t);
+        ASSERT_TRUE(tills.WaitForSales(200));
+        std::this_thread::sleep_for(std::chrono::milliseconds(15000 + 700 * t));
+        const double destroyed = WallNow();
+        monitor_->Signal(SIGKILL);
+        Shell(shop_.KillCommand());
+        monitor_->WaitExit(10s);
+        monitor_.reset();
+        tills.Stop();
+        for (const auto& e : fs::directory_iterator(copy_.path()))
+            fs::remove_all(e.path());
+        const std::set<long> there = TicketsThere(FromRepository());
+        double earliest = 0;
+        for (const auto& s : tills.Sales())
+            if (s.acknowledged > 0) {
+                ++acknowledged;
+                if (!there.count(s.number)) {
+                    ++lost;
+                    earliest = earliest == 0 ? s.acknowledged : std::min(earliest, s.acknowledged);
+                }
+            }
+        if (earliest > 0)
+            window = std::max(window, destroyed - earliest);
+    }
+    Put("destruction_trials", trials);
+    Put("destruction_acknowledged", static_cast<double>(acknowledged));
+    Put("destruction_lost", static_cast<double>(lost));
+    Put("destruction_worst_window_s", window);
+    EXPECT_LE(window, logSeconds_ + 5.0);
+}
+
+// Four tills without pause for 20 s, the monitor running with the off-site copy and without;
+// twice each way.
+TEST_F(OffsiteBench, TillTimesWithAndWithoutTheOffsiteCopy) {
+    for (int round = 1; round <= 2; ++round)
+        for (const bool on : {false, true}) {
+            if (on)
+                Configure("");
+            else
+                WriteFile(AppPath() + "zentamarket.ini",
+                          "[MySQL]\r\nMySQLHost=127.0.0.1\r\nMySQLPort=" + std::to_string(port_) +
+                              "\r\n[Monitor]\r\nBinlogFolder=" + copy_.path() + "\r\n");
+            StartMonitor();
+            std::this_thread::sleep_for(8s);
+            Tills tills(TillTarget{"127.0.0.1", port_, false, 0}, 4, 10000000 * round + on);
+            std::this_thread::sleep_for(20s);
+            tills.Stop();
+            std::vector<double> ms;
+            for (const auto& s : tills.Sales())
+                if (s.acknowledged > 0)
+                    ms.push_back((s.acknowledged - s.begun) * 1000);
+            const std::string way = on ? "on" : "off";
+            Put("tills_" + way + "_p99_ms_" + std::to_string(round), Percentile(ms, 0.99));
+            Put("tills_" + way + "_sales_per_s_" + std::to_string(round), ms.size() / 20.0);
+            monitor_->Signal(SIGTERM);
+            monitor_->WaitExit(30s);
+            monitor_.reset();
+        }
+}
