@@ -21,6 +21,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <set>
 #include <unistd.h>
 
 namespace zenta {
@@ -55,12 +56,13 @@ Result<std::string> ReadRange(const std::string& path, long long first, long lon
 }
 
 // Where the next segment of a file ends: after the last whole, checksum-good event that ends
-// within kMaxSegment of `first` (one event at least), and when that event was written.
+// within kMaxSegment of `first` (one event at least) and by `limit`, and when that event was
+// written.
 struct Cut {
     long long end = 0;
     std::time_t lastEvent = 0;
 };
-std::optional<Cut> NextCut(const std::string& path, long long first) {
+std::optional<Cut> NextCut(const std::string& path, long long first, long long limit) {
     BinlogReader reader(path);
     if (!reader.IsBinaryLog())
         return std::nullopt;
@@ -68,7 +70,7 @@ std::optional<Cut> NextCut(const std::string& path, long long first) {
         reader.Seek(first);
     Cut cut;
     for (BinlogEvent e; reader.Next(e);) {
-        if (cut.end > 0 && e.end() - first > kMaxSegment)
+        if (e.end() > limit || (cut.end > 0 && e.end() - first > kMaxSegment))
             break;
         cut.end = e.end();
         cut.lastEvent = static_cast<std::time_t>(e.when);
@@ -233,15 +235,67 @@ struct LogRound {
     std::string conflict;
 };
 
-// The rest of one file after what the repository holds, segment by segment.
+// A segment put whose answer was lost may have landed, and a program that ended between the
+// storage's answer and the record did not count what it sent. Segments are cut where the file
+// ended at the time, so a new cut from the same place would end elsewhere and the file's
+// segments would overlap: what the storage holds from `sent` on is taken first, where its bytes
+// are the local copy's. A failure with the storage's words, else where the file stands now.
+Result<long long> TakeHeld(S3Client& client, const BinlogChain& chain, const ChainFile& file,
+                           long long sent, const std::string& prefix, const std::string& password,
+                           const std::string& temp) {
+    for (;;) {
+        const auto listed =
+            client.List(repository::SegmentsFrom(prefix, chain.name(), file.name, sent));
+        if (!listed)
+            return Result<long long>::Failure(listed.error());
+        std::vector<repository::SegmentName> held;
+        for (const auto& o : *listed)
+            if (const auto s = repository::ParseSegmentKey(prefix, o.key);
+                s && s->first == sent && s->end > sent && (password.size() || !s->encrypted))
+                held.push_back(*s);
+        std::sort(held.begin(), held.end(), [](const auto& a, const auto& b) {
+            return a.end > b.end || (a.end == b.end && a.variant < b.variant);
+        });
+        bool taken = false;
+        for (const auto& s : held) {
+            const auto bytes = ReadRange(file.path, sent, s.end);
+            if (!bytes)
+                continue; // more than the local copy holds: not the shop's
+            const std::string key = repository::Variant(
+                repository::SegmentKey(prefix, chain.name(), file.name, sent, s.end, s.encrypted),
+                s.variant);
+            if (HoldsSame(client, key, Sha256Hex(*bytes), s.encrypted, password, temp)) {
+                chain.MarkRepositorySent(file.name, s.end);
+                sent = s.end;
+                taken = true;
+                break;
+            }
+        }
+        if (!taken)
+            return sent;
+    }
+}
+
+// The rest of one file after what the repository holds, segment by segment, up to where it
+// ended when the round began (under busy tills a round ends, and says how far it came).
+// `checked`: the storage was asked, this run, what it holds of the file beyond the record.
 void SendFile(S3Client& client, const BinlogChain& chain, const ChainFile& file,
               const std::string& prefix, const std::string& password, const std::string& temp,
-              const std::atomic<bool>& stop, LogRound& round) {
+              const std::atomic<bool>& stop, bool& checked, LogRound& round) {
     long long sent = chain.RepositorySent(file.name);
     if (file.whole && sent >= file.size)
         return;
+    if (!checked) {
+        const auto held = TakeHeld(client, chain, file, sent, prefix, password, temp);
+        if (!held) {
+            round.failure = held.error();
+            return;
+        }
+        sent = *held;
+        checked = true;
+    }
     while (!stop && round.failure.empty()) {
-        const auto cut = NextCut(file.path, sent);
+        const auto cut = NextCut(file.path, sent, file.size);
         if (!cut)
             break;
         auto bytes = ReadRange(file.path, sent, cut->end);
@@ -268,6 +322,7 @@ void SendFile(S3Client& client, const BinlogChain& chain, const ChainFile& file,
             });
         if (!written) {
             round.failure = written.error();
+            checked = false; // it may have landed all the same
             break;
         }
         if (!written->conflict.empty())
@@ -284,7 +339,7 @@ void SendFile(S3Client& client, const BinlogChain& chain, const ChainFile& file,
 // opening with its first bytes.
 LogRound SendLog(const OffsiteSettings& settings, const std::string& copyFolder,
                  const std::string& password, const std::string& temp,
-                 const std::atomic<bool>& stop) {
+                 const std::atomic<bool>& stop, std::set<std::string>& checked) {
     LogRound round;
     S3Config storage = settings.storage;
     storage.cancel = &stop;
@@ -304,7 +359,13 @@ LogRound SendLog(const OffsiteSettings& settings, const std::string& copyFolder,
                 chain.MarkRepositoryOpeningSent();
             }
         for (const auto& file : chain.Files()) {
-            SendFile(client, chain, file, settings.prefix, password, temp, stop, round);
+            const std::string id = chain.name() + "/" + file.name;
+            bool known = checked.count(id) > 0;
+            SendFile(client, chain, file, settings.prefix, password, temp, stop, known, round);
+            if (known)
+                checked.insert(id);
+            else
+                checked.erase(id);
             if (!round.failure.empty() || stop)
                 return round;
         }
@@ -317,15 +378,18 @@ LogRound SendLog(const OffsiteSettings& settings, const std::string& copyFolder,
 void OffsiteCopy::LogLoop() {
     const std::string temp = Globals::AppPath + "Temp/offsite-log/";
     CreateFolderPath(temp);
+    std::set<std::string> checked; // files the storage was asked about, this run
     std::unique_lock<std::mutex> hold(lock_);
     while (!stop_) {
         const std::optional<Work> work = work_;
         hold.unlock();
-        long seconds = 2;
+        auto wait = std::chrono::milliseconds(2000);
         if (work && !work->copyFolder.empty()) {
-            seconds = work->settings.logSeconds;
+            // Every LogSeconds from the start of one round to the next: a round that took
+            // longer (a slow line, a backlog) is followed at once.
+            const auto began = std::chrono::steady_clock::now();
             const LogRound round =
-                SendLog(work->settings, work->copyFolder, work->password, temp, stopping_);
+                SendLog(work->settings, work->copyFolder, work->password, temp, stopping_, checked);
             const BinlogCopyOutcome copy = BinlogCopyOutcome::Read();
             Say([&](OffsiteOutcome& o) {
                 o.where = work->settings.storage.endpoint + ", bucket " +
@@ -352,9 +416,15 @@ void OffsiteCopy::LogLoop() {
                 }
                 o.Combine();
             });
+            const auto every = std::chrono::milliseconds(work->settings.logSeconds * 1000);
+            const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - began);
+            // After a failure the whole interval, not a request after another.
+            wait = round.failure.empty() ? std::max(std::chrono::milliseconds(0), every - took)
+                                         : every;
         }
         hold.lock();
-        wake_.wait_for(hold, std::chrono::seconds(seconds), [this] { return stop_; });
+        wake_.wait_for(hold, wait, [this] { return stop_; });
     }
 }
 

@@ -36,6 +36,11 @@ std::string SegmentKey(const std::string& prefix, const std::string& chain, cons
            (encrypted ? ".7z" : "");
 }
 
+std::string SegmentsFrom(const std::string& prefix, const std::string& chain,
+                         const std::string& file, long long first) {
+    return prefix + "/log/" + chain + "/" + file + "/" + Offset(first) + "-";
+}
+
 std::string Variant(const std::string& key, int n) {
     return n <= 1 ? key : key + "~" + std::to_string(n);
 }

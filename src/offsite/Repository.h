@@ -24,6 +24,9 @@ std::string ManifestKey(const std::string& prefix, const std::string& archive);
 std::string ChainKey(const std::string& prefix, const std::string& chain);
 std::string SegmentKey(const std::string& prefix, const std::string& chain, const std::string& file,
                        long long first, long long end, bool encrypted);
+// Where the names of a file's segments that begin at `first` begin.
+std::string SegmentsFrom(const std::string& prefix, const std::string& chain,
+                         const std::string& file, long long first);
 // The name's `n`th variant (n >= 2), for a name taken by other bytes.
 std::string Variant(const std::string& key, int n);
 

@@ -25,30 +25,11 @@ int Setting(const char* name, int otherwise) {
     return v && *v ? std::atoi(v) : otherwise;
 }
 
-struct Point {
-    double at = 0;
-    std::string file;
-    long long position = 0;
-};
-
 } // namespace
 
 class OffsiteBench : public OffsiteShop {
   protected:
     OffsiteBench() { logSeconds_ = 10; }
-    Point ServerPosition() {
-        Point p;
-        p.at = WallNow();
-        std::istringstream in(Output("SHOW MASTER STATUS;"));
-        in >> p.file >> p.position;
-        return p;
-    }
-    std::string Output(const std::string& sql) {
-        TempDir dir;
-        Shell("mariadb --no-defaults -uroot -N --socket='" + shop_.dir() + "/mysqld.sock' -e \"" +
-              sql + "\" > '" + dir.path() + "out' 2>&1");
-        return ReadFile(dir.path() + "out");
-    }
     // What the storage holds of each file: the end of its furthest segment.
     std::map<std::string, long long> Held() {
         S3Client client(Storage("headoffice"));

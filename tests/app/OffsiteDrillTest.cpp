@@ -202,3 +202,87 @@ TEST_F(OffsiteDrill, ALineCutMidUploadCountsNothingTheStorageDidNotTake) {
         missing += s.acknowledged > 0 && !tickets.count(s.number);
     EXPECT_EQ(missing, 0);
 }
+
+// The monitor killed where the storage has taken segments its record does not count yet (here
+// every file's record set back to nothing while it is down), tills selling on: started again, it
+// takes what the storage holds as sent instead of cutting the grown file anew, so no two segments
+// overlap and the repository still joins byte for byte.
+TEST_F(OffsiteDrill, AMonitorKilledBeforeItsRecordSendsNoSegmentTwice) {
+    StartMonitor();
+    ASSERT_TRUE(WaitFor([&] { return !Record().lastArchive.empty(); }, 120s)) << Tail();
+    Tills tills(port_, 4);
+    ASSERT_TRUE(tills.WaitForSales(300));
+    ASSERT_TRUE(WaitFor(
+        [&] { return StampSeconds(Record().reach) >= static_cast<long long>(WallNow()) - 6; }, 30s))
+        << "the repository lags: " << Record().Text(std::time(nullptr)) << Tail();
+    monitor_->Signal(SIGKILL);
+    ASSERT_NE(monitor_->WaitExit(30s), -1);
+    monitor_.reset();
+    int rewound = 0;
+    for (const auto& chain : BinlogChain::All(copy_.path()))
+        for (const auto& f : chain.Files())
+            if (chain.RepositorySent(f.name) > 0) {
+                ASSERT_TRUE(chain.MarkRepositorySent(f.name, 0));
+                ++rewound;
+            }
+    ASSERT_GT(rewound, 0);
+    ASSERT_TRUE(tills.WaitForSales(300)); // the file grows while no monitor runs
+    StartMonitor();
+    ASSERT_TRUE(tills.WaitForSales(300));
+    tills.Stop();
+    ASSERT_TRUE(WaitCopied(60s)) << Tail();
+    ASSERT_TRUE(WaitCurrentFromNow(120s)) << Record().Text(std::time(nullptr)) << Tail();
+    const auto there = FromRepository();
+    EXPECT_EQ(AgainstTheLocalCopy(there, true), "");
+    const std::set<long> tickets = TicketsThere(there);
+    long missing = 0;
+    for (const auto& s : tills.Sales())
+        missing += s.acknowledged > 0 && !tickets.count(s.number);
+    EXPECT_EQ(missing, 0);
+}
+
+// The server killed and started again, then replaced by a fresh one (its log begins again),
+// under one monitor that nobody restarts, tills selling: the repository holds every local chain
+// with its opening, each file byte for byte, and every sale acknowledged on either server.
+TEST_F(OffsiteDrill, TheRepositoryFollowsAServerRestartedAndAFreshOne) {
+    StartMonitor();
+    ASSERT_TRUE(WaitFor([&] { return !Record().lastArchive.empty(); }, 120s)) << Tail();
+    std::vector<Sale> sales;
+    {
+        Tills tills(port_, 3);
+        ASSERT_TRUE(tills.WaitForSales(200));
+        Shell(shop_.KillCommand());
+        ASSERT_TRUE(shop_.Start(kDurable));
+        ASSERT_TRUE(tills.WaitForSales(200, 120)) << Tail();
+        tills.Stop();
+        sales = tills.Sales();
+        ASSERT_TRUE(WaitCopied(60s)) << Tail(); // a technician replaces it later than that
+    }
+    ASSERT_TRUE(shop_.StartFresh(kDurable));
+    ASSERT_TRUE(shop_.Load(kShop));
+    {
+        Tills tills(port_, 3, 5000000); // numbers the first server never gave
+        ASSERT_TRUE(tills.WaitForSales(300, 120)) << Tail();
+        tills.Stop();
+        const auto more = tills.Sales();
+        sales.insert(sales.end(), more.begin(), more.end());
+    }
+    ASSERT_TRUE(WaitCopied(60s)) << Tail();
+    EXPECT_GE(BinlogChain::All(copy_.path()).size(), 2u);
+    ASSERT_TRUE(WaitCurrentFromNow(180s)) << Record().Text(std::time(nullptr)) << Tail();
+    S3Client client(Storage("headoffice"));
+    for (const auto& chain : BinlogChain::All(copy_.path())) {
+        const S3Answer opening = client.Get(repository::ChainKey(prefix_, chain.name()));
+        EXPECT_TRUE(opening.Ok()) << chain.name() << ": " << client.Why(opening);
+    }
+    const auto there = FromRepository();
+    EXPECT_EQ(AgainstTheLocalCopy(there, true), "");
+    const std::set<long> tickets = TicketsThere(there);
+    long missing = 0, acknowledged = 0;
+    for (const auto& s : sales)
+        if (s.acknowledged > 0) {
+            ++acknowledged;
+            missing += !tickets.count(s.number);
+        }
+    EXPECT_EQ(missing, 0) << "of " << acknowledged;
+}

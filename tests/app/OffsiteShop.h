@@ -43,6 +43,13 @@ struct RepositoryFile {
     std::string why;
 };
 
+// Where the server's log stands, and when that was asked.
+struct Point {
+    double at = 0;
+    std::string file;
+    long long position = 0;
+};
+
 class OffsiteShop : public OneShotTest {
   protected:
     void SetUp() override {
@@ -98,6 +105,46 @@ class OffsiteShop : public OneShotTest {
         return c;
     }
     OffsiteOutcome Record() const { return OffsiteOutcome::Read(); }
+    Point ServerPosition() {
+        Point p;
+        p.at = WallNow();
+        std::istringstream in(Output("SHOW MASTER STATUS;"));
+        in >> p.file >> p.position;
+        return p;
+    }
+    std::string Output(const std::string& sql) {
+        TempDir dir;
+        Shell("mariadb --no-defaults -uroot -N --socket='" + shop_.dir() + "/mysqld.sock' -e \"" +
+              sql + "\" > '" + dir.path() + "out' 2>&1");
+        return ReadFile(dir.path() + "out");
+    }
+    // Until the local copy holds the server's log as far as it stands now.
+    bool WaitCopied(std::chrono::seconds limit) {
+        const Point server = ServerPosition();
+        return !server.file.empty() &&
+               WaitFor(
+                   [&] {
+                       const auto chains = BinlogChain::All(copy_.path());
+                       if (chains.empty())
+                           return false;
+                       for (const auto& f : chains.back().Files())
+                           if (f.name == server.file && f.size >= server.position)
+                               return true;
+                       return false;
+                   },
+                   limit);
+    }
+    // Until a round of the log's sender that began after now says the repository is current.
+    bool WaitCurrentFromNow(std::chrono::seconds limit) {
+        const long long now = std::time(nullptr);
+        return WaitFor(
+            [&] {
+                const OffsiteOutcome o = Record();
+                return o.state == RepositoryState::Current &&
+                       StampSeconds(o.checked) > now + logSeconds_;
+            },
+            limit);
+    }
     bool WaitCurrent(std::chrono::seconds limit) {
         return WaitFor(
             [&] {
