@@ -15,6 +15,7 @@
 #include "OneShot.h"
 #include "OwnServer.h"
 #include "Repository.h"
+#include "RepositoryReading.h"
 #include "S3Client.h"
 #include "S3Server.h"
 #include "SevenZip.h"
@@ -33,15 +34,6 @@ using namespace std::chrono_literals;
 
 inline const std::string kDurable = "LOCAL_MARIADB_OPTIONS='--sync-binlog=1 "
                                     "--innodb-flush-log-at-trx-commit=1'";
-inline const std::string kPassword = "a shop's archive password";
-
-// What the repository holds of one copied file: its segments joined (the original of each name,
-// as a restore reads them), and whether they join without a hole.
-struct RepositoryFile {
-    std::string bytes;
-    bool joined = true;
-    std::string why;
-};
 
 // Where the server's log stands, and when that was asked.
 struct Point {
@@ -155,55 +147,10 @@ class OffsiteShop : public OneShotTest {
     }
     std::string Tail() { return "\n" + Log(); }
 
-    // Every copied file as the repository holds it: the original version of each segment's
-    // name, decrypted, joined in order (a variant name counts only when it joins).
+    // Every copied file as the repository holds it (see ReadRepository).
     std::map<std::string, RepositoryFile> FromRepository(const std::string& user = "shop") {
         S3Client client(Storage(user));
-        std::map<std::string, RepositoryFile> files;
-        const auto versions = client.ListVersions(prefix_ + "/log/");
-        EXPECT_TRUE(versions) << versions.error();
-        if (!versions)
-            return files;
-        // The oldest version of each name, in the order of the names (offsets are zero-padded).
-        std::map<std::string, S3Object> originals;
-        for (const auto& v : *versions)
-            if (!v.deleteMarker && !originals.count(v.key))
-                originals[v.key] = v;
-        for (const auto& [key, object] : originals) {
-            const auto name = repository::ParseSegmentKey(prefix_, key);
-            if (!name)
-                continue;
-            RepositoryFile& f = files[name->chain + "/" + name->file];
-            if (static_cast<long long>(f.bytes.size()) != name->first) {
-                if (name->variant == 1) {
-                    f.joined = false;
-                    f.why += key + " begins at " + std::to_string(name->first) + " after " +
-                             std::to_string(f.bytes.size()) + " bytes; ";
-                }
-                continue;
-            }
-            const S3Answer got = client.Get(key, object.versionId);
-            EXPECT_TRUE(got.Ok()) << client.Why(got);
-            std::string bytes = got.body;
-            if (name->encrypted)
-                bytes = Unpacked(bytes);
-            if (static_cast<long long>(bytes.size()) != name->end - name->first) {
-                f.joined = false;
-                f.why += key + " holds " + std::to_string(bytes.size()) + " bytes; ";
-                continue;
-            }
-            f.bytes += bytes;
-        }
-        return files;
-    }
-    // A segment opened by 7-Zip with the archives' password.
-    std::string Unpacked(const std::string& packed) {
-        TempDir dir;
-        WriteFile(dir.path() + "s.7z", packed);
-        const auto outcome =
-            RunSevenZip({"x", "-y", "-o" + dir.path(), dir.path() + "s.7z"}, kPassword);
-        EXPECT_EQ(outcome.status, 0) << outcome.output;
-        return ReadFile(dir.path() + "segment");
+        return ReadRepository(client, prefix_);
     }
     // Every file of the local copy against the repository's: the repository holds a start of
     // each, byte for byte (all of it once the copy is current); what differs, "" when nothing.
@@ -232,30 +179,8 @@ class OffsiteShop : public OneShotTest {
             wrong += "the local copy holds no file";
         return wrong;
     }
-    // The tickets the repository's log holds, as MariaDB's own reader decodes its rows.
     std::set<long> TicketsThere(const std::map<std::string, RepositoryFile>& there) {
-        TempDir dir;
-        std::set<long> tickets;
-        for (const auto& [name, file] : there) {
-            const std::string path = dir.path() + "f.bin";
-            WriteFile(path, file.bytes);
-            Shell("mariadb-binlog --base64-output=DECODE-ROWS -v '" + path + "' > '" + dir.path() +
-                  "rows.txt' 2>/dev/null");
-            std::istringstream in(ReadFile(dir.path() + "rows.txt"));
-            bool ticket = false;
-            for (std::string line; std::getline(in, line);) {
-                if (line.find("### INSERT INTO `zentasupermarket`.`ticket`") == 0)
-                    ticket = true;
-                else if (ticket && line.find("###   @1=") == 0) {
-                    tickets.insert(std::atol(line.c_str() + 9));
-                    ticket = false;
-                }
-            }
-        }
-        EXPECT_FALSE(tickets.empty())
-            << "no ticket decoded from " << there.size()
-            << " files: " << ReadFile(dir.path() + "rows.txt").substr(0, 2000);
-        return tickets;
+        return TicketsIn(there);
     }
 
     int port_ = DbPort() + 30, linePort_ = DbPort() + 42;
