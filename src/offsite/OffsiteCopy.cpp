@@ -10,6 +10,7 @@
 #include "Globals.h"
 #include "LocalTime.h"
 #include "OffsiteRecord.h"
+#include "Process.h"
 #include "Repository.h"
 #include "SevenZip.h"
 #include "Variant.h"
@@ -22,6 +23,8 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <set>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace zenta {
@@ -31,6 +34,13 @@ namespace {
 constexpr long long kMaxSegment = 16LL << 20; // a segment's bytes at most
 constexpr int kVariants = 9;                  // names tried when other bytes took one
 constexpr auto kArchivesEvery = std::chrono::seconds(30);
+
+// The senders' own threads (reading, digests, transfers) at the helpers' low priority: the
+// computer is the database server's and the tills' first. (Linux gives each thread its own.)
+void ThisThreadRunsLow() {
+    if (HelpersRunLow())
+        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), 10);
+}
 
 std::string Now() {
     return DateTime::Now().StampText();
@@ -376,6 +386,7 @@ LogRound SendLog(const OffsiteSettings& settings, const std::string& copyFolder,
 } // namespace
 
 void OffsiteCopy::LogLoop() {
+    ThisThreadRunsLow();
     const std::string temp = Globals::AppPath + "Temp/offsite-log/";
     CreateFolderPath(temp);
     std::set<std::string> checked; // files the storage was asked about, this run
@@ -475,6 +486,7 @@ Result<std::string> SendArchive(S3Client& client, const std::string& prefix,
 } // namespace
 
 void OffsiteCopy::ArchiveLoop() {
+    ThisThreadRunsLow();
     const std::string temp = Globals::AppPath + "Temp/offsite-archives/";
     CreateFolderPath(temp);
     std::unique_lock<std::mutex> hold(lock_);
