@@ -29,7 +29,10 @@ int Setting(const char* name, int otherwise) {
 
 class OffsiteBench : public OffsiteShop {
   protected:
-    OffsiteBench() { logSeconds_ = 10; }
+    OffsiteBench() {
+        logSeconds_ = 10;
+        s3_.RunAsAnotherComputer();
+    }
     // What the storage holds of each file: the end of its furthest segment.
     std::map<std::string, long long> Held() {
         S3Client client(Storage("headoffice"));
