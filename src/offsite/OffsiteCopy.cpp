@@ -23,8 +23,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <set>
-#include <sys/resource.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace zenta {
@@ -35,11 +33,16 @@ constexpr long long kMaxSegment = 16LL << 20; // a segment's bytes at most
 constexpr int kVariants = 9;                  // names tried when other bytes took one
 constexpr auto kArchivesEvery = std::chrono::seconds(30);
 
-// The senders' own threads (reading, digests, transfers) at the helpers' low priority: the
-// computer is the database server's and the tills' first. (Linux gives each thread its own.)
-void ThisThreadRunsLow() {
-    if (HelpersRunLow())
-        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), 10);
+// Where a segment is packed: a folder of this run's own in memory (/dev/shm, owner only) when
+// there is one, so that packing every few seconds writes nothing to the disk the server syncs
+// its log to; else the program's Temp folder.
+std::string SegmentFolder() {
+    std::string pattern = "/dev/shm/zentamarket-offsite-XXXXXX";
+    if (::mkdtemp(pattern.data()) != nullptr)
+        return pattern + "/";
+    const std::string temp = Globals::AppPath + "Temp/offsite-log/";
+    CreateFolderPath(temp);
+    return temp;
 }
 
 std::string Now() {
@@ -98,7 +101,7 @@ Result<std::string> Encrypt(const std::string& bytes, const std::string& passwor
     if (auto written = ReplaceFileWhole(plain, bytes, 0600); !written)
         return Result<std::string>::Failure(written.error());
     const auto outcome =
-        RunSevenZip({"a", "-t7z", "-mx=3", "-y", "-bso0", "-bsp0", packed, plain}, password);
+        RunSevenZip({"a", "-t7z", "-mx=1", "-y", "-bso0", "-bsp0", packed, plain}, password);
     std::remove(plain.c_str());
     if (outcome.status != 0)
         return Result<std::string>::Failure("7-Zip could not pack a segment (status " +
@@ -387,8 +390,7 @@ LogRound SendLog(const OffsiteSettings& settings, const std::string& copyFolder,
 
 void OffsiteCopy::LogLoop() {
     ThisThreadRunsLow();
-    const std::string temp = Globals::AppPath + "Temp/offsite-log/";
-    CreateFolderPath(temp);
+    const std::string temp = SegmentFolder();
     std::set<std::string> checked; // files the storage was asked about, this run
     std::unique_lock<std::mutex> hold(lock_);
     while (!stop_) {
@@ -436,6 +438,10 @@ void OffsiteCopy::LogLoop() {
         }
         hold.lock();
         wake_.wait_for(hold, wait, [this] { return stop_; });
+    }
+    if (temp.rfind("/dev/shm/", 0) == 0) {
+        std::error_code ignored;
+        std::filesystem::remove_all(temp, ignored);
     }
 }
 

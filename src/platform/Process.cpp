@@ -27,14 +27,18 @@ thread_local std::string startError;
 // Programs started by this thread now run at a low priority (LowPriorityPrograms).
 thread_local bool lowPriority = false;
 
-// The child's side, before the exec: nice 10 and the best-effort I/O class at its lowest level.
-// (System calls only: the child of a threaded program.)
-void LowerOwnPriority() {
-    if (!lowPriority)
-        return;
+// Nice 10 and the best-effort I/O class at its lowest level, for the calling thread (Linux
+// gives each thread its own). System calls only: the child of a threaded program calls it too.
+void LowerCallersPriority() {
     ::setpriority(PRIO_PROCESS, 0, 10);
     constexpr int kWhoProcess = 1, kClassBestEffort = 2, kLowestLevel = 7, kClassShift = 13;
     ::syscall(SYS_ioprio_set, kWhoProcess, 0, (kClassBestEffort << kClassShift) | kLowestLevel);
+}
+
+// The child's side, before the exec.
+void LowerOwnPriority() {
+    if (lowPriority)
+        LowerCallersPriority();
 }
 
 // What the child reports through its pipe when it cannot start the program.
@@ -437,6 +441,11 @@ std::atomic<bool> personWaits{false};
 
 void APersonWaits() {
     personWaits = true;
+}
+
+void ThisThreadRunsLow() {
+    if (HelpersRunLow())
+        LowerCallersPriority();
 }
 
 bool HelpersRunLow() {

@@ -93,6 +93,9 @@ class LowPriorityPrograms {
 // runs them as every other program, for a computer that does nothing else). Never while a person
 // waits for them (below).
 bool HelpersRunLow();
+// The calling thread itself at the helpers' low priority, when they run low (a thread that
+// does heavy work in the background: the off-site copy's senders).
+void ThisThreadRunsLow();
 // A person started this process's work and waits for it (a restore, a verification from the
 // command line, often with the shop closed): its heavy helpers run at the normal priority.
 void APersonWaits();
