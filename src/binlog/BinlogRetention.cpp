@@ -80,6 +80,21 @@ void DeleteChain(const std::string& path, const std::string& why) {
         WriteProgramLog("binlog copy: deleted the chain " + path + " (" + why + ")");
 }
 
+// The drives: the same chains and files as the copy, by name.
+void PruneDrives(const std::vector<std::string>& drives, const std::string& earliestChain,
+                 const BinlogChain& holder, long first, const std::string& why) {
+    for (const auto& drive : drives) {
+        const std::string root = DriveBinlogFolder(drive);
+        if (!IsFolder(root))
+            continue;
+        for (const auto& name : BinlogChain::Names(root))
+            if (name < earliestChain)
+                DeleteChain(root + name + "/", why);
+        if (IsFolder(holder.DriveFolder(drive)))
+            FilesBefore(holder.DriveFolder(drive), first, why);
+    }
+}
+
 } // namespace
 
 void PruneBinlogCopy(const std::string& backupFolder, long newest,
@@ -136,17 +151,7 @@ void PruneBinlogCopy(const std::string& backupFolder, long newest,
     if (!gone.empty() && !holder->RemoveRecords(gone))
         WriteProgramLog("binlog copy: the records of deleted files stay in " + holder->path() +
                         "files.ini (it cannot be written)");
-    // The drives: the same chains and files, by name.
-    for (const auto& drive : drives) {
-        const std::string root = DriveBinlogFolder(drive);
-        if (!IsFolder(root))
-            continue;
-        for (const auto& name : BinlogChain::Names(root))
-            if (name < chains[earliest].name())
-                DeleteChain(root + name + "/", why);
-        if (IsFolder(holder->DriveFolder(drive)))
-            FilesBefore(holder->DriveFolder(drive), first, why);
-    }
+    PruneDrives(drives, chains[earliest].name(), *holder, first, why);
 }
 
 } // namespace zenta

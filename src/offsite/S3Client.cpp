@@ -277,6 +277,48 @@ S3Answer S3Client::Perform(Request& r) {
     return answer;
 }
 
+namespace {
+
+// What every transfer sets alike: its limits, the owner's cancel, where the answer goes.
+void TransferOptions(CURL* e, const S3Config& config, S3Answer& answer, std::string& body) {
+    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, config.connectSeconds);
+    if (config.transferSeconds > 0)
+        curl_easy_setopt(e, CURLOPT_TIMEOUT, config.transferSeconds);
+    // A transfer that moves nothing for a minute ends (a network cut midway).
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, 60L);
+    if (config.cancel) {
+        curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, Progress);
+        curl_easy_setopt(e, CURLOPT_XFERINFODATA, config.cancel);
+    }
+    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, CollectHeader);
+    curl_easy_setopt(e, CURLOPT_HEADERDATA, &answer.headers);
+    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, Collect);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, &body);
+}
+
+// A storage refuses signatures made more than 15 minutes off its clock (S3 itself; some never
+// look): told as S3 tells it, whatever this one did. True when the answer became that refusal.
+bool ClockTooFarOff(S3Answer& answer) {
+    if (const std::string date = answer.Header("date"); !date.empty())
+        answer.serverDate = static_cast<std::time_t>(curl_getdate(date.c_str(), nullptr));
+    const long long skew = answer.serverDate > 0 ? static_cast<long long>(std::time(nullptr)) -
+                                                       static_cast<long long>(answer.serverDate)
+                                                 : 0;
+    if (skew <= kClockSlackSeconds && skew >= -kClockSlackSeconds)
+        return false;
+    answer.status = 403;
+    answer.clockSkew = skew;
+    answer.body = "<Error><Code>RequestTimeTooSkewed</Code><Message>this computer's clock is " +
+                  std::to_string((skew < 0 ? -skew : skew) / 60) + " minutes " +
+                  (skew > 0 ? "ahead of" : "behind") + " the storage's</Message></Error>";
+    return true;
+}
+
+} // namespace
+
 S3Answer S3Client::PerformOnce(Request& r) {
     S3Answer answer;
     Easy easy(curl_easy_init());
@@ -289,25 +331,10 @@ S3Answer S3Client::PerformOnce(Request& r) {
     const std::string sigv4 = "aws:amz:" + config_.region + ":s3";
     const std::string userpwd = config_.accessKey + ":" + config_.secretKey;
     curl_easy_setopt(e, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(e, CURLOPT_AWS_SIGV4, sigv4.c_str());
     curl_easy_setopt(e, CURLOPT_USERPWD, userpwd.c_str());
-    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, config_.connectSeconds);
-    if (config_.transferSeconds > 0)
-        curl_easy_setopt(e, CURLOPT_TIMEOUT, config_.transferSeconds);
-    // A transfer that moves nothing for a minute ends (a network cut midway).
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, 60L);
-    if (config_.cancel) {
-        curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
-        curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, Progress);
-        curl_easy_setopt(e, CURLOPT_XFERINFODATA, config_.cancel);
-    }
-    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, CollectHeader);
-    curl_easy_setopt(e, CURLOPT_HEADERDATA, &answer.headers);
     std::string body;
-    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, Collect);
-    curl_easy_setopt(e, CURLOPT_WRITEDATA, &body);
+    TransferOptions(e, config_, answer, body);
     HeaderList headers;
     auto add = [&](const std::string& h) {
         headers.reset(curl_slist_append(headers.release(), h.c_str()));
@@ -339,21 +366,8 @@ S3Answer S3Client::PerformOnce(Request& r) {
         return answer;
     }
     curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &answer.status);
-    if (const std::string date = answer.Header("date"); !date.empty())
-        answer.serverDate = static_cast<std::time_t>(curl_getdate(date.c_str(), nullptr));
-    // A storage refuses signatures made more than 15 minutes off its clock (S3 itself; some
-    // never look): told as S3 tells it, whatever this one did.
-    const long long skew = answer.serverDate > 0 ? static_cast<long long>(std::time(nullptr)) -
-                                                       static_cast<long long>(answer.serverDate)
-                                                 : 0;
-    if (skew > kClockSlackSeconds || skew < -kClockSlackSeconds) {
-        answer.status = 403;
-        answer.clockSkew = skew;
-        answer.body = "<Error><Code>RequestTimeTooSkewed</Code><Message>this computer's clock is " +
-                      std::to_string((skew < 0 ? -skew : skew) / 60) + " minutes " +
-                      (skew > 0 ? "ahead of" : "behind") + " the storage's</Message></Error>";
+    if (ClockTooFarOff(answer))
         return answer;
-    }
     if (r.toFile >= 0 && answer.Ok()) {
         int fd = r.toFile;
         if (WriteToFile(body.data(), 1, body.size(), &fd) != body.size()) {
