@@ -41,14 +41,9 @@ TEST_F(OffsiteDrill, EverySaleReachesTheRepositoryThroughACutLine) {
     const auto there = FromRepository();
     EXPECT_EQ(AgainstTheLocalCopy(there, true), "");
     const std::set<long> tickets = TicketsThere(there);
-    long missing = 0, acknowledged = 0;
-    for (const auto& s : tills.Sales())
-        if (s.acknowledged > 0) {
-            ++acknowledged;
-            missing += !tickets.count(s.number);
-        }
-    EXPECT_EQ(missing, 0) << "of " << acknowledged << " acknowledged sales";
-    EXPECT_GT(acknowledged, 800);
+    const SalesThere judged = JudgeSales(tills.Sales(), tickets);
+    EXPECT_EQ(judged.missing, 0) << "of " << judged.acknowledged << " acknowledged sales";
+    EXPECT_GT(judged.acknowledged, 800);
 }
 
 // Ransomware with the shop's key (one careless enough to allow everything on the bucket):
@@ -197,10 +192,7 @@ TEST_F(OffsiteDrill, ALineCutMidUploadCountsNothingTheStorageDidNotTake) {
     const auto there = FromRepository();
     EXPECT_EQ(AgainstTheLocalCopy(there, true), "");
     const std::set<long> tickets = TicketsThere(there);
-    long missing = 0;
-    for (const auto& s : tills.Sales())
-        missing += s.acknowledged > 0 && !tickets.count(s.number);
-    EXPECT_EQ(missing, 0);
+    EXPECT_EQ(JudgeSales(tills.Sales(), tickets).missing, 0);
 }
 
 // The monitor killed where the storage has taken segments its record does not count yet (here
@@ -235,10 +227,7 @@ TEST_F(OffsiteDrill, AMonitorKilledBeforeItsRecordSendsNoSegmentTwice) {
     const auto there = FromRepository();
     EXPECT_EQ(AgainstTheLocalCopy(there, true), "");
     const std::set<long> tickets = TicketsThere(there);
-    long missing = 0;
-    for (const auto& s : tills.Sales())
-        missing += s.acknowledged > 0 && !tickets.count(s.number);
-    EXPECT_EQ(missing, 0);
+    EXPECT_EQ(JudgeSales(tills.Sales(), tickets).missing, 0);
 }
 
 // The server killed and started again, then replaced by a fresh one (its log begins again),
@@ -278,11 +267,6 @@ TEST_F(OffsiteDrill, TheRepositoryFollowsAServerRestartedAndAFreshOne) {
     const auto there = FromRepository();
     EXPECT_EQ(AgainstTheLocalCopy(there, true), "");
     const std::set<long> tickets = TicketsThere(there);
-    long missing = 0, acknowledged = 0;
-    for (const auto& s : sales)
-        if (s.acknowledged > 0) {
-            ++acknowledged;
-            missing += !tickets.count(s.number);
-        }
-    EXPECT_EQ(missing, 0) << "of " << acknowledged;
+    const SalesThere judged = JudgeSales(sales, tickets);
+    EXPECT_EQ(judged.missing, 0) << "of " << judged.acknowledged;
 }

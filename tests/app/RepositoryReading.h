@@ -7,11 +7,13 @@
 #include "S3Client.h"
 #include "SevenZip.h"
 #include "TestSupport.h"
+#include "Tills.h"
 
 #include <map>
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -101,6 +103,20 @@ inline std::set<long> TicketsIn(const std::map<std::string, RepositoryFile>& the
     EXPECT_FALSE(tickets.empty()) << "no ticket decoded from " << there.size() << " files: "
                                   << ReadFile(dir.path() + "rows.txt").substr(0, 2000);
     return tickets;
+}
+
+// Sales the tills were told were made, against the tickets a log holds.
+struct SalesThere {
+    long acknowledged = 0, missing = 0;
+};
+inline SalesThere JudgeSales(const std::vector<Sale>& sales, const std::set<long>& tickets) {
+    SalesThere j;
+    for (const auto& s : sales)
+        if (s.acknowledged > 0) {
+            ++j.acknowledged;
+            j.missing += !tickets.count(s.number);
+        }
+    return j;
 }
 
 } // namespace zenta::test
