@@ -101,7 +101,7 @@ Result<std::string> Encrypt(const std::string& bytes, const std::string& passwor
     if (auto written = ReplaceFileWhole(plain, bytes, 0600); !written)
         return Result<std::string>::Failure(written.error());
     const auto outcome =
-        RunSevenZip({"a", "-t7z", "-mx=1", "-y", "-bso0", "-bsp0", packed, plain}, password);
+        RunSevenZip({"a", "-t7z", "-mx=1", "-mmt=1", "-y", "-bso0", "-bsp0", packed, plain}, password);
     std::remove(plain.c_str());
     if (outcome.status != 0)
         return Result<std::string>::Failure("7-Zip could not pack a segment (status " +
