@@ -135,6 +135,9 @@ std::string FullBackupNeeded() {
         return "this computer of the pair holds no good archive of its own";
     if (!copy.On() || copy.chain.empty() || copy.folder.empty())
         return {};
+    // A new computer restored from elsewhere (the day's marker came with the data).
+    if (backup.lastGoodArchive.empty() || !FileExists(backup.lastGoodArchive))
+        return "this computer holds no good archive of its own for its copied binary log";
     const std::string name = backup.lastGoodArchive.substr(backup.lastGoodArchive.rfind('/') + 1);
     const auto snapshot = RecordedSnapshot(copy.folder, name);
     if (snapshot && !snapshot->chain.empty() && snapshot->chain != copy.chain)

@@ -15,22 +15,34 @@ Result<std::string> ReplaceLiveDatabase(clsDataBase& admin, const std::string& d
                                         const std::function<void(const std::string&)>& say) {
     const std::string live = clsDataBase::kDefaultDatabase;
     const std::string saved = "zentasupermarket_before_restore_" + ArchiveStamp(DateTime::Now());
-    if (say)
-        say("backing the live database up first");
-    std::string backupFolder = BackupFolder(), label;
-    BackupReport backup;
-    BackupAll(backupFolder, label, &backup);
-    if (!backup.complete)
-        return Result<std::string>::Failure(
-            "the live database could not be backed up first (" +
-            (backup.failure.empty() ? std::string("no archive was made") : backup.failure) +
-            "); nothing restored");
+    const auto liveTables = TablesOf(admin, live);
+    if (!admin.ConnectionStatus())
+        return Result<std::string>::Failure("the live database's tables cannot be listed: " +
+                                            admin.LastError().Text() + "; nothing restored");
+    if (liveTables.empty()) {
+        // A new computer's server: there is nothing to keep, and the database may not exist.
+        if (say)
+            say("the live database holds no table: nothing to back up first");
+        admin.SQLExecute("CREATE DATABASE IF NOT EXISTS " + QuotedName(live) +
+                         " CHARACTER SET utf8mb4;");
+    } else {
+        if (say)
+            say("backing the live database up first");
+        std::string backupFolder = BackupFolder(), label;
+        BackupReport backup;
+        BackupAll(backupFolder, label, &backup);
+        if (!backup.complete)
+            return Result<std::string>::Failure(
+                "the live database could not be backed up first (" +
+                (backup.failure.empty() ? std::string("no archive was made") : backup.failure) +
+                "); nothing restored");
+    }
     std::string moves;
     auto move = [&](const std::string& from, const std::string& to, const std::string& t) {
         moves += (moves.empty() ? "" : ", ") + QuotedName(from) + "." + QuotedName(t) + " TO " +
                  QuotedName(to) + "." + QuotedName(t);
     };
-    for (const auto& t : TablesOf(admin, live))
+    for (const auto& t : liveTables)
         move(live, saved, t);
     for (const auto& t : tables)
         move(database, live, t);

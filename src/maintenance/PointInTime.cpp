@@ -41,7 +41,7 @@ struct Located {
 
 // The end of the window from a snapshot: the last transaction its stretch holds after it, or
 // (the copy streaming into it and current) the moment the copy last held everything.
-void WindowEnd(const Located& l, RestoreWindow& w, std::time_t now) {
+void WindowEnd(const Located& l, RestoreWindow& w, std::time_t now, bool local) {
     w.to = w.from;
     for (size_t i = l.stretch.facts.size(); i-- > 0;) {
         const BinlogFileFacts& f = l.stretch.facts[i];
@@ -50,6 +50,8 @@ void WindowEnd(const Located& l, RestoreWindow& w, std::time_t now) {
             break;
         }
     }
+    if (!local)
+        return;
     const BinlogCopyOutcome copy = BinlogCopyOutcome::Read();
     // The record of a monitor that stopped less than a minute ago still says "streaming"; with no
     // monitor running nothing streams, and the window ends at the last transaction copied.
@@ -68,7 +70,8 @@ void WindowEnd(const Located& l, RestoreWindow& w, std::time_t now) {
 
 // Where an archive's snapshot lies and how far the copy brings it; with `password` null only
 // the snapshots recorded beside the copy are read (no archive is unpacked).
-Located Locate(const std::string& folder, const std::string& archive, const std::string* password) {
+Located Locate(const std::string& folder, const std::string& archive, const std::string* password,
+               bool local) {
     Located l;
     l.archive = archive;
     auto snapshot =
@@ -102,7 +105,7 @@ Located Locate(const std::string& folder, const std::string& archive, const std:
     w.from = SnapshotTime(l.snapshot);
     w.gapAfter = l.stretch.gapAfter;
     w.why = l.stretch.why;
-    WindowEnd(l, w, std::time(nullptr));
+    WindowEnd(l, w, std::time(nullptr), local);
     return l;
 }
 
@@ -142,18 +145,19 @@ Result<std::string> MoveIntoLive(const std::string& database,
 }
 
 // Which archive and window a restore to `when` (nothing: the latest) goes from; why none.
-Result<Located> ChooseArchive(const std::string& folder, const std::string& given,
+Result<Located> ChooseArchive(const RestoreSource& source, const std::string& given,
                               std::optional<std::time_t> when, const std::string& password,
                               const std::vector<RestoreWindow>& windows) {
     using Chosen = Result<Located>;
-    const auto candidates =
-        given.empty() ? GoodArchivesNewestFirst(BackupFolder()) : std::vector<std::string>{given};
+    const std::string& folder = source.copyFolder;
+    const auto candidates = given.empty() ? GoodArchivesNewestFirst(source.backupFolder)
+                                          : std::vector<std::string>{given};
     if (candidates.empty())
-        return Chosen::Failure("there is no good archive in " + BackupFolder());
+        return Chosen::Failure("there is no good archive in " + source.backupFolder);
     const std::string asked = when ? InstantText(*when) : std::string("the latest");
     std::string notes;
     for (const auto& archive : candidates) {
-        Located l = Locate(folder, archive, &password);
+        Located l = Locate(folder, archive, &password, source.local);
         if (!l.problem.empty()) {
             if (!when || !given.empty())
                 return Chosen::Failure(l.problem +
@@ -190,15 +194,19 @@ std::string WindowText(const RestoreWindow& w) {
 }
 
 std::vector<RestoreWindow> RestoreWindows(const std::string& backupFolder) {
+    return RestoreWindows(RestoreSource{backupFolder, BinlogFolder(backupFolder), true});
+}
+
+std::vector<RestoreWindow> RestoreWindows(const RestoreSource& source) {
     std::vector<RestoreWindow> windows;
-    const std::string folder = BinlogFolder(backupFolder);
+    const std::string& folder = source.copyFolder;
     if (folder.empty())
         return windows;
-    auto archives = GoodArchivesNewestFirst(backupFolder);
+    auto archives = GoodArchivesNewestFirst(source.backupFolder);
     std::reverse(archives.begin(), archives.end());
     std::map<std::string, size_t> byEnd; // one window per stretch of a chain
     for (const auto& archive : archives) {
-        const Located l = Locate(folder, archive, nullptr);
+        const Located l = Locate(folder, archive, nullptr, source.local);
         if (!l.problem.empty())
             continue;
         const std::string key = l.window.chain + "/" + l.stretch.files.back().name;
@@ -224,7 +232,7 @@ ChainCheck CheckChainFrom(const std::string& archive, const std::string& passwor
         passwordFile.empty() ? ConfiguredArchivePassword() : ReadPasswordFile(passwordFile);
     if (!password)
         return says(false, password.error());
-    const Located l = Locate(folder, archive, &*password);
+    const Located l = Locate(folder, archive, &*password, true);
     if (!l.problem.empty())
         return says(false, "not usable from this archive: " + l.problem);
     std::vector<std::string> paths;
@@ -321,6 +329,11 @@ UntilReport& BringForward(const Located& chosen, const std::vector<std::string>&
         report.reached = stop->committed;
         report.transactions = replayed;
     }
+    if (options.accept)
+        if (const std::string why = options.accept(target); !why.empty()) {
+            DataBase().SQLExecute("DROP DATABASE IF EXISTS `" + target + "`;");
+            return Failed(report, RestoreFailure::Foreign, why + "; nothing was left behind");
+        }
     if (options.intoLive) {
         const auto saved = MoveIntoLive(target, report.restore.tables, say);
         if (!saved)
@@ -334,12 +347,17 @@ UntilReport& BringForward(const Located& chosen, const std::vector<std::string>&
 } // namespace
 
 UntilReport RestoreUntil(const std::string& given, const std::string& until,
-                         const RestoreOptions& options) {
+                         const RestoreOptions& options, const RestoreSource& asked) {
     UntilReport report;
     const auto when = UntilWhen(until);
     if (!when)
         return Failed(report, RestoreFailure::Target, when.error());
-    const std::string folder = BinlogFolder(BackupFolder());
+    RestoreSource source = asked;
+    if (source.backupFolder.empty())
+        source.backupFolder = BackupFolder();
+    if (source.copyFolder.empty())
+        source.copyFolder = BinlogFolder(source.backupFolder);
+    const std::string& folder = source.copyFolder;
     if (folder.empty())
         return Failed(report, RestoreFailure::Target,
                       "the copy of the binary log is off ([Monitor] BinlogFolder): there is "
@@ -348,8 +366,8 @@ UntilReport RestoreUntil(const std::string& given, const std::string& until,
                                                        : ReadPasswordFile(options.passwordFile);
     if (!password)
         return Failed(report, RestoreFailure::Password, password.error());
-    const auto windows = RestoreWindows(BackupFolder());
-    const auto chosen = ChooseArchive(folder, given, *when, *password, windows);
+    const auto windows = RestoreWindows(source);
+    const auto chosen = ChooseArchive(source, given, *when, *password, windows);
     if (!chosen)
         return Failed(report, RestoreFailure::Target, chosen.error());
     report.window = chosen->window;

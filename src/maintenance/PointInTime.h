@@ -23,9 +23,18 @@ struct RestoreWindow {
     std::string gapAfter;    // it ends at a gap after this file ("" when it reaches the copy's end)
     std::string why;         // what that gap is
 };
+// Where a restore to a second reads its archives and copied log: this computer's backup folder
+// and copy, or folders of the same layout filled from elsewhere (the off-site repository).
+struct RestoreSource {
+    std::string backupFolder; // "": this computer's
+    std::string copyFolder;   // "": the copy of that backup folder
+    bool local = true;        // this computer's own copy: a running monitor's stream counts
+};
+
 // From the good archives of the backup folder and the snapshots recorded beside the copy
 // (cheap: no archive is unpacked), oldest first.
 std::vector<RestoreWindow> RestoreWindows(const std::string& backupFolder);
+std::vector<RestoreWindow> RestoreWindows(const RestoreSource& source);
 // "from 2026-12-07 02:00:14 +01:00 to 2026-12-07 16:59:58 +01:00 (chain-20261201020000)", and the
 // gap that ends it.
 std::string WindowText(const RestoreWindow& window);
@@ -51,7 +60,7 @@ struct UntilReport {
 // copy, a time outside every window): a failure naming the windows, and no database left
 // behind.
 UntilReport RestoreUntil(const std::string& archive, const std::string& until,
-                         const RestoreOptions& options);
+                         const RestoreOptions& options, const RestoreSource& source = {});
 
 // The copied log from an archive's snapshot on: every file checked (its events' checksums) and
 // each continuing the one before.

@@ -22,6 +22,9 @@ struct RestoreOptions {
     // password the shop's archives are written with.
     std::string passwordFile;
     std::function<void(const std::string&)> progress; // one line per step, when given
+    // A restore to a second asks it about the database brought forward before it goes on
+    // (into the live one, or as the result): why it must not, "" when it may.
+    std::function<std::string(const std::string& database)> accept;
 };
 
 // What kind of failure ended a restore: the archive's own fault (missing, foreign, damaged, a

@@ -12,7 +12,7 @@
 #include "OffsiteRecord.h"
 #include "Process.h"
 #include "Repository.h"
-#include "SevenZip.h"
+#include "SegmentPacking.h"
 #include "Variant.h"
 
 #include <algorithm>
@@ -93,41 +93,6 @@ std::optional<Cut> NextCut(const std::string& path, long long first, long long l
     return cut;
 }
 
-// `bytes` packed by 7-Zip with the password (the archives' own encryption), or back.
-Result<std::string> Encrypt(const std::string& bytes, const std::string& password,
-                            const std::string& temp) {
-    const std::string plain = temp + "segment", packed = temp + "segment.7z";
-    std::remove(packed.c_str());
-    if (auto written = ReplaceFileWhole(plain, bytes, 0600); !written)
-        return Result<std::string>::Failure(written.error());
-    const auto outcome =
-        RunSevenZip({"a", "-t7z", "-mx=1", "-mmt=1", "-y", "-bso0", "-bsp0", packed, plain}, password);
-    std::remove(plain.c_str());
-    if (outcome.status != 0)
-        return Result<std::string>::Failure("7-Zip could not pack a segment (status " +
-                                            std::to_string(outcome.status) + ")");
-    auto out = ReadWholeFile(packed);
-    std::remove(packed.c_str());
-    if (!out)
-        return Result<std::string>::Failure("the packed segment cannot be read");
-    return *out;
-}
-
-Result<std::string> Decrypt(const std::string& packed, const std::string& password,
-                            const std::string& temp) {
-    const std::string file = temp + "check.7z", folder = temp + "check/";
-    std::filesystem::remove_all(folder);
-    if (auto written = ReplaceFileWhole(file, packed, 0600); !written)
-        return Result<std::string>::Failure(written.error());
-    const auto outcome = RunSevenZip({"x", "-y", "-bso0", "-bsp0", "-o" + folder, file}, password);
-    std::remove(file.c_str());
-    auto plain = ReadWholeFile(folder + "segment");
-    std::filesystem::remove_all(folder);
-    if (outcome.status != 0 || !plain)
-        return Result<std::string>::Failure("not a segment this password opens");
-    return *plain;
-}
-
 // What the storage holds under `key` says of the shop's bytes with `sha256` (a repeat after a
 // lost answer holds the same).
 bool HoldsSame(S3Client& client, const std::string& key, const std::string& sha256, bool encrypted,
@@ -137,7 +102,7 @@ bool HoldsSame(S3Client& client, const std::string& key, const std::string& sha2
         return false;
     if (!encrypted)
         return Sha256Hex(held.body) == sha256;
-    const auto plain = Decrypt(held.body, password, temp);
+    const auto plain = UnpackSegment(held.body, password, temp);
     return plain && Sha256Hex(*plain) == sha256;
 }
 
@@ -318,7 +283,7 @@ void SendFile(S3Client& client, const BinlogChain& chain, const ChainFile& file,
         }
         const std::string sha = Sha256Hex(*bytes);
         const bool encrypted = !password.empty();
-        auto payload = encrypted ? Encrypt(*bytes, password, temp) : Result<std::string>(*bytes);
+        auto payload = encrypted ? PackSegment(*bytes, password, temp) : Result<std::string>(*bytes);
         if (!payload) {
             round.failure = payload.error();
             break;
@@ -328,7 +293,10 @@ void SendFile(S3Client& client, const BinlogChain& chain, const ChainFile& file,
         const auto written = PutOnce(
             client, key,
             [&](const std::string& name) {
-                return client.PutNew(name, *payload, {{"sha256", sha}});
+                return client.PutNew(name, *payload,
+                                     {{"sha256", sha},
+                                      {"last-event", std::to_string(static_cast<long long>(
+                                                         cut->lastEvent))}});
             },
             [&](const std::string& name) {
                 return HoldsSame(client, name, sha, encrypted, password, temp);

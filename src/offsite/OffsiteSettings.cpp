@@ -53,7 +53,7 @@ std::string BranchPrefix(const std::string& company, const std::string& branch) 
     return "zentamarket-" + TrimSpaces(company) + "-" + TrimSpaces(branch);
 }
 
-Result<OffsiteSettings> ReadOffsiteSettings(clsDataBase& db) {
+Result<OffsiteSettings> ReadOffsiteStorage(const std::string& credentialsFile) {
     using Settings = Result<OffsiteSettings>;
     OffsiteSettings s;
     s.storage.endpoint = Setting("Endpoint");
@@ -70,7 +70,7 @@ Result<OffsiteSettings> ReadOffsiteSettings(clsDataBase& db) {
                                  " is no address (https://host[:port])");
     if (s.storage.bucket.empty())
         return Settings::Failure("[Offsite] Bucket is not set");
-    s.credentialsFile = Setting("CredentialsFile");
+    s.credentialsFile = credentialsFile.empty() ? Setting("CredentialsFile") : credentialsFile;
     if (!s.credentialsFile.empty() && s.credentialsFile[0] != '/')
         s.credentialsFile = Globals::AppPath + s.credentialsFile;
     if (s.credentialsFile.empty())
@@ -81,6 +81,15 @@ Result<OffsiteSettings> ReadOffsiteSettings(clsDataBase& db) {
     s.prefix = Setting("Prefix");
     while (!s.prefix.empty() && s.prefix.back() == '/')
         s.prefix.pop_back();
+    return s;
+}
+
+Result<OffsiteSettings> ReadOffsiteSettings(clsDataBase& db) {
+    using Settings = Result<OffsiteSettings>;
+    auto read = ReadOffsiteStorage();
+    if (!read)
+        return read;
+    OffsiteSettings s = *read;
     if (s.prefix.empty())
         s.prefix = BranchPrefix(OpcionText(db, "CadenaID", ""), OpcionText(db, "SubTiendaID", ""));
     if (s.prefix.empty())

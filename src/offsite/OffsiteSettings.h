@@ -27,6 +27,9 @@ bool OffsiteConfigured();
 // branch's prefix from the chain's company and branch numbers (opcion CadenaID and
 // SubTiendaID, read through `db`); why not, in a technician's words, when they cannot be used.
 Result<OffsiteSettings> ReadOffsiteSettings(clsDataBase& db);
+// The same without the branch's numbers (head office, a new computer): the prefix only when
+// [Offsite] Prefix sets it; the keys from `credentialsFile` when given instead of the setting's.
+Result<OffsiteSettings> ReadOffsiteStorage(const std::string& credentialsFile = "");
 
 // The branch's prefix the shop's numbers give: "zentamarket-<company>-<branch>"; "" when the
 // shop is not part of a chain.

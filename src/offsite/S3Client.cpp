@@ -457,10 +457,12 @@ S3Answer S3Client::GetToFile(const std::string& key, const std::string& versionI
     return answer;
 }
 
-S3Answer S3Client::Head(const std::string& key) {
+S3Answer S3Client::Head(const std::string& key, const std::string& versionId) {
     Request r;
     r.method = "HEAD";
     r.key = key;
+    if (!versionId.empty())
+        r.parameters = {{"versionId", versionId}};
     return Perform(r);
 }
 
@@ -510,6 +512,33 @@ Result<std::vector<S3Object>> S3Client::List(const std::string& prefix, int page
         token = Child(result, "NextContinuationToken");
         if (Child(result, "IsTruncated") != "true" || token.empty())
             return objects;
+    }
+}
+
+Result<std::vector<std::string>> S3Client::ListPrefixes(const std::string& prefix,
+                                                       const std::string& delimiter) {
+    using Prefixes = Result<std::vector<std::string>>;
+    std::vector<std::string> prefixes;
+    std::string token;
+    for (;;) {
+        std::map<std::string, std::string> q = {
+            {"list-type", "2"}, {"prefix", prefix}, {"delimiter", delimiter}};
+        if (!token.empty())
+            q["continuation-token"] = token;
+        Request r;
+        r.parameters = q;
+        const S3Answer a = Perform(r);
+        if (!a.Ok())
+            return Prefixes::Failure(Why(a));
+        pugi::xml_document doc;
+        if (!doc.load_string(a.body.c_str()))
+            return Prefixes::Failure("the storage's listing cannot be read");
+        const pugi::xml_node result = doc.child("ListBucketResult");
+        for (const auto& c : result.children("CommonPrefixes"))
+            prefixes.push_back(Child(c, "Prefix"));
+        token = Child(result, "NextContinuationToken");
+        if (Child(result, "IsTruncated") != "true" || token.empty())
+            return prefixes;
     }
 }
 

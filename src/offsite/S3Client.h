@@ -80,10 +80,14 @@ class S3Client {
     // The same into a file (written beside it and renamed when whole).
     S3Answer GetToFile(const std::string& key, const std::string& versionId,
                        const std::string& path);
-    // The object's headers only.
-    S3Answer Head(const std::string& key);
+    // The object's headers only (a given version's when `versionId` is not empty).
+    S3Answer Head(const std::string& key, const std::string& versionId = "");
     // Every object under `prefix` (all pages of `pageSize`); a failure with the storage's words.
     Result<std::vector<S3Object>> List(const std::string& prefix, int pageSize = 1000);
+    // The names' first parts under `prefix` up to and with `delimiter` ("a/", "b/" under "" for
+    // "/"): the folders of a listing.
+    Result<std::vector<std::string>> ListPrefixes(const std::string& prefix,
+                                                  const std::string& delimiter = "/");
     // Every version and delete marker under `prefix`, oldest first within a name.
     Result<std::vector<S3Object>> ListVersions(const std::string& prefix, int pageSize = 1000);
     // Removes one object or version (head office's pruning; the shop's key may not).

@@ -58,6 +58,13 @@ const std::vector<Command>& Commands() {
          "figures recorded when it was made",
          Needs::DatabaseAndJobLock, Verify},
         {"standby", "ACTION", StandbySummary(), Needs::Nothing, Standby},
+        {"offsite", "ACTION",
+         "the off-site repository ([Offsite]; --branch for another branch):\n"
+         "list: its archives and the windows that can be restored from it\n"
+         "check: every archive whole, every chain's segments joining\n"
+         "prune: removes what the retention no longer keeps, for every branch\n"
+         "(head office, with a key that may delete; --dry-run)",
+         Needs::Nothing, Offsite},
     };
     return commands;
 }

@@ -39,5 +39,6 @@ Outcome ClearPrintQueues(const Options& options);
 Outcome Restore(const Options& options);
 Outcome Verify(const Options& options);
 Outcome Standby(const Options& options);
+Outcome Offsite(const Options& options);
 
 } // namespace zenta::cli

@@ -31,6 +31,21 @@ std::string Take(const std::string& name, const std::string& value, Options& opt
         options.database = value;
     } else if (name == "--password-file") {
         options.passwordFile = value;
+    } else if (name == "--from-offsite") {
+        options.fromOffsite = true;
+    } else if (name == "--dry-run") {
+        options.dryRun = true;
+    } else if (name == "--branch") {
+        options.branch = value;
+    } else if (name == "--credentials-file") {
+        options.credentialsFile = value;
+    } else if (name == "--days" || name == "--weekly" || name == "--monthly") {
+        char* end = nullptr;
+        const long n = std::strtol(value.c_str(), &end, 10);
+        if (value.empty() || !end || *end || n < 0)
+            return name + " needs a number";
+        (name == "--days" ? options.days : name == "--weekly" ? options.weekly : options.monthly) =
+            n;
     } else if (name == "--until") {
         options.until = value;
     } else if (name == "--wait") {
@@ -59,6 +74,18 @@ std::string Contradiction(const Command& command, const Options& options) {
             names += (names.empty() ? "" : ", ") + std::string(a.name);
         return "standby needs one of " + names;
     }
+    if (options.command == "offsite") {
+        if (options.action == "list" || options.action == "check" || options.action == "prune")
+            return {};
+        return "offsite needs one of list, check, prune";
+    }
+    if (options.fromOffsite && !options.archive.empty())
+        return "restore --from-offsite chooses the archive in the repository: give no ARCHIVE";
+    if (options.fromOffsite && options.until.empty())
+        return "restore --from-offsite needs --until latest or --until TIME";
+    if ((options.given.count("--branch") || options.given.count("--credentials-file")) &&
+        options.command == "restore" && !options.fromOffsite)
+        return "--branch and --credentials-file go with --from-offsite";
     if (command.operand && options.archive.empty() && options.until.empty())
         return options.command + " needs the archive";
     if (options.intoLive && options.given.count("--database"))
@@ -100,9 +127,11 @@ Result<Options> Parse(int argc, char** argv) {
             if (found == Commands().end())
                 return bad("unknown command \"" + a + "\"");
             command = &*found;
-        } else if (options.command == "standby" && options.action.empty()) {
+        } else if ((options.command == "standby" || options.command == "offsite") &&
+                   options.action.empty()) {
             options.action = a;
-        } else if (command->operand && options.archive.empty() && options.command != "standby") {
+        } else if (command->operand && options.archive.empty() && options.command != "standby" &&
+                   options.command != "offsite") {
             options.archive = a;
         } else {
             return bad("unknown argument \"" + a + "\"");

@@ -1,6 +1,8 @@
 #include "Commands.h"
 
+#include "Common.h"
 #include "LocalTime.h"
+#include "OffsiteRestore.h"
 #include "PairRecord.h"
 #include "PointInTime.h"
 #include "Process.h"
@@ -43,7 +45,50 @@ Outcome ReseedStandby() {
     return Outcome::NotGood;
 }
 
+Outcome RestoreFromRepository(const Options& options) {
+    OffsiteRestoreOptions o;
+    o.branch = options.branch;
+    o.credentialsFile = options.credentialsFile;
+    o.until = options.until;
+    o.restore.database = options.database;
+    o.restore.intoLive = options.intoLive;
+    o.restore.passwordFile = options.passwordFile;
+    o.restore.progress = Progress;
+    const OffsiteRestoreReport report = RestoreFromOffsite(o);
+    for (const auto& note : report.notes)
+        std::cerr << "Left aside: " << note << "\n";
+    const UntilReport& until = report.until;
+    if (!until.restore.ok) {
+        std::cerr << "Not restored: " << until.restore.error << "\n";
+        if (!report.held.empty()) {
+            std::cerr << "What the repository holds of " << report.prefix << ":\n";
+            for (const auto& w : report.held)
+                std::cerr << "  " << w << "\n";
+        }
+        return Outcome::CouldNotRun;
+    }
+    std::cout << "Restored " << until.archive.substr(until.archive.rfind('/') + 1)
+              << " from the off-site repository (" << report.prefix << ") into the database "
+              << until.restore.database << " and replayed " << until.transactions
+              << " transactions of its log"
+              << (until.reached ? ", the last committed at " + InstantText(until.reached)
+                                : std::string(" (none after the archive)"))
+              << ".\n";
+    std::cout << "Downloaded " << Megabytes(report.downloaded) << ": the archive and "
+              << report.segments << " segments of the log, each checked.\n";
+    std::cout << "The window restored in: " << WindowText(until.window) << "\n";
+    if (!until.restore.savedLive.empty())
+        std::cout << "The live database's tables before the restore are in "
+                  << until.restore.savedLive << ".\n";
+    if (options.intoLive)
+        std::cout << "The monitor's next cycle makes a full backup, where a new window starts "
+                     "(and the off-site copy goes on from it).\n";
+    return Outcome::Good;
+}
+
 Outcome RestoreHere(const Options& options) {
+    if (options.fromOffsite)
+        return RestoreFromRepository(options);
     RestoreOptions restore;
     restore.database = options.database;
     restore.intoLive = options.intoLive;
