@@ -145,8 +145,8 @@ std::string PruneBranch(S3Client& client, const std::string& prefix, const Prune
     for (const auto& a : plan.goneArchives)
         say("  " + prefix + ": " + (options.dryRun ? "would remove " : "removes ") + a);
     if (options.dryRun)
-        return prefix + ": keeps " + Plural(static_cast<long>(plan.keptArchives.size()), "archive",
-                                            "archives") +
+        return prefix + ": keeps " +
+               Plural(static_cast<long>(plan.keptArchives.size()), "archive", "archives") +
                ", would remove " +
                Plural(static_cast<long>(plan.goneArchives.size()), "archive", "archives") +
                " and " + Plural(plan.goneSegments, "segment", "segments") + " of the log (" +
@@ -177,8 +177,9 @@ std::string PruneBranch(S3Client& client, const std::string& prefix, const Prune
     }
     return prefix + ": keeps " +
            Plural(static_cast<long>(plan.keptArchives.size()), "archive", "archives") +
-           ", removed " + Plural(static_cast<long>(plan.goneArchives.size()), "archive", "archives") +
-           " and " + Plural(plan.goneSegments, "segment", "segments") + " of the log (" +
+           ", removed " +
+           Plural(static_cast<long>(plan.goneArchives.size()), "archive", "archives") + " and " +
+           Plural(plan.goneSegments, "segment", "segments") + " of the log (" +
            Plural(removed, "version", "versions") + ")" +
            (locked ? "; " + Plural(locked, "version", "versions") +
                          " left under the storage's lock (retention until " + lockedUntil +
@@ -259,9 +260,9 @@ CheckReport CheckRepository(const OffsiteBranch& branch, const std::string& pass
         if (progress)
             progress("checking the log of " + name);
         const long first = chain.files.begin()->first, last = chain.files.rbegin()->first;
-        const auto log = repository::FetchChain(client, *held, name,
-                                                chain.files.begin()->second.name, temp + "log/",
-                                                *password, progress);
+        const auto log =
+            repository::FetchChain(client, *held, name, chain.files.begin()->second.name,
+                                   temp + "log/", *password, progress);
         std::filesystem::remove_all(temp + "log/", ignored);
         if (!log) {
             whole = false;
@@ -271,8 +272,8 @@ CheckReport CheckRepository(const OffsiteBranch& branch, const std::string& pass
         int segments = 0;
         for (const auto& f : log->files)
             segments += f.segments;
-        const bool reachesLast = !log->files.empty() &&
-                                 LogFileNumber(log->files.back().name) == last;
+        const bool reachesLast =
+            !log->files.empty() && LogFileNumber(log->files.back().name) == last;
         for (const auto& n : log->notes)
             report.lines.push_back("NOT WHOLE: " + name + ": " + n);
         if (!reachesLast || !log->notes.empty()) {
@@ -282,11 +283,10 @@ CheckReport CheckRepository(const OffsiteBranch& branch, const std::string& pass
                                    " (the repository holds files to number " +
                                    std::to_string(last) + ")");
         } else {
-            report.lines.push_back("good: the log of " + name + ", " +
-                                   std::to_string(log->files.size()) + " files from number " +
-                                   std::to_string(first) + ", " + std::to_string(segments) +
-                                   " segments joining, every event's checksum good, to " +
-                                   log->endsAt);
+            report.lines.push_back(
+                "good: the log of " + name + ", " + std::to_string(log->files.size()) +
+                " files from number " + std::to_string(first) + ", " + std::to_string(segments) +
+                " segments joining, every event's checksum good, to " + log->endsAt);
         }
     }
     std::filesystem::remove_all(temp, ignored);

@@ -52,8 +52,8 @@ std::string OtherBranch(const std::string& prefix, const std::string& database) 
         return {};
     clsDataBase& db = DataBase();
     auto number = [&](const std::string& id) {
-        db.CreatDatasArray("SELECT VarCharValor FROM `" + database + "`.opcion WHERE ID = '" +
-                           id + "';");
+        db.CreatDatasArray("SELECT VarCharValor FROM `" + database + "`.opcion WHERE ID = '" + id +
+                           "';");
         return db.ConnectionStatus() && db.DatasArray()->Count(1) > 0
                    ? TrimSpaces(db.DatasArrayValue(0, 0).ToString())
                    : std::string();
@@ -61,8 +61,8 @@ std::string OtherBranch(const std::string& prefix, const std::string& database) 
     const std::string theirs = BranchPrefix(number("CadenaID"), number("SubTiendaID"));
     if (theirs.empty() || theirs == prefix)
         return {};
-    return "the archive restored from " + prefix + " holds the data of another branch (" +
-           theirs + ")";
+    return "the archive restored from " + prefix + " holds the data of another branch (" + theirs +
+           ")";
 }
 
 // The candidates for `until`, newest snapshot first: those made at or before the time, or for

@@ -283,7 +283,8 @@ void SendFile(S3Client& client, const BinlogChain& chain, const ChainFile& file,
         }
         const std::string sha = Sha256Hex(*bytes);
         const bool encrypted = !password.empty();
-        auto payload = encrypted ? PackSegment(*bytes, password, temp) : Result<std::string>(*bytes);
+        auto payload =
+            encrypted ? PackSegment(*bytes, password, temp) : Result<std::string>(*bytes);
         if (!payload) {
             round.failure = payload.error();
             break;
@@ -293,10 +294,10 @@ void SendFile(S3Client& client, const BinlogChain& chain, const ChainFile& file,
         const auto written = PutOnce(
             client, key,
             [&](const std::string& name) {
-                return client.PutNew(name, *payload,
-                                     {{"sha256", sha},
-                                      {"last-event", std::to_string(static_cast<long long>(
-                                                         cut->lastEvent))}});
+                return client.PutNew(
+                    name, *payload,
+                    {{"sha256", sha},
+                     {"last-event", std::to_string(static_cast<long long>(cut->lastEvent))}});
             },
             [&](const std::string& name) {
                 return HoldsSame(client, name, sha, encrypted, password, temp);

@@ -21,7 +21,8 @@ namespace zenta::repository {
 namespace {
 
 bool EndsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 // The original of every name (its oldest version that is an object), from a listing of
@@ -67,9 +68,9 @@ std::string EventsProblem(const std::string& path, long long first, long long en
     }
     if (reader.Position() != end || reader.stop() != BinlogReader::Stop::End)
         return "its events are not whole and good up to its end (" +
-               (reader.Problem().empty() ? std::string("they end at ") +
-                                               std::to_string(reader.Position())
-                                         : reader.Problem()) +
+               (reader.Problem().empty()
+                    ? std::string("they end at ") + std::to_string(reader.Position())
+                    : reader.Problem()) +
                ")";
     return {};
 }
@@ -304,10 +305,9 @@ Result<FetchedChain> FetchChain(S3Client& client, const HeldBranch& branch,
     }
     std::filesystem::remove_all(temp);
     if (fetched.files.empty())
-        return Fetched::Failure("no segment of " + fromFile + " in " + chainName +
-                                " checks out" +
-                                (fetched.notes.empty() ? std::string()
-                                                       : ": " + fetched.notes.front()));
+        return Fetched::Failure(
+            "no segment of " + fromFile + " in " + chainName + " checks out" +
+            (fetched.notes.empty() ? std::string() : ": " + fetched.notes.front()));
     return fetched;
 }
 
@@ -370,8 +370,8 @@ std::vector<NamedWindow> WindowsByName(S3Client& client, const HeldBranch& branc
             continue;
         }
         const S3Answer head = client.Head(lastSegment->object.key, lastSegment->object.versionId);
-        w.to = std::max<std::time_t>(
-            w.from, static_cast<std::time_t>(std::atoll(head.Header("x-amz-meta-last-event").c_str())));
+        w.to = std::max<std::time_t>(w.from, static_cast<std::time_t>(std::atoll(
+                                                 head.Header("x-amz-meta-last-event").c_str())));
         const std::string key = w.chain + "/" + w.endsAt;
         if (const auto it = byEnd.find(key); it != byEnd.end())
             continue; // the same stretch as an older archive's window
@@ -384,8 +384,8 @@ std::vector<NamedWindow> WindowsByName(S3Client& client, const HeldBranch& branc
 std::string NamedWindowText(const NamedWindow& w) {
     if (!w.problem.empty())
         return w.archive + ": " + w.problem;
-    return "from " + InstantText(w.from) + " (" + w.archive + ") to " + InstantText(w.to) +
-           " in " + w.chain + " (its log ends in " + w.endsAt + ")";
+    return "from " + InstantText(w.from) + " (" + w.archive + ") to " + InstantText(w.to) + " in " +
+           w.chain + " (its log ends in " + w.endsAt + ")";
 }
 
 } // namespace zenta::repository

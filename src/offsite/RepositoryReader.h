@@ -45,7 +45,7 @@ struct HeldFile {
 
 struct HeldChain {
     std::string name;
-    std::string openingText; // chain.ini ("" when the repository lacks it)
+    std::string openingText;        // chain.ini ("" when the repository lacks it)
     std::map<long, HeldFile> files; // by number
 };
 
@@ -70,10 +70,10 @@ struct FetchedFile {
     int segments = 0;
 };
 struct FetchedChain {
-    std::vector<FetchedFile> files;  // from the file asked for on, in order
-    long long bytes = 0;             // downloaded
-    std::vector<std::string> notes;  // segments left aside, and why
-    std::string endsAt;              // where the joined log ends: "binlog.000014 at 81234"
+    std::vector<FetchedFile> files; // from the file asked for on, in order
+    long long bytes = 0;            // downloaded
+    std::vector<std::string> notes; // segments left aside, and why
+    std::string endsAt;             // where the joined log ends: "binlog.000014 at 81234"
 };
 using Say = std::function<void(const std::string&)>;
 
@@ -97,7 +97,7 @@ Result<Done> FetchArchive(S3Client& client, const HeldArchive& archive, const st
 struct NamedWindow {
     std::string archive, chain;
     std::time_t from = 0, to = 0;
-    std::string endsAt; // "binlog.000014 at 81234"
+    std::string endsAt;  // "binlog.000014 at 81234"
     std::string problem; // the archive is missing, or its snapshot lies in no chain held
 };
 std::vector<NamedWindow> WindowsByName(S3Client& client, const HeldBranch& branch);

@@ -516,7 +516,7 @@ Result<std::vector<S3Object>> S3Client::List(const std::string& prefix, int page
 }
 
 Result<std::vector<std::string>> S3Client::ListPrefixes(const std::string& prefix,
-                                                       const std::string& delimiter) {
+                                                        const std::string& delimiter) {
     using Prefixes = Result<std::vector<std::string>>;
     std::vector<std::string> prefixes;
     std::string token;

@@ -8,15 +8,14 @@
 
 namespace zenta {
 
-
 Result<std::string> PackSegment(const std::string& bytes, const std::string& password,
-                            const std::string& temp) {
+                                const std::string& temp) {
     const std::string plain = temp + "segment", packed = temp + "segment.7z";
     std::remove(packed.c_str());
     if (auto written = ReplaceFileWhole(plain, bytes, 0600); !written)
         return Result<std::string>::Failure(written.error());
-    const auto outcome =
-        RunSevenZip({"a", "-t7z", "-mx=1", "-mmt=1", "-y", "-bso0", "-bsp0", packed, plain}, password);
+    const auto outcome = RunSevenZip(
+        {"a", "-t7z", "-mx=1", "-mmt=1", "-y", "-bso0", "-bsp0", packed, plain}, password);
     std::remove(plain.c_str());
     if (outcome.status != 0)
         return Result<std::string>::Failure("7-Zip could not pack a segment (status " +
@@ -29,7 +28,7 @@ Result<std::string> PackSegment(const std::string& bytes, const std::string& pas
 }
 
 Result<std::string> UnpackSegment(const std::string& packed, const std::string& password,
-                            const std::string& temp) {
+                                  const std::string& temp) {
     const std::string file = temp + "check.7z", folder = temp + "check/";
     std::filesystem::remove_all(folder);
     if (auto written = ReplaceFileWhole(file, packed, 0600); !written)

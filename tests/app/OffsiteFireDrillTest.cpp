@@ -104,8 +104,8 @@ class OffsiteFire : public OffsiteShop {
             }
         }
         EXPECT_GT(before, 800);
-        EXPECT_EQ(missing, 0) << "of " << before << " sales acknowledged "
-                              << logSeconds_ + 5 << " s before the fire";
+        EXPECT_EQ(missing, 0) << "of " << before << " sales acknowledged " << logSeconds_ + 5
+                              << " s before the fire";
         for (const auto& [number, lines] : there) {
             EXPECT_TRUE(tried.count(number)) << "ticket " << number << " was never sold";
             EXPECT_EQ(lines, Tills::kLines) << "ticket " << number << " is not whole";
@@ -182,7 +182,8 @@ TEST_F(OffsiteFire, AfterRansomwareTheOriginalsBringTheSameSalesBack) {
         const auto there = FromRepository("careless");
         ASSERT_FALSE(there.empty());
         const auto& [last, file] = *there.rbegin();
-        const std::string chain = last.substr(0, last.find('/')), name = last.substr(last.find('/') + 1);
+        const std::string chain = last.substr(0, last.find('/')),
+                          name = last.substr(last.find('/') + 1);
         const long long end = static_cast<long long>(file.bytes.size());
         EXPECT_TRUE(thief
                         .PutNew(repository::SegmentKey(prefix_, chain, name, end, end + 100, true),

@@ -23,7 +23,7 @@ std::string Stamp(std::time_t t) {
 std::string Week(std::time_t t) {
     std::tm tm{};
     localtime_r(&t, &tm);
-    char text[16];
+    char text[32];
     std::strftime(text, sizeof text, "%G-W%V", &tm);
     return text;
 }
@@ -133,7 +133,7 @@ TEST_F(OffsitePrune, AYearPrunedByTimeKeepsExactlyTheRule) {
             std::tm tm{};
             localtime_r(&now, &tm);
             for (int i = 0; i < 12; ++i) {
-                char m[16];
+                char m[32];
                 std::snprintf(m, sizeof m, "%04d%02d", tm.tm_year + 1900, tm.tm_mon + 1);
                 months.insert(m);
                 if (--tm.tm_mon < 0) {
@@ -142,7 +142,9 @@ TEST_F(OffsitePrune, AYearPrunedByTimeKeepsExactlyTheRule) {
                 }
             }
         }
-        long oldestFile = 1 << 30;
+        // The log a kept window needs: its chain from its snapshot's file on (a window ends
+        // with its chain), and every later chain.
+        std::map<std::string, long> needFrom;
         std::string oldestChain;
         for (auto it = year.rbegin(); it != year.rend(); ++it) {
             // The first met of a week or month, newest first, is its newest.
@@ -155,7 +157,8 @@ TEST_F(OffsitePrune, AYearPrunedByTimeKeepsExactlyTheRule) {
             if (!keep)
                 continue;
             kept.insert(it->name);
-            oldestFile = std::min(oldestFile, it->file);
+            needFrom[it->chain] =
+                needFrom.count(it->chain) ? std::min(needFrom[it->chain], it->file) : it->file;
             if (oldestChain.empty() || it->chain < oldestChain)
                 oldestChain = it->chain;
         }
@@ -167,7 +170,9 @@ TEST_F(OffsitePrune, AYearPrunedByTimeKeepsExactlyTheRule) {
                 expected.insert(repository::ArchiveKey("branch-9", a.name));
                 expected.insert(repository::ManifestKey("branch-9", a.name));
             }
-            if (a.file >= oldestFile) {
+            const bool needed =
+                needFrom.count(a.chain) ? a.file >= needFrom[a.chain] : a.chain > oldestChain;
+            if (needed) {
                 char file[32];
                 std::snprintf(file, sizeof file, "binlog.%06ld", a.file);
                 expected.insert(repository::SegmentKey("branch-9", a.chain, file, 0, 400, true));

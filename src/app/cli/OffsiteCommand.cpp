@@ -54,9 +54,8 @@ Outcome Offsite(const Options& options) {
             p.weekly = options.weekly;
         if (options.monthly >= 0)
             p.monthly = options.monthly;
-        const PruneReport report = PruneRepository(p, [](const std::string& line) {
-            std::cout << line << "\n";
-        });
+        const PruneReport report =
+            PruneRepository(p, [](const std::string& line) { std::cout << line << "\n"; });
         if (!report.error.empty())
             std::cerr << "Not pruned: " << report.error << "\n";
         return report.error.empty() ? (report.refused ? Outcome::NotGood : Outcome::Good)
@@ -70,10 +69,8 @@ Outcome Offsite(const Options& options) {
     if (options.action == "list")
         return List(*branch);
     ProgressLine progress;
-    const CheckReport report =
-        CheckRepository(*branch, options.passwordFile, [&](const std::string& line) {
-            progress.Show(line);
-        });
+    const CheckReport report = CheckRepository(
+        *branch, options.passwordFile, [&](const std::string& line) { progress.Show(line); });
     progress.Clear();
     for (const auto& line : report.lines)
         std::cout << line << "\n";

@@ -16,7 +16,7 @@ struct Options {
     bool intoLive = false;
     bool reseedStandby = false; // restore --into-live on a pair: the standby seeded again after
     std::string passwordFile;
-    std::string until; // restore: "yyyy-mm-dd hh:nn:ss" or "latest"
+    std::string until;           // restore: "yyyy-mm-dd hh:nn:ss" or "latest"
     bool fromOffsite = false;    // restore from the off-site repository
     std::string branch;          // restore --from-offsite, offsite: the branch's prefix
     std::string credentialsFile; // the repository's key, instead of [Offsite] CredentialsFile

@@ -44,8 +44,9 @@ std::string Take(const std::string& name, const std::string& value, Options& opt
         const long n = std::strtol(value.c_str(), &end, 10);
         if (value.empty() || !end || *end || n < 0)
             return name + " needs a number";
-        (name == "--days" ? options.days : name == "--weekly" ? options.weekly : options.monthly) =
-            n;
+        (name == "--days"     ? options.days
+         : name == "--weekly" ? options.weekly
+                              : options.monthly) = n;
     } else if (name == "--until") {
         options.until = value;
     } else if (name == "--wait") {
