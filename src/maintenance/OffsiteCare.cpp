@@ -1,12 +1,18 @@
 #include "OffsiteCare.h"
 
+#include "ArchiveNames.h"
 #include "ArchivePassword.h"
 #include "BinlogChain.h"
 #include "Common.h"
+#include "ErrorMode.h"
+#include "GlobalDatabase.h"
 #include "Globals.h"
 #include "LocalTime.h"
 #include "Retention.h"
+#include "Settings.h"
 #include "Text.h"
+#include "Verification.h"
+#include "clsDataBase.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -306,6 +312,102 @@ CheckReport CheckRepository(const OffsiteBranch& branch, const std::string& pass
     report.lines.push_back(branch.prefix + (whole ? ": whole" : ": NOT WHOLE"));
     report.whole = whole;
     return report;
+}
+
+namespace {
+
+// This branch's lines of the repository's metrics file replaced by `lines`; the other branches'
+// kept.
+void RecordRestoreTest(const std::string& prefix, bool good) {
+    std::string folder = TrimSpaces(GetSetting("Monitor", "MetricsFolder", ""));
+    if (folder.empty())
+        return;
+    if (folder.back() != '/')
+        folder += '/';
+    const std::string path = folder + "zentamarket_repository.prom";
+    const std::string label = "{branch=\"" + prefix + "\"}";
+    std::string kept;
+    const std::string old = ReadWholeFile(path).value_or("");
+    size_t at = 0;
+    while (at < old.size()) {
+        const size_t end = old.find('\n', at);
+        const std::string line = old.substr(at, end == std::string::npos ? end : end - at);
+        at = end == std::string::npos ? old.size() : end + 1;
+        if (line.empty() || line[0] == '#' || line.find(label) != std::string::npos)
+            continue;
+        kept += line + "\n";
+    }
+    const std::string text =
+        "# HELP zentamarket_repository_restore_test_timestamp_seconds When the branch's newest "
+        "window was last restored from the off-site repository as a test.\n"
+        "# TYPE zentamarket_repository_restore_test_timestamp_seconds gauge\n"
+        "# HELP zentamarket_repository_restore_test_good Whether that restore was good (1) or "
+        "not (0).\n"
+        "# TYPE zentamarket_repository_restore_test_good gauge\n" +
+        kept + "zentamarket_repository_restore_test_timestamp_seconds" + label + " " +
+        std::to_string(static_cast<long long>(std::time(nullptr))) + "\n" +
+        "zentamarket_repository_restore_test_good" + label + " " + (good ? "1" : "0") + "\n";
+    if (auto written = ReplaceFileWhole(path, text, 0644); !written)
+        WriteProgramLog("the restore test's figures cannot be written: " + written.error());
+}
+
+} // namespace
+
+RestoreTestReport RestoreTestRepository(const OffsiteBranch& branch,
+                                        const std::string& passwordFile, const SayLine& progress) {
+    RestoreTestReport report;
+    auto done = [&](bool good, const std::string& line) {
+        report.good = good;
+        report.lines.push_back(branch.prefix + ": restore test " + (good ? "good: " : "FAILED: ") +
+                               line);
+        RecordRestoreTest(branch.prefix, good);
+        return report;
+    };
+    S3Client client(branch.settings.storage);
+    const auto held = repository::ReadBranch(client, branch.prefix);
+    if (!held)
+        return done(false, "the repository cannot be read: " + held.error());
+    if (held->archives.empty())
+        return done(false, "the repository holds no archive");
+    // The newest archive as it was made.
+    const repository::HeldArchive& newest = held->archives.back();
+    const std::string temp = Globals::AppPath + "Temp/offsite-restore-test/";
+    std::error_code ignored;
+    std::filesystem::remove_all(temp, ignored);
+    CreateFolderPath(temp);
+    const std::string path =
+        temp + newest.manifest.archive.substr(0, newest.manifest.archive.find('~'));
+    if (auto fetched = repository::FetchArchive(client, newest, path); !fetched) {
+        std::filesystem::remove_all(temp, ignored);
+        return done(false, fetched.error());
+    }
+    const VerifyReport verified = VerifyArchive(path, progress, passwordFile);
+    std::filesystem::remove_all(temp, ignored);
+    if (!verified.ok) {
+        std::string differs = verified.error;
+        for (const auto& [expected, found] : verified.tables)
+            if (!expected.Matches(found))
+                differs += (differs.empty() ? "" : "; ") + expected.table + " differs";
+        return done(false,
+                    newest.manifest.archive + " does not restore as it was made (" + differs + ")");
+    }
+    // Its window, the whole log replayed.
+    OffsiteRestoreOptions o;
+    o.branch = branch.prefix;
+    o.until = "latest";
+    o.restore.database = "zentasupermarket_offsite_test_" + ArchiveStamp(DateTime::Now());
+    o.restore.passwordFile = passwordFile;
+    o.restore.progress = progress;
+    const OffsiteRestoreReport restored = RestoreFromOffsite(o);
+    DataBase().SQLExecute("DROP DATABASE IF EXISTS `" + o.restore.database + "`;");
+    if (!restored.until.restore.ok)
+        return done(false, "the newest window does not restore: " + restored.until.restore.error);
+    return done(true, newest.manifest.archive + ": " + std::to_string(verified.tables.size()) +
+                          " tables as recorded; its window restored to " +
+                          (restored.until.reached ? InstantText(restored.until.reached)
+                                                  : std::string("its snapshot")) +
+                          " with " + std::to_string(restored.until.transactions) +
+                          " transactions replayed");
 }
 
 } // namespace zenta

@@ -23,6 +23,18 @@ struct CheckReport {
 CheckReport CheckRepository(const OffsiteBranch& branch, const std::string& passwordFile,
                             const SayLine& progress);
 
+// The drill a chain runs nightly: the branch's newest archive restored from the repository into a
+// scratch database and every table compared with the figures it recorded, then its newest window
+// restored to the latest (the whole log replayed) into another; both dropped after. Recorded
+// for the metrics ([Monitor] MetricsFolder, zentamarket_repository.prom, one set of lines per
+// branch): when it last ran and whether it was good.
+struct RestoreTestReport {
+    bool good = false;
+    std::vector<std::string> lines;
+};
+RestoreTestReport RestoreTestRepository(const OffsiteBranch& branch,
+                                        const std::string& passwordFile, const SayLine& progress);
+
 // What a pruning keeps, by time (never by count: whoever holds a shop's key can write new
 // archives, and a count would let him push the real ones out): every archive of the last
 // `days` days, the newest of each of the last `weekly` calendar weeks and `monthly` calendar

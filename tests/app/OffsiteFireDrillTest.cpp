@@ -139,6 +139,24 @@ class OffsiteFire : public OffsiteShop {
 // copy goes on from it.
 TEST_F(OffsiteFire, AShopBurntDownSellsAgainFromItsRepository) {
     const Selling s = SellThenFire();
+    // What is left of the shop is its repository: whole, and said so.
+    const auto listed = Run({"offsite", "list"});
+    EXPECT_EQ(listed.status, 0) << listed.out << listed.err;
+    EXPECT_TRUE(Has(listed.out, ".ZTB, snapshot ")) << listed.out;
+    const auto checked = Run({"offsite", "check"});
+    EXPECT_EQ(checked.status, 0) << checked.out << checked.err;
+    EXPECT_TRUE(Has(checked.out, prefix_ + ": whole")) << checked.out;
+    // The nightly drill of head office on the same repository: the newest archive and window
+    // restored into scratch databases, and recorded for the metrics.
+    const auto tested = Run({"offsite", "check", "--restore-test"});
+    EXPECT_EQ(tested.status, 0) << tested.out << tested.err;
+    EXPECT_TRUE(Has(tested.out, prefix_ + ": restore test good")) << tested.out;
+    EXPECT_TRUE(Has(ReadFile(metrics_.path() + "zentamarket_repository.prom"),
+                    "zentamarket_repository_restore_test_good{branch=\"" + prefix_ + "\"} 1"));
+    EXPECT_EQ(Output("SELECT COUNT(*) FROM information_schema.SCHEMATA WHERE SCHEMA_NAME LIKE "
+                     "'zentasupermarket_%';"),
+              "0\n")
+        << "the restore test left a database behind";
     const auto r = Run({"restore", "--from-offsite", "--until", "latest", "--into-live"});
     ASSERT_EQ(r.status, 0) << r.out << r.err << Tail();
     EXPECT_TRUE(Has(r.out, "from the off-site repository (" + prefix_ + ")")) << r.out;
@@ -190,6 +208,10 @@ TEST_F(OffsiteFire, AfterRansomwareTheOriginalsBringTheSameSalesBack) {
                                 std::string(100, 'x'), {{"sha256", "00"}})
                         .Ok());
     });
+    // The thief's names make the repository not whole, and each is said.
+    const auto checked = Run({"offsite", "check"});
+    EXPECT_EQ(checked.status, 1) << checked.out << checked.err;
+    EXPECT_TRUE(Has(checked.out, "NOT WHOLE")) << checked.out;
     const auto r = Run({"restore", "--from-offsite", "--until", "latest", "--into-live"});
     ASSERT_EQ(r.status, 0) << r.out << r.err << Tail();
     EXPECT_TRUE(Has(r.err, "Left aside: ")) << "the thief's names were not said: " << r.err;

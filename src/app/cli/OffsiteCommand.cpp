@@ -4,6 +4,7 @@
 #include "LocalTime.h"
 #include "OffsiteCare.h"
 #include "OffsiteRestore.h"
+#include "Session.h"
 #include "Terminal.h"
 
 #include <iostream>
@@ -61,24 +62,62 @@ Outcome Offsite(const Options& options) {
         return report.error.empty() ? (report.refused ? Outcome::NotGood : Outcome::Good)
                                     : Outcome::CouldNotRun;
     }
-    const auto branch = ReachOffsiteBranch(options.branch, options.credentialsFile);
-    if (!branch) {
-        std::cerr << "The repository cannot be used: " << branch.error() << "\n";
-        return Outcome::CouldNotRun;
-    }
-    if (options.action == "list")
+    if (options.action == "list") {
+        const auto branch = ReachOffsiteBranch(options.branch, options.credentialsFile);
+        if (!branch) {
+            std::cerr << "The repository cannot be used: " << branch.error() << "\n";
+            return Outcome::CouldNotRun;
+        }
         return List(*branch);
-    ProgressLine progress;
-    const CheckReport report = CheckRepository(
-        *branch, options.passwordFile, [&](const std::string& line) { progress.Show(line); });
-    progress.Clear();
-    for (const auto& line : report.lines)
-        std::cout << line << "\n";
-    if (!report.error.empty()) {
-        std::cerr << "Not checked: " << report.error << "\n";
-        return Outcome::CouldNotRun;
     }
-    return report.whole ? Outcome::Good : Outcome::NotGood;
+    // The branch given or this shop's; at head office, with none known, every branch.
+    std::vector<OffsiteBranch> branches;
+    if (auto one = ReachOffsiteBranch(options.branch, options.credentialsFile)) {
+        branches.push_back(*one);
+    } else {
+        auto settings = ReadOffsiteStorage(options.credentialsFile);
+        if (!settings) {
+            std::cerr << "The repository cannot be used: " << settings.error() << "\n";
+            return Outcome::CouldNotRun;
+        }
+        S3Client client(settings->storage);
+        const auto all = repository::BranchesIn(client);
+        if (!all) {
+            std::cerr << "The repository cannot be used: " << all.error() << "\n";
+            return Outcome::CouldNotRun;
+        }
+        for (const auto& prefix : *all)
+            branches.push_back(OffsiteBranch{*settings, prefix});
+        if (branches.empty()) {
+            std::cerr << "The bucket " << settings->storage.bucket << " holds no branch.\n";
+            return Outcome::NotGood;
+        }
+    }
+    if (options.restoreTest && !Connect())
+        return Outcome::CouldNotRun;
+    bool whole = true;
+    for (const auto& branch : branches) {
+        ProgressLine progress;
+        const auto show = [&](const std::string& line) { progress.Show(line); };
+        const CheckReport report = CheckRepository(branch, options.passwordFile, show);
+        progress.Clear();
+        for (const auto& line : report.lines)
+            std::cout << line << "\n";
+        if (!report.error.empty()) {
+            std::cerr << branch.prefix << ": not checked: " << report.error << "\n";
+            whole = false;
+            continue;
+        }
+        whole = whole && report.whole;
+        if (!options.restoreTest)
+            continue;
+        const RestoreTestReport tested = RestoreTestRepository(branch, options.passwordFile, show);
+        progress.Clear();
+        for (const auto& line : tested.lines)
+            std::cout << line << "\n";
+        whole = whole && tested.good;
+    }
+    return whole ? Outcome::Good : Outcome::NotGood;
 }
 
 } // namespace zenta::cli

@@ -78,6 +78,11 @@ const std::vector<OptionRule>& OptionTable() {
          "SecretKey=) instead of [Offsite] CredentialsFile",
          {"restore", "offsite"}},
         {"--dry-run", nullptr, "offsite prune: list what would go, remove nothing", {"offsite"}},
+        {"--restore-test",
+         nullptr,
+         "offsite check: and restore each branch's newest archive and window\ninto scratch "
+         "databases, every table compared (recorded in the metrics)",
+         {"offsite"}},
         {"--days",
          "N",
          "offsite prune: keep every archive of the last N days (default 30)",

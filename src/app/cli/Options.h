@@ -21,6 +21,7 @@ struct Options {
     std::string branch;          // restore --from-offsite, offsite: the branch's prefix
     std::string credentialsFile; // the repository's key, instead of [Offsite] CredentialsFile
     bool dryRun = false;         // offsite prune: say what would go
+    bool restoreTest = false;    // offsite check: restore the newest window as a test
     long days = -1, weekly = -1, monthly = -1; // offsite prune: what is kept (-1: the default)
     bool yes = false;
     bool acceptShrink = false;

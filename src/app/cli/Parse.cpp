@@ -35,6 +35,8 @@ std::string Take(const std::string& name, const std::string& value, Options& opt
         options.fromOffsite = true;
     } else if (name == "--dry-run") {
         options.dryRun = true;
+    } else if (name == "--restore-test") {
+        options.restoreTest = true;
     } else if (name == "--branch") {
         options.branch = value;
     } else if (name == "--credentials-file") {
@@ -76,6 +78,10 @@ std::string Contradiction(const Command& command, const Options& options) {
         return "standby needs one of " + names;
     }
     if (options.command == "offsite") {
+        if (options.dryRun && options.action != "prune")
+            return "--dry-run goes with offsite prune";
+        if (options.restoreTest && options.action != "check")
+            return "--restore-test goes with offsite check";
         if (options.action == "list" || options.action == "check" || options.action == "prune")
             return {};
         return "offsite needs one of list, check, prune";
