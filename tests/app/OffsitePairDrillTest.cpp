@@ -88,8 +88,10 @@ class OffsitePairDrill : public StandbyDrill {
 // selling tills (its server and its monitor killed at once) and the standby is promoted: the
 // new primary's monitor sends its first backup and its log under the same branch. Every sale
 // acknowledged before the last LogSeconds + 5 s ahead of the cut, and every sale on the new
-// primary, is in the repository's log; every file there joins byte for byte.
-TEST_F(OffsitePairDrill, APromotedStandbyGoesOnSendingUnderTheSameBranch) {
+// primary, is in the repository's log; every file there joins byte for byte. Then both
+// computers burn: on a fresh server the latest comes back from the new primary's chain (every
+// acknowledged sale), and a second before the cut from the old primary's.
+TEST_F(OffsitePairDrill, APromotedStandbyGoesOnSendingUnderTheSameBranchAndBothCanBurn) {
     monitorA_ = StartMonitor(AppPath());
     monitorB_ = StartMonitor(folderB_.path());
     MakePair(true);
@@ -181,4 +183,41 @@ TEST_F(OffsitePairDrill, APromotedStandbyGoesOnSendingUnderTheSameBranch) {
     EXPECT_EQ(late, 0) << "acknowledged sales on the new primary missing";
     std::cout << "the repository lacks " << between << " of " << acknowledged
               << " acknowledged sales, all within " << logSeconds_ + 5 << " s before the cut\n";
+
+    // Both computers burn: every process killed, every folder of the program gone; a new
+    // computer, one server, the settings and keys put back.
+    namespace fs = std::filesystem;
+    monitorB_->Signal(SIGKILL);
+    monitorB_->WaitExit(30s);
+    monitorB_.reset();
+    Shell(b_.KillCommand());
+    for (const std::string& folder : {AppPath(), folderB_.path()})
+        for (const char* part : {"Backup", "Binlog", "Log", "Temp"})
+            fs::remove_all(folder + part);
+    ASSERT_TRUE(a_.StartFresh(PairServer(1)));
+    WriteFile(AppPath() + "zentamarket.ini",
+              "[MySQL]\r\nMySQLHost=127.0.0.1\r\nMySQLPort=" + std::to_string(portA_) +
+                  "\r\n[Monitor]\r\nArchivePasswordFile=archive-password\r\n[Offsite]\r\n"
+                  "Endpoint=" +
+                  s3_.endpoint() + "\r\nBucket=shops\r\nPrefix=" + prefix_ +
+                  "\r\nCredentialsFile=offsite-credentials\r\n");
+    const Result latest =
+        RunIn(AppPath(), {"restore", "--from-offsite", "--until", "latest", "--into-live"});
+    ASSERT_EQ(latest.status, 0) << latest.out << latest.err;
+    EXPECT_NE(latest.out.find(newest), std::string::npos)
+        << "the latest was not restored in the new primary's chain " << newest << ": "
+        << latest.out;
+    EXPECT_EQ(JudgeRestore(tills_->Sales(),
+                           ReadRestored(a_.dir() + "/mysqld.sock", "zentasupermarket"),
+                           std::nullopt, WallNow()),
+              "");
+    const std::time_t before = static_cast<std::time_t>(cutAt) - 10;
+    const Result older = RunIn(AppPath(), {"restore", "--from-offsite", "--until",
+                                           InstantText(before), "--database", "pair_before"});
+    ASSERT_EQ(older.status, 0) << older.out << older.err;
+    EXPECT_EQ(older.out.find(newest), std::string::npos)
+        << "a second before the cut was restored in the new primary's chain: " << older.out;
+    EXPECT_EQ(JudgeRestore(tills_->Sales(), ReadRestored(a_.dir() + "/mysqld.sock", "pair_before"),
+                           before),
+              "");
 }
