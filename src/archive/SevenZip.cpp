@@ -60,7 +60,7 @@ bool SevenZipOutcome::WrongPassword() const {
            output.find("Cannot open encrypted archive") != std::string::npos;
 }
 
-SevenZipOutcome RunSevenZip(std::vector<std::string> args, const std::string& password) {
+SevenZipOutcome RunSevenZip(std::vector<std::string> args, const std::string& password, int asks) {
     SevenZipOutcome outcome;
     // No password switch from the caller stays: the password goes to the archiver's standard
     // input, where other users of the computer cannot read it (a command line is public).
@@ -98,8 +98,11 @@ SevenZipOutcome RunSevenZip(std::vector<std::string> args, const std::string& pa
     const std::string output = fd >= 0 ? tmpl : "";
     if (fd >= 0)
         ::close(fd);
-    // Asked once when packing and, by some versions, once more to confirm it.
-    const std::string input = password.empty() ? "" : password + "\n" + password + "\n";
+    // Asked once when packing and, by some versions, once more to confirm it; once per archive
+    // when unpacking.
+    std::string input;
+    for (int i = 0; !password.empty() && i < std::max(2, asks); ++i)
+        input += password + "\n";
     const LowPriorityPrograms low(HelpersRunLow());
     outcome.status = RunProgramAndWait(program, args, "", output, std::chrono::seconds(0), input);
     if (outcome.status == kStoppedByRequest) {

@@ -39,8 +39,9 @@ struct SevenZipOutcome {
 // written to the archiver's standard input. Packing into 7z with a password encrypts the file
 // names too (-mhe=on); unpacking or testing without one gives an encrypted archive an empty
 // password, so that it fails at once. Any -p switch in `args` is dropped.
+// `asks`: how many times the archiver asks for it (once per archive a wildcard names).
 [[nodiscard]] SevenZipOutcome RunSevenZip(std::vector<std::string> args,
-                                          const std::string& password);
+                                          const std::string& password, int asks = 2);
 std::vector<std::string> SplitSevenZipCommandLine(const std::string& commandLine);
 
 // The command lines, as the two procedures build them (the caller's variables are trimmed

@@ -87,6 +87,57 @@ Result<Done> WriteAt(int fd, const std::string& bytes, long long at) {
     return Done{};
 }
 
+// A segment downloaded and opened: its bytes and the digest it was sent with, or why not.
+struct Opened {
+    std::string bytes, sha256, why;
+    long long downloaded = 0;
+};
+constexpr size_t kBatch = 64;
+
+// From `from` on, the next segments of a file that may still join (none before `at`), each
+// downloaded (the original version) and the encrypted ones opened by one run of 7-Zip. A
+// failure when the storage fails.
+Result<std::map<size_t, Opened>> OpenBatch(S3Client& client,
+                                           const std::vector<HeldSegment>& segments, size_t from,
+                                           long long at, const std::string& password,
+                                           const std::string& temp) {
+    using Batch = Result<std::map<size_t, Opened>>;
+    std::map<size_t, Opened> batch;
+    std::vector<size_t> sealed;
+    std::vector<std::string> packed;
+    for (size_t i = from; i < segments.size() && batch.size() < kBatch; ++i) {
+        const HeldSegment& s = segments[i];
+        if (s.name.first < at)
+            continue;
+        const S3Answer got = client.Get(s.object.key, s.object.versionId);
+        Opened& o = batch[i];
+        if (!got.Ok()) {
+            if (StorageTrouble(got))
+                return Batch::Failure(client.Why(got));
+            o.why = "cannot be read: " + client.Why(got);
+            continue;
+        }
+        o.downloaded = static_cast<long long>(got.body.size());
+        o.sha256 = got.Header("x-amz-meta-sha256");
+        if (!s.name.encrypted) {
+            o.bytes = got.body;
+        } else if (password.empty()) {
+            o.why = "no password to open it";
+        } else {
+            sealed.push_back(i);
+            packed.push_back(got.body);
+        }
+    }
+    const auto plain = UnpackSegments(packed, password, temp);
+    for (size_t k = 0; k < sealed.size(); ++k) {
+        if (plain[k])
+            batch[sealed[k]].bytes = *plain[k];
+        else
+            batch[sealed[k]].why = plain[k].error();
+    }
+    return batch;
+}
+
 } // namespace
 
 Result<HeldBranch> ReadBranch(S3Client& client, const std::string& prefix) {
@@ -222,7 +273,10 @@ Result<FetchedChain> FetchChain(S3Client& client, const HeldBranch& branch,
             return Fetched::Failure("cannot write " + file.path + ": " + std::strerror(errno));
         long long at = 0;
         std::string failure;
-        for (const auto& s : heldFile.segments) {
+        // Segments are downloaded and opened a batch at a time (one run of 7-Zip for a batch).
+        std::map<size_t, Opened> opened;
+        for (size_t index = 0; index < heldFile.segments.size(); ++index) {
+            const HeldSegment& s = heldFile.segments[index];
             ++seen;
             if (s.name.first < at)
                 continue; // another segment at an offset already joined
@@ -232,32 +286,28 @@ Result<FetchedChain> FetchChain(S3Client& client, const HeldBranch& branch,
                                         std::to_string(at) + ": left aside");
                 continue;
             }
-            const S3Answer got = client.Get(s.object.key, s.object.versionId);
-            if (!got.Ok()) {
-                if (StorageTrouble(got)) {
-                    failure = client.Why(got);
+            if (!opened.count(index)) {
+                auto batch = OpenBatch(client, heldFile.segments, index, at, password, temp);
+                if (!batch) {
+                    failure = batch.error();
                     break;
                 }
-                fetched.notes.push_back(s.object.key + " cannot be read: " + client.Why(got));
+                for (const auto& [i, o] : *batch)
+                    opened.emplace(i, o);
+            }
+            Opened got = std::move(opened[index]);
+            opened.erase(index);
+            fetched.bytes += got.downloaded;
+            if (!got.why.empty()) {
+                fetched.notes.push_back(s.object.key + ": " + got.why + ": left aside");
                 continue;
             }
-            fetched.bytes += static_cast<long long>(got.body.size());
-            std::string bytes = got.body;
-            if (s.name.encrypted) {
-                auto plain = password.empty()
-                                 ? Result<std::string>::Failure("no password to open it")
-                                 : UnpackSegment(got.body, password, temp);
-                if (!plain) {
-                    fetched.notes.push_back(s.object.key + ": " + plain.error() + ": left aside");
-                    continue;
-                }
-                bytes = std::move(*plain);
-            }
+            const std::string& bytes = got.bytes;
             std::string why;
             if (static_cast<long long>(bytes.size()) != s.name.end - s.name.first)
                 why = "it holds " + std::to_string(bytes.size()) + " bytes, its name says " +
                       std::to_string(s.name.end - s.name.first);
-            else if (got.Header("x-amz-meta-sha256") != Sha256Hex(bytes))
+            else if (got.sha256 != Sha256Hex(bytes))
                 why = "its bytes are not the digest it was sent with";
             else if (auto written = WriteAt(fd, bytes, at); !written)
                 failure = file.path + ": " + written.error();

@@ -42,4 +42,41 @@ Result<std::string> UnpackSegment(const std::string& packed, const std::string& 
     return *plain;
 }
 
+std::vector<Result<std::string>> UnpackSegments(const std::vector<std::string>& packed,
+                                                const std::string& password,
+                                                const std::string& temp) {
+    std::vector<Result<std::string>> out;
+    if (packed.size() <= 1) {
+        for (const auto& p : packed)
+            out.push_back(UnpackSegment(p, password, temp));
+        return out;
+    }
+    const std::string in = temp + "batch/", opened = temp + "opened/";
+    std::filesystem::remove_all(in);
+    std::filesystem::remove_all(opened);
+    CreateFolderPath(in);
+    char name[32];
+    for (size_t i = 0; i < packed.size(); ++i) {
+        std::snprintf(name, sizeof name, "s%06zu", i);
+        if (auto written = ReplaceFileWhole(in + name + ".7z", packed[i], 0600); !written) {
+            std::filesystem::remove_all(in);
+            out.assign(packed.size(), Result<std::string>::Failure(written.error()));
+            return out;
+        }
+    }
+    // "*" in the folder is each archive's own name: every segment unpacked beside the others.
+    (void)RunSevenZip({"x", "-y", "-bso0", "-bsp0", "-o" + opened + "*", in + "s*.7z"}, password,
+                      static_cast<int>(packed.size()));
+    for (size_t i = 0; i < packed.size(); ++i) {
+        std::snprintf(name, sizeof name, "s%06zu", i);
+        auto plain = ReadWholeFile(opened + name + "/segment");
+        // One that did not open is asked again alone, for its own answer.
+        out.push_back(plain ? Result<std::string>(*plain)
+                            : UnpackSegment(packed[i], password, temp));
+    }
+    std::filesystem::remove_all(in);
+    std::filesystem::remove_all(opened);
+    return out;
+}
+
 } // namespace zenta

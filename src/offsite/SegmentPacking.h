@@ -6,6 +6,7 @@
 #include "Result.h"
 
 #include <string>
+#include <vector>
 
 namespace zenta {
 
@@ -14,5 +15,10 @@ Result<std::string> PackSegment(const std::string& bytes, const std::string& pas
 // The bytes back; a failure when the password does not open it or it is no segment.
 Result<std::string> UnpackSegment(const std::string& packed, const std::string& password,
                                   const std::string& temp);
+
+// Many at once, by one run of 7-Zip (a restore opens thousands): each one's bytes, or why not.
+std::vector<Result<std::string>> UnpackSegments(const std::vector<std::string>& packed,
+                                                const std::string& password,
+                                                const std::string& temp);
 
 } // namespace zenta
