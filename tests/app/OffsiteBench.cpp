@@ -168,3 +168,48 @@ TEST_F(OffsiteBench, TillTimesWithAndWithoutTheOffsiteCopy) {
     }
     Put("tills_phases", 2.0 * pairs);
 }
+
+// A shop restored from its repository against the same shop restored from its local copy: the
+// same archive and the same log (four tills at a busy shop's pace for OFFSITE_RESTORE_SECONDS),
+// each `restore --until latest` into a database of its own, timed from the command's start to
+// its end (after it the shop sells). The storage is on this machine's loopback.
+TEST_F(OffsiteBench, RestoreFromTheRepositoryAgainstTheLocalCopy) {
+    StartMonitor();
+    ASSERT_TRUE(WaitFor([&] { return !Record().lastArchive.empty(); }, 120s)) << Tail();
+    {
+        Tills tills(TillTarget{"127.0.0.1", port_, false, 20}, 4, 90000000);
+        std::this_thread::sleep_for(std::chrono::seconds(Setting("OFFSITE_RESTORE_SECONDS", 300)));
+        tills.Stop();
+        Put("restore_sales", static_cast<double>(tills.acknowledged()));
+    }
+    ASSERT_TRUE(WaitCurrentFromNow(120s)) << Tail();
+    ASSERT_TRUE(WaitCopied(60s));
+    monitor_->Signal(SIGTERM);
+    monitor_->WaitExit(30s);
+    monitor_.reset();
+    auto timed = [&](const std::vector<std::string>& args, const std::string& database) {
+        std::vector<std::string> all = args;
+        all.insert(all.end(), {"--until", "latest", "--database", database});
+        const double began = WallNow();
+        Program program(AppPath(), {}, false, all);
+        const int status = program.WaitExit(std::chrono::seconds(1800));
+        const double took = WallNow() - began;
+        EXPECT_EQ(status, 0) << ReadFile(AppPath() + "stdout.txt")
+                             << ReadFile(AppPath() + "stderr.txt");
+        return took;
+    };
+    const double local = timed({"restore"}, "bench_local");
+    const double offsite = timed({"restore", "--from-offsite"}, "bench_offsite");
+    auto tickets = [&](const std::string& db) {
+        return Output("SELECT COUNT(*) FROM " + db + ".ticket;");
+    };
+    EXPECT_EQ(tickets("bench_offsite"), tickets("bench_local"));
+    Put("restore_local_s", local);
+    Put("restore_offsite_s", offsite);
+    long long copied = 0;
+    for (const auto& chain : BinlogChain::All(copy_.path()))
+        for (const auto& f : chain.Files())
+            copied += f.size;
+    Put("restore_log_mb", static_cast<double>(copied) / 1048576.0);
+    EXPECT_LE(offsite, 1.5 * local);
+}
