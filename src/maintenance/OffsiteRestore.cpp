@@ -164,6 +164,14 @@ OffsiteRestoreReport RestoreFromOffsite(const OffsiteRestoreOptions& options) {
                            : std::string("the repository holds no archive whose log it holds"));
     const std::string staging = StagingFolder(branch->prefix);
     const std::string archives = staging + "archives/", copy = staging + "log/";
+    // The log fetched goes whichever way the restore ends (it is fetched anew each time).
+    struct Cleared {
+        std::string folder;
+        ~Cleared() {
+            std::error_code ignored;
+            std::filesystem::remove_all(folder, ignored);
+        }
+    } clearLog{copy};
     RestoreOptions restore = options.restore;
     restore.accept = [&](const std::string& database) {
         return OtherBranch(branch->prefix, database);
@@ -225,9 +233,8 @@ OffsiteRestoreReport RestoreFromOffsite(const OffsiteRestoreOptions& options) {
                    "; nothing was restored");
     else if (report.until.restore.ok && !damaged.empty())
         report.notes.push_back("restored from an older archive than the newest: " + damaged);
-    std::error_code ignored;
-    std::filesystem::remove_all(copy, ignored);
     if (report.until.restore.ok) {
+        std::error_code ignored;
         std::filesystem::remove_all(staging, ignored);
         WriteProgramLog("restored " + branch->prefix + " from the off-site repository to " +
                         (report.until.reached ? InstantText(report.until.reached)

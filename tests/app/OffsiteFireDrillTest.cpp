@@ -217,3 +217,57 @@ TEST_F(OffsiteFire, AfterRansomwareTheOriginalsBringTheSameSalesBack) {
     EXPECT_TRUE(Has(r.err, "Left aside: ")) << "the thief's names were not said: " << r.err;
     JudgeLatest(s);
 }
+
+// What goes wrong at a restore, each told and nothing left behind: a branch the bucket does not
+// hold, a password that opens nothing, a damaged archive (in a bucket without versions, where
+// the original itself can be written over), a time before every archive.
+TEST_F(OffsiteFire, EachBadObjectIsToldAndLeavesNothingBehind) {
+    Configure("", "plain");
+    Key("headoffice");
+    StartMonitor();
+    ASSERT_TRUE(WaitFor([&] { return !Record().lastArchive.empty(); }, 120s)) << Tail();
+    {
+        Tills tills(port_, 2, kFirstTicket);
+        ASSERT_TRUE(tills.WaitForSales(300));
+    }
+    ASSERT_TRUE(WaitCurrentFromNow(60s)) << Record().Text(std::time(nullptr)) << Tail();
+    monitor_->Signal(SIGTERM);
+    monitor_->WaitExit(30s);
+    monitor_.reset();
+    const std::string databases =
+        "SELECT COUNT(*) FROM information_schema.SCHEMATA WHERE SCHEMA_NAME LIKE "
+        "'zentasupermarket_%';";
+    const std::string before = Output(databases);
+    auto refused = [&](const std::vector<std::string>& args, const std::string& said) {
+        const auto r = Run(args);
+        EXPECT_EQ(r.status, 2) << r.out << r.err;
+        EXPECT_TRUE(Has(r.err, said)) << "not said: " << said << "\n" << r.err;
+        EXPECT_EQ(Output(databases), before) << "a database was left behind";
+        EXPECT_FALSE(fs::exists(AppPath() + "Temp/offsite-restore/" + prefix_ + "/log"));
+    };
+    refused({"restore", "--from-offsite", "--until", "latest", "--branch", "branch-8"},
+            "the repository holds no archive of branch-8 (the bucket holds the branches branch-7)");
+    refused({"restore", "--from-offsite", "--until", "2001-01-01 00:00:00"},
+            "is before every archive the repository holds whole");
+    WriteFile(AppPath() + "wrong-password", "not the shop's password\n");
+    fs::permissions(AppPath() + "wrong-password", fs::perms::owner_read | fs::perms::owner_write);
+    refused({"restore", "--from-offsite", "--until", "latest", "--password-file",
+             AppPath() + "wrong-password"},
+            "not a segment this password opens");
+    // An archive downloaded whole is kept for the next run (it goes on from it); a new computer
+    // has none.
+    EXPECT_TRUE(fs::exists(AppPath() + "Temp/offsite-restore/" + prefix_ + "/archives/" +
+                           Record().lastArchive));
+    fs::remove_all(AppPath() + "Temp/offsite-restore");
+    // The archive written over: no version keeps the original here.
+    S3Config plain = Storage("headoffice");
+    plain.bucket = "plain";
+    S3Client client(plain);
+    const std::string archive = repository::ArchiveKey(prefix_, Record().lastArchive);
+    ASSERT_TRUE(client.Delete(archive).Ok());
+    ASSERT_TRUE(client.PutNew(archive, "damaged").Ok());
+    refused({"restore", "--from-offsite", "--until", "latest"}, "is damaged");
+    const auto checked = Run({"offsite", "check"});
+    EXPECT_EQ(checked.status, 1) << checked.out << checked.err;
+    EXPECT_TRUE(Has(checked.out, "DAMAGED: the archive " + Record().lastArchive)) << checked.out;
+}
