@@ -271,3 +271,26 @@ TEST_F(OffsiteFire, EachBadObjectIsToldAndLeavesNothingBehind) {
     EXPECT_EQ(checked.status, 1) << checked.out << checked.err;
     EXPECT_TRUE(Has(checked.out, "DAMAGED: the archive " + Record().lastArchive)) << checked.out;
 }
+
+// A technician's slip: the shop sent under another branch's prefix. What is restored from that
+// prefix holds this shop's own numbers, not the prefix's: refused, nothing left behind.
+TEST_F(OffsiteFire, AnotherBranchsDataIsNeverTakenForThePrefixsOwn) {
+    Output("INSERT INTO zentasupermarket.opcion (ID, VarCharValor) VALUES ('CadenaID', '3'), "
+           "('SubTiendaID', '17');");
+    prefix_ = "zentamarket-3-18";
+    Configure("");
+    StartMonitor();
+    ASSERT_TRUE(WaitFor([&] { return !Record().lastArchive.empty(); }, 120s)) << Tail();
+    ASSERT_TRUE(WaitCurrentFromNow(60s)) << Record().Text(std::time(nullptr)) << Tail();
+    monitor_->Signal(SIGTERM);
+    monitor_->WaitExit(30s);
+    monitor_.reset();
+    const auto r =
+        Run({"restore", "--from-offsite", "--until", "latest", "--database", "other_branch"});
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    EXPECT_TRUE(Has(r.err, "holds the data of another branch (zentamarket-3-17)")) << r.err;
+    EXPECT_EQ(Output("SHOW DATABASES LIKE 'other_branch';"), "");
+    EXPECT_EQ(Output("SELECT COUNT(*) FROM information_schema.SCHEMATA WHERE SCHEMA_NAME LIKE "
+                     "'zentasupermarket_until_%';"),
+              "0\n");
+}
