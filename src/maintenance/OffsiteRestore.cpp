@@ -88,6 +88,64 @@ std::vector<const repository::HeldArchive*> Candidates(const repository::HeldBra
     return out;
 }
 
+// Everything the repository holds of the branch, with its windows as the names say them; why
+// not, when it cannot be read or holds no archive.
+Result<repository::HeldBranch> ListBranch(S3Client& client, const OffsiteBranch& branch,
+                                          OffsiteRestoreReport& report) {
+    using Held = Result<repository::HeldBranch>;
+    auto held = repository::ReadBranch(client, branch.prefix);
+    if (!held)
+        return Held::Failure("the repository cannot be read: " + held.error());
+    report.notes = held->notes;
+    for (const auto& w : repository::WindowsByName(client, *held))
+        report.held.push_back(repository::NamedWindowText(w));
+    if (held->archives.empty()) {
+        const auto branches = repository::BranchesIn(client);
+        return Held::Failure("the repository holds no archive of " + branch.prefix +
+                             (branches && !branches->empty()
+                                  ? " (the bucket holds the branches " + Listed(*branches) + ")"
+                                  : std::string()));
+    }
+    return held;
+}
+
+// The archive in `archives`: downloaded and checked, unless a whole copy is there from a run
+// before (it goes on from it). Its path, or why not.
+Result<std::string> StageArchive(S3Client& client, const repository::HeldArchive& archive,
+                                 const std::string& archives, OffsiteRestoreReport& report,
+                                 const std::function<void(const std::string&)>& say) {
+    const std::string path = archives + LocalName(archive.manifest.archive);
+    const FileDigests had = DigestsOfFile(path);
+    if (had.size == archive.manifest.size && had.sha256Hex == archive.manifest.sha256)
+        return path;
+    say("downloading " + archive.manifest.archive + " (" + Megabytes(archive.manifest.size) + ")");
+    if (auto fetched = repository::FetchArchive(client, archive, path); !fetched)
+        return Result<std::string>::Failure(fetched.error());
+    report.downloaded += archive.manifest.size;
+    return path;
+}
+
+// The log the archive needs, fetched into `copy` with the archive's snapshot beside it.
+Result<Done> StageLog(S3Client& client, const repository::HeldBranch& held,
+                      const repository::HeldArchive& archive, const std::string& copy,
+                      const std::string& password, OffsiteRestoreReport& report,
+                      const std::function<void(const std::string&)>& say) {
+    SnapshotRecord snapshot = archive.manifest.snapshot;
+    snapshot.archive = LocalName(archive.manifest.archive);
+    RecordSnapshot(copy, snapshot);
+    say("downloading the log of " + snapshot.chain + " from " + snapshot.file);
+    const auto log =
+        repository::FetchChain(client, held, snapshot.chain, snapshot.file, copy, password, say);
+    if (!log)
+        return Result<Done>::Failure("the log the archive " + snapshot.archive +
+                                     " needs cannot be fetched: " + log.error());
+    report.downloaded += log->bytes;
+    for (const auto& f : log->files)
+        report.segments += f.segments;
+    report.notes.insert(report.notes.end(), log->notes.begin(), log->notes.end());
+    return Done{};
+}
+
 } // namespace
 
 Result<OffsiteBranch> ReachOffsiteBranch(const std::string& branch,
@@ -141,21 +199,9 @@ OffsiteRestoreReport RestoreFromOffsite(const OffsiteRestoreOptions& options) {
         return Failed(report, RestoreFailure::Password, password.error());
     S3Client client(branch->settings.storage);
     say("listing " + branch->prefix + " in " + branch->settings.storage.bucket);
-    const auto held = repository::ReadBranch(client, branch->prefix);
+    const auto held = ListBranch(client, *branch, report);
     if (!held)
-        return Failed(report, RestoreFailure::NoArchive,
-                      "the repository cannot be read: " + held.error());
-    report.notes = held->notes;
-    for (const auto& w : repository::WindowsByName(client, *held))
-        report.held.push_back(repository::NamedWindowText(w));
-    if (held->archives.empty()) {
-        const auto branches = repository::BranchesIn(client);
-        return Failed(report, RestoreFailure::NoArchive,
-                      "the repository holds no archive of " + branch->prefix +
-                          (branches && !branches->empty()
-                               ? " (the bucket holds the branches " + Listed(*branches) + ")"
-                               : std::string()));
-    }
+        return Failed(report, RestoreFailure::NoArchive, held.error());
     const auto candidates = Candidates(*held, when, report.notes);
     if (candidates.empty())
         return Failed(report, RestoreFailure::Target,
@@ -189,42 +235,23 @@ OffsiteRestoreReport RestoreFromOffsite(const OffsiteRestoreOptions& options) {
         std::filesystem::remove_all(copy, ignored);
         CreateFolderPath(archives);
         CreateFolderPath(copy);
-        const std::string name = LocalName(candidate->manifest.archive);
-        const std::string path = archives + name;
-        const FileDigests had = DigestsOfFile(path);
-        if (had.size != candidate->manifest.size || had.sha256Hex != candidate->manifest.sha256) {
-            say("downloading " + candidate->manifest.archive + " (" +
-                Megabytes(candidate->manifest.size) + ")");
-            if (auto fetched = repository::FetchArchive(client, *candidate, path); !fetched) {
-                report.notes.push_back(fetched.error());
-                damaged = fetched.error();
-                damagedChain = candidate->manifest.snapshot.chain;
-                say(fetched.error() + ": an older archive of the same log");
-                continue;
-            }
-            report.downloaded += candidate->manifest.size;
+        const auto path = StageArchive(client, *candidate, archives, report, say);
+        if (!path) {
+            report.notes.push_back(path.error());
+            damaged = path.error();
+            damagedChain = candidate->manifest.snapshot.chain;
+            say(path.error() + ": an older archive of the same log");
+            continue;
         }
-        SnapshotRecord snapshot = candidate->manifest.snapshot;
-        snapshot.archive = name;
-        RecordSnapshot(copy, snapshot);
-        say("downloading the log of " + snapshot.chain + " from " + snapshot.file);
-        const auto log = repository::FetchChain(client, *held, snapshot.chain, snapshot.file, copy,
-                                                *password, say);
-        if (!log)
-            return Failed(report, RestoreFailure::Damaged,
-                          "the log the archive " + name + " needs cannot be fetched: " +
-                              log.error() + "; nothing was restored");
-        report.downloaded += log->bytes;
-        for (const auto& f : log->files)
-            report.segments += f.segments;
-        report.notes.insert(report.notes.end(), log->notes.begin(), log->notes.end());
-        report.until = RestoreUntil(path, options.until, restore,
+        if (auto log = StageLog(client, *held, *candidate, copy, *password, report, say); !log)
+            return Failed(report, RestoreFailure::Damaged, log.error() + "; nothing was restored");
+        report.until = RestoreUntil(*path, options.until, restore,
                                     RestoreSource{archives, copy, /*local=*/false});
         if (report.until.restore.ok || report.until.restore.failure != RestoreFailure::Target ||
             !when)
             break;
-        say("the window from " + name + " does not hold " + InstantText(*when) +
-            ": an older archive");
+        say("the window from " + LocalName(candidate->manifest.archive) + " does not hold " +
+            InstantText(*when) + ": an older archive");
     }
     if (!report.until.restore.ok && report.until.restore.error.empty())
         Failed(report, RestoreFailure::Damaged,

@@ -233,6 +233,101 @@ Result<std::vector<std::string>> BranchesIn(S3Client& client) {
     return branches;
 }
 
+namespace {
+
+// The chain's opening, as its chain.ini in the repository says it, into the local records.
+void RecordChainOpening(const BinlogChain& local, const std::string& text) {
+    if (text.empty())
+        return;
+    BinlogOpening opening;
+    opening.serverId = static_cast<std::uint32_t>(
+        std::atoll(IniFile::ReadFrom(text, "Chain", "ServerId").c_str()));
+    opening.time =
+        static_cast<std::time_t>(std::atoll(IniFile::ReadFrom(text, "Chain", "Opened").c_str()));
+    local.RecordOpening(IniFile::ReadFrom(text, "Chain", "FirstFile"), opening);
+}
+
+// How far a fetch has come, for the person waiting.
+struct FetchProgress {
+    int seen = 0, total = 0;
+    const Say& say;
+};
+
+// Why a segment's bytes, opened, cannot be the bytes `first` to `end` of the shop's file; ""
+// when they can (written at `first`, its events then read back from the file).
+std::string SegmentProblem(int fd, const std::string& path, const HeldSegment& s, const Opened& got,
+                           std::string& failure) {
+    if (static_cast<long long>(got.bytes.size()) != s.name.end - s.name.first)
+        return "it holds " + std::to_string(got.bytes.size()) + " bytes, its name says " +
+               std::to_string(s.name.end - s.name.first);
+    if (got.sha256 != Sha256Hex(got.bytes))
+        return "its bytes are not the digest it was sent with";
+    if (auto written = WriteAt(fd, got.bytes, s.name.first); !written) {
+        failure = path + ": " + written.error();
+        return {};
+    }
+    return EventsProblem(path, s.name.first, s.name.end);
+}
+
+// One file from its first byte, segment after segment while one joins: where it ends (0 when
+// nothing joined). A failure when the storage or the disk fails.
+Result<long long> FetchFile(S3Client& client, const HeldFile& held, const std::string& path,
+                            const std::string& password, const std::string& temp, FetchedFile& file,
+                            FetchedChain& fetched, FetchProgress& progress) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return Result<long long>::Failure("cannot write " + path + ": " + std::strerror(errno));
+    long long at = 0;
+    std::string failure;
+    // Segments are downloaded and opened a batch at a time (one run of 7-Zip for a batch).
+    std::map<size_t, Opened> opened;
+    for (size_t index = 0; index < held.segments.size() && failure.empty(); ++index) {
+        const HeldSegment& s = held.segments[index];
+        ++progress.seen;
+        if (s.name.first < at)
+            continue; // another segment at an offset already joined
+        if (s.name.first > at) {
+            fetched.notes.push_back(s.object.key + " begins at " + std::to_string(s.name.first) +
+                                    ", after a hole at " + std::to_string(at) + ": left aside");
+            continue;
+        }
+        if (!opened.count(index)) {
+            auto batch = OpenBatch(client, held.segments, index, at, password, temp);
+            if (!batch) {
+                failure = batch.error();
+                break;
+            }
+            for (const auto& [i, o] : *batch)
+                opened.emplace(i, o);
+        }
+        const Opened got = std::move(opened[index]);
+        opened.erase(index);
+        fetched.bytes += got.downloaded;
+        const std::string why =
+            got.why.empty() ? SegmentProblem(fd, path, s, got, failure) : got.why;
+        if (!failure.empty())
+            break;
+        if (!why.empty()) {
+            if (::ftruncate(fd, static_cast<off_t>(at)) != 0)
+                failure = "cannot cut " + path + " back";
+            fetched.notes.push_back(s.object.key + ": " + why + ": left aside");
+            continue;
+        }
+        at = s.name.end;
+        ++file.segments;
+        if (progress.say && (file.segments % 50 == 0))
+            progress.say("downloaded " + std::to_string(progress.seen) + " of " +
+                         std::to_string(progress.total) + " segments (" + Megabytes(fetched.bytes) +
+                         ")");
+    }
+    ::close(fd);
+    if (!failure.empty())
+        return Result<long long>::Failure(failure);
+    return at;
+}
+
+} // namespace
+
 Result<FetchedChain> FetchChain(S3Client& client, const HeldBranch& branch,
                                 const std::string& chainName, const std::string& fromFile,
                                 const std::string& copyFolder, const std::string& password,
@@ -246,112 +341,40 @@ Result<FetchedChain> FetchChain(S3Client& client, const HeldBranch& branch,
     const BinlogChain local(copyFolder, chainName);
     if (!CreateFolderPath(local.path()))
         return Fetched::Failure("cannot create " + local.path());
-    if (!chain.openingText.empty()) {
-        BinlogOpening opening;
-        opening.serverId = static_cast<std::uint32_t>(
-            std::atoll(IniFile::ReadFrom(chain.openingText, "Chain", "ServerId").c_str()));
-        opening.time = static_cast<std::time_t>(
-            std::atoll(IniFile::ReadFrom(chain.openingText, "Chain", "Opened").c_str()));
-        local.RecordOpening(IniFile::ReadFrom(chain.openingText, "Chain", "FirstFile"), opening);
-    }
+    RecordChainOpening(local, chain.openingText);
     const std::string temp = local.path() + ".unpack/";
     CreateFolderPath(temp);
     ::chmod(temp.c_str(), 0700);
     FetchedChain fetched;
-    int total = 0;
+    FetchProgress progress{0, 0, say};
     for (auto it = chain.files.find(from); it != chain.files.end(); ++it)
-        total += static_cast<int>(it->second.segments.size());
-    int seen = 0;
+        progress.total += static_cast<int>(it->second.segments.size());
     std::optional<BinlogFileFacts> before; // of the file fetched last
     for (auto it = chain.files.find(from); it != chain.files.end(); ++it) {
         if (it->first != from + static_cast<long>(fetched.files.size()))
             break; // a file the repository lacks: nothing after it joins
-        const HeldFile& heldFile = it->second;
-        FetchedFile file{heldFile.name, local.path() + heldFile.name, 0, 0};
-        const int fd = ::open(file.path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        if (fd < 0)
-            return Fetched::Failure("cannot write " + file.path + ": " + std::strerror(errno));
-        long long at = 0;
-        std::string failure;
-        // Segments are downloaded and opened a batch at a time (one run of 7-Zip for a batch).
-        std::map<size_t, Opened> opened;
-        for (size_t index = 0; index < heldFile.segments.size(); ++index) {
-            const HeldSegment& s = heldFile.segments[index];
-            ++seen;
-            if (s.name.first < at)
-                continue; // another segment at an offset already joined
-            if (s.name.first > at) {
-                fetched.notes.push_back(s.object.key + " begins at " +
-                                        std::to_string(s.name.first) + ", after a hole at " +
-                                        std::to_string(at) + ": left aside");
-                continue;
-            }
-            if (!opened.count(index)) {
-                auto batch = OpenBatch(client, heldFile.segments, index, at, password, temp);
-                if (!batch) {
-                    failure = batch.error();
-                    break;
-                }
-                for (const auto& [i, o] : *batch)
-                    opened.emplace(i, o);
-            }
-            Opened got = std::move(opened[index]);
-            opened.erase(index);
-            fetched.bytes += got.downloaded;
-            if (!got.why.empty()) {
-                fetched.notes.push_back(s.object.key + ": " + got.why + ": left aside");
-                continue;
-            }
-            const std::string& bytes = got.bytes;
-            std::string why;
-            if (static_cast<long long>(bytes.size()) != s.name.end - s.name.first)
-                why = "it holds " + std::to_string(bytes.size()) + " bytes, its name says " +
-                      std::to_string(s.name.end - s.name.first);
-            else if (got.sha256 != Sha256Hex(bytes))
-                why = "its bytes are not the digest it was sent with";
-            else if (auto written = WriteAt(fd, bytes, at); !written)
-                failure = file.path + ": " + written.error();
-            else
-                why = EventsProblem(file.path, at, s.name.end);
-            if (!failure.empty())
-                break;
-            if (!why.empty()) {
-                if (::ftruncate(fd, static_cast<off_t>(at)) != 0) {
-                    failure = "cannot cut " + file.path + " back";
-                    break;
-                }
-                fetched.notes.push_back(s.object.key + ": " + why + ": left aside");
-                continue;
-            }
-            at = s.name.end;
-            ++file.segments;
-            if (say && (file.segments % 50 == 0))
-                say("downloaded " + std::to_string(seen) + " of " + std::to_string(total) +
-                    " segments (" + Megabytes(fetched.bytes) + ")");
+        FetchedFile file{it->second.name, local.path() + it->second.name, 0, 0};
+        const auto end =
+            FetchFile(client, it->second, file.path, password, temp, file, fetched, progress);
+        if (!end)
+            return Fetched::Failure(end.error());
+        file.size = *end;
+        if (file.size == 0) {
+            std::remove(file.path.c_str());
+            break;
         }
-        ::close(fd);
-        if (!failure.empty())
-            return Fetched::Failure(failure);
-        file.size = at;
-        if (at == 0) {
+        const BinlogFileFacts facts = ReadBinlogFile(file.path);
+        if (before && !before->ContinuedBy(facts)) {
+            fetched.notes.push_back(file.name + " does not begin where " +
+                                    fetched.files.back().name + " ends: the log stops before it");
             std::remove(file.path.c_str());
             break;
         }
         fetched.files.push_back(file);
-        fetched.endsAt = Where(file.name, at);
-        const BinlogFileFacts last = ReadBinlogFile(file.path);
-        if (before && !before->ContinuedBy(last)) {
-            fetched.notes.push_back(file.name + " does not begin where " +
-                                    fetched.files[fetched.files.size() - 2].name +
-                                    " ends: the log stops before it");
-            std::remove(file.path.c_str());
-            fetched.files.pop_back();
-            fetched.endsAt = Where(fetched.files.back().name, fetched.files.back().size);
-            break;
-        }
-        if (!last.closed)
+        fetched.endsAt = Where(file.name, file.size);
+        if (!facts.closed)
             break; // the rest of this file is not in the repository: nothing after it joins
-        before = last;
+        before = facts;
     }
     std::filesystem::remove_all(temp);
     if (fetched.files.empty())
