@@ -294,3 +294,31 @@ TEST_F(OffsiteFire, AnotherBranchsDataIsNeverTakenForThePrefixsOwn) {
                      "'zentasupermarket_until_%';"),
               "0\n");
 }
+
+// The shop closed: the last sale of the day, then nothing written while the monitor runs on (a
+// minute here for the night's hours); the fire at night. Every sale of the day comes back.
+TEST_F(OffsiteFire, AClosedShopBurntAtNightLosesNoSaleOfTheDay) {
+    StartMonitor();
+    ASSERT_TRUE(WaitFor([&] { return !Record().lastArchive.empty(); }, 120s)) << Tail();
+    std::vector<Sale> sales;
+    {
+        Tills tills(port_, 2, kFirstTicket);
+        ASSERT_TRUE(tills.WaitForSales(300));
+        tills.Stop();
+        sales = tills.Sales();
+    }
+    std::this_thread::sleep_for(60s);
+    EXPECT_EQ(Record().state, RepositoryState::Current) << Record().Text(std::time(nullptr));
+    Fire();
+    const auto r = Run({"restore", "--from-offsite", "--until", "latest", "--into-live"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err << Tail();
+    const auto there = TicketsIn("zentasupermarket");
+    long acknowledged = 0, missing = 0;
+    for (const auto& s : sales)
+        if (s.acknowledged > 0) {
+            ++acknowledged;
+            missing += !there.count(s.number);
+        }
+    EXPECT_GE(acknowledged, 300);
+    EXPECT_EQ(missing, 0) << "of " << acknowledged << " sales of the day";
+}
