@@ -227,6 +227,47 @@ PruneReport PruneRepository(const PruneOptions& options, const SayLine& say) {
     return report;
 }
 
+namespace {
+
+// One chain fetched from its first file held to its last, every segment checked and joined;
+// whether it is whole, and what was found in `lines`.
+bool CheckChain(S3Client& client, const repository::HeldBranch& held,
+                const repository::HeldChain& chain, const std::string& folder,
+                const std::string& password, const SayLine& progress,
+                std::vector<std::string>& lines) {
+    const std::string& name = chain.name;
+    if (progress)
+        progress("checking the log of " + name);
+    const long first = chain.files.begin()->first, last = chain.files.rbegin()->first;
+    const auto log = repository::FetchChain(client, held, name, chain.files.begin()->second.name,
+                                            folder, password, progress);
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+    if (!log) {
+        lines.push_back("DAMAGED: the log of " + name + ": " + log.error());
+        return false;
+    }
+    int segments = 0;
+    for (const auto& f : log->files)
+        segments += f.segments;
+    const bool reachesLast = !log->files.empty() && LogFileNumber(log->files.back().name) == last;
+    for (const auto& n : log->notes)
+        lines.push_back("NOT WHOLE: " + name + ": " + n);
+    if (!reachesLast || !log->notes.empty()) {
+        lines.push_back("NOT WHOLE: the log of " + name + " joins from " +
+                        chain.files.begin()->second.name + " only to " + log->endsAt +
+                        " (the repository holds files to number " + std::to_string(last) + ")");
+        return false;
+    }
+    lines.push_back("good: the log of " + name + ", " + std::to_string(log->files.size()) +
+                    " files from number " + std::to_string(first) + ", " +
+                    std::to_string(segments) +
+                    " segments joining, every event's checksum good, to " + log->endsAt);
+    return true;
+}
+
+} // namespace
+
 CheckReport CheckRepository(const OffsiteBranch& branch, const std::string& passwordFile,
                             const SayLine& progress) {
     CheckReport report;
@@ -260,41 +301,11 @@ CheckReport CheckRepository(const OffsiteBranch& branch, const std::string& pass
                                    Megabytes(a.manifest.size) + "), as its manifest records");
         }
     }
-    for (const auto& [name, chain] : held->chains) {
-        if (chain.files.empty())
-            continue;
-        if (progress)
-            progress("checking the log of " + name);
-        const long first = chain.files.begin()->first, last = chain.files.rbegin()->first;
-        const auto log =
-            repository::FetchChain(client, *held, name, chain.files.begin()->second.name,
-                                   temp + "log/", *password, progress);
-        std::filesystem::remove_all(temp + "log/", ignored);
-        if (!log) {
-            whole = false;
-            report.lines.push_back("DAMAGED: the log of " + name + ": " + log.error());
-            continue;
-        }
-        int segments = 0;
-        for (const auto& f : log->files)
-            segments += f.segments;
-        const bool reachesLast =
-            !log->files.empty() && LogFileNumber(log->files.back().name) == last;
-        for (const auto& n : log->notes)
-            report.lines.push_back("NOT WHOLE: " + name + ": " + n);
-        if (!reachesLast || !log->notes.empty()) {
-            whole = false;
-            report.lines.push_back("NOT WHOLE: the log of " + name + " joins from " +
-                                   chain.files.begin()->second.name + " only to " + log->endsAt +
-                                   " (the repository holds files to number " +
-                                   std::to_string(last) + ")");
-        } else {
-            report.lines.push_back(
-                "good: the log of " + name + ", " + std::to_string(log->files.size()) +
-                " files from number " + std::to_string(first) + ", " + std::to_string(segments) +
-                " segments joining, every event's checksum good, to " + log->endsAt);
-        }
-    }
+    for (const auto& [name, chain] : held->chains)
+        if (!chain.files.empty())
+            whole = CheckChain(client, *held, chain, temp + "log/", *password, progress,
+                               report.lines) &&
+                    whole;
     std::filesystem::remove_all(temp, ignored);
     const auto windows = repository::WindowsByName(client, *held);
     const repository::NamedWindow* newest = nullptr;
