@@ -3,6 +3,7 @@
 #include "BackupFolders.h"
 #include "BinlogChain.h"
 #include "GlobalDatabase.h"
+#include "MonitorFigures.h"
 #include "OffsiteSettings.h"
 
 namespace zenta {
@@ -34,6 +35,14 @@ DatabaseServices::After DatabaseServices::Look() {
         DataBase().ConnectionStatus())
         if (const auto folder = ResolveBackupFolder(DataBase()))
             offsite_.Look(DataBase(), DatabaseJobsHere(), *folder, BinlogFolder(*folder));
+    // The figures for head office, rewritten while nothing else changes them: a file that
+    // stops changing then means a monitor that stopped.
+    if (const std::time_t now = std::time(nullptr); MetricsDue(now)) {
+        if (DataBase().ConnectionStatus())
+            if (const auto folder = ResolveBackupFolder(DataBase()))
+                NoteBackupFolder(*folder);
+        RewriteMetrics(now);
+    }
     return after;
 }
 

@@ -25,7 +25,7 @@ void AddMetric(std::string& out, const std::string& name, const std::string& hel
 // where it is linked in (a registration of its own at start-up). Parts are written in `order`.
 using MetricsSection = std::function<std::string()>;
 bool AddMetricsSection(int order, const std::string& name, MetricsSection section);
-// The orders of the parts: the backups first, the pair last.
+// The orders of the parts: the backups first, the monitor's own figures last.
 enum MetricsOrder {
     kBackupMetrics = 10,
     kDriveMetrics = 20,
@@ -33,7 +33,8 @@ enum MetricsOrder {
     kBinlogCopyMetrics = 35,
     kRepositoryMetrics = 37,
     kJobMetrics = 40,
-    kPairMetrics = 50
+    kPairMetrics = 50,
+    kMonitorMetrics = 60
 };
 
 } // namespace zenta
