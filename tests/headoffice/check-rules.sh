@@ -10,17 +10,17 @@
 # A missing promtool fails the check: it never passes by doing nothing.
 set -euo pipefail
 
+if ! command -v promtool >/dev/null 2>&1; then
+    echo "check-rules: promtool is not installed (Debian: apt-get install prometheus)" >&2
+    exit 1
+fi
+
 if [ $# -ne 1 ] || [ ! -d "$1/rules" ]; then
     echo "usage: $0 HEADOFFICE_DIR (the folder holding rules/)" >&2
     exit 2
 fi
 headoffice=$(cd "$1" && pwd)
 tests=$(cd "$(dirname "$0")/rules" && pwd)
-
-if ! command -v promtool >/dev/null 2>&1; then
-    echo "check-rules: promtool is not installed (Debian: apt-get install prometheus)" >&2
-    exit 1
-fi
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
