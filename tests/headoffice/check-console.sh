@@ -282,10 +282,17 @@ for p in problems:
 sys.exit(1 if problems else 0)
 EOF
 
-# The pictures: what head office sees, at a laptop's size.
+# The pictures: what head office sees, at a laptop's size. For the README's, a few minutes of
+# history first, and the branch page's graphs over those minutes.
+span=86400
+if [ "${UPDATE_PICTURES:-0}" = 1 ]; then
+    sleep 180
+    span=180
+fi
 rm -f "$out/overview.png" "$out/branch.png"
 chrome --window-size=1400,900 --screenshot="$out/overview.png" "$overview" >/dev/null
-chrome --window-size=1400,900 --virtual-time-budget=5000 --screenshot="$out/branch.png" "$branch_url" >/dev/null
+chrome --window-size=1400,900 --virtual-time-budget=5000 --screenshot="$out/branch.png" \
+    "$branch_url#pctc{\"duration\":$span,\"endTime\":0}" >/dev/null
 for png in overview branch; do
     [ "$(stat -c %s "$out/$png.png" 2>/dev/null || echo 0)" -gt 20000 ] ||
         { show_log "$tmp/chromium.log"; fail "chromium made no picture of the $png page"; }
