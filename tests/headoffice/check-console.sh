@@ -35,6 +35,7 @@ cleanup() {
     rm -rf "$tmp"
 }
 trap cleanup EXIT
+trap "exit 1" TERM INT
 show_log() { echo "--- $1" >&2; tail -n 30 "$1" >&2 || true; }
 
 # One branch of each kind, each fault turning one cell. Castellón's log copy is down, but its
