@@ -535,6 +535,12 @@ TEST_F(HeadOfficeDrill, EachBranchsFaultPagesForThatBranchAloneAndClearsWhenMend
           std::pair{kOffsite, "5-offsite"}, std::pair{kPlain, "7-disk"}})
         EXPECT_TRUE(ValueIs(Cell(branch, cell), [](double v) { return v == 0; }))
             << branch << " " << cell << ": " << Query(Cell(branch, cell));
+    // Every computer tells how often it writes its figures; 1-1's backup disk is its own.
+    EXPECT_EQ(Query("count(zentamarket_metrics_interval_seconds == 5)"), "{} 4\n")
+        << Query("zentamarket_metrics_interval_seconds");
+    EXPECT_TRUE(ValueIs("zentamarket_backup_folder_size_bytes{branch=\"1-1\"}", [](double v) {
+        return v == 32 << 20;
+    })) << Query("zentamarket_backup_folder_size_bytes");
 
     // 2. Branch 1-1 closed now: its database server stopped and its backup disk filled.
     Phase("1-1 closed: database server stopped, backup disk filled");
