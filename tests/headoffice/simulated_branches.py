@@ -13,6 +13,7 @@ below. Once every port listens it writes, in the state directory:
   ports.json      each branch's computers (127.0.0.1:PORT) and head office's
   branches.yml    the branch list for zentamarket-headoffice-branches (hours: always)
   expected.json   what the console must show for each branch: cell -> red/amber/green/grey
+                  (or two, "green|amber", where the figures' age decides)
 and, with --prometheus-files DIR, DIR/targets/branches.json and DIR/rules/branches.rules.yml
 as the generator writes them (for when it is not at hand). Then it serves until SIGTERM.
 Standard library only: it runs where the tests run, with /usr/bin/python3.
@@ -92,13 +93,20 @@ class Branch:
         if self.offsite and now - first["zentamarket_offsite_last_archive_timestamp_seconds"] > 3 * DAY:
             cells["5-offsite"] = "red"
         # The recovery point follows from whatever protection is left: with none but an old
-        # log copy it is red too. Head office adds the figures' age (here: the oldest they get).
-        recovery = min(dict(self.figures(c, now))["zentamarket_recovery_point_seconds"] +
-                       now - (self.written_at(now) if self.has("hung") else now - self.interval)
-                       for c in range(2 if self.pair else 1) if self.answers(c))
-        state = "red" if recovery > 600 else "amber" if recovery > 60 else "green"
-        if state != "green":
-            cells["1-recovery"] = state
+        # log copy it is red too. Head office adds the figures' age, which goes from nothing
+        # to the interval (and a scrape's wait): where the colour changes within that, either
+        # is right ("green|amber").
+        def colour(recovery):
+            return "red" if recovery > 600 else "amber" if recovery > 60 else "green"
+        best = min(dict(self.figures(c, now))["zentamarket_recovery_point_seconds"]
+                   for c in range(2 if self.pair else 1) if self.answers(c))
+        if self.has("hung"):
+            states = [colour(best + now - self.written_at(now))]
+        else:
+            states = sorted({colour(best), colour(best + self.interval + 15)},
+                            key=["green", "amber", "red"].index)
+        if states != ["green"]:
+            cells["1-recovery"] = "|".join(states)
         return cells
 
     def written_at(self, now):
