@@ -34,21 +34,23 @@ std::string MonitorMetrics() {
               "zentamarket_metrics_interval_seconds while it runs).",
               std::to_string(static_cast<long long>(now)));
     AddMetric(out, "zentamarket_metrics_interval_seconds",
-              "How often the running monitor rewrites this file.", std::to_string(MetricsSeconds()));
+              "How often the running monitor rewrites this file.",
+              std::to_string(MetricsSeconds()));
     AddMetric(out, "zentamarket_backup_warn_days",
               "Days without a good backup before the monitor warns (BackupWarnDays).",
               std::to_string(GetSettingNumber("Monitor", "BackupWarnDays", 2, 1)));
     // A standby computer tells none of its own: the primary's counts.
     if (DatabaseJobsHere()) {
-        const long long point = RecoveryPointSeconds(BackupOutcome::Read(), BinlogCopyOutcome::Read(),
-                                                     PairState::Read(), OffsiteOutcome::Read(), now);
+        const long long point =
+            RecoveryPointSeconds(BackupOutcome::Read(), BinlogCopyOutcome::Read(),
+                                 PairState::Read(), OffsiteOutcome::Read(), now);
         AddMetric(out, "zentamarket_recovery_point_seconds",
                   "How many seconds of acknowledged sales a loss of the database now would cost "
                   "(the smallest exposure of the binary log's copy, the standby, the off-site copy "
                   "and the last good backup).",
                   point < 0 ? std::string() : std::to_string(point));
     }
-    struct statvfs fs{};
+    struct statvfs fs {};
     if (!folder.empty() && ::statvfs(folder.c_str(), &fs) == 0 && fs.f_blocks > 0) {
         const unsigned long long unit = fs.f_frsize ? fs.f_frsize : fs.f_bsize;
         AddMetric(out, "zentamarket_backup_folder_free_bytes",

@@ -69,14 +69,16 @@ TEST(RecoveryPoint, TheBestCurrentProtectionCountsAndAStoppedOneCountsFromWhenIt
     EXPECT_EQ(RecoveryPointSeconds(dayOld, Copy(CopyState::Streaming, 900, 1, 900), {}, {}, kNow),
               900);
     // The off-site copy current beside a copy that is down: the off-site lag.
-    EXPECT_EQ(RecoveryPointSeconds(dayOld, Copy(CopyState::Down, 3, 0, 400),
-                                   {}, Offsite(RepositoryState::Current, 5, 600, 4), kNow),
+    EXPECT_EQ(RecoveryPointSeconds(dayOld, Copy(CopyState::Down, 3, 0, 400), {},
+                                   Offsite(RepositoryState::Current, 5, 600, 4), kNow),
               4);
     // Behind since two minutes, 3 s behind then.
-    EXPECT_EQ(RecoveryPointSeconds(dayOld, {}, {}, Offsite(RepositoryState::Behind, 5, 120, 3), kNow),
-              123);
+    EXPECT_EQ(
+        RecoveryPointSeconds(dayOld, {}, {}, Offsite(RepositoryState::Behind, 5, 120, 3), kNow),
+        123);
     // A stale "current" from a monitor that stopped: from when it said so.
-    EXPECT_EQ(RecoveryPointSeconds(dayOld, {}, {}, Offsite(RepositoryState::Current, 1000, 5000, 0), kNow),
+    EXPECT_EQ(RecoveryPointSeconds(dayOld, {}, {}, Offsite(RepositoryState::Current, 1000, 5000, 0),
+                                   kNow),
               5000);
 }
 
