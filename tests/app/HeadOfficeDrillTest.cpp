@@ -38,18 +38,6 @@ using Clock = std::chrono::steady_clock;
 
 const std::string kPlain = "1-1", kPair = "1-2", kOffsite = "1-3";
 
-std::string Output(const std::string& command) {
-    std::string text;
-    if (std::FILE* p = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0)
-            text.append(buffer, n);
-        ::pclose(p);
-    }
-    return text;
-}
-
 std::string Quoted(const std::string& text) {
     std::string out = "'";
     for (const char c : text)
@@ -301,8 +289,8 @@ class HeadOfficeDrill : public StandbyDrill {
         for (const auto& [from, to] : changes)
             ASSERT_GE(ReplaceAll(config, from, to), 1) << "prometheus.yml holds no " << from;
         WriteFile(h + "prometheus.yml", config);
-        const std::string check =
-            Output("/usr/bin/promtool check config '" + h + "prometheus.yml' 2>&1; echo status $?");
+        const std::string check = CommandOutput("/usr/bin/promtool check config '" + h +
+                                                "prometheus.yml' 2>&1; echo status $?");
         ASSERT_TRUE(Has(check, "status 0")) << check;
 
         alertmanager_.Start({"/usr/bin/prometheus-alertmanager",
@@ -337,7 +325,7 @@ class HeadOfficeDrill : public StandbyDrill {
     // What Alertmanager holds now (active or held back by an inhibition; a resolved alert is
     // not listed).
     std::vector<Alert> Alerts() {
-        std::istringstream in(Output(
+        std::istringstream in(CommandOutput(
             "/usr/bin/python3 '" + head_.path() +
             "ask.py' alerts http://127.0.0.1:" + std::to_string(alertmanagerPort_) + " 2>&1"));
         std::vector<Alert> alerts;
@@ -355,9 +343,9 @@ class HeadOfficeDrill : public StandbyDrill {
     // The samples of a PromQL expression now: their labels and values, one a line (and what
     // went wrong in asking, unless `quiet`).
     std::string Query(const std::string& expr, bool quiet = false) {
-        return Output("/usr/bin/python3 '" + head_.path() +
-                      "ask.py' query http://127.0.0.1:" + std::to_string(prometheusPort_) + " " +
-                      Quoted(expr) + (quiet ? " 2>/dev/null" : " 2>&1"));
+        return CommandOutput("/usr/bin/python3 '" + head_.path() +
+                             "ask.py' query http://127.0.0.1:" + std::to_string(prometheusPort_) +
+                             " " + Quoted(expr) + (quiet ? " 2>/dev/null" : " 2>&1"));
     }
     // The expression's value when it has exactly one sample.
     std::optional<double> Value(const std::string& expr) {
@@ -554,7 +542,7 @@ TEST_F(HeadOfficeDrill, EachBranchsFaultPagesForThatBranchAloneAndClearsWhenMend
     EXPECT_TRUE(ValueIs("zentamarket:backup_disk_free_ratio{branch=\"1-1\"}",
                         [](double v) { return v < 0.1; }));
     // What the person on call reads (amtool): the branch named by its name and its id.
-    const std::string told = Output(
+    const std::string told = CommandOutput(
         "/usr/bin/amtool --alertmanager.url=http://127.0.0.1:" + std::to_string(alertmanagerPort_) +
         " alert query -o json alertname=BranchBackupDiskFull 2>&1");
     EXPECT_TRUE(Has(told, "Valencia Centro (1-1)")) << told;

@@ -43,18 +43,6 @@ bool Quiet(const std::string& command) {
     return Shell(command + " >/dev/null 2>&1") == 0;
 }
 
-std::string Output(const std::string& command) {
-    std::string text;
-    if (std::FILE* p = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0)
-            text.append(buffer, n);
-        ::pclose(p);
-    }
-    return text;
-}
-
 double Since(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();
 }
@@ -206,7 +194,7 @@ class KeepalivedDrill : public OneShotTest {
 
     // Namespaces a killed run of this drill left behind (their process is gone).
     static void RemoveStaleNamespaces() {
-        for (const auto& line : SplitLines(Output("ip netns list 2>/dev/null"))) {
+        for (const auto& line : SplitLines(CommandOutput("ip netns list 2>/dev/null"))) {
             const std::string name = line.substr(0, line.find(' '));
             if (name.rfind("zkd", 0) != 0)
                 continue;
@@ -336,7 +324,7 @@ class KeepalivedDrill : public OneShotTest {
         return "mariadb --no-defaults -uroot --socket='" + c.socket() + "' ";
     }
     std::string Query(const Computer& c, const std::string& sql) const {
-        std::string text = Output(Client(c) + "-N -e \"" + sql + "\" 2>&1");
+        std::string text = CommandOutput(Client(c) + "-N -e \"" + sql + "\" 2>&1");
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
             text.pop_back();
         return text;
@@ -403,8 +391,9 @@ class KeepalivedDrill : public OneShotTest {
     }
 
     bool Holds(const Computer& c) const {
-        return c.powered && Output("ip -n " + c.netns + " -4 -o addr show dev eth0 2>/dev/null")
-                                    .find(" " + kFloating + "/") != std::string::npos;
+        return c.powered &&
+               CommandOutput("ip -n " + c.netns + " -4 -o addr show dev eth0 2>/dev/null")
+                       .find(" " + kFloating + "/") != std::string::npos;
     }
     // Every 0.2 s: which computers hold the address.
     void Sample() {

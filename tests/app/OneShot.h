@@ -5,11 +5,25 @@
 #include "DbFixture.h"
 #include "ProgramProcess.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 namespace zenta::test {
+
+// What a shell command prints on its standard output (its errors go where the test's go).
+inline std::string CommandOutput(const std::string& command) {
+    std::string text;
+    if (std::FILE* p = ::popen(command.c_str(), "r")) {
+        char buffer[4096];
+        size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0)
+            text.append(buffer, n);
+        ::pclose(p);
+    }
+    return text;
+}
 
 class OneShotTest : public DbTest {
   protected:
