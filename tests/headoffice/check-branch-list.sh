@@ -66,19 +66,24 @@ PY
 # Opening hours, by promtool on the generated rules. 1970-01-01 is a Thursday, so 4d is a
 # Monday 00:00 UTC and 11d the Monday after; Madrid is UTC+1 in winter, UTC+2 in summer, the
 # Canaries one hour behind Madrid.
-open_at() { # open_at EVAL-TIME "branch ..." (the branches open then; every other is closed)
-    printf '      - eval_time: %s\n        expr: zentamarket_branch_open\n        exp_samples:\n' "$1"
-    for b in $2; do
-        printf '          - labels: '\''zentamarket_branch_open{branch="%s"}'\''\n            value: 1\n' "$b"
-    done
-}
-write_test() { # write_test FOLDER CASES...
-    local folder=$1; shift
-    {
-        printf 'rule_files: [%s/rules/branches.rules.yml]\nevaluation_interval: 1m\ntests:\n' "$folder"
-        printf '  - interval: 1m\n    input_series: []\n    promql_expr_test:\n'
-        while [ $# -gt 0 ]; do open_at "$1" "$2"; shift 2; done
-    } >"$folder/open.test.yml"
+# Each case: a moment and the branches open then (every other is closed). The generated
+# rules' own expressions are evaluated at that moment, each under its branch's label, as
+# Prometheus evaluates them (without a rule evaluation every minute of the ten days before).
+write_test() { # write_test FOLDER TIME "BRANCH ..." ...
+    /usr/bin/python3 - "$@" <<'PY'
+import sys, yaml
+folder, cases = sys.argv[1], sys.argv[2:]
+rules = yaml.safe_load(open(f"{folder}/rules/branches.rules.yml"))["groups"][0]["rules"]
+opens = [r for r in rules if r["record"] == "zentamarket_branch_open"]
+expr = " or ".join(f'label_replace({r["expr"]}, "branch", "{r["labels"]["branch"]}", "", "")'
+                   for r in opens)
+out = ["rule_files: []", "tests:", "  - interval: 1m", "    input_series: []",
+       "    promql_expr_test:"]
+for time, branches in zip(cases[::2], cases[1::2]):
+    out += [f"      - eval_time: {time}", f"        expr: '{expr}'", "        exp_samples:"]
+    out += [f"          - labels: '{{branch=\"{b}\"}}'\n            value: 1" for b in branches.split()]
+open(f"{folder}/open.test.yml", "w").write("\n".join(out) + "\n")
+PY
 }
 # Winter: Monday 07:00 UTC is 08:00 in Madrid (open), 07:00 in Las Palmas (closed).
 write_test "$work/winter" \
