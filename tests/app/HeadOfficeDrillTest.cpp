@@ -16,13 +16,13 @@
 #include "OffsiteShop.h" // the off-site shop's durable server settings
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <iostream>
 #include <map>
 #include <optional>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <sys/statvfs.h>
@@ -61,15 +61,24 @@ int ReplaceAll(std::string& text, const std::string& from, const std::string& to
 // that an alert that waits an hour in a shop (the off-site copy failing) still comes well after
 // the one that waits ten minutes (the copy behind).
 std::string ShortenedWaits(const std::string& rules) {
-    static const std::regex forLine(R"(^(\s*for:\s*)(\d+)([smh])\s*$)");
     std::istringstream in(rules);
     std::string out;
     for (std::string line; std::getline(in, line);) {
-        std::smatch m;
-        if (std::regex_match(line, m, forLine)) {
-            const long n = std::stol(m[2]);
-            const long seconds = m[3] == "s" ? n : m[3] == "m" ? n * 60 : n * 3600;
-            line = m[1].str() + std::to_string(std::max(3L, seconds / 60)) + "s";
+        // "    for: 10m": the indent, the number, its unit and nothing after.
+        const size_t key = line.find_first_not_of(' ');
+        if (key != std::string::npos && line.compare(key, 4, "for:") == 0) {
+            const size_t digits = line.find_first_not_of(' ', key + 4);
+            size_t unit = digits;
+            while (unit < line.size() && std::isdigit(static_cast<unsigned char>(line[unit])))
+                ++unit;
+            const std::string tail = unit < line.size() ? line.substr(unit + 1) : "x";
+            if (digits != std::string::npos && unit > digits && unit < line.size() &&
+                std::string("smh").find(line[unit]) != std::string::npos &&
+                tail.find_first_not_of(' ') == std::string::npos) {
+                const long n = std::stol(line.substr(digits, unit - digits));
+                const long seconds = line[unit] == 's' ? n : line[unit] == 'm' ? n * 60 : n * 3600;
+                line = line.substr(0, digits) + std::to_string(std::max(3L, seconds / 60)) + "s";
+            }
         }
         out += line + "\n";
     }
