@@ -57,19 +57,19 @@ FAULTS = {
 
 
 class Branch:
-    def __init__(self, spec, interval):
-        self.id = str(spec["branch"])
-        self.name = str(spec.get("name", "Branch " + self.id))
-        self.receiver = str(spec.get("receiver", "it-team"))
-        self.prefix = str(spec.get("prefix", "zentamarket-" + self.id))
-        self.faults = list(spec.get("faults", []))
+    def __init__(self, scenario, interval):
+        self.id = str(scenario["branch"])
+        self.name = str(scenario.get("name", "Branch " + self.id))
+        self.receiver = str(scenario.get("receiver", "it-team"))
+        self.prefix = str(scenario.get("prefix", "zentamarket-" + self.id))
+        self.faults = list(scenario.get("faults", []))
         for f in self.faults:
             if f not in FAULTS:
                 raise SystemExit(f"simulated_branches: branch {self.id}: no fault '{f}' "
                                  f"(known: {', '.join(FAULTS)})")
-        self.pair = bool(spec.get("pair")) or any(FAULTS[f].get("pair") for f in self.faults)
-        self.offsite = bool(spec.get("offsite")) or any(FAULTS[f].get("offsite") for f in self.faults)
-        self.interval = float(spec.get("interval", interval))
+        self.pair = bool(scenario.get("pair")) or any(FAULTS[f].get("pair") for f in self.faults)
+        self.offsite = bool(scenario.get("offsite")) or any(FAULTS[f].get("offsite") for f in self.faults)
+        self.interval = float(scenario.get("interval", interval))
         # Each monitor writes its file at a moment of its own within the interval.
         self.phase = zlib.crc32(self.id.encode()) % max(1, int(self.interval))
         self.addresses = []
@@ -228,12 +228,12 @@ def generated(n, seed):
     faulty = [f for f in FAULTS if f != "healthy"]
     out = []
     for i in range(1, n + 1):
-        spec = {"branch": f"{1 + (i - 1) // 50}-{1 + (i - 1) % 50}",
+        scenario = {"branch": f"{1 + (i - 1) // 50}-{1 + (i - 1) % 50}",
                 "name": f"{towns[i % len(towns)]} {quarters[(i // len(towns)) % len(quarters)]} {i}",
                 "pair": rnd.random() < 0.2, "offsite": rnd.random() < 0.7, "faults": []}
         if rnd.random() < 1 / 6:
-            spec["faults"].append(rnd.choice(faulty))
-        out.append(spec)
+            scenario["faults"].append(rnd.choice(faulty))
+        out.append(scenario)
     return out
 
 
@@ -345,10 +345,10 @@ def main():
     args = parser.parse_args()
     if args.scenario:
         with open(args.scenario, encoding="utf-8") as f:
-            specs = json.load(f)["branches"]
+            scenarios = json.load(f)["branches"]
     else:
-        specs = generated(args.generate, args.seed)
-    branches = [Branch(s, args.interval) for s in specs]
+        scenarios = generated(args.generate, args.seed)
+    branches = [Branch(s, args.interval) for s in scenarios]
     if len({b.id for b in branches}) != len(branches):
         raise SystemExit("simulated_branches: a branch is listed twice")
     asyncio.run(main_async(args, branches))
