@@ -35,6 +35,7 @@ DatabaseServices::After DatabaseServices::Look() {
         DataBase().ConnectionStatus())
         if (const auto folder = ResolveBackupFolder(DataBase()))
             offsite_.Look(DataBase(), DatabaseJobsHere(), *folder, BinlogFolder(*folder));
+    offsite_.Watch();
     // The figures for head office, rewritten while nothing else changes them: a file that
     // stops changing then means a monitor that stopped.
     if (const std::time_t now = std::time(nullptr); MetricsDue(now)) {

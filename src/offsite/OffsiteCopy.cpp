@@ -32,6 +32,11 @@ namespace {
 constexpr long long kMaxSegment = 16LL << 20; // a segment's bytes at most
 constexpr int kVariants = 9;                  // names tried when other bytes took one
 constexpr auto kArchivesEvery = std::chrono::seconds(30);
+// A log round this much past LogSeconds is said behind while it runs (and again as often).
+constexpr long kRoundSlackSeconds = 10;
+// A shop that sells nothing asks the storage something every this many LogSeconds, so that a
+// storage gone away is said while the shop is quiet, not at the next sale.
+constexpr long kProbeRounds = 6;
 
 // Where a segment is packed: a folder of this run's own in memory (/dev/shm, owner only) when
 // there is one, so that packing every few seconds writes nothing to the disk the server syncs
@@ -156,6 +161,10 @@ std::optional<OffsiteCopy::Work> OffsiteCopy::Current() {
 
 void OffsiteCopy::Say(const std::function<void(OffsiteOutcome&)>& change) {
     std::lock_guard<std::mutex> hold(lock_);
+    SayHeld(change);
+}
+
+void OffsiteCopy::SayHeld(const std::function<void(OffsiteOutcome&)>& change) {
     OffsiteOutcome o = OffsiteOutcome::Read();
     const RepositoryState was = o.state;
     const std::string wasWhy = o.why;
@@ -203,6 +212,34 @@ void OffsiteCopy::Look(clsDataBase& db, bool here, const std::string& backupFold
         archives_ = std::thread([this] { ArchiveLoop(); });
 }
 
+void OffsiteCopy::Watch() {
+    using Clock = std::chrono::steady_clock;
+    std::lock_guard<std::mutex> hold(lock_);
+    const Clock::time_point now = Clock::now();
+    if (roundBegan_ == Clock::time_point{} ||
+        now - roundBegan_ < std::chrono::seconds(roundSeconds_ + kRoundSlackSeconds) ||
+        now - roundWatched_ < std::chrono::seconds(kRoundSlackSeconds))
+        return;
+    roundWatched_ = now;
+    const long long ran =
+        std::chrono::duration_cast<std::chrono::seconds>(now - roundBegan_).count();
+    const long long local = StampSeconds(BinlogCopyOutcome::Read().reach);
+    const OffsiteOutcome was = OffsiteOutcome::Read();
+    const long long there = StampSeconds(was.reach);
+    if (local <= 0 || there <= 0 || local <= there)
+        return; // nothing the repository lacks: its "current" still holds
+    SayHeld([&](OffsiteOutcome& o) {
+        o.lagSeconds = local - there;
+        if (o.logState == RepositoryState::Current) {
+            o.logState = RepositoryState::Behind;
+            o.logWhy = "a round of sending has run " + std::to_string(ran) +
+                       " s and is not done (a slow line, a busy computer, or a storage that "
+                       "does not answer)";
+        }
+        o.Combine();
+    });
+}
+
 namespace {
 
 // What one round of the log's sender came to.
@@ -211,6 +248,7 @@ struct LogRound {
     long long pendingBytes = 0; // what the repository still lacks of the local copy
     std::time_t reach = 0;      // the last event sent, this round
     std::string conflict;
+    bool asked = false; // the storage was asked something, this round
 };
 
 // A segment put whose answer was lost may have landed, and a program that ended between the
@@ -264,6 +302,7 @@ void SendFile(S3Client& client, const BinlogChain& chain, const ChainFile& file,
     if (file.whole && sent >= file.size)
         return;
     if (!checked) {
+        round.asked = true;
         const auto held = TakeHeld(client, chain, file, sent, prefix, password, temp);
         if (!held) {
             round.failure = held.error();
@@ -291,6 +330,7 @@ void SendFile(S3Client& client, const BinlogChain& chain, const ChainFile& file,
         }
         const std::string key =
             repository::SegmentKey(prefix, chain.name(), file.name, sent, cut->end, encrypted);
+        round.asked = true;
         const auto written = PutOnce(
             client, key,
             [&](const std::string& name) {
@@ -329,6 +369,7 @@ LogRound SendLog(const OffsiteSettings& settings, const std::string& copyFolder,
     for (const auto& chain : BinlogChain::All(copyFolder)) {
         if (!chain.RepositoryOpeningSent())
             if (const auto opening = chain.ChainOpening(); opening.known()) {
+                round.asked = true;
                 const std::string text = repository::ChainText(opening, chain.name());
                 const auto sent = PutOnce(
                     client, repository::ChainKey(settings.prefix, chain.name()),
@@ -355,25 +396,56 @@ LogRound SendLog(const OffsiteSettings& settings, const std::string& copyFolder,
     return round;
 }
 
+// The storage asked something small while the shop sells nothing: the newest chain's opening,
+// which the shop wrote (a delete marker over it answers too: the storage is there). Why it
+// cannot be asked, "" when it answers.
+std::string Probe(const OffsiteSettings& settings, const std::string& copyFolder,
+                  const std::atomic<bool>& stop) {
+    S3Config storage = settings.storage;
+    storage.cancel = &stop;
+    S3Client client(storage);
+    const auto chains = BinlogChain::All(copyFolder);
+    const std::string key =
+        repository::ChainKey(settings.prefix, chains.empty() ? "" : chains.back().name());
+    const S3Answer answer = client.Head(key);
+    return answer.Ok() || answer.status == 404 ? std::string() : client.Why(answer);
+}
+
 } // namespace
 
 void OffsiteCopy::LogLoop() {
     ThisThreadRunsLow();
     const std::string temp = SegmentFolder();
     std::set<std::string> checked; // files the storage was asked about, this run
+    int quiet = 0;                 // rounds in a row that asked the storage nothing
+    bool away = false;             // the last round found the storage away
     std::unique_lock<std::mutex> hold(lock_);
     while (!stop_) {
         const std::optional<Work> work = work_;
-        hold.unlock();
         auto wait = std::chrono::milliseconds(2000);
         if (work && !work->copyFolder.empty()) {
             // Every LogSeconds from the start of one round to the next: a round that took
             // longer (a slow line, a backlog) is followed at once.
             const auto began = std::chrono::steady_clock::now();
-            const LogRound round =
+            const std::string beganAt = Now();
+            roundBegan_ = began;
+            roundWatched_ = {};
+            roundSeconds_ = work->settings.logSeconds;
+            hold.unlock();
+            LogRound round =
                 SendLog(work->settings, work->copyFolder, work->password, temp, stopping_, checked);
+            // Nothing to send: the storage asked all the same now and then, and every round
+            // while it was last found away (else a quiet round would say it is back).
+            quiet = round.asked ? 0 : quiet + 1;
+            if (!round.asked && round.failure.empty() && (away || quiet >= kProbeRounds)) {
+                quiet = 0;
+                round.failure = Probe(work->settings, work->copyFolder, stopping_);
+            }
+            away = !round.failure.empty();
             const BinlogCopyOutcome copy = BinlogCopyOutcome::Read();
             Say([&](OffsiteOutcome& o) {
+                roundBegan_ = {};
+                o.logRound = beganAt;
                 o.where = work->settings.storage.endpoint + ", bucket " +
                           work->settings.storage.bucket + ", " + work->settings.prefix + "/";
                 o.encrypted = !work->password.empty();
@@ -405,7 +477,8 @@ void OffsiteCopy::LogLoop() {
             wait = round.failure.empty() ? std::max(std::chrono::milliseconds(0), every - took)
                                          : every;
         }
-        hold.lock();
+        if (!hold.owns_lock())
+            hold.lock();
         wake_.wait_for(hold, wait, [this] { return stop_; });
     }
     if (temp.rfind("/dev/shm/", 0) == 0) {

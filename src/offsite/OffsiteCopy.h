@@ -10,6 +10,7 @@
 #include "OffsiteSettings.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <ctime>
 #include <functional>
@@ -33,6 +34,11 @@ class OffsiteCopy {
     void Look(clsDataBase& db, bool here, const std::string& backupFolder,
               const std::string& copyFolder);
     void Stop();
+    // From every look: a round of the log's sender still running well past LogSeconds (a slow
+    // line, a busy computer, a storage that takes the bytes and does not answer) while the local
+    // copy holds more than the repository is said behind, with its lag, instead of standing on
+    // the last round's "current" until it ends.
+    void Watch();
 
   private:
     struct Work {
@@ -44,6 +50,7 @@ class OffsiteCopy {
     void LogLoop();
     void ArchiveLoop();
     void Say(const std::function<void(struct OffsiteOutcome&)>& change);
+    void SayHeld(const std::function<void(struct OffsiteOutcome&)>& change); // lock_ held
 
     std::mutex lock_;
     std::condition_variable wake_;
@@ -52,6 +59,9 @@ class OffsiteCopy {
     std::optional<Work> work_;
     std::string off_; // why nothing is sent ("" while it is)
     std::thread log_, archives_;
+    // The log's round under way (the epoch: none), its LogSeconds, and when Watch last said so.
+    std::chrono::steady_clock::time_point roundBegan_{}, roundWatched_{};
+    long roundSeconds_ = 10;
 };
 
 } // namespace zenta

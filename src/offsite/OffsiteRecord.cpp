@@ -69,6 +69,7 @@ OffsiteOutcome OffsiteOutcome::Read() {
     o.conflict = r["Conflict"];
     o.logState = ParseRepositoryState(r["LogState"]);
     o.logWhy = r["LogWhy"];
+    o.logRound = r["LogRound"];
     o.archiveWhy = r["ArchiveWhy"];
     return o;
 }
@@ -88,6 +89,7 @@ void OffsiteOutcome::Record() const {
                              {"Conflict", conflict},
                              {"LogState", RepositoryStateText(logState)},
                              {"LogWhy", logWhy},
+                             {"LogRound", logRound},
                              {"ArchiveWhy", archiveWhy}});
 }
 

@@ -34,6 +34,7 @@ struct OffsiteOutcome {
     // and why the last archive could not be sent ("" when it was).
     RepositoryState logState = RepositoryState::NotStarted;
     std::string logWhy, archiveWhy;
+    std::string logRound; // when the round of the log's sender that found logState began
     // State and why from the senders' words: down when either is, else the log's.
     void Combine();
 

@@ -36,7 +36,7 @@ TEST_F(OffsiteDrill, EverySaleReachesTheRepositoryThroughACutLine) {
     line_->Start();
     ASSERT_TRUE(tills.WaitForSales(200));
     tills.Stop();
-    ASSERT_TRUE(WaitCurrent(90s)) << Record().Text(std::time(nullptr)) << Tail();
+    ASSERT_TRUE(WaitAllSent(90s)) << Record().Text(std::time(nullptr)) << Tail();
 
     const auto there = FromRepository();
     EXPECT_EQ(AgainstTheLocalCopy(there, true), "");
@@ -56,7 +56,7 @@ TEST_F(OffsiteDrill, RansomwareWithTheShopsOwnKeyLeavesEveryOriginalReadable) {
     Tills tills(port_, 2);
     ASSERT_TRUE(tills.WaitForSales(300));
     tills.Stop();
-    ASSERT_TRUE(WaitCurrent(60s)) << Tail();
+    ASSERT_TRUE(WaitAllSent(60s)) << Tail();
     const auto before = FromRepository("careless");
     ASSERT_EQ(AgainstTheLocalCopy(before, true), "");
 
@@ -83,7 +83,7 @@ TEST_F(OffsiteDrill, RansomwareWithTheShopsOwnKeyLeavesEveryOriginalReadable) {
     Tills more(port_, 2, 7000000);
     ASSERT_TRUE(more.WaitForSales(200));
     more.Stop();
-    ASSERT_TRUE(WaitCurrent(60s)) << Tail();
+    ASSERT_TRUE(WaitAllSent(60s)) << Tail();
     EXPECT_EQ(AgainstTheLocalCopy(FromRepository("careless"), true), "");
 }
 
@@ -146,6 +146,47 @@ TEST_F(OffsiteDrill, EachBadSettingIsToldAndChangesNothing) {
     }
 }
 
+// A shop that sells nothing still finds out that its storage went away (it asks something now
+// and then), and says so; a round that crawls on a line slower than the shop sells is said
+// behind while it runs, not "current" from the round before it; every sale arrives once the
+// line is good again.
+TEST_F(OffsiteDrill, AQuietShopAndACrawlingRoundAreToldAsTheyAre) {
+    StartMonitor();
+    ASSERT_TRUE(WaitFor([&] { return !Record().lastArchive.empty(); }, 120s)) << Tail();
+    ASSERT_TRUE(WaitCurrent(60s)) << Record().Text(std::time(nullptr)) << Tail();
+    line_->Cut();
+    EXPECT_TRUE(WaitFor([&] { return Record().state == RepositoryState::Down; }, 40s))
+        << "a quiet shop's storage gone is not said: " << Record().Text(std::time(nullptr));
+    EXPECT_NE(Record().why.find("no route to the storage"), std::string::npos) << Record().why;
+    line_->Start();
+    EXPECT_TRUE(WaitFor([&] { return Record().state == RepositoryState::Current; }, 40s))
+        << Record().Text(std::time(nullptr));
+
+    line_.reset(); // 2 KB/s: one segment takes minutes
+    line_ = std::make_unique<DelayRelay>(linePort_, "127.0.0.1", s3_.port(), 0ms, 2000);
+    Tills tills(port_, 2);
+    ASSERT_TRUE(tills.WaitForSales(100));
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            const OffsiteOutcome o = Record();
+            return o.state == RepositoryState::Behind &&
+                   o.why.find("a round of sending has run") != std::string::npos &&
+                   o.lagSeconds > 0;
+        },
+        60s))
+        << Record().Text(std::time(nullptr));
+    const std::string said = Run({"status"}).out;
+    EXPECT_NE(said.find("behind since"), std::string::npos) << said;
+    tills.Stop();
+    line_.reset();
+    line_ = std::make_unique<DelayRelay>(linePort_, "127.0.0.1", s3_.port(), 0ms);
+    ASSERT_TRUE(WaitAllSent(120s)) << Record().Text(std::time(nullptr)) << Tail();
+    const auto there = FromRepository();
+    EXPECT_EQ(AgainstTheLocalCopy(there, true), "");
+    const SalesThere judged = JudgeSales(tills.Sales(), TicketsThere(there));
+    EXPECT_EQ(judged.missing, 0) << "of " << judged.acknowledged;
+}
+
 // A slow line (1 MiB/s) cut again and again in the middle of uploads: nothing is counted sent
 // that the storage did not acknowledge (the local record never runs ahead of the storage), and
 // once the line holds, everything arrives in order, byte for byte.
@@ -187,7 +228,7 @@ TEST_F(OffsiteDrill, ALineCutMidUploadCountsNothingTheStorageDidNotTake) {
     tills.Stop();
     line_.reset();
     line_ = std::make_unique<DelayRelay>(linePort_, "127.0.0.1", s3_.port(), 0ms);
-    ASSERT_TRUE(WaitCurrent(180s)) << Record().Text(std::time(nullptr)) << Tail();
+    ASSERT_TRUE(WaitAllSent(180s)) << Record().Text(std::time(nullptr)) << Tail();
     EXPECT_EQ(aheadOfTheStorage(), "");
     const auto there = FromRepository();
     EXPECT_EQ(AgainstTheLocalCopy(there, true), "");

@@ -172,7 +172,7 @@ TEST_F(OffsiteFire, AShopBurntDownSellsAgainFromItsRepository) {
     Tills more(port_, 2, kFirstTicket + 3000000);
     ASSERT_TRUE(more.WaitForSales(200));
     more.Stop();
-    ASSERT_TRUE(WaitCurrent(60s)) << Record().Text(std::time(nullptr)) << Tail();
+    ASSERT_TRUE(WaitAllSent(60s)) << Record().Text(std::time(nullptr)) << Tail();
     EXPECT_EQ(AgainstTheLocalCopy(FromRepository(), true), "");
 }
 
@@ -230,7 +230,7 @@ TEST_F(OffsiteFire, EachBadObjectIsToldAndLeavesNothingBehind) {
         Tills tills(port_, 2, kFirstTicket);
         ASSERT_TRUE(tills.WaitForSales(300));
     }
-    ASSERT_TRUE(WaitCurrentFromNow(60s)) << Record().Text(std::time(nullptr)) << Tail();
+    ASSERT_TRUE(WaitAllSent(60s)) << Record().Text(std::time(nullptr)) << Tail();
     monitor_->Signal(SIGTERM);
     monitor_->WaitExit(30s);
     monitor_.reset();

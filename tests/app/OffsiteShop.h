@@ -132,10 +132,15 @@ class OffsiteShop : public OneShotTest {
         return WaitFor(
             [&] {
                 const OffsiteOutcome o = Record();
-                return o.state == RepositoryState::Current &&
-                       StampSeconds(o.checked) > now + logSeconds_;
+                return o.state == RepositoryState::Current && StampSeconds(o.logRound) > now;
             },
             limit);
+    }
+    // The tills stopped: until the local copy holds all they sold and a round of the sender
+    // that began after that says the repository is current (a "current" from a round under
+    // way before it proves nothing of the last sales).
+    bool WaitAllSent(std::chrono::seconds limit) {
+        return WaitCopied(60s) && WaitCurrentFromNow(limit);
     }
     bool WaitCurrent(std::chrono::seconds limit) {
         return WaitFor(
