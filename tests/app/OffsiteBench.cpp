@@ -149,7 +149,7 @@ TEST_F(OffsiteBench, TillTimesWithAndWithoutTheOffsiteCopy) {
                           "\r\n[Monitor]\r\nBinlogFolder=" + copy_.path() + "\r\n");
         StartMonitor();
         std::this_thread::sleep_for(8s);
-        Tills tills(TillTarget{"127.0.0.1", port_, false, 0}, 4,
+        Tills tills(TillTarget{"127.0.0.1", port_, false, Setting("OFFSITE_TILL_PAUSE_MS", 0)}, 4,
                     10000000 * (phase + 1)); // numbers no phase used
         std::this_thread::sleep_for(20s);
         tills.Stop();
