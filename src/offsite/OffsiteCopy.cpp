@@ -221,8 +221,6 @@ void OffsiteCopy::Watch() {
         now - roundWatched_ < std::chrono::seconds(kRoundSlackSeconds))
         return;
     roundWatched_ = now;
-    const long long ran =
-        std::chrono::duration_cast<std::chrono::seconds>(now - roundBegan_).count();
     const long long local = StampSeconds(BinlogCopyOutcome::Read().reach);
     const OffsiteOutcome was = OffsiteOutcome::Read();
     const long long there = StampSeconds(was.reach);
@@ -232,8 +230,9 @@ void OffsiteCopy::Watch() {
         o.lagSeconds = local - there;
         if (o.logState == RepositoryState::Current) {
             o.logState = RepositoryState::Behind;
-            o.logWhy = "a round of sending has run " + std::to_string(ran) +
-                       " s and is not done (a slow line, a busy computer, or a storage that "
+            // The same words for as long as the round runs: the program's log says it once.
+            o.logWhy = "a round of sending has run since " + roundBeganAt_ +
+                       " and is not done (a slow line, a busy computer, or a storage that "
                        "does not answer)";
         }
         o.Combine();
@@ -429,6 +428,7 @@ void OffsiteCopy::LogLoop() {
             const auto began = std::chrono::steady_clock::now();
             const std::string beganAt = Now();
             roundBegan_ = began;
+            roundBeganAt_ = beganAt;
             roundWatched_ = {};
             roundSeconds_ = work->settings.logSeconds;
             hold.unlock();

@@ -61,6 +61,7 @@ class OffsiteCopy {
     std::thread log_, archives_;
     // The log's round under way (the epoch: none), its LogSeconds, and when Watch last said so.
     std::chrono::steady_clock::time_point roundBegan_{}, roundWatched_{};
+    std::string roundBeganAt_; // the same as the local time said
     long roundSeconds_ = 10;
 };
 
