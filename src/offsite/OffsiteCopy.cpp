@@ -54,6 +54,12 @@ std::string Now() {
     return DateTime::Now().StampText();
 }
 
+// How far the repository's last transaction is behind the local copy's (-1: not known).
+long long LagSeconds(const std::string& localReach, const std::string& repositoryReach) {
+    const long long local = StampSeconds(localReach), there = StampSeconds(repositoryReach);
+    return local > 0 && there > 0 ? std::max(0LL, local - there) : -1;
+}
+
 Result<std::string> ReadRange(const std::string& path, long long first, long long end) {
     std::string bytes(static_cast<size_t>(end - first), '\0');
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -221,13 +227,11 @@ void OffsiteCopy::Watch() {
         now - roundWatched_ < std::chrono::seconds(kRoundSlackSeconds))
         return;
     roundWatched_ = now;
-    const long long local = StampSeconds(BinlogCopyOutcome::Read().reach);
-    const OffsiteOutcome was = OffsiteOutcome::Read();
-    const long long there = StampSeconds(was.reach);
-    if (local <= 0 || there <= 0 || local <= there)
+    const long long lag = LagSeconds(BinlogCopyOutcome::Read().reach, OffsiteOutcome::Read().reach);
+    if (lag <= 0)
         return; // nothing the repository lacks: its "current" still holds
     SayHeld([&](OffsiteOutcome& o) {
-        o.lagSeconds = local - there;
+        o.lagSeconds = lag;
         if (o.logState == RepositoryState::Current) {
             o.logState = RepositoryState::Behind;
             // The same words for as long as the round runs: the program's log says it once.
@@ -410,6 +414,26 @@ std::string Probe(const OffsiteSettings& settings, const std::string& copyFolder
     return answer.Ok() || answer.status == 404 ? std::string() : client.Why(answer);
 }
 
+// What a round of the log's sender came to, into the record: how far, and the log's state.
+void TellRound(OffsiteOutcome& o, const LogRound& round, const std::string& localReach) {
+    if (round.reach > 0)
+        o.reach = LocalStampText(round.reach);
+    if (!round.conflict.empty())
+        o.conflict = round.conflict;
+    o.pendingBytes = round.pendingBytes;
+    o.lagSeconds = round.pendingBytes == 0 ? 0 : LagSeconds(localReach, o.reach);
+    if (!round.failure.empty()) {
+        o.logState = RepositoryState::Down;
+        o.logWhy = round.failure;
+    } else {
+        o.logState = round.pendingBytes == 0 ? RepositoryState::Current : RepositoryState::Behind;
+        o.logWhy = round.pendingBytes == 0
+                       ? std::string()
+                       : Megabytes(round.pendingBytes) + " of the copied log not sent yet";
+    }
+    o.Combine();
+}
+
 } // namespace
 
 void OffsiteCopy::LogLoop() {
@@ -449,26 +473,7 @@ void OffsiteCopy::LogLoop() {
                 o.where = work->settings.storage.endpoint + ", bucket " +
                           work->settings.storage.bucket + ", " + work->settings.prefix + "/";
                 o.encrypted = !work->password.empty();
-                if (round.reach > 0)
-                    o.reach = LocalStampText(round.reach);
-                if (!round.conflict.empty())
-                    o.conflict = round.conflict;
-                o.pendingBytes = round.pendingBytes;
-                const long long local = StampSeconds(copy.reach), there = StampSeconds(o.reach);
-                o.lagSeconds = round.pendingBytes == 0  ? 0
-                               : local > 0 && there > 0 ? std::max(0LL, local - there)
-                                                        : -1;
-                if (!round.failure.empty()) {
-                    o.logState = RepositoryState::Down;
-                    o.logWhy = round.failure;
-                } else {
-                    o.logState = round.pendingBytes == 0 ? RepositoryState::Current
-                                                         : RepositoryState::Behind;
-                    o.logWhy = round.pendingBytes == 0 ? std::string()
-                                                       : Megabytes(round.pendingBytes) +
-                                                             " of the copied log not sent yet";
-                }
-                o.Combine();
+                TellRound(o, round, copy.reach);
             });
             const auto every = std::chrono::milliseconds(work->settings.logSeconds * 1000);
             const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
