@@ -12,7 +12,7 @@ Result<std::string> PackSegment(const std::string& bytes, const std::string& pas
                                 const std::string& temp) {
     const std::string plain = temp + "segment", packed = temp + "segment.7z";
     std::remove(packed.c_str());
-    if (auto written = ReplaceFileWhole(plain, bytes, 0600); !written)
+    if (auto written = WriteScratchFile(plain, bytes, 0600); !written)
         return Result<std::string>::Failure(written.error());
     const auto outcome = RunSevenZip(
         {"a", "-t7z", "-mx=1", "-mmt=1", "-y", "-bso0", "-bsp0", packed, plain}, password);
@@ -31,7 +31,7 @@ Result<std::string> UnpackSegment(const std::string& packed, const std::string& 
                                   const std::string& temp) {
     const std::string file = temp + "check.7z", folder = temp + "check/";
     std::filesystem::remove_all(folder);
-    if (auto written = ReplaceFileWhole(file, packed, 0600); !written)
+    if (auto written = WriteScratchFile(file, packed, 0600); !written)
         return Result<std::string>::Failure(written.error());
     const auto outcome = RunSevenZip({"x", "-y", "-bso0", "-bsp0", "-o" + folder, file}, password);
     std::remove(file.c_str());
@@ -58,7 +58,7 @@ std::vector<Result<std::string>> UnpackSegments(const std::vector<std::string>& 
     char name[32];
     for (size_t i = 0; i < packed.size(); ++i) {
         std::snprintf(name, sizeof name, "s%06zu", i);
-        if (auto written = ReplaceFileWhole(in + name + ".7z", packed[i], 0600); !written) {
+        if (auto written = WriteScratchFile(in + name + ".7z", packed[i], 0600); !written) {
             std::filesystem::remove_all(in);
             out.assign(packed.size(), Result<std::string>::Failure(written.error()));
             return out;

@@ -73,6 +73,28 @@ Result<Done> ReplaceFileWhole(const std::string& path, const std::string& conten
     return Done{};
 }
 
+Result<Done> WriteScratchFile(const std::string& path, const std::string& contents, unsigned mode) {
+    auto failed = [&] {
+        const std::string why = std::strerror(errno);
+        ::unlink(path.c_str());
+        return Result<Done>::Failure("cannot write " + path + ": " + why);
+    };
+    FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
+    if (!fd)
+        return failed();
+    for (size_t done = 0; done < contents.size();) {
+        const ssize_t n = ::write(fd.get(), contents.data() + done, contents.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return failed();
+        done += static_cast<size_t>(n);
+    }
+    if (!fd.Close())
+        return failed();
+    return Done{};
+}
+
 std::string WithSlash(const std::string& folder) {
     if (!folder.empty() && folder.back() == '/')
         return folder;

@@ -65,5 +65,10 @@ std::optional<std::string> ReadWholeFile(const std::string& path);
 // file or the new one, never half of one. Why not, when it could not be written.
 Result<Done> ReplaceFileWhole(const std::string& path, const std::string& contents,
                               unsigned mode = 0640);
+// Writes a file that lives only for a moment (a helper program's input, removed when it is
+// done), not synced: a crash may lose it and nothing is lost with it, while a sync of megabytes
+// would make the database server's commits on the same disk wait behind it.
+Result<Done> WriteScratchFile(const std::string& path, const std::string& contents,
+                              unsigned mode = 0600);
 
 } // namespace zenta
