@@ -198,11 +198,15 @@ BinlogReader::~BinlogReader() {
         std::fclose(file_);
 }
 
-bool BinlogReader::ReadAt(long long at, size_t count) {
-    buffer_.resize(count);
-    if (::fseeko(file_, at, SEEK_SET) != 0)
+bool BinlogReader::ReadAt(long long at, size_t count, size_t keep) {
+    buffer_.resize(keep + count);
+    if (at != streamAt_ && ::fseeko(file_, at, SEEK_SET) != 0) {
+        streamAt_ = -1;
         return false;
-    return std::fread(buffer_.data(), 1, count, file_) == count;
+    }
+    const size_t got = std::fread(buffer_.data() + keep, 1, count, file_);
+    streamAt_ = got == count ? at + static_cast<long long>(count) : -1;
+    return got == count;
 }
 
 void BinlogReader::Seek(long long position) {
@@ -216,16 +220,16 @@ void BinlogReader::Seek(long long position) {
 bool BinlogReader::Next(BinlogEvent& event) {
     if (stop_ != Stop::None)
         return false;
-    const std::string where = " at " + std::to_string(position_);
+    auto where = [&] { return " at " + std::to_string(position_); };
     if (position_ + kBinlogHeaderSize > size_) {
         stop_ = position_ == size_ ? Stop::End : Stop::CutShort;
         if (stop_ == Stop::CutShort)
-            problem_ = "the file ends inside an event" + where;
+            problem_ = "the file ends inside an event" + where();
         return false;
     }
     if (!ReadAt(position_, kBinlogHeaderSize)) {
         stop_ = Stop::Damaged;
-        problem_ = "the file cannot be read" + where;
+        problem_ = "the file cannot be read" + where();
         return false;
     }
     const long long length = static_cast<long long>(Little(Bytes(buffer_) + 9, 4));
@@ -236,22 +240,24 @@ bool BinlogReader::Next(BinlogEvent& event) {
                            (next == 0 || next == position_ + length);
     if (!plausible) {
         stop_ = Stop::Damaged;
-        problem_ = "bytes that are no event" + where;
+        problem_ = "bytes that are no event" + where();
         return false;
     }
     if (position_ + length > size_) {
         stop_ = Stop::CutShort;
-        problem_ = "the file ends inside an event" + where;
+        problem_ = "the file ends inside an event" + where();
         return false;
     }
-    if (!ReadAt(position_, static_cast<size_t>(length))) {
+    // The rest of the event, after the header just read.
+    if (!ReadAt(position_ + kBinlogHeaderSize, static_cast<size_t>(length - kBinlogHeaderSize),
+                kBinlogHeaderSize)) {
         stop_ = Stop::Damaged;
-        problem_ = "the file cannot be read" + where;
+        problem_ = "the file cannot be read" + where();
         return false;
     }
     if (checksums_ && !ChecksumGood(buffer_)) {
         stop_ = Stop::Damaged;
-        problem_ = "an event fails its checksum" + where;
+        problem_ = "an event fails its checksum" + where();
         return false;
     }
     event.at = position_;

@@ -85,8 +85,12 @@ class BinlogReader {
     const std::string& Problem() const { return problem_; }
 
   private:
-    bool ReadAt(long long at, size_t count);
+    // `count` bytes from `at` into the buffer, after its first `keep` bytes. Reading on from
+    // where the last read ended does not seek: a file is read event after event, and a seek of
+    // the stream is a system call each time.
+    bool ReadAt(long long at, size_t count, size_t keep = 0);
     std::FILE* file_ = nullptr;
+    long long streamAt_ = -1; // where the stream stands (-1: unknown)
     long long size_ = 0;
     long long position_ = kBinlogFirstEvent;
     bool checksums_ = false;
