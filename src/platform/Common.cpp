@@ -45,6 +45,23 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
     return ss.str();
 }
 
+namespace {
+
+// Every byte of `contents` into `fd`; false with errno set when one could not be written.
+bool WriteAll(int fd, const std::string& contents) {
+    for (size_t done = 0; done < contents.size();) {
+        const ssize_t n = ::write(fd, contents.data() + done, contents.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
 Result<Done> ReplaceFileWhole(const std::string& path, const std::string& contents, unsigned mode) {
     const size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
@@ -58,14 +75,8 @@ Result<Done> ReplaceFileWhole(const std::string& path, const std::string& conten
     FileDescriptor fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
     if (!fd)
         return failed("cannot write");
-    for (size_t done = 0; done < contents.size();) {
-        const ssize_t n = ::write(fd.get(), contents.data() + done, contents.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return failed("cannot write");
-        done += static_cast<size_t>(n);
-    }
+    if (!WriteAll(fd.get(), contents))
+        return failed("cannot write");
     if (::fsync(fd.get()) != 0 || !fd.Close())
         return failed("cannot write");
     if (::rename(tmp.c_str(), path.c_str()) != 0)
@@ -82,14 +93,8 @@ Result<Done> WriteScratchFile(const std::string& path, const std::string& conten
     FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
     if (!fd)
         return failed();
-    for (size_t done = 0; done < contents.size();) {
-        const ssize_t n = ::write(fd.get(), contents.data() + done, contents.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return failed();
-        done += static_cast<size_t>(n);
-    }
+    if (!WriteAll(fd.get(), contents))
+        return failed();
     if (!fd.Close())
         return failed();
     return Done{};
